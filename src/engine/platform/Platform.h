@@ -1,0 +1,31 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+// The operating-system services the window uses, behind one replaceable object so that
+// tests can drive the clock and capture what would be started.
+class Platform {
+public:
+    virtual ~Platform() = default;
+    // Milliseconds of a monotonic clock as a wrapping 32-bit count.
+    virtual uint32_t GetTickCount();
+    // The program's folder: $KORVELIN_PROGRAM_DIR when set, else the executable's folder.
+    virtual QString programFolder();
+    // The temporary folder, without a trailing separator.
+    virtual QString tempFolder();
+    // Opens a document with the desktop's default handler.
+    virtual bool openDocument(const QString& path);
+    // Starts a program as a separate process, without a shell and without waiting.
+    virtual bool startDetached(const QString& program, const QStringList& arguments);
+};
+
+// The object in use; never null. setPlatform(nullptr) restores the real one.
+Platform& platform();
+void setPlatform(Platform* replacement);
+
+// Milliseconds from `earlier` to `later` on the wrapping 32-bit tick count: correct across
+// the counter's wrap as long as the true difference is below 2^31.
+inline int32_t tickDifference(uint32_t later, uint32_t earlier) {
+    return static_cast<int32_t>(later - earlier);
+}
