@@ -1,0 +1,106 @@
+#include "Bench.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace bench {
+
+std::vector<Case>& cases() {
+    static std::vector<Case> all;
+    return all;
+}
+
+void printFigure(const QString& name, double value, const QString& unit, double peer, const QString& peerUnit,
+                 double ratio, const QString& goal) {
+    std::printf("%s: %.3g %s (peer: %.3g %s, ratio: %.2f, goal: %s)\n", qPrintable(name), value, qPrintable(unit),
+                peer, qPrintable(peerUnit), ratio, qPrintable(goal));
+    std::fflush(stdout);
+}
+
+void printNote(const QString& text) {
+    std::printf("# %s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double nowMs() {
+    static QElapsedTimer timer;
+    if (!timer.isValid()) timer.start();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+double timeCommand(const QString& program, const QStringList& args, QByteArray* out) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    const double start = nowMs();
+    p.start(program, args);
+    if (!p.waitForStarted() || !p.waitForFinished(-1)) return -1;
+    const double elapsed = nowMs() - start;
+    if (out) *out = p.readAllStandardOutput();
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
+        return -1;
+    }
+    return elapsed;
+}
+
+double peakRssMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+QString benchFolder() {
+    const QString dir = qEnvironmentVariable("KORVELIN_BENCH_DIR", "/tmp/korvelin-bench");
+    QDir().mkpath(dir);
+    return dir;
+}
+
+namespace {
+QString makeClip(const QString& name, const QString& size, int seconds) {
+    const QString path = benchFolder() + "/" + name;
+    if (QFileInfo::exists(path)) return path;
+    printNote("making " + path);
+    const QString part = path + ".part.mp4";
+    const double t = timeCommand(
+        "ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                   QStringLiteral("testsrc2=size=%1:rate=25,noise=alls=12:allf=t").arg(size), "-f", "lavfi", "-i",
+                   "sine=frequency=330:sample_rate=48000", "-t", QString::number(seconds), "-c:v", "libx264",
+                   "-preset", "veryfast", "-crf", "23", "-g", "50", "-bf", "2", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                   "-ac", "2", part});
+    if (t < 0 || !QFile::rename(part, path)) {
+        std::fprintf(stderr, "could not make %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    return path;
+}
+}  // namespace
+
+QString clip1080p(int seconds) { return makeClip(QStringLiteral("h264-1080p-%1s.mp4").arg(seconds), "1920x1080", seconds); }
+QString clip360p(int seconds) { return makeClip(QStringLiteral("h264-360p-%1s.mp4").arg(seconds), "640x360", seconds); }
+
+}  // namespace bench
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList wanted = app.arguments().mid(1);
+    for (const auto& c : bench::cases()) {
+        if (!wanted.isEmpty() && !wanted.contains(c.name)) continue;
+        bench::printNote("case " + c.name);
+        c.run();
+    }
+    return 0;
+}

@@ -1,0 +1,39 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+// The benchmark program: cases register themselves by name; `korvelin_bench [case...]` runs
+// the named cases (all when none is named). Each figure is printed as
+//   NAME: VALUE UNIT (peer: VALUE UNIT, ratio: R, goal: G)
+namespace bench {
+
+struct Case {
+    QString name;
+    std::function<void()> run;
+};
+std::vector<Case>& cases();
+struct Register {
+    Register(const QString& name, std::function<void()> run) { cases().push_back({name, std::move(run)}); }
+};
+
+void printFigure(const QString& name, double value, const QString& unit, double peer, const QString& peerUnit,
+                 double ratio, const QString& goal);
+void printNote(const QString& text);
+
+double median(std::vector<double> values);
+double nowMs();  // monotonic clock in milliseconds
+// Runs a command line program; returns wall time in ms (negative when it failed).
+double timeCommand(const QString& program, const QStringList& args, QByteArray* out = nullptr);
+// Peak resident memory of this process in MiB.
+double peakRssMiB();
+
+// Folder for benchmark clips ($KORVELIN_BENCH_DIR, default /tmp/korvelin-bench).
+QString benchFolder();
+// A 1080p H.264 clip with AAC audio of the given length in seconds, made once and reused.
+QString clip1080p(int seconds = 130);
+// A 640x360 H.264 clip with AAC audio.
+QString clip360p(int seconds = 70);
+
+}  // namespace bench
