@@ -32,7 +32,7 @@
 #include "engine/view/VideoView.h"
 #include "settings/CRegister.h"
 
-class frmAbout;
+#include "app/frmAbout.h"
 
 // What the window is built from. Every member has a working default; tests replace the
 // ones they need to observe or to make fail.

@@ -1,6 +1,39 @@
+// Korvelin: cuts a piece out of a video file or splits it in two.
+//   korvelin [VIDEO]           the window, opening VIDEO right after start-up
+//   korvelin --info FILE       what the media engine reports about FILE
+//   korvelin --save-frame ...  one frame of FILE as a picture
 #include <QApplication>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/CommandLine.h"
+#include "app/frmMain.h"
 
 int main(int argc, char** argv) {
+    const QStringList arguments = [&] {
+        QStringList list;
+        for (int i = 1; i < argc; ++i) list << QString::fromLocal8Bit(argv[i]);
+        return list;
+    }();
+    QTextStream out(stdout), err(stderr);
+    if (!arguments.isEmpty() && arguments[0].startsWith("--")) {
+        // Modes without a window run on Qt's offscreen platform, so no display is needed.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        if (auto code = runCommandLineMode(arguments, out, err)) return *code;
+        err << "korvelin: unknown option " << arguments[0] << "\n"
+            << "usage: korvelin [VIDEO] | --info FILE | --save-frame FILE --frame N --format F --out PATH\n";
+        return 2;
+    }
+
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName("Korvelin");
+    QApplication::setApplicationDisplayName("Korvelin");
+    frmMain window;
+    if (!window.Form_Load()) return 0;  // another copy is running
+    if (!arguments.isEmpty()) {
+        const QString path = arguments[0];
+        QTimer::singleShot(0, &window, [&window, path] { window.OpenSourceVideo(path); });
+    }
+    return app.exec();
 }

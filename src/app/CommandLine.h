@@ -1,0 +1,11 @@
+#pragma once
+#include <QStringList>
+#include <QTextStream>
+#include <optional>
+
+// The command-line modes of the program that show no window:
+//   korvelin --info FILE
+//   korvelin --save-frame FILE --frame N --format bmp|jpeg|gif|tiff|pcx|wmf|emf|tga|png|ras|j2k --out PATH
+// Both run through the same engine objects as the window. Returns the exit code, or
+// nullopt when the arguments name neither mode (the window starts).
+std::optional<int> runCommandLineMode(const QStringList& arguments, QTextStream& out, QTextStream& err);

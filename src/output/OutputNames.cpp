@@ -1,0 +1,43 @@
+#include "output/OutputNames.h"
+
+#include <stdexcept>
+
+namespace {
+qsizetype fileNameStart(const QString& path) { return path.lastIndexOf('/') + 1; }
+}  // namespace
+
+qsizetype extensionDot(const QString& path) { return path.indexOf('.', fileNameStart(path)); }
+
+std::pair<QString, QString> proposeOutputNames(const QString& sourcePath, const QString& extension) {
+    const qsizetype dot = extensionDot(sourcePath);
+    const QString stem = dot < 0 ? sourcePath : sourcePath.left(dot);
+    return {stem + "_1." + extension, stem + "_2." + extension};
+}
+
+bool extensionPiece(const QString& path, QString* piece) {
+    const qsizetype dot = extensionDot(path);
+    if (dot < 0) return false;
+    const qsizetype second = path.indexOf('.', dot + 1);
+    *piece = second < 0 ? path.mid(dot + 1) : path.mid(dot + 1, second - dot - 1);
+    return true;
+}
+
+QString rewriteExtension(const QString& path, const QString& oldPiece, const QString& newExtension) {
+    QString piece;
+    if (!extensionPiece(path, &piece) || piece != oldPiece) return path;
+    const qsizetype dot = extensionDot(path);
+    return path.left(dot + 1) + newExtension + path.mid(dot + 1 + piece.size());
+}
+
+QString nextNameStep(const QString& path) {
+    const qsizetype dot = extensionDot(path);
+    if (dot <= fileNameStart(path)) throw std::invalid_argument("The output file name has no extension");
+    const QChar before = path[dot - 1];
+    const int n = (before.isDigit() && before.unicode() < 128 ? before.digitValue() : 0) + 1;
+    return path.left(dot - 1) + QString::number(n) + path.mid(dot);
+}
+
+QString framePictureProposal(const QString& sourcePath, int32_t frameNumber) {
+    if (sourcePath.size() < 4) throw std::invalid_argument("Invalid procedure call or argument");
+    return sourcePath.left(sourcePath.size() - 4) + " Frame" + QString::number(frameNumber);
+}

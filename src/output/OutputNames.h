@@ -1,0 +1,39 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+#include <utility>
+
+// Output file names. A name's extension begins at the first "." of its file name (the last
+// path component), so dots in folder names ("/home/anna.berg/") never move an output.
+
+// Index of the first "." in the file-name part of `path`, or -1.
+qsizetype extensionDot(const QString& path);
+
+// The two names proposed for a source: "<stem>_1.<ext>" and "<stem>_2.<ext>", the stem
+// being the path up to the first dot of its file name (the whole path when there is none).
+std::pair<QString, QString> proposeOutputNames(const QString& sourcePath, const QString& extension);
+
+// The extension piece of a name: the text between the first and the second dot of its
+// file name (to the end when there is one dot); nullopt-like empty + false when no dot.
+bool extensionPiece(const QString& path, QString* piece);
+
+// Rewrites `oldPiece` to `newExtension` in the extension piece of `path`: only when the
+// file name's piece equals oldPiece; folders are never changed.
+QString rewriteExtension(const QString& path, const QString& oldPiece, const QString& newExtension);
+
+// One step of the free-name search at the first dot of the file name: the character just
+// before the dot is read as a digit (0 when it is not one) and replaced by that number + 1:
+// clip_1.avi -> clip_2.avi, clip_9.avi -> clip_10.avi, clip.avi -> cli1.avi.
+// Throws std::invalid_argument when the file name has no dot or begins with it.
+QString nextNameStep(const QString& path);
+
+// The first name from `path` on (path itself included) for which `exists` is false.
+template <typename Exists>
+QString freeName(QString path, Exists exists) {
+    while (exists(path)) path = nextNameStep(path);
+    return path;
+}
+
+// The proposal for saving a frame: the source path without its last four characters,
+// " Frame" and the frame number. Throws std::invalid_argument for paths shorter than four.
+QString framePictureProposal(const QString& sourcePath, int32_t frameNumber);

@@ -1,0 +1,89 @@
+// Writer configuration: the engine's codec and profile lists and the settings of a job's file.
+#include <QFileInfo>
+
+#include "app/Conversions.h"
+#include "app/ErrorPolicy.h"
+#include "app/frmMain.h"
+#include "output/OutputNames.h"
+
+void frmMain::ConfigureOutputWriter(QString& path) {
+    try {
+        VideoFile& in = *VideoFileIn1;
+        VideoFile& out = *VideoFileOut;
+        if (in.HasVideo()) out.SetVideoFormat(in.FrameWidth(), in.FrameHeight(), in.FrameRate());
+        if (in.HasAudio()) out.SetAudioFormat(in.AudioSampleRate(), in.AudioChannels());
+        out.SetHasVideo(in.HasVideo());
+        out.SetHasAudio(in.HasAudio());
+        auto takeFreeName = [&] { path = freeName(path, [](const QString& p) { return QFileInfo::exists(p); }); };
+
+        if (OutputFormat == 0) {
+            const int32_t channels = cmbCnannelsAVI->currentIndex() + 1;
+            const int32_t rate = in.AudioSampleRate();
+            if (optPCM->isChecked()) {
+                out.SetAudioPCM(rate, channels, 16);
+            } else if (optALAW->isChecked()) {
+                out.SetAudioALaw(rate, channels);
+            } else if (optULAW->isChecked()) {
+                out.SetAudioMuLaw(rate, channels);
+            } else if (optMP3->isChecked()) {
+                out.SetAudioMP3(128, rate, channels);
+            } else if (optGSM->isChecked()) {
+                out.SetAudioGSM(rate);
+            } else if (optADPCM->isChecked()) {
+                out.SetAudioADPCM(rate, channels);
+            }
+            out.SetAviVideo(in.FrameWidth(), in.FrameHeight(), leadingNumber(cmbFramerateAVI->currentText()));
+            takeFreeName();
+            out.CreateFile(path, kContainerAvi);
+        } else if (OutputFormat == 1) {
+            const int32_t version = rbMPEG1->isChecked() ? 1 : rbMPEG2->isChecked() ? 2 : 0;
+            out.SetMpegVideo(version, toInt32(leadingNumber(cmbVideoBitrateMPEG->currentText())), in.FrameWidth(),
+                             in.FrameHeight(), leadingNumber(cmbFramerateMPEG->currentText()));
+            out.SetMpegAudio(toInt32(leadingNumber(cmbAudioBitrateMPEG->currentText())), in.AudioSampleRate(),
+                             cmbCnannelsMPEG->currentIndex() + 1);
+            takeFreeName();
+            out.CreateFile(path, kContainerMpeg);
+        } else if (OutputFormat == 2) {
+            out.SetWmvProfile(cmbWMVCodecs->count() - cmbWMVCodecs->currentIndex());
+            takeFreeName();
+            out.CreateFile(path, kContainerWmv);
+        }
+    } catch (...) {
+        dialogs().MsgBox(describeError(std::current_exception()), MsgButtons::Ok);
+    }
+}
+
+void frmMain::FillEngineLists() {
+    const int32_t codecs = VideoFileOut->VideoCodecCount();
+    for (int32_t i = codecs; i >= 1; --i) {
+        VideoFileOut->SetVideoCodec(i);
+        cmbAVICodecs->addItem(VideoFileOut->VideoCodecName());
+    }
+    cmbAVICodecs->setCurrentIndex(-1);
+    if (cmbAVICodecs->count() > 0) setListIndex(cmbAVICodecs, 0);
+
+    const int32_t profiles = VideoFileOut->WmvProfileCount();
+    for (int32_t i = profiles; i >= 1; --i) {
+        VideoFileOut->SetWmvProfile(i);
+        cmbWMVCodecs->addItem(VideoFileOut->WmvProfileName());
+    }
+    cmbWMVCodecs->setCurrentIndex(-1);
+    if (cmbWMVCodecs->count() > 0) setListIndex(cmbWMVCodecs, 0);
+}
+
+void frmMain::cmbAVICodecs_Click() {
+    try {
+        VideoFileOut->SetVideoCodec(cmbAVICodecs->count() - cmbAVICodecs->currentIndex());
+    } catch (...) {
+        dialogs().MsgBox(describeError(std::current_exception()), MsgButtons::Ok, MsgIcon::Exclamation);
+    }
+    Skin1->SkinWindowAs(cmbAVICodecs, "Button");
+}
+
+void frmMain::btnConfigureVideoCodec_Click() {
+    try {
+        VideoFileOut->ConfigureVideoCodec();
+    } catch (...) {
+        dialogs().MsgBox(describeError(std::current_exception()), MsgButtons::Ok, MsgIcon::Exclamation);
+    }
+}

@@ -1,0 +1,12 @@
+#pragma once
+#include <QString>
+#include <array>
+
+class VideoFile;
+
+// The information texts of an open source: lines "label<TAB>value" joined by CR LF.
+// Values are asked of the reader as each line is written.
+QString videoInformation(const VideoFile& reader, const std::array<QString, 35>& messages);
+QString audioInformation(const VideoFile& reader, const std::array<QString, 35>& messages);
+// The source summary: first line, duration and unit, label, frame count (lone CRs).
+QString sourceSummary(const VideoFile& reader, const std::array<QString, 35>& messages);

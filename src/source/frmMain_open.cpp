@@ -1,0 +1,154 @@
+// Opening a source video and the frame preview.
+#include "app/Conversions.h"
+#include "app/ErrorPolicy.h"
+#include "app/frmMain.h"
+#include "output/OutputNames.h"
+#include "source/InfoTexts.h"
+#include "timeline/MarkerRules.h"
+
+namespace {
+
+// The open dialog's filter; the last entry lists every file, since users also keep MP4, MKV
+// and WebM clips.
+const QString kOpenFilter =
+    "All Movie Files |*.avi;*.mpg;*.mpeg;*.wmv;*.asf|AVI Files (*.avi)|*.avi|Mpeg files (*.mpg, *.mpeg)|*.mpg; "
+    "*.mpeg|Windows Media files (*.wmv, *.asf)|*.wmv; *.asf|All Files|*|";
+
+// The reason an open failed, with the text the user sees.
+struct OpenFailure : std::runtime_error {
+    explicit OpenFailure(const QString& text) : std::runtime_error(text.toStdString()), text(text) {}
+    QString text;
+};
+
+}  // namespace
+
+void frmMain::cmdFile_Click() {
+    endQuietly([&] {
+        FileDialogState& d = dialogs().state;
+        d.FileName.clear();
+        d.DialogTitle = "Open Video File";
+        d.Filter = kOpenFilter;
+        d.FilterIndex = 1;
+        dialogs().ShowOpen();
+        if (!d.FileName.isEmpty()) OpenSourceVideo(d.FileName);
+    });
+}
+
+void frmMain::OpenSourceVideo(const QString& path) {
+    QString failure;
+    try {
+        // 1. Only one source is open at a time.
+        if (FileLoaded) {
+            FileLoaded = false;
+            VideoFileIn1->CloseFile();
+        }
+        // 2, 3. The source and the proposed output names.
+        txtFile->setText(path);
+        const auto [first, second] = proposeOutputNames(path, OutputExtensions[OutputFormat]);
+        EdOutFile->setText(first);
+        EdOutFile2->setText(second);
+        // 4.
+        for (QWidget* w : std::initializer_list<QWidget*>{SliderTimePosition1, SliderTimePosition2, cmdOutFile,
+                                                          cmdOutFile2, cmdCut, cmdSplit})
+            w->setEnabled(true);
+        // 5, 6.
+        VideoFileIn1->OpenFile(path);
+        SliderTimePosition1->setValue(1);
+        SliderTimePosition2->setValue(1);
+        // 7, 8.
+        if (!VideoFileIn1->HasVideo()) throw OpenFailure(Messages[25]);
+        const QString videoText = videoInformation(*VideoFileIn1, Messages);
+        SliderTimePosition1->setMaximum(VideoFileIn1->FrameCount());
+        SliderTimePosition2->setMaximum(VideoFileIn1->FrameCount());
+        FileLoaded = true;
+        EdInfoVideo->setText(videoText);
+        // 9.
+        EdInfoAudio->setText(VideoFileIn1->HasAudio() ? audioInformation(*VideoFileIn1, Messages) : QString());
+        // 10. The player is prepared whether or not there is audio.
+        AudioPlayer->SetFormat(VideoFileIn1->AudioSampleRate(), VideoFileIn1->AudioChannels());
+        AudioPlayer->ResetPlayer(0);
+        // 11.
+        PlayPosition[1] = 1;
+        PlayPosition[2] = 1;
+        StopPlayback();
+        // 12.
+        cmdPlayStop->setText(GetFromINI("frmMain", "29"));
+        cmdPlayStop->update();
+        cmdPlayStop->setEnabled(true);
+        cmbPlaySld->setEnabled(true);
+        cmdPlayStop->update();
+        // 13. Thumbs at the start of their strips. A one-frame source has no travel: its
+        // thumbs simply rest at the strips' left edges.
+        auto placeAtStart = [](QSlider* slider, PictureBox* thumb, PictureBox* strip) {
+            thumb->setLeft(slider->maximum() > 1 ? thumbLeft(slider->value(), slider->maximum(), strip->Left(),
+                                                             strip->Width(), thumb->Width())
+                                                 : strip->Left());
+        };
+        placeAtStart(SliderTimePosition1, sldThum, sldBack);
+        placeAtStart(SliderTimePosition2, sldThum2, sldBack2);
+        // 14, 15.
+        Timer2->stop();
+        picScreen->hide();
+        for (QWidget* w : std::initializer_list<QWidget*>{cmdSavePictureAs, sldThum, sldThum2, cmbVideoSize})
+            w->setEnabled(true);
+        // 16, 17, 18.
+        LabelT->setCaption(sourceSummary(*VideoFileIn1, Messages));
+        ShowPreviewFrame();
+        resumeNext([&] { Calc_Reg(); });
+        PrevOpenedFile = path;
+        return;
+    } catch (const OpenFailure& e) {
+        failure = e.text;
+    } catch (...) {
+        failure = describeError(std::current_exception());
+    }
+
+    // Failure: back to the idle look.
+    FileLoaded = true;
+    InternalMarkerChange = true;
+    SliderTimePosition1->setValue(1);
+    SliderTimePosition2->setValue(1);
+    SliderTimePosition1_Change();
+    SliderTimePosition2_Change();
+    InternalMarkerChange = false;
+    resumeNext([&] { Calc_Reg(); });
+    FileLoaded = false;
+    resumeNext([&] { VideoFileIn1->CloseFile(); });
+    EdInfoVideo->setText({});
+    EdInfoAudio->setText({});
+    txtFile->setText(GetFromINI("frmMain", "6"));
+    dialogs().MsgBox(failure.isEmpty() ? QStringLiteral("Loading Error") : failure, MsgButtons::Ok, MsgIcon::Critical);
+    VideoView1->Clear();
+    Timer2->start();
+    picScreen->show();
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdSavePictureAs, sldThum, sldThum2, cmbVideoSize})
+        w->setEnabled(false);
+    // The previous file is tried once; if that fails too, the window stays idle.
+    if (!PrevOpenedFile.isEmpty() && !reopening_) {
+        reopening_ = true;
+        OpenSourceVideo(PrevOpenedFile);
+        reopening_ = false;
+    }
+}
+
+void frmMain::ShowPreviewFrame() {
+    if (!FileLoaded) return;
+    if (VideoFileIn1->CurrentFrame() == VideoFileIn1->FrameCount()) VideoFileIn1->SeekTime(0);
+    FrameBits = VideoFileIn1->ReadVideoFrame();
+    if (FrameBits.isEmpty()) {
+        LabelS->setCaption(Messages[7]);
+        update();
+        VideoView1->Clear();
+        if (Playing) cmdPlayStop_Click();
+        PlayPosition[PlaySlider] = 1;
+    } else {
+        LabelS->setCaption(positionLabel(" ~1"));
+        update();
+        VideoView1->ShowFrame(FrameBits);
+    }
+}
+
+void frmMain::cmbVideoSize_Click() {
+    VideoView1->SetViewSize(toInt32(leadingNumber(cmbVideoSize->currentText())));
+    Skin1->SkinWindowAs(cmbVideoSize, "Button");
+}

@@ -1,0 +1,121 @@
+// Preview playback with sound, paced against the tick clock.
+#include <vector>
+
+#include "app/Conversions.h"
+#include "app/ErrorPolicy.h"
+#include "app/frmMain.h"
+#include "engine/platform/Platform.h"
+#include "source/PlaybackRules.h"
+
+void frmMain::cmdPlayStop_Click() {
+    PlaySlider = static_cast<int16_t>(cmbPlaySld->currentIndex() + 1);
+    if (cmdPlayStop->text() == GetFromINI("frmMain", "29")) {
+        StartPlayback();
+    } else {
+        StopPlayback();
+    }
+}
+
+void frmMain::StartPlayback() {
+    Playing = true;
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmbPlaySld}) w->setEnabled(false);
+    resumeNext([&] {
+        cmdPlayStop->setText(GetFromINI("frmMain", "30"));
+        cmdPlayStop->update();
+    });
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdFile, sldThum, sldThum2}) w->setEnabled(false);
+    resumeNext([&] { VideoFileIn1->SeekTime(PlayPosition.at(PlaySlider)); });
+    resumeNext([&] { VideoView1->BeginPlayback(VideoFileIn1->FrameWidth(), VideoFileIn1->FrameHeight()); });
+
+    // Pre-read about 2.5 s of sound before the clock starts (at most 101 chunks).
+    float budget = 0;
+    resumeNext([&] { budget = static_cast<float>(mul32(VideoFileIn1->AudioChannels(), AudioPlayer->MsToSamples(2500))); });
+    std::vector<AudioChunk> chunks;
+    resumeNext([&] {
+        for (int i = 0; i <= 100; ++i) {
+            chunks.push_back(VideoFileIn1->ReadAudio(0));
+            const auto upper = static_cast<int64_t>(chunks.back().size()) - 1;
+            if (upper <= 0) {
+                chunks.pop_back();
+                break;
+            }
+            budget -= static_cast<float>(upper);
+            if (budget <= 0) break;
+        }
+    });
+    if (!NoAudioDevice) resumeNext([&] { AudioPlayer->Play(); });
+    PlayStartTick = static_cast<int32_t>(platform().GetTickCount());
+    for (auto& chunk : chunks) {
+        if (!NoAudioDevice) resumeNext([&] { AudioPlayer->QueueSamples(chunk); });
+        chunk = AudioChunk();  // released once queued
+    }
+    chunks.clear();
+    resumeNext([&] { Timer1->setInterval(playbackTimerInterval(VideoFileIn1->FrameRate())); });
+    Timer1->start();
+}
+
+void frmMain::StopPlayback() {
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmdFile}) w->setEnabled(true);
+    resumeNext([&] {
+        cmdPlayStop->setText(GetFromINI("frmMain", "29"));
+        cmdPlayStop->update();
+    });
+    for (QWidget* w : std::initializer_list<QWidget*>{sldThum, sldThum2, cmbPlaySld}) w->setEnabled(true);
+    Playing = false;
+    resumeNext([&] { PlayPosition.at(PlaySlider) = VideoFileIn1->VideoTime(); });
+    Timer1->stop();
+    if (!NoAudioDevice) resumeNext([&] { AudioPlayer->Stop(); });
+    if (FileLoaded) resumeNext([&] { VideoView1->EndPlayback(); });
+}
+
+void frmMain::Timer1_Timer() {
+    if (!FileLoaded) return;
+    const int k = PlaySlider;
+    // The tick difference is taken modulo 2^32, so the counter's wrap never disturbs it.
+    const int32_t elapsed = tickDifference(platform().GetTickCount(), static_cast<uint32_t>(PlayStartTick));
+    const int32_t lag = sub32(add32(elapsed, PlayPosition.at(k)), VideoFileIn1->VideoTime());
+    const PacingDecision decision = pacingFor(lag);
+    if (!decision.show) return;
+    if (decision.drop > 0) {
+        VideoFileIn1->SkipFrames(decision.drop);
+        for (int i = 0; i < decision.drop; ++i) FrameBits = VideoFileIn1->ReadVideoFrame();
+    }
+    QSlider* slider = k == 1 ? SliderTimePosition1 : SliderTimePosition2;
+    InternalMarkerChange = true;
+    slider->setValue(VideoFileIn1->CurrentFrame());
+    if (slider->value() == slider->maximum()) {
+        if (Playing) cmdPlayStop_Click();
+        slider->setValue(1);
+        PlayPosition.at(k) = 1;
+    }
+    InternalMarkerChange = false;
+    ShowPreviewFrame();
+}
+
+void frmMain::AudioPlayer_EndArrayPlay() {
+    if (!NoAudioDevice) RefillAudioBuffer();
+}
+
+void frmMain::AudioPlayer_EndPlay() {
+    if (!NoAudioDevice) AudioPlayer->Stop();
+}
+
+void frmMain::RefillAudioBuffer() {
+    const int32_t queued = sub32(AudioPlayer->QueuedSamples(), AudioPlayer->PlayedSamples());
+    if (AudioPlayer->SamplesToMs(queued) > 2000) return;
+    int64_t budget = AudioPlayer->MsToSamples(9000);
+    for (int i = 0; i <= 100; ++i) {
+        AudioChunk chunk = VideoFileIn1->ReadAudio(0);
+        const auto upper = static_cast<int64_t>(chunk.size()) - 1;
+        if (upper <= 0) break;
+        AudioPlayer->QueueSamples(chunk);
+        budget -= upper;
+        if (budget <= 0) break;
+    }
+}
+
+void frmMain::recoverFromTickFailure() {
+    // A reader or player failure during playback stops it cleanly; the window stays usable.
+    InternalMarkerChange = false;
+    if (Playing) resumeNext([&] { StopPlayback(); });
+}

@@ -1,0 +1,34 @@
+// Saving the frame on show as a picture.
+#include "app/ErrorPolicy.h"
+#include "app/frmMain.h"
+#include "output/OutputNames.h"
+
+namespace {
+const QString kPictureFilter = QStringLiteral(
+    "BMP Files (*.bmp)|*.bmp|JPEG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|"
+    "TIFF Files (*.tif)|*.tif;*.tif;*.cpt|PCX Files (*.pcx)|*.pcx|"
+    "WMF Files (*.wmf)|*.wmf|EMF Files (*.emf)|*.emf|TGA Files (*.tga)|*.tga|"
+    "PNG Files (*.png)|*.png|RAS Files (*.ras)|*.ras|JPEG2000 Files (*.j2k)|*.j2k|");
+
+using SaveOperation = int32_t (ImageFile::*)(const FrameData&, const QString&);
+// The picture writer of each entry of the filter, by filter index 1..11.
+const SaveOperation kSaveByFilterIndex[] = {
+    &ImageFile::SaveBMP, &ImageFile::SaveJPEG, &ImageFile::SaveGIF, &ImageFile::SaveTIFF,
+    &ImageFile::SavePCX, &ImageFile::SaveWMF,  &ImageFile::SaveEMF, &ImageFile::SaveTGA,
+    &ImageFile::SavePNG, &ImageFile::SaveRAS,  &ImageFile::SaveJPEG2000};
+}  // namespace
+
+void frmMain::cmdSavePictureAs_Click() {
+    if (!FileLoaded) return;
+    endQuietly([&] {
+        FileDialogState& d = dialogs().state;
+        d.FileName = framePictureProposal(txtFile->text(), VideoFileIn1->CurrentFrame());
+        d.DialogTitle = "Save Picture To File";
+        d.CancelError = true;
+        d.Filter = kPictureFilter;
+        dialogs().ShowSave();
+        if (d.FileName.isEmpty()) return;
+        const int index = d.FilterIndex;
+        if (index >= 1 && index <= 11) (ImageFile1.get()->*kSaveByFilterIndex[index - 1])(FrameBits, d.FileName);
+    });
+}

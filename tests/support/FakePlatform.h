@@ -1,0 +1,27 @@
+#pragma once
+// A platform layer for tests: a clock the test drives, and records of what the window asked
+// to open or start instead of doing it. Installs itself while it lives.
+#include <QList>
+#include <QPair>
+
+#include "engine/platform/Platform.h"
+
+struct FakePlatform : Platform {
+    uint32_t ticks = 1000;
+    bool realClock = false;
+    QStringList openedDocuments;
+    QList<QPair<QString, QStringList>> startedPrograms;
+
+    FakePlatform() { setPlatform(this); }
+    ~FakePlatform() override { setPlatform(nullptr); }
+
+    uint32_t GetTickCount() override { return realClock ? Platform::GetTickCount() : ticks; }
+    bool openDocument(const QString& path) override {
+        openedDocuments << path;
+        return true;
+    }
+    bool startDetached(const QString& program, const QStringList& arguments) override {
+        startedPrograms.append({program, arguments});
+        return true;
+    }
+};
