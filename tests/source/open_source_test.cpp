@@ -1,0 +1,176 @@
+// Opening a source through the real window: information texts, proposals, failures.
+#include <gtest/gtest.h>
+
+#include "support/ClipCopies.h"
+#include "support/Clips.h"
+#include "support/ForwardingReader.h"
+#include "support/WindowHarness.h"
+
+namespace {
+
+// A reader that records the open, close and seek calls the window makes.
+struct RecordingReader : ForwardingReader {
+    QStringList* calls;
+    explicit RecordingReader(QStringList* log) : calls(log) {}
+    int32_t OpenFile(const QString& p) override { *calls << "OpenFile " + p; return real->OpenFile(p); }
+    void CloseFile() override { *calls << "CloseFile"; real->CloseFile(); }
+    void SeekFrame(int32_t n) override { *calls << QString("SeekFrame %1").arg(n); real->SeekFrame(n); }
+    void SeekTime(int32_t ms) override { *calls << QString("SeekTime %1").arg(ms); real->SeekTime(ms); }
+};
+
+QStringList lines(const QString& text) { return text.split("\r\n"); }
+
+TEST(OpenSource, ShowsTheInformationAndProposesOutputNames) {
+    WindowHarness h;
+    frmMain& w = *h.window;
+    const auto clip = clips::get("avi_mjpeg_pcm");
+    const QString source = copyClipTo(clip.path, h.home.path() + "/clips/holiday.avi");
+    w.OpenSourceVideo(source);
+    ASSERT_TRUE(w.FileLoaded) << h.messages().join("|").toStdString();
+    EXPECT_TRUE(h.messages().isEmpty());
+    EXPECT_EQ(w.txtFile->text(), source);
+    EXPECT_EQ(w.EdOutFile->text(), h.home.path() + "/clips/holiday_1.avi");
+    EXPECT_EQ(w.EdOutFile2->text(), h.home.path() + "/clips/holiday_2.avi");
+    EXPECT_EQ(w.PrevOpenedFile, source);
+
+    const QStringList video = lines(w.EdInfoVideo->text());
+    ASSERT_EQ(video.size(), 6);
+    EXPECT_EQ(video[0], w.Messages[10] + "\t" + w.VideoFileIn1->VideoCodecName());
+    EXPECT_EQ(video[1], w.Messages[11] + "\t" + QString::number(w.VideoFileIn1->VideoDuration()));
+    EXPECT_EQ(video[3], w.Messages[13] + "\t25");
+    EXPECT_EQ(video[4], w.Messages[14] + "\t100");
+    EXPECT_EQ(video[5], w.Messages[15] + "\t320*240");
+    const QStringList audio = lines(w.EdInfoAudio->text());
+    ASSERT_EQ(audio.size(), 6);
+    EXPECT_EQ(audio[3], w.Messages[16] + "\t44100");
+    EXPECT_EQ(audio[5], w.Messages[18] + "\t2");
+    EXPECT_EQ(w.LabelT->caption(), w.Messages[22] + "\r" + QString::number(w.VideoFileIn1->VideoDuration()) + " " +
+                                       w.Messages[8] + "\r" + w.Messages[23] + "\r100");
+
+    EXPECT_EQ(w.SliderTimePosition1->maximum(), 100);
+    EXPECT_EQ(w.SliderTimePosition1->value(), 1);
+    EXPECT_EQ(w.SliderTimePosition2->value(), 1);
+    EXPECT_EQ(w.sldThum->Left(), w.sldBack->Left());
+    EXPECT_EQ(clips::frameNumberOf(w.FrameBits), 1);
+    EXPECT_EQ(w.LabelS->caption(), w.Messages[9] + "1#: 1\r" + w.Messages[9] + "2#: 1\r" + w.Messages[24] + " ~1");
+    for (QWidget* c : {(QWidget*)w.cmdOutFile, (QWidget*)w.cmdOutFile2, (QWidget*)w.cmdCut, (QWidget*)w.cmdSplit,
+                       (QWidget*)w.cmdPlayStop, (QWidget*)w.cmbPlaySld, (QWidget*)w.cmdSavePictureAs,
+                       (QWidget*)w.sldThum, (QWidget*)w.sldThum2, (QWidget*)w.cmbVideoSize})
+        EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+    EXPECT_FALSE(w.picScreen->isVisibleTo(&w));
+    EXPECT_FALSE(w.Timer2->isActive());
+    EXPECT_EQ(w.cmdPlayStop->text(), w.GetFromINI("frmMain", "29"));
+}
+
+TEST(OpenSource, ProposalsKeepFoldersWithDotsAndFollowTheFormat) {
+    WindowHarness h;
+    frmMain& w = *h.window;
+    const auto clip = clips::get("avi_noaudio");
+    const QString dotted = copyClipTo(clip.path, h.home.path() + "/anna.berg/my.videos/clip.avi");
+    w.OpenSourceVideo(dotted);
+    ASSERT_TRUE(w.FileLoaded);
+    EXPECT_EQ(w.EdOutFile->text(), h.home.path() + "/anna.berg/my.videos/clip_1.avi");
+    EXPECT_TRUE(w.EdInfoAudio->text().isEmpty());  // video without audio opens
+
+    const QString bare = copyClipTo(clip.path, h.home.path() + "/anna.berg/noextension");
+    w.ConvertTo(1);
+    w.OpenSourceVideo(bare);
+    ASSERT_TRUE(w.FileLoaded);
+    EXPECT_EQ(w.EdOutFile->text(), bare + "_1.mpeg");
+    EXPECT_EQ(w.EdOutFile2->text(), bare + "_2.mpeg");
+}
+
+TEST(OpenSource, FailedOpensGoBackToIdleAndReopenThePreviousFileOnce) {
+    WindowHarness h;
+    frmMain& w = *h.window;
+    const QString missing = h.home.path() + "/missing.avi";
+    w.OpenSourceVideo(missing);
+    EXPECT_FALSE(w.FileLoaded);
+    ASSERT_EQ(h.messages().size(), 1);
+    EXPECT_FALSE(h.messages()[0].isEmpty());
+    EXPECT_EQ(h.dialogs.shownMessages[0].icon, MsgIcon::Critical);
+    EXPECT_TRUE(w.PrevOpenedFile.isEmpty());
+    EXPECT_TRUE(w.picScreen->isVisibleTo(&w));
+    EXPECT_TRUE(w.Timer2->isActive());
+    EXPECT_FALSE(w.cmdSavePictureAs->isEnabled());
+    EXPECT_EQ(w.txtFile->text(), w.GetFromINI("frmMain", "6"));
+
+    const QString good = copyClipTo(clips::get("avi_mjpeg_pcm").path, h.home.path() + "/good.avi");
+    w.OpenSourceVideo(good);
+    ASSERT_TRUE(w.FileLoaded);
+    const QString text = writeTextFile(h.home.path() + "/notes.avi", "just some words, not a video\n");
+    const QString audioOnly = clips::get("audio_only").path;
+    QByteArray mp4;
+    {
+        QFile f(clips::get("mp4_h264_aac").path);
+        f.open(QIODevice::ReadOnly);
+        mp4 = f.readAll();
+    }
+    const QString truncated = writeTextFile(h.home.path() + "/cut.mp4", mp4.left(mp4.size() / 3));
+    for (const QString& bad : {text, audioOnly, truncated}) {
+        h.dialogs.shownMessages.clear();
+        w.OpenSourceVideo(bad);
+        ASSERT_EQ(h.messages().size(), 1) << bad.toStdString();
+        if (bad == audioOnly) EXPECT_EQ(h.messages()[0], w.Messages[25]);
+        // The previous file is open again.
+        EXPECT_TRUE(w.FileLoaded) << bad.toStdString();
+        EXPECT_EQ(w.txtFile->text(), good);
+        EXPECT_EQ(w.PrevOpenedFile, good);
+    }
+
+    // When the previous file fails too, there is no second attempt.
+    QFile::remove(good);
+    h.dialogs.shownMessages.clear();
+    w.OpenSourceVideo(text);
+    EXPECT_EQ(h.messages().size(), 2);
+    EXPECT_FALSE(w.FileLoaded);
+    EXPECT_TRUE(w.picScreen->isVisibleTo(&w));
+}
+
+TEST(OpenSource, ASecondOpenClosesTheFirstBeforeAnythingElse) {
+    QStringList calls;
+    WindowHarness h(true, [&](WindowServices& s) {
+        s.makeReader = [&] { return std::make_unique<RecordingReader>(&calls); };
+    });
+    frmMain& w = *h.window;
+    const QString a = clips::get("avi_mjpeg_pcm").path, b = clips::get("avi_noaudio").path;
+    w.OpenSourceVideo(a);
+    calls.clear();
+    w.OpenSourceVideo(b);
+    ASSERT_GE(calls.size(), 2);
+    EXPECT_EQ(calls[0], "CloseFile");
+    EXPECT_EQ(calls[1], "OpenFile " + b);
+}
+
+TEST(OpenSource, AOneFrameSourceOpensAndStaysUsable) {
+    WindowHarness h;
+    frmMain& w = *h.window;
+    w.OpenSourceVideo(clips::get("oneframe").path);
+    ASSERT_TRUE(w.FileLoaded) << h.messages().join("|").toStdString();
+    EXPECT_EQ(w.SliderTimePosition1->maximum(), 1);
+    EXPECT_EQ(clips::frameNumberOf(w.FrameBits), 1);
+    w.cmdNextFrame_Click();
+    w.cmdPrevFrame2_Click();
+    EXPECT_EQ(w.SliderTimePosition1->value(), 1);
+    EXPECT_EQ(w.SliderTimePosition2->value(), 1);
+    EXPECT_EQ(clips::frameNumberOf(w.FrameBits), 1);
+    EXPECT_TRUE(w.LabelS->caption().endsWith(" ~2"));
+    EXPECT_TRUE(h.messages().isEmpty());
+}
+
+TEST(OpenSource, CancellingTheOpenDialogChangesNothing) {
+    WindowHarness h;
+    frmMain& w = *h.window;
+    w.cmdFile_Click();  // no queued answer: cancel
+    ASSERT_EQ(h.dialogs.shownFileDialogs.size(), 1);
+    EXPECT_EQ(h.dialogs.shownFileDialogs[0].DialogTitle, "Open Video File");
+    EXPECT_EQ(h.dialogs.shownFileDialogs[0].FilterIndex, 1);
+    EXPECT_TRUE(h.dialogs.shownFileDialogs[0].Filter.endsWith("|All Files|*|"));
+    EXPECT_FALSE(w.FileLoaded);
+    EXPECT_TRUE(h.messages().isEmpty());
+    h.dialogs.fileAnswers.append({clips::get("avi_noaudio").path, 0});
+    w.cmdFile_Click();
+    EXPECT_TRUE(w.FileLoaded);
+}
+
+}  // namespace
