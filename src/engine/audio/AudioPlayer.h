@@ -13,6 +13,8 @@ public:
     virtual int deviceCount() = 0;
     virtual void selectDevice(int index) = 0;
     virtual void setVolume(double linear) = 0;  // 0..1
+    // How much sound the output itself buffers; takes effect at the next start().
+    virtual void setBufferDuration(int ms) {}
     // Opens the output for signed 16-bit interleaved samples; false when it cannot.
     virtual bool start(int sampleRate, int channels) = 0;
     virtual void stop() = 0;
@@ -22,7 +24,9 @@ public:
 };
 
 // The sound output. Amounts (MsToSamples, PlayedSamples, QueuedSamples) count sample
-// frames, one per channel group. Events are Qt signals on the window's thread.
+// frames, one per channel group, since the last Play or ResetPlayer. Events are Qt signals
+// on the thread that owns the player. Behaviour without an output device and the other
+// details are described in AudioPlayer.cpp.
 class AudioPlayer : public QObject {
     Q_OBJECT
 public:

@@ -23,10 +23,12 @@ public:
     virtual void EndPlayback();
     virtual void SetViewSize(int32_t size);
     int32_t ViewSize() const { return viewSize_; }
+    bool isPlaying() const { return playing_; }
 
     // For tests: the frame data on show, the picture last painted, and how many RGB
     // conversions painting has cost so far.
     const FrameData& currentFrame() const { return frame_; }
+    // Paints the view now and returns the result (what the screen shows).
     QImage renderedImage();
     int conversionCount() const { return conversions_; }
     // The rectangle the frame is drawn into for the current size and ViewSize.
@@ -38,9 +40,19 @@ protected:
 private:
     FrameData frame_;
     QImage cache_;
+    QSize cacheSize_;  // the size cache_ was converted at
     bool cacheValid_ = false;
     int32_t viewSize_ = 0;
     bool playing_ = false;
     int conversions_ = 0;
     FrameConverter converter_;
 };
+
+// The size a frame is meant to be seen at: its coded size with the width corrected by the
+// sample aspect ratio. Empty for malformed headers.
+QSize frameDisplaySize(const FrameHeader& header);
+
+// Where a picture of displaySize is drawn inside a view of viewSize for a ViewSize mode
+// (the modes are listed in VideoView.cpp). The result may reach outside the view; the
+// view crops it. Empty when either size is empty.
+QRect videoTargetRect(int32_t mode, QSize displaySize, QSize viewSize);
