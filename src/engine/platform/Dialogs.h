@@ -75,8 +75,10 @@ public:
         QString title;
     };
 
-    QList<FileAnswer> fileAnswers;
-    QList<MsgResult> messageAnswers;   // when empty: Ok / No
+    QList<FileAnswer> fileAnswers;     // when empty: cancel
+    // Answers for the Yes/No boxes, in order; when empty: No. A box with only OK answers Ok
+    // and takes nothing from this list.
+    QList<MsgResult> messageAnswers;
     QList<FileDialogState> shownFileDialogs;  // the state each dialog was shown with
     QList<Message> shownMessages;
     std::function<void(const Message&)> onMessage;  // e.g. print in batch mode

@@ -1,0 +1,82 @@
+// The platform layer: tick count, folders, and the replaceable platform object.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "engine/platform/Platform.h"
+
+TEST(TickCount, DifferencesSurviveTheWrap) {
+    EXPECT_EQ(tickDifference(100, 40), 60);
+    EXPECT_EQ(tickDifference(5, 0xFFFFFFF0u), 21);
+    EXPECT_EQ(tickDifference(0, 0xFFFFFFFFu), 1);
+    EXPECT_EQ(tickDifference(0xFFFFFFF0u, 5), -21);
+    EXPECT_EQ(tickDifference(0x7FFFFFFFu, 0), 0x7FFFFFFF);
+    EXPECT_EQ(tickDifference(7, 7), 0);
+}
+
+TEST(TickCount, RealClockAdvancesInMilliseconds) {
+    Platform real;
+    const uint32_t start = real.GetTickCount();
+    QThread::msleep(30);
+    const int32_t elapsed = tickDifference(real.GetTickCount(), start);
+    EXPECT_GE(elapsed, 29);
+    EXPECT_LT(elapsed, 2000);
+}
+
+TEST(PlatformFolders, ProgramFolderFollowsTheEnvironment) {
+    Platform real;
+    const QByteArray saved = qgetenv("KORVELIN_PROGRAM_DIR");
+    qputenv("KORVELIN_PROGRAM_DIR", "/opt/korvelin-test");
+    EXPECT_EQ(real.programFolder(), "/opt/korvelin-test");
+    qunsetenv("KORVELIN_PROGRAM_DIR");
+    EXPECT_EQ(real.programFolder(), QCoreApplication::applicationDirPath());
+    if (!saved.isEmpty()) qputenv("KORVELIN_PROGRAM_DIR", saved);
+}
+
+TEST(PlatformFolders, TempFolderHasNoTrailingSeparator) {
+    Platform real;
+    const QByteArray saved = qgetenv("TMPDIR");
+    QDir().mkpath("/tmp/korvelin-tmp-test");
+    qputenv("TMPDIR", "/tmp/korvelin-tmp-test/");
+    EXPECT_EQ(real.tempFolder(), "/tmp/korvelin-tmp-test");
+    if (saved.isEmpty()) qunsetenv("TMPDIR"); else qputenv("TMPDIR", saved);
+    EXPECT_FALSE(real.tempFolder().endsWith('/'));
+    EXPECT_TRUE(QDir(real.tempFolder()).exists());
+}
+
+TEST(PlatformObject, ReplacementAndRestore) {
+    struct FakeClock : Platform {
+        uint32_t now = 0xFFFFFF00u;
+        uint32_t GetTickCount() override { return now; }
+        QStringList started;
+        bool startDetached(const QString& program, const QStringList& arguments) override {
+            started << program << arguments;
+            return true;
+        }
+    } fake;
+    Platform& real = platform();
+    setPlatform(&fake);
+    EXPECT_EQ(&platform(), &fake);
+    const uint32_t start = platform().GetTickCount();
+    fake.now += 0x200;  // wraps
+    EXPECT_EQ(tickDifference(platform().GetTickCount(), start), 0x200);
+    EXPECT_TRUE(platform().startDetached("/x/setup", {"/V\"a b\""}));
+    EXPECT_EQ(fake.started, (QStringList{"/x/setup", "/V\"a b\""}));
+    setPlatform(nullptr);
+    EXPECT_EQ(&platform(), &real);
+}
+
+TEST(PlatformObject, StartDetachedRunsWithoutAShell) {
+    QTemporaryDir dir;
+    const QString marker = dir.filePath("out; touch injected");
+    // The argument reaches the program as one piece: no shell splits or interprets it.
+    ASSERT_TRUE(platform().startDetached("/usr/bin/touch", {marker}));
+    for (int i = 0; i < 100 && !QFile::exists(marker); ++i) QThread::msleep(20);
+    EXPECT_TRUE(QFile::exists(marker));
+    EXPECT_FALSE(QFile::exists("injected"));
+    EXPECT_FALSE(platform().startDetached(dir.filePath("no-such-program"), {}));
+}
