@@ -121,8 +121,12 @@ VideoView::VideoView(QWidget* parent) : QWidget(parent) {
 VideoView::~VideoView() = default;
 
 void VideoView::ShowFrame(const FrameData& frame) {
-    frame_ = frame;
-    cacheValid_ = false;
+    // The window redraws the frame it holds on every repaint; the same array (shared, so
+    // unchanged) keeps its converted picture.
+    if (!frame.isSharedWith(frame_)) {
+        frame_ = frame;
+        cacheValid_ = false;
+    }
     update();
 }
 

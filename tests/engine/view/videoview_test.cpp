@@ -46,15 +46,24 @@ TEST(VideoView, ABurstOfFramesCostsOneConversionPerPaint) {
     view.renderedImage();
     EXPECT_EQ(view.conversionCount(), 1);  // repaint of the same frame and size: cached
     view.ShowFrame(greyFrame(160, 120, 100));
-    view.ShowFrame(greyFrame(160, 120, 200));
+    const FrameData held = greyFrame(160, 120, 200);
+    view.ShowFrame(held);
     view.renderedImage();
     EXPECT_EQ(view.conversionCount(), 2);
+    view.ShowFrame(held);  // the window showing the frame it holds again on a repaint
+    view.renderedImage();
+    EXPECT_EQ(view.conversionCount(), 2);
+    FrameData copy = held;
+    copy.detach();  // equal bytes in another array count as a new frame
+    view.ShowFrame(copy);
+    view.renderedImage();
+    EXPECT_EQ(view.conversionCount(), 3);
     view.resize(400, 300);  // the frame still fits at its own size: same picture
     view.renderedImage();
-    EXPECT_EQ(view.conversionCount(), 2);
+    EXPECT_EQ(view.conversionCount(), 3);
     view.resize(80, 60);  // now it shrinks: converted again at the new size
     shown = view.renderedImage();
-    EXPECT_EQ(view.conversionCount(), 3);
+    EXPECT_EQ(view.conversionCount(), 4);
     EXPECT_EQ(view.targetRect(), QRect(0, 0, 80, 60));
     EXPECT_FALSE(allBlack(shown));
 }
