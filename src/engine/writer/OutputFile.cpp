@@ -1,0 +1,173 @@
+#include "engine/writer/OutputFile.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/common/MediaError.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+}
+
+namespace {
+
+constexpr int kIoBufferSize = 256 * 1024;
+
+int writePacket(void* opaque, uint8_t* data, int size) {
+    auto* io = static_cast<OutputFile::Io*>(opaque);
+    if (io->limit >= 0 && io->position + size > io->limit) return AVERROR(ENOSPC);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(io->fd, data + done, size_t(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return AVERROR(errno);
+        if (n == 0) return AVERROR(EIO);
+        done += int(n);
+    }
+    io->position += done;
+    return done;
+}
+
+int64_t seekFile(void* opaque, int64_t offset, int whence) {
+    auto* io = static_cast<OutputFile::Io*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st{};
+        return ::fstat(io->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(io->fd, offset, whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
+QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+
+}  // namespace
+
+OutputFile::OutputFile(const QString& path, const OutputPlan& plan, int64_t writeLimit) : path_(path) {
+    io_.limit = writeLimit;
+    const QByteArray native = QFile::encodeName(path);
+    if (native.isEmpty()) throw MediaError(QStringLiteral("No output file name was given"));
+    // O_EXCL: a file that exists, or appears at this moment, is never opened or replaced.
+    io_.fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (io_.fd < 0) {
+        const int code = errno;
+        if (code == EEXIST) throw MediaError(QStringLiteral("The file already exists: %1").arg(path));
+        throw MediaError(QStringLiteral("Could not create the file %1: %2").arg(path, systemError(code)));
+    }
+    try {
+        const AVOutputFormat* container = av_guess_format(plan.muxer.c_str(), nullptr, nullptr);
+        if (!container || avformat_alloc_output_context2(&format_, container, nullptr, native.constData()) < 0)
+            throw MediaError(QStringLiteral("The %1 container is not available").arg(QString::fromStdString(plan.muxer)));
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+        avio_ = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &io_, nullptr, writePacket, seekFile) : nullptr;
+        if (!avio_) {
+            av_free(buffer);
+            throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
+        }
+        format_->pb = avio_;
+        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        muxer_ = std::make_unique<Muxer>(format_, path);
+        if (plan.video) video_ = std::make_unique<VideoEncoder>(*muxer_, *plan.video);
+        if (plan.audio) audio_ = std::make_unique<AudioEncoder>(*muxer_, *plan.audio);
+
+        AVDictionary* options = nullptr;
+        for (const auto& [key, value] : plan.muxerOptions) av_dict_set(&options, key.c_str(), value.c_str(), 0);
+        const int ret = avformat_write_header(format_, &options);
+        av_dict_free(&options);
+        if (avio_->error < 0) muxer_->check(avio_->error);
+        if (ret < 0)
+            throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
+                                 .arg(QString::fromStdString(plan.muxer), ffmpegErrorText(ret)));
+        headerWritten_ = true;
+    } catch (...) {
+        release();
+        ::unlink(native.constData());  // ours, created above, and holding nothing useful
+        throw;
+    }
+}
+
+OutputFile::~OutputFile() {
+    try {
+        finish();
+    } catch (...) {
+    }
+}
+
+template <typename F> void OutputFile::guarded(F&& step) {
+    if (!failure_.isEmpty()) throw MediaError(failure_);
+    try {
+        step();
+    } catch (const MediaError& e) {
+        failure_ = e.description();
+        throw;
+    } catch (const std::exception& e) {
+        failure_ = QStringLiteral("Writing %1 failed: %2").arg(path_, QString::fromLocal8Bit(e.what()));
+        throw MediaError(failure_);
+    }
+}
+
+void OutputFile::writeVideo(const FrameView& frame) {
+    if (video_) guarded([&] { video_->write(frame); });
+}
+
+void OutputFile::writeAudio(const int16_t* samples, int64_t count) {
+    if (audio_) guarded([&] { audio_->write(samples, count); });
+}
+
+void OutputFile::finish() {
+    if (!format_) return;
+    if (!failure_.isEmpty()) {
+        // Keep what was written readable as far as the container allows; further errors change nothing.
+        if (headerWritten_) {
+            headerWritten_ = false;
+            av_write_trailer(format_);
+        }
+        release();
+        return;
+    }
+    try {
+        guarded([&] {
+            if (video_) video_->finish();
+            if (audio_) audio_->finish();
+            headerWritten_ = false;
+            muxer_->check(av_write_trailer(format_));
+            avio_flush(avio_);
+            muxer_->check(0);
+            const int fd = io_.fd;
+            io_.fd = -1;
+            if (::close(fd) != 0)
+                throw MediaError(QStringLiteral("Could not write the output file %1: %2").arg(path_, systemError(errno)));
+        });
+    } catch (...) {
+        if (headerWritten_) {
+            headerWritten_ = false;
+            av_write_trailer(format_);
+        }
+        release();
+        throw;
+    }
+    release();
+}
+
+void OutputFile::release() noexcept {
+    video_.reset();
+    audio_.reset();
+    muxer_.reset();
+    if (avio_) {
+        av_freep(&avio_->buffer);
+        avio_context_free(&avio_);
+    }
+    if (format_) {
+        format_->pb = nullptr;
+        avformat_free_context(format_);
+        format_ = nullptr;
+    }
+    if (io_.fd >= 0) {
+        ::close(io_.fd);
+        io_.fd = -1;
+    }
+}

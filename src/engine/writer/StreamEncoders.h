@@ -1,0 +1,117 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+
+#include "engine/common/FrameData.h"
+#include "engine/writer/OutputPlan.h"
+
+extern "C" {
+struct AVAudioFifo;
+struct AVCodecContext;
+struct AVDictionary;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct SwrContext;
+struct SwsContext;
+}
+
+// Converts pictures to an encoder's layout and size. Keeps one scaler for as long as the
+// pictures keep their geometry, and treats the full-range "J" layouts of JPEG decoders as what
+// they are (their plain layout with full range), so they neither rebuild the scaler every frame
+// nor lose their range.
+class PictureScaler {
+public:
+    PictureScaler() = default;
+    ~PictureScaler();
+    PictureScaler(const PictureScaler&) = delete;
+    PictureScaler& operator=(const PictureScaler&) = delete;
+    bool scale(const FrameView& source, AVFrame* target);
+
+private:
+    SwsContext* context_ = nullptr;
+    int key_[6] = {};  // source width, height, layout; target width, height, layout
+};
+
+// Hands encoded packets to the container and turns every failure into a readable MediaError.
+class Muxer {
+public:
+    Muxer(AVFormatContext* format, const QString& path) : format_(format), path_(path) {}
+    // Writes the packet (taking its reference); throws when the container or the file refuses it.
+    void write(AVPacket* packet);
+    // Throws when the file has seen a write error, or when result is negative.
+    void check(int result) const;
+    AVFormatContext* format() const { return format_; }
+    const QString& path() const { return path_; }
+
+private:
+    AVFormatContext* format_;
+    QString path_;
+};
+
+// One encoder with its output stream; sends frames and writes what comes out.
+class StreamEncoder {
+public:
+    StreamEncoder(const StreamEncoder&) = delete;
+    StreamEncoder& operator=(const StreamEncoder&) = delete;
+    virtual ~StreamEncoder();
+
+protected:
+    StreamEncoder(Muxer& muxer, const char* encoder);
+    // Opens the codec and fills the stream's parameters; called by the subclass once ctx_ is set up.
+    void open(AVDictionary** options);
+    // Sends a frame (nullptr: end of stream) and writes every packet the encoder has ready.
+    void encode(AVFrame* frame);
+
+    Muxer& muxer_;
+    AVCodecContext* ctx_ = nullptr;
+    AVStream* stream_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    QString name_;
+};
+
+// Takes frames in any pixel layout and size, converts them to the encoder's, and drops or
+// repeats them so the output rate shows each moment of the source at the right time.
+class VideoEncoder : public StreamEncoder {
+public:
+    VideoEncoder(Muxer& muxer, const VideoPlan& plan);
+    ~VideoEncoder() override;
+    void write(const FrameView& frame);
+    void finish();
+    int64_t framesWritten() const { return outputFrames_; }
+
+private:
+    void prepareFrame();
+
+    VideoPlan plan_;
+    AVFrame* frame_ = nullptr;
+    PictureScaler scaler_;
+    int64_t sourceFrames_ = 0;
+    int64_t outputFrames_ = 0;
+};
+
+// Takes interleaved 16-bit samples at the source's rate and channels, resamples them to the
+// encoder's format and feeds the encoder frames of its fixed size.
+class AudioEncoder : public StreamEncoder {
+public:
+    AudioEncoder(Muxer& muxer, const AudioPlan& plan);
+    ~AudioEncoder() override;
+    // samples: interleaved, count a multiple of the source channel count.
+    void write(const int16_t* samples, int64_t count);
+    void finish();
+
+private:
+    void resample(const uint8_t** input, int frames);
+    void encodeFromFifo(int frames);
+
+    AudioPlan plan_;
+    SwrContext* swr_ = nullptr;
+    AVAudioFifo* fifo_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    uint8_t** buffer_ = nullptr;  // resampler output, planes as the encoder wants them
+    int bufferCapacity_ = 0;      // in samples per channel
+    int frameSize_ = 0;
+    bool padLastFrame_ = false;
+    int64_t pts_ = 0;
+};
