@@ -1,6 +1,7 @@
 // Markers: the change handlers, frame stepping, the thumbs' drag and the band.
 #include <QCoreApplication>
 
+#include "app/Conversions.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
 #include "timeline/MarkerRules.h"

@@ -6,12 +6,14 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/macros.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 #include <cstring>
 #include <limits>
+#include <vector>
 
 QString ffmpegErrorText(int errnum) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -20,6 +22,21 @@ QString ffmpegErrorText(int errnum) {
 }
 
 namespace {
+
+constexpr int kFramePadding = 64;
+
+// JPEG-range layouts are the plain layouts with full-range values; the scaler wants them so.
+AVPixelFormat plainLayout(AVPixelFormat format, bool* fullRange) {
+    *fullRange = true;
+    switch (format) {
+        case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+        case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+        case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+        case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+        case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+        default: *fullRange = false; return format;
+    }
+}
 
 // Heights of each plane for a pixel layout (chroma planes may be subsampled vertically).
 int planeHeight(const AVPixFmtDescriptor* desc, int plane, int height) {
@@ -57,7 +74,9 @@ FrameData packFrame(const AVFrame* frame, int frameNumber, int timeMs) {
         if (offset > std::numeric_limits<int32_t>::max()) return {};
     }
 
-    FrameData data(static_cast<qsizetype>(offset), Qt::Uninitialized);
+    // Scalers read whole blocks of pixels: keep slack after the last plane.
+    FrameData data(static_cast<qsizetype>(offset + kFramePadding), Qt::Uninitialized);
+    std::memset(data.data() + offset, 0, kFramePadding);
     std::memcpy(data.data(), &header, sizeof header);
     for (int p = 0; p < header.planeCount; ++p) {
         av_image_copy_plane(reinterpret_cast<uint8_t*>(data.data()) + header.planeOffset[p], header.lineSize[p],
@@ -81,7 +100,7 @@ std::optional<FrameView> viewFrame(const FrameData& data) {
         const int need = av_image_get_linesize(static_cast<AVPixelFormat>(h.pixelFormat), h.width, p);
         const int64_t bytes = int64_t(h.lineSize[p]) * planeHeight(desc, p, h.height);
         if (need <= 0 || h.lineSize[p] < need || h.planeBytes[p] != bytes) return std::nullopt;
-        if (h.planeOffset[p] < qsizetype(sizeof(FrameHeader)) || int64_t(h.planeOffset[p]) + bytes > data.size())
+        if (h.planeOffset[p] < qsizetype(sizeof(FrameHeader)) || int64_t(h.planeOffset[p]) + bytes + kFramePadding > data.size())
             return std::nullopt;
         view.planes[p] = reinterpret_cast<const uint8_t*>(data.constData()) + h.planeOffset[p];
     }
@@ -93,9 +112,19 @@ FrameConverter::~FrameConverter() { sws_freeContext(context_); }
 bool FrameConverter::convert(const FrameView& src, AVPixelFormat dstFormat, int dstWidth, int dstHeight,
                              uint8_t* const dst[], const int dstLineSize[]) {
     if (dstWidth <= 0 || dstHeight <= 0) return false;
-    context_ = sws_getCachedContext(context_, src.width(), src.height(), src.format(), dstWidth, dstHeight,
+    bool fullRange = false;
+    const AVPixelFormat srcFormat = plainLayout(src.format(), &fullRange);
+    context_ = sws_getCachedContext(context_, src.width(), src.height(), srcFormat, dstWidth, dstHeight,
                                     dstFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!context_) return false;
+    if (fullRange) {
+        int* inv = nullptr;
+        int* table = nullptr;
+        int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
+        if (sws_getColorspaceDetails(context_, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
+                                     &saturation) >= 0)
+            sws_setColorspaceDetails(context_, inv, 1, table, dstRange, brightness, contrast, saturation);
+    }
     int srcLineSize[4] = {};
     const uint8_t* srcPlanes[4] = {};
     for (int p = 0; p < src.header.planeCount; ++p) {
@@ -109,11 +138,18 @@ QImage FrameConverter::toImage(const FrameData& data, QSize size) {
     const auto view = viewFrame(data);
     if (!view) return {};
     if (size.isEmpty()) size = QSize(view->width(), view->height());
-    QImage image(size, QImage::Format_RGB32);
-    if (image.isNull()) return {};
-    uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-    const int dstLineSize[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
+    // The scaler writes whole blocks of pixels past a row's end, so it converts into rows
+    // with slack and the picture is copied out.
+    const int rowBytes = size.width() * 4;
+    const int paddedRow = FFALIGN(rowBytes, 64) + 64;
+    std::vector<uint8_t> buffer(size_t(paddedRow) * (size.height() + 1));
+    uint8_t* dst[4] = {buffer.data(), nullptr, nullptr, nullptr};
+    const int dstLineSize[4] = {paddedRow, 0, 0, 0};
     // QImage::Format_RGB32 is 0xffRRGGBB in native order, i.e. BGRA bytes on little-endian machines.
     if (!convert(*view, AV_PIX_FMT_BGRA, size.width(), size.height(), dst, dstLineSize)) return {};
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull()) return {};
+    for (int y = 0; y < size.height(); ++y)
+        std::memcpy(image.scanLine(y), buffer.data() + size_t(y) * paddedRow, rowBytes);
     return image;
 }

@@ -44,7 +44,8 @@ struct FrameView {
 // Packs a decoded frame (any pixel layout FFmpeg knows) into frame data.
 FrameData packFrame(const AVFrame* frame, int frameNumber, int timeMs);
 
-// Checks the header against the array's length; nullopt for anything malformed.
+// Checks the header against the array's length (planes plus the scalers' slack after them);
+// nullopt for anything malformed.
 std::optional<FrameView> viewFrame(const FrameData& data);
 
 // Converts frames to another pixel layout and size, keeping one scaler for as long as

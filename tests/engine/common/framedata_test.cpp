@@ -44,7 +44,7 @@ TEST(FrameData, MalformedArraysAreRejected) {
     auto frame = makeFrame(64, 48, AV_PIX_FMT_YUV420P);
     FrameData data = packFrame(frame.get(), 1, 0);
     EXPECT_FALSE(viewFrame(FrameData()));
-    EXPECT_FALSE(viewFrame(data.left(data.size() - 1)));  // truncated planes
+    EXPECT_FALSE(viewFrame(data.left(data.size() - 65)));  // truncated planes (64 bytes of slack follow them)
     FrameData badMagic = data;
     badMagic[0] = 'x';
     EXPECT_FALSE(viewFrame(badMagic));
