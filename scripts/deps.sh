@@ -11,6 +11,7 @@ packages=(
   ffmpeg
   libgtest-dev libgmock-dev
   xvfb xauth
+  fonts-liberation
   python3
 )
 missing=()

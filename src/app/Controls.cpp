@@ -41,7 +41,14 @@ QString displayLines(const QString& text) {
     return out;
 }
 
-SkinLabel::SkinLabel(const QString& caption, QWidget* parent) : QLabel(parent) { setCaption(caption); }
+SkinLabel::SkinLabel(const QString& caption, QWidget* parent) : QLabel(parent) {
+    // Skinned labels show 8.25-point Arial text from their top-left corner.
+    QFont font("Arial");
+    font.setPointSizeF(8.25);
+    setFont(font);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setCaption(caption);
+}
 
 void SkinLabel::setCaption(const QString& caption) {
     caption_ = caption;

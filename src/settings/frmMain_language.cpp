@@ -22,10 +22,12 @@ void frmMain::Load_Language() {
     for (const auto& language : languages)
         Imgl.append(language.picture.isNull() ? QIcon() : QIcon(QPixmap::fromImage(language.picture)));
     LstLang->setIconSize(QSize(24, 16));
+    int chosen = -1;  // a stored language without a file selects nothing
     for (int i = 0; i < languages.size(); ++i) {
         LstLang->addItem(Imgl.value(LstLang->count()), languages[i].name);
-        if (languages[i].name == CurLang) LstLang->setCurrentIndex(LstLang->count() - 1);
+        if (languages[i].name == CurLang) chosen = LstLang->count() - 1;
     }
+    LstLang->setCurrentIndex(chosen);
 }
 
 void frmMain::LstLang_Click() {

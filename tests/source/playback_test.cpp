@@ -27,10 +27,15 @@ TEST(PlaybackRules, PacingTable) {
     EXPECT_THROW(playbackTimerInterval(0), std::domain_error);
 }
 
-// A reader whose frame reads fail on request.
+// A reader whose frame reads fail on request, counting the audio chunks read.
 struct FlakyReader : ForwardingReader {
     bool* failReads;
-    explicit FlakyReader(bool* flag) : failReads(flag) {}
+    int* audioReads;
+    FlakyReader(bool* flag, int* reads) : failReads(flag), audioReads(reads) {}
+    AudioChunk ReadAudio(int32_t bytes) override {
+        ++*audioReads;
+        return real->ReadAudio(bytes);
+    }
     FrameData ReadVideoFrame() override {
         if (*failReads) throw MediaError("Read error in the test");
         return real->ReadVideoFrame();
@@ -41,6 +46,7 @@ struct Playback : ::testing::Test {
     FakePlatform platform;
     std::shared_ptr<FakeSinkState> sink = std::make_shared<FakeSinkState>();
     bool failReads = false;
+    int audioReads = 0;
     std::unique_ptr<WindowHarness> h;
     frmMain* w = nullptr;
 
@@ -49,7 +55,7 @@ struct Playback : ::testing::Test {
         sink->capacity = 1 << 20;
         h = std::make_unique<WindowHarness>(true, [this](WindowServices& s) {
             s.makeAudioPlayer = [this] { return std::make_unique<AudioPlayer>(std::make_unique<FakeAudioSink>(sink)); };
-            s.makeReader = [this] { return std::make_unique<FlakyReader>(&failReads); };
+            s.makeReader = [this] { return std::make_unique<FlakyReader>(&failReads, &audioReads); };
         });
         w = h->window.get();
         w->OpenSourceVideo(clips::get(clip).path);
@@ -132,25 +138,33 @@ TEST_F(Playback, ReachingTheLastFrameStopsAndGoesBackToTheStart) {
 }
 
 TEST_F(Playback, SoundIsPreReadAndRefilledWithinItsBudgets) {
-    open();
+    open(1, "long_mpeg4");  // 24 s of stereo sound at 44.1 kHz
+    audioReads = 0;
     w->cmdPlayStop_Click();
     AudioPlayer& player = *w->AudioPlayer;
     const int32_t queued = player.QueuedSamples();
-    // 2500 ms of stereo at 44.1 kHz, counted in elements against a budget of 2 x 110250.
-    EXPECT_GE(queued, 110250);
-    EXPECT_LT(queued, 110250 + 20000);
+    // The pre-read budget is 2 channels x 110250 (2500 ms) counted in array elements; it
+    // stops at that budget or after 101 chunks, whichever comes first.
+    EXPECT_LE(audioReads, 101);
+    EXPECT_GT(queued, 0);
+    EXPECT_TRUE(audioReads == 101 || queued * 2 >= 220500) << audioReads << " chunks, " << queued;
+    EXPECT_LT(queued * 2, 220500 + 20000);
     EXPECT_TRUE(sink->started);
     // More than 2000 ms still queued: a finished chunk reads nothing.
+    audioReads = 0;
     w->AudioPlayer_EndArrayPlay();
     EXPECT_EQ(player.QueuedSamples(), queued);
-    // Once it has played, the next finished chunk tops up by the 9000 ms budget.
+    EXPECT_EQ(audioReads, 0);
+    // Once it has played, the next finished chunk tops up by the 9000 ms budget (396900
+    // elements) or 101 chunks.
     player.pump();
     sink->playAll();
     player.pump();
     w->AudioPlayer_EndArrayPlay();
     const int32_t added = player.QueuedSamples() - queued;
-    EXPECT_GE(added, 396900 / 2);
-    EXPECT_LE(added, 396900 / 2 + 20000);
+    EXPECT_LE(audioReads, 101);
+    EXPECT_TRUE(audioReads == 101 || added * 2 >= 396900) << audioReads << " chunks, " << added;
+    EXPECT_LT(added * 2, 396900 + 20000);
     w->cmdPlayStop_Click();
     EXPECT_FALSE(sink->started);
 }
