@@ -60,6 +60,7 @@ TextBox::TextBox(QWidget* parent) : QPlainTextEdit(parent) {}
 void TextBox::setText(const QString& text) {
     text_ = text;
     setPlainText(displayLines(text));
+    setToolTip(displayLines(text));  // long values are cut at the box's edge
 }
 
 void PictureBox::apply() {

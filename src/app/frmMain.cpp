@@ -174,6 +174,7 @@ void frmMain::buildControls() {
     cmdPrevFrame2 = button(FrameCutEditor, "cmdPrevFrame2", {}, 60, 4000, 200, 195);
     cmdNextFrame2 = button(FrameCutEditor, "cmdNextFrame2", {}, 6300, 4000, 200, 195);
     lblreg = pictureBox(FrameCutEditor, "lblreg", 300, 4080, 15, 75);
+    lblreg->setStyleSheet("background-color: #f28c28; border: none;");  // the range a cut writes
     SliderTimePosition1 = markerSlider(FrameCutEditor, "SliderTimePosition1", -1320, 2010, 5655, 255);
     SliderTimePosition2 = markerSlider(FrameCutEditor, "SliderTimePosition2", -1320, 2430, 5655, 255);
     Timer1 = control<QTimer>(this, "Timer1");
@@ -235,6 +236,16 @@ void frmMain::buildControls() {
     EdInfoAudio = control<TextBox>(FrameVideoInfo, "EdInfoAudio");
     placeTwips(EdInfoAudio, 50, 1800, 2880, 1215);
     EdInfoAudio->setEnabled(false);
+    for (TextBox* info : {EdInfoVideo, EdInfoAudio}) {
+        // One "label<TAB>value" line per property: a short tab keeps the values in one column.
+        info->setLineWrapMode(QPlainTextEdit::NoWrap);
+        QFont small("Arial");
+        small.setPointSizeF(7.5);
+        info->setFont(small);
+        info->document()->setDocumentMargin(1);
+        info->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        info->setTabStopDistance(QFontMetricsF(small).horizontalAdvance("Sample size (bits): "));
+    }
 
     // FrameConvertTo: format buttons (reached through the skin) and the option frames
     cmdOptAVI = button(FrameConvertTo, "cmdOptAVI", "AVI", 240, 150, 885, 345);

@@ -2,10 +2,12 @@
 //   korvelin [VIDEO]           the window, opening VIDEO right after start-up
 //   korvelin --info FILE       what the media engine reports about FILE
 //   korvelin --save-frame ...  one frame of FILE as a picture
+//   korvelin --cut / --split   a job without anyone at the window (batch mode)
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
 
+#include "app/BatchMode.h"
 #include "app/CommandLine.h"
 #include "app/frmMain.h"
 
@@ -21,8 +23,10 @@ int main(int argc, char** argv) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         if (auto code = runCommandLineMode(arguments, out, err)) return *code;
+        if (auto code = runBatchMode(arguments, out, err)) return *code;
         err << "korvelin: unknown option " << arguments[0] << "\n"
-            << "usage: korvelin [VIDEO] | --info FILE | --save-frame FILE --frame N --format F --out PATH\n";
+            << "usage: korvelin [VIDEO] | --info FILE | --save-frame FILE --frame N --format F --out PATH\n"
+            << batchUsage();
         return 2;
     }
 

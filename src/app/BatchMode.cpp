@@ -1,0 +1,336 @@
+#include "app/BatchMode.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QTimer>
+#include <csignal>
+
+#include "app/frmMain.h"
+#include "engine/platform/Dialogs.h"
+#include "output/OutputNames.h"
+
+namespace {
+
+const QStringList kFormats{"avi", "mpeg", "wmv"};
+const QStringList kAudioOptions{"pcm", "adpcm", "ulaw", "alaw", "mp3", "gsm"};
+
+// Which formats an option applies to (bit 0 avi, bit 1 mpeg, bit 2 wmv).
+const QHash<QString, int> kOptionFormats{{"--avi-codec", 1},  {"--audio", 1},        {"--fps", 3},
+                                         {"--channels", 3},   {"--mpeg-version", 2}, {"--video-kbps", 2},
+                                         {"--audio-kbps", 2}, {"--wmv-profile", 4}};
+
+std::optional<int> wholeNumber(const QString& text) {
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    return ok ? std::optional<int>(n) : std::nullopt;
+}
+
+QString formatName(int format) { return kFormats.value(format).toUpper(); }
+
+volatile std::sig_atomic_t interruptRequested = 0;
+extern "C" void onInterrupt(int) { interruptRequested = 1; }
+
+// One batch job on a window of its own.
+class BatchRun {
+public:
+    BatchRun(BatchRequest request, QTextStream& out, QTextStream& err) : r_(std::move(request)), out_(out), err_(err) {}
+
+    int run() {
+        WindowServices services;
+        services.dialogs = &dialogs_;
+        services.endProgram = [] {};
+        // A batch job may run beside the window or beside other batch jobs.
+        services.anotherCopyRunning = [] { return false; };
+        services.showSplash = false;
+        frmMain window(std::move(services));
+        w_ = &window;
+        dialogs_.onMessage = [this](const ScriptedDialogs::Message& m) {
+            QString text = m.text;
+            text.replace("\r\n", "\n").replace('\r', '\n');
+            out_ << text << "\n";
+            out_.flush();
+        };
+        if (!window.Form_Load()) return fail("the window could not start");
+
+        window.OpenSourceVideo(r_.source);
+        if (!window.FileLoaded) return 1;  // the window's own message says why
+        if (auto code = chooseFormat()) return *code;
+        if (auto code = chooseOptions()) return *code;
+        if (auto code = chooseOutputNames()) return *code;
+        if (auto code = placeMarkers()) return *code;
+        return runJob();
+    }
+
+private:
+    int fail(const QString& text, int code = 1) {
+        err_ << "korvelin: " << text << "\n";
+        err_.flush();
+        return code;
+    }
+    int invalid(const QString& text) {
+        err_ << "korvelin: " << text << "\n" << batchUsage();
+        err_.flush();
+        return 2;
+    }
+
+    std::optional<int> chooseFormat() {
+        if (r_.format == 1) w_->cmdOptMPEG_Click();
+        if (r_.format == 2) w_->cmdOptWMV_Click();
+        if (w_->OutputFormat == r_.format) return std::nullopt;
+        return fail(formatName(r_.format) +
+                        " output needs the partner application, which is not installed; the offer to install it "
+                        "was answered No",
+                    3);
+    }
+
+    // Chooses a list item by its text as a user would; the usage error lists the items.
+    std::optional<int> chooseItem(QComboBox* list, const QString& option, const QString& text) {
+        const int index = list->findText(text);
+        if (index >= 0) {
+            w_->setListIndex(list, index);
+            return std::nullopt;
+        }
+        QStringList items;
+        for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
+        return invalid(option + " must be one of: " + items.join(' '));
+    }
+
+    std::optional<int> choosePosition(QComboBox* list, const QString& option, int position) {
+        if (position < 0 || position >= list->count())
+            return invalid(
+                QStringLiteral("%1 must be a list position from 0 to %2").arg(option).arg(list->count() - 1));
+        w_->setListIndex(list, position);
+        return std::nullopt;
+    }
+
+    std::optional<int> chooseOptions() {
+        frmMain& w = *w_;
+        const bool avi = r_.format == 0;
+        if (r_.aviCodec)
+            if (auto code = choosePosition(w.cmbAVICodecs, "--avi-codec", *r_.aviCodec)) return code;
+        if (r_.audio) {
+            QRadioButton* const buttons[] = {w.optPCM, w.optADPCM, w.optULAW, w.optALAW, w.optMP3, w.optGSM};
+            buttons[kAudioOptions.indexOf(*r_.audio)]->setChecked(true);
+        }
+        if (r_.fps)
+            if (auto code = chooseItem(avi ? w.cmbFramerateAVI : w.cmbFramerateMPEG, "--fps", *r_.fps)) return code;
+        if (r_.channels)
+            if (auto code = choosePosition(avi ? w.cmbCnannelsAVI : w.cmbCnannelsMPEG, "--channels", *r_.channels - 1))
+                return code;
+        if (r_.mpegVersion) (*r_.mpegVersion == 1 ? w.rbMPEG1 : w.rbMPEG2)->setChecked(true);
+        if (r_.videoKbps)
+            if (auto code = chooseItem(w.cmbVideoBitrateMPEG, "--video-kbps", QString::number(*r_.videoKbps)))
+                return code;
+        if (r_.audioKbps)
+            if (auto code = chooseItem(w.cmbAudioBitrateMPEG, "--audio-kbps", QString::number(*r_.audioKbps)))
+                return code;
+        if (r_.wmvProfile)
+            if (auto code = choosePosition(w.cmbWMVCodecs, "--wmv-profile", *r_.wmvProfile)) return code;
+        return std::nullopt;
+    }
+
+    // The names go through the save dialog, which stores them unchanged.
+    std::optional<int> chooseOutputNames() {
+        dialogs_.fileAnswers = {{r_.out1, 0}};
+        w_->cmdOutFile_Click();
+        if (w_->EdOutFile->text() != r_.out1) return fail("the output name could not be chosen");
+        if (r_.job == BatchRequest::Job::Split) {
+            dialogs_.fileAnswers = {{r_.out2, 0}};
+            w_->cmdOutFile2_Click();
+            if (w_->EdOutFile2->text() != r_.out2) return fail("the second output name could not be chosen");
+        }
+        return std::nullopt;
+    }
+
+    std::optional<int> placeMarkers() {
+        const int frames = w_->SliderTimePosition1->maximum();
+        auto inRange = [&](int n) { return n >= 1 && n <= frames; };
+        if (r_.job == BatchRequest::Job::Cut) {
+            if (!inRange(r_.from) || !inRange(r_.to))
+                return invalid(QStringLiteral("--from and --to must be frames from 1 to %1").arg(frames));
+            w_->SliderTimePosition1->setValue(r_.from);
+            w_->SliderTimePosition2->setValue(r_.to);
+        } else {
+            if (!inRange(r_.at)) return invalid(QStringLiteral("--at must be a frame from 1 to %1").arg(frames));
+            w_->SliderTimePosition1->setValue(r_.at);
+        }
+        return std::nullopt;
+    }
+
+    // The names the job will write: each the first free name from the one chosen.
+    QStringList expectedOutputs() const {
+        QStringList names;
+        try {
+            auto exists = [&](const QString& p) { return QFileInfo::exists(p) || names.contains(p); };
+            names << freeName(r_.out1, exists);
+            if (r_.job == BatchRequest::Job::Split) names << freeName(r_.out2, exists);
+        } catch (...) {
+            return {};
+        }
+        return names;
+    }
+
+    int runJob() {
+        frmMain& w = *w_;
+        const bool cut = r_.job == BatchRequest::Job::Cut;
+        int lastShown = -1;
+        QObject::connect(w.ProgressBar1, &QProgressBar::valueChanged, &w, [&](int value) {
+            if (w.ProgressBar1->isHidden() || value == lastShown) return;
+            lastShown = value;
+            err_ << "progress: " << value << "%\n";
+            err_.flush();
+        });
+        // Ctrl+C cancels the job as the Cancel button does; the file keeps what was written.
+        bool interrupted = false;
+        interruptRequested = 0;
+        auto* previous = std::signal(SIGINT, onInterrupt);
+        QTimer interruptPoll;
+        QObject::connect(&interruptPoll, &QTimer::timeout, &w, [&] {
+            if (!interruptRequested) return;
+            interruptRequested = 0;
+            interrupted = true;
+            w.cmdCancel->click();
+        });
+        interruptPoll.start(100);
+
+        const QStringList outputs = expectedOutputs();
+        const bool partnerPresent = w.PartnerAppPresent;
+        const qsizetype shownBefore = dialogs_.shownMessages.size();
+        (cut ? w.cmdCut : w.cmdSplit)->click();
+        interruptPoll.stop();
+        std::signal(SIGINT, previous);
+
+        const QString result =
+            dialogs_.shownMessages.size() > shownBefore ? dialogs_.shownMessages.last().text : QString();
+        const QString success = w.Messages[cut ? 19 : 20];
+        if (!interrupted && !result.isEmpty() && result == success) {
+            for (const QString& name : outputs) out_ << "written: " << name << "\n";
+            out_.flush();
+            return 0;
+        }
+        const bool jobEnded = result == w.Messages[0] || result == w.Messages[21] || result == success ||
+                              result.startsWith(w.Messages[1] + " ");
+        if (!cut && !partnerPresent && !jobEnded)
+            return fail(
+                "the split needs the partner application, which is not installed; the offer to install it was "
+                "answered No",
+                3);
+        return 1;
+    }
+
+    BatchRequest r_;
+    QTextStream& out_;
+    QTextStream& err_;
+    ScriptedDialogs dialogs_;  // questions are answered No; file dialogs take the names given
+    frmMain* w_ = nullptr;
+};
+
+}  // namespace
+
+QString batchUsage() {
+    return QStringLiteral(
+        "usage: korvelin --cut SRC --from A --to B --out PATH [options]\n"
+        "       korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]\n"
+        "options:\n"
+        "  --format avi|mpeg|wmv                output format (default avi)\n"
+        "  --avi-codec N                        AVI video codec, position in the codec list (0 = first)\n"
+        "  --audio pcm|adpcm|ulaw|alaw|mp3|gsm  AVI audio format (default pcm)\n"
+        "  --fps TEXT                           AVI or MPEG frame rate, an item of its list (e.g. 25.00)\n"
+        "  --channels 1|2                       AVI or MPEG audio channels\n"
+        "  --mpeg-version 1|2                   MPEG version (default 1)\n"
+        "  --video-kbps N                       MPEG video bitrate: 750 1150 1500 1950 2376\n"
+        "  --audio-kbps N                       MPEG audio bitrate: 32 48 56 64 80 96 112 128 160 192 224 256 "
+        "320 384\n"
+        "  --wmv-profile N                      WMV profile, position in the profile list (0 = first)\n"
+        "MPEG, WMV and split need the partner application.\n");
+}
+
+std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args) {
+    if (args.isEmpty() || (args[0] != "--cut" && args[0] != "--split")) return QStringLiteral("no job named");
+    BatchRequest r;
+    const bool cut = args[0] == "--cut";
+    r.job = cut ? BatchRequest::Job::Cut : BatchRequest::Job::Split;
+    const QStringList jobOptions =
+        cut ? QStringList{"--from", "--to", "--out"} : QStringList{"--at", "--out1", "--out2"};
+    QSet<QString> seen;
+
+    for (int i = 0; i < args.size(); i += 2) {
+        const QString& option = args[i];
+        const bool known =
+            i == 0 || jobOptions.contains(option) || option == "--format" || kOptionFormats.contains(option);
+        if (!known) return QStringLiteral("unknown argument %1").arg(option);
+        if (i + 1 >= args.size()) return QStringLiteral("%1 needs a value").arg(option);
+        if (seen.contains(option)) return QStringLiteral("%1 is given twice").arg(option);
+        seen.insert(option);
+        const QString& value = args[i + 1];
+        auto number = [&](int min, int max) -> std::optional<int> {
+            const auto n = wholeNumber(value);
+            return n && *n >= min && *n <= max ? n : std::nullopt;
+        };
+        auto badValue = [&] { return QStringLiteral("invalid value for %1: %2").arg(option, value); };
+
+        if (i == 0) {
+            if (value.isEmpty()) return badValue();
+            r.source = value;
+        } else if (option == "--from" || option == "--to" || option == "--at") {
+            const auto n = number(1, INT32_MAX);
+            if (!n) return badValue();
+            (option == "--from" ? r.from : option == "--to" ? r.to : r.at) = *n;
+        } else if (option == "--out" || option == "--out1" || option == "--out2") {
+            if (value.isEmpty()) return badValue();
+            (option == "--out2" ? r.out2 : r.out1) = value;
+        } else if (option == "--format") {
+            if (!kFormats.contains(value)) return badValue();
+            r.format = int(kFormats.indexOf(value));
+        } else if (option == "--audio") {
+            if (!kAudioOptions.contains(value)) return badValue();
+            r.audio = value;
+        } else if (option == "--fps") {
+            if (value.isEmpty()) return badValue();
+            r.fps = value;
+        } else if (option == "--channels" || option == "--mpeg-version") {
+            const auto n = number(1, 2);
+            if (!n) return badValue();
+            (option == "--channels" ? r.channels : r.mpegVersion) = *n;
+        } else {  // list positions and bitrates
+            const auto n = number(0, INT32_MAX);
+            if (!n) return badValue();
+            if (option == "--avi-codec")
+                r.aviCodec = n;
+            else if (option == "--wmv-profile")
+                r.wmvProfile = n;
+            else if (option == "--video-kbps")
+                r.videoKbps = n;
+            else
+                r.audioKbps = n;
+        }
+    }
+    for (const QString& option : jobOptions)
+        if (!seen.contains(option)) return QStringLiteral("%1 is missing").arg(option);
+    for (const QString& option : seen) {
+        const int formats = kOptionFormats.value(option, 7);
+        if (!(formats & (1 << r.format)))
+            return QStringLiteral("%1 does not apply to %2 output").arg(option, formatName(r.format));
+    }
+    return r;
+}
+
+std::optional<int> runBatchMode(const QStringList& arguments, QTextStream& out, QTextStream& err) {
+    if (arguments.isEmpty() || (arguments[0] != "--cut" && arguments[0] != "--split")) return std::nullopt;
+    auto parsed = parseBatchArguments(arguments);
+    if (const auto* error = std::get_if<QString>(&parsed)) {
+        err << "korvelin: " << *error << "\n" << batchUsage();
+        err.flush();
+        return 2;
+    }
+    BatchRequest request = std::get<BatchRequest>(std::move(parsed));
+    // Start-up makes the program folder the current folder, so names are fixed now.
+    auto absolute = [](QString& path) {
+        if (!path.isEmpty()) path = QFileInfo(path).absoluteFilePath();
+    };
+    absolute(request.source);
+    absolute(request.out1);
+    absolute(request.out2);
+    return BatchRun(std::move(request), out, err).run();
+}

@@ -1,0 +1,45 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <optional>
+#include <variant>
+
+// Batch mode: a cut or a split without anyone at the window, for many files and for scripts.
+//   korvelin --cut SRC --from A --to B --out PATH [options]
+//   korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]
+// It drives the main window itself (on the offscreen platform): opens SRC, chooses the
+// format and options in their controls, the output names through the save dialog and the
+// markers, and clicks Cut or Split. Progress goes to stderr, the texts of the window's
+// message boxes to stdout. Questions (the partner offer) are answered No.
+//
+// Exit codes: 0 the job reported success; 1 the job failed, was cancelled or refused, or
+// the source could not be opened; 2 invalid arguments; 3 the format or the split needs
+// the partner application, which is not installed.
+
+struct BatchRequest {
+    enum class Job { Cut, Split };
+    Job job = Job::Cut;
+    QString source;
+    int from = 0, to = 0;            // cut: the two markers
+    int at = 0;                      // split: marker 1
+    QString out1, out2;              // cut: out1 only
+    int format = 0;                  // 0 avi, 1 mpeg, 2 wmv
+    std::optional<int> aviCodec;     // list position
+    std::optional<QString> audio;    // pcm adpcm ulaw alaw mp3 gsm
+    std::optional<QString> fps;      // an item of the format's frame-rate list
+    std::optional<int> channels;     // 1 or 2
+    std::optional<int> mpegVersion;  // 1 or 2
+    std::optional<int> videoKbps;    // an item of the MPEG video bitrate list
+    std::optional<int> audioKbps;    // an item of the MPEG audio bitrate list
+    std::optional<int> wmvProfile;   // list position
+};
+
+// Reads the arguments of a batch job; the text of the error for arguments that do not
+// make one. Checks what can be checked without the source and the window's lists.
+std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& arguments);
+
+QString batchUsage();
+
+// Runs a batch job when the arguments begin with --cut or --split; nullopt otherwise.
+std::optional<int> runBatchMode(const QStringList& arguments, QTextStream& out, QTextStream& err);
