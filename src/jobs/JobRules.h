@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+
+// The arithmetic of the cut and split jobs: range times, progress figures and the split
+// guard. Floating-point results become integers by rounding to nearest with ties to even;
+// a result that does not fit its integer is an error (OverflowError).
+
+// Bytes of audio the jobs read per pass.
+constexpr int32_t kJobAudioBlockBytes = 2304;
+
+// The source time (ms) at the end of frame `frame`: frame / frameCount x videoDuration.
+double rangeTime(int32_t frame, int32_t frameCount, int32_t videoDuration);
+
+// Where the cut job puts its progress marker: the reader's position in the whole source,
+// (audioTime + videoTime) / (audioDuration + videoDuration), times the marker's maximum.
+int32_t cutMarkerValue(int32_t audioTime, int32_t videoTime, int32_t audioDuration, int32_t videoDuration,
+                       int32_t markerMax);
+
+// The cut job's progress bar, 0..100: (current - start) x 100 / (end - start + 1).
+int16_t cutPercent(int32_t currentFrame, int32_t startFrame, int32_t endFrame);
+
+// The split job's overall position in percent, 0..100: (audioTime + videoTime) x 100 /
+// (audioDuration + videoDuration). Computed in 64 bits, so sources of many hours do not
+// overflow.
+int16_t splitOverallPercent(int32_t audioTime, int32_t videoTime, int32_t audioDuration, int32_t videoDuration);
+
+// Marker 2's value during a split: overall / 100 x the marker's maximum.
+int32_t splitMarkerValue(int16_t overallPercent, int32_t markerMax);
+
+// The split job's progress bar, one run per file, 0..100: past the split point
+// (n - split) x 100 / (frameCount - split + 1), otherwise n x 100 / split.
+int16_t splitPercent(int32_t currentFrame, int32_t splitFrame, int32_t frameCount);
+
+// A split point must be at least frame 4 and at most four frames before the last frame.
+bool splitPointAllowed(int32_t splitFrame, int32_t frameCount);
