@@ -1,0 +1,280 @@
+// Case "transcode": the 1080p clip decoded and written through the output writer, as MPEG-4
+// Part 2 + PCM in AVI and as MPEG-2 + MP2 in an MPEG program stream, side by side with the ffmpeg
+// command line doing the same transcode with the same codecs, quality and (automatic) threads.
+//
+// Every transcode runs in a child process (this program again, case "transcode-child", told
+// what to do through the environment), so that each one's peak memory is its own: the parent
+// reads the child's wall time and peak resident memory from wait4(). Memory is measured on a
+// clip and on one five times longer; it must not grow with the length.
+//
+// The frames are decoded here with a small FFmpeg decoder of this file that delivers exactly
+// what the engine's reader delivers (frames in the decoder's own layout packed as frame data,
+// interleaved 16-bit audio at the source rate), so the figure is the writer's plus decoding.
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include "Bench.h"
+#include "engine/writer/FfmpegWriter.h"
+#include "engine/writer/WriterCatalog.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
+extern char** environ;
+
+namespace {
+
+constexpr int kShortSeconds = 10;
+constexpr int kRuns = 3;
+constexpr int kMpeg2Kbps = 8000;
+constexpr int kMpeg4Quantiser = 4;
+
+// ---- the child: decode a clip and write it through the writer ----
+
+class ClipDecoder {
+public:
+    explicit ClipDecoder(const QString& path) {
+        if (avformat_open_input(&format_, QFile::encodeName(path).constData(), nullptr, nullptr) < 0 ||
+            avformat_find_stream_info(format_, nullptr) < 0)
+            throw MediaError("cannot open " + path);
+        index_[0] = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        index_[1] = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        for (int i = 0; i < 2; ++i) {
+            if (index_[i] < 0) continue;
+            const AVCodecParameters* par = format_->streams[index_[i]]->codecpar;
+            codec_[i] = avcodec_alloc_context3(avcodec_find_decoder(par->codec_id));
+            avcodec_parameters_to_context(codec_[i], par);
+            codec_[i]->thread_count = 0;
+            if (avcodec_open2(codec_[i], codec_[i]->codec, nullptr) < 0) throw MediaError("cannot decode " + path);
+        }
+        packet_ = av_packet_alloc();
+        frame_ = av_frame_alloc();
+    }
+    ~ClipDecoder() {
+        for (auto*& c : codec_) avcodec_free_context(&c);
+        swr_free(&swr_);
+        av_frame_free(&frame_);
+        av_packet_free(&packet_);
+        avformat_close_input(&format_);
+    }
+
+    int width() const { return codec_[0]->width; }
+    int height() const { return codec_[0]->height; }
+    double fps() const { return av_q2d(format_->streams[index_[0]]->avg_frame_rate); }
+    int rate() const { return codec_[1]->sample_rate; }
+    int channels() const { return codec_[1]->ch_layout.nb_channels; }
+
+    // Feeds the whole clip to the writer in file order; returns the number of frames.
+    int copyTo(VideoFile& writer) {
+        while (av_read_frame(format_, packet_) >= 0) {
+            for (int i = 0; i < 2; ++i)
+                if (packet_->stream_index == index_[i]) {
+                    avcodec_send_packet(codec_[i], packet_);
+                    drain(i, writer);
+                }
+            av_packet_unref(packet_);
+        }
+        for (int i = 0; i < 2; ++i) {
+            avcodec_send_packet(codec_[i], nullptr);
+            drain(i, writer);
+        }
+        return frames_;
+    }
+
+private:
+    void drain(int i, VideoFile& writer) {
+        while (avcodec_receive_frame(codec_[i], frame_) >= 0) {
+            if (i == 0) {
+                ++frames_;
+                writer.WriteVideoFrame(packFrame(frame_, frames_, int(std::lround((frames_ - 1) * 1000 / fps()))));
+            } else {
+                if (!swr_) {
+                    swr_alloc_set_opts2(&swr_, &frame_->ch_layout, AV_SAMPLE_FMT_S16, frame_->sample_rate,
+                                        &frame_->ch_layout, AVSampleFormat(frame_->format), frame_->sample_rate, 0,
+                                        nullptr);
+                    swr_init(swr_);
+                }
+                AudioChunk chunk(size_t(frame_->nb_samples + 32) * channels());
+                uint8_t* out[1] = {reinterpret_cast<uint8_t*>(chunk.data())};
+                const int got = swr_convert(swr_, out, frame_->nb_samples + 32,
+                                            const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
+                chunk.resize(size_t(std::max(got, 0)) * channels());
+                writer.WriteAudio(chunk);
+            }
+            av_frame_unref(frame_);
+        }
+    }
+
+    AVFormatContext* format_ = nullptr;
+    AVCodecContext* codec_[2] = {nullptr, nullptr};
+    int index_[2] = {-1, -1};
+    AVPacket* packet_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    SwrContext* swr_ = nullptr;
+    int frames_ = 0;
+};
+
+int mpeg4Codec() {
+    for (size_t i = 0; i < aviCodecs().size(); ++i)
+        if (std::string(aviCodecs()[i].encoder) == "mpeg4") return int(i + 1);
+    return 0;
+}
+
+void transcodeChild() {
+    const QString in = qEnvironmentVariable("KORVELIN_TRANSCODE_IN"), out = qEnvironmentVariable("KORVELIN_TRANSCODE_OUT");
+    const QString kind = qEnvironmentVariable("KORVELIN_TRANSCODE_KIND");
+    if (in.isEmpty() || out.isEmpty()) return;  // only ever run as the parent's child
+    try {
+        ClipDecoder source(in);
+        FfmpegWriter writer;
+        writer.SetVideoFormat(source.width(), source.height(), source.fps());
+        writer.SetAudioFormat(source.rate(), source.channels());
+        writer.SetHasVideo(true);
+        writer.SetHasAudio(true);
+        int container = kContainerAvi;
+        if (kind == "avi") {
+            writer.SetAudioPCM(source.rate(), source.channels(), 16);
+            writer.SetAviVideo(source.width(), source.height(), source.fps());
+            writer.SetVideoCodec(mpeg4Codec());
+            CodecSettings settings = writer.codecSettings(writer.VideoCodec());
+            settings.rateControl = CodecSettings::RateControl::Quality;
+            settings.quality = kMpeg4Quantiser;
+            settings.keyframeInterval = 250;
+            writer.setCodecSettings(writer.VideoCodec(), settings);
+        } else {
+            writer.SetMpegVideo(2, kMpeg2Kbps, source.width(), source.height(), source.fps());
+            writer.SetMpegAudio(192, source.rate(), source.channels());
+            container = kContainerMpeg;
+        }
+        writer.CreateFile(out, container);
+        const int frames = source.copyTo(writer);
+        writer.CloseFile();
+        std::printf("frames %d\n", frames);
+    } catch (const MediaError& e) {
+        std::fprintf(stderr, "transcode failed: %s\n", qPrintable(e.description()));
+        std::exit(1);
+    }
+}
+
+// ---- the parent ----
+
+struct ChildRun {
+    double ms = -1;
+    double peakMiB = 0;
+};
+
+// Runs a program to its end; wall time and the child's own peak resident memory.
+ChildRun runChild(const QString& program, const QStringList& args, const QStringList& extraEnv = {}) {
+    std::vector<QByteArray> storage;
+    std::vector<char*> argv, envp;
+    storage.push_back(QFile::encodeName(program));
+    for (const QString& a : args) storage.push_back(a.toLocal8Bit());
+    const size_t argCount = storage.size();
+    for (char** e = environ; *e; ++e) storage.emplace_back(*e);
+    for (const QString& e : extraEnv) storage.push_back(e.toLocal8Bit());
+    for (size_t i = 0; i < storage.size(); ++i) (i < argCount ? argv : envp).push_back(storage[i].data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    ChildRun run;
+    const double start = bench::nowMs();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return run;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return run;
+    run.ms = bench::nowMs() - start;
+    run.peakMiB = usage.ru_maxrss / 1024.0;
+    return run;
+}
+
+struct Job {
+    QString kind;  // "avi" or "mpeg"
+    QString title;
+    QStringList ffmpegCodecArgs;
+    QString extension;
+};
+
+ChildRun ours(const Job& job, const QString& clip) {
+    const QString out = bench::benchFolder() + "/transcode-ours." + job.extension;
+    QFile::remove(out);
+    const ChildRun run = runChild(QCoreApplication::applicationFilePath(), {"transcode-child"},
+                                  {"KORVELIN_TRANSCODE_IN=" + clip, "KORVELIN_TRANSCODE_OUT=" + out,
+                                   "KORVELIN_TRANSCODE_KIND=" + job.kind});
+    QFile::remove(out);
+    return run;
+}
+
+ChildRun peer(const Job& job, const QString& clip) {
+    const QString out = bench::benchFolder() + "/transcode-ffmpeg." + job.extension;
+    QStringList args{"-nostdin", "-v", "error", "-y", "-threads", "0", "-i", clip};
+    args << job.ffmpegCodecArgs << out;
+    const ChildRun run = runChild("ffmpeg", args);
+    QFile::remove(out);
+    return run;
+}
+
+void transcode() {
+    const QString shortClip = bench::clip1080p(kShortSeconds), longClip = bench::clip1080p(5 * kShortSeconds);
+    const double frames = kShortSeconds * 25.0;
+    const QStringList mpeg4{"-c:v", "mpeg4", "-q:v", QString::number(kMpeg4Quantiser), "-g", "250", "-bf", "0",
+                            "-vtag", "XVID", "-c:a", "pcm_s16le", "-f", "avi"};
+    const QStringList mpeg2{"-c:v", "mpeg2video", "-b:v", QString::number(kMpeg2Kbps) + "k", "-maxrate", "9000k",
+                            "-bufsize", "1835008", "-g", "15", "-bf", "2", "-c:a", "mp2", "-b:a", "192k", "-ar",
+                            "48000", "-f", "dvd"};
+    const Job jobs[] = {{"avi", "avi_mpeg4_pcm", mpeg4, "avi"}, {"mpeg", "mpeg2_mp2", mpeg2, "mpg"}};
+    bench::printNote(QStringLiteral("1080p H.264 + AAC clip of %1 s (%2 frames); each run a child process; "
+                                    "frames decoded by this benchmark's own FFmpeg decoder; threads automatic")
+                         .arg(kShortSeconds)
+                         .arg(frames));
+    for (const Job& job : jobs) {
+        std::vector<double> ourFps, peerFps;
+        ChildRun ourShort, peerShort;
+        for (int i = 0; i < kRuns; ++i) {  // alternating, so both see the same machine load
+            ourShort = ours(job, shortClip);
+            peerShort = peer(job, shortClip);
+            if (ourShort.ms <= 0 || peerShort.ms <= 0) {
+                bench::printNote("transcode " + job.title + " failed");
+                return;
+            }
+            ourFps.push_back(frames * 1000 / ourShort.ms);
+            peerFps.push_back(frames * 1000 / peerShort.ms);
+        }
+        const double a = bench::median(ourFps), b = bench::median(peerFps);
+        bench::printFigure("transcode_fps_1080p_" + job.title, a, "fps", b, "fps", a / b, ">= 0.9");
+
+        const ChildRun ourLong = ours(job, longClip), peerLong = peer(job, longClip);
+        bench::printFigure(QStringLiteral("transcode_peak_memory_%1_%2s").arg(job.title).arg(kShortSeconds),
+                           ourShort.peakMiB, "MiB", peerShort.peakMiB, "MiB", ourShort.peakMiB / peerShort.peakMiB,
+                           "(ffmpeg as peer)");
+        bench::printFigure(QStringLiteral("transcode_peak_memory_%1_%2s").arg(job.title).arg(5 * kShortSeconds),
+                           ourLong.peakMiB, "MiB", ourShort.peakMiB, "MiB (same, 5x shorter clip)",
+                           ourLong.peakMiB / ourShort.peakMiB, "<= 1.10");
+        bench::printNote(QStringLiteral("ffmpeg peak memory: %1 MiB (%2 s clip), %3 MiB (%4 s clip)")
+                             .arg(peerShort.peakMiB, 0, 'f', 1)
+                             .arg(kShortSeconds)
+                             .arg(peerLong.peakMiB, 0, 'f', 1)
+                             .arg(5 * kShortSeconds));
+    }
+}
+
+const bench::Register child("transcode-child", transcodeChild);
+const bench::Register parent("transcode", transcode);
+
+}  // namespace
