@@ -3,6 +3,7 @@
 // copy loop gives the window one turn of its message loop, which serves Cancel, the
 // progress display and the preview.
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <optional>
 
 #include "app/Conversions.h"
@@ -62,14 +63,40 @@ void copyAudioStep(frmMain& w, AudioChunk& block, CopyState& s) {
     engineObject(w.VideoFileOut).WriteAudio(block);
 }
 
-// Repaints (coalesced, never synchronously) and lets pending window messages run once.
-// False when the window was closed meanwhile: its engine objects are gone and the job must
-// end without touching anything.
-bool yieldToWindow(frmMain& w) {
-    w.update();
-    QCoreApplication::processEvents();
-    return !w.unloaded();
-}
+// Gives the window one turn of its message loop per pass of a copy loop, so Cancel and the
+// other live controls are served every pass. Repaints are asked for, never forced, and are
+// merged: between two paints at least kRepaintMs pass (the preview still follows the copy
+// at film speed), so a fast job spends its time copying rather than redrawing the window.
+class WindowTurns {
+public:
+    explicit WindowTurns(frmMain& w) : w_(w) { sincePaint_.start(); }
+    ~WindowTurns() {
+        w_.setUpdatesEnabled(true);
+        w_.update();
+    }
+    WindowTurns(const WindowTurns&) = delete;
+    WindowTurns& operator=(const WindowTurns&) = delete;
+
+    // False when the window was closed during the turn: its engine objects are gone and the
+    // job must end without touching anything.
+    bool yield() {
+        const bool paint = first_ || sincePaint_.hasExpired(kRepaintMs);
+        first_ = false;
+        w_.setUpdatesEnabled(paint);  // while disabled, the pass's update requests are dropped
+        if (paint) {
+            w_.update();  // the whole window, with everything the dropped requests changed
+            sincePaint_.restart();
+        }
+        QCoreApplication::processEvents();
+        return !w_.unloaded();
+    }
+
+private:
+    static constexpr qint64 kRepaintMs = 40;
+    frmMain& w_;
+    QElapsedTimer sincePaint_;
+    bool first_ = true;
+};
 
 void enableAll(std::initializer_list<QWidget*> controls, bool enabled) {
     for (QWidget* c : controls) c->setEnabled(enabled);
@@ -135,6 +162,7 @@ void frmMain::cmdCut_Click() {
         CopyState copy;
         ProgressBar1->show();
         AudioChunk block;
+        WindowTurns turns(*this);
         for (;;) {
             VideoFile& reader = engineObject(VideoFileIn1);
             if (reader.CurrentFrame() >= CutEndValue) copy.videoFinished = true;
@@ -152,7 +180,7 @@ void frmMain::cmdCut_Click() {
             ProgressBar1->setValue(cutPercent(reader.CurrentFrame(), CutStartValue, CutEndValue));
             InternalMarkerChange = false;
             LabelS->setCaption(positionCaption(*this, " ~2"));
-            if (!yieldToWindow(*this)) return;
+            if (!turns.yield()) return;
         }
     } catch (...) {
         end.failure = describeError(std::current_exception());
@@ -207,6 +235,7 @@ void frmMain::cmdSplit_Click() {
         CopyState copy;
         FrameData frame;
         AudioChunk block;
+        WindowTurns turns(*this);
         for (;;) {
             // A cancel that came in during the last yield ends the job before anything more
             // is read, so a job cancelled during the first file never starts the second.
@@ -233,7 +262,7 @@ void frmMain::cmdSplit_Click() {
             ProgressBar1->setValue(splitPercent(reader.CurrentFrame(), splitFrame, reader.FrameCount()));
             SliderTimePosition2->setValue(splitMarkerValue(overall, SliderTimePosition2->maximum()));
             if (copy.finished() || CancelRequested) break;
-            if (!yieldToWindow(*this)) return;
+            if (!turns.yield()) return;
         }
     } catch (...) {
         end.failure = describeError(std::current_exception());

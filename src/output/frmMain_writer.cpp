@@ -14,7 +14,13 @@ void frmMain::ConfigureOutputWriter(QString& path) {
         if (in.HasAudio()) out.SetAudioFormat(in.AudioSampleRate(), in.AudioChannels());
         out.SetHasVideo(in.HasVideo());
         out.SetHasAudio(in.HasAudio());
-        auto takeFreeName = [&] { path = freeName(path, [](const QString& p) { return QFileInfo::exists(p); }); };
+        // A name is taken by any directory entry, a dangling link included: writing through
+        // the link would create a file somewhere else.
+        auto taken = [](const QString& p) {
+            const QFileInfo entry(p);
+            return entry.exists() || entry.isSymLink();
+        };
+        auto takeFreeName = [&] { path = freeName(path, taken); };
 
         if (OutputFormat == 0) {
             const int32_t channels = cmbCnannelsAVI->currentIndex() + 1;

@@ -269,6 +269,9 @@ TEST(OutputWriter, ExistingFilesGiveTheNextFreeName) {
     }
     EXPECT_EQ(o.configure("a_1.avi").last(), o.created("a_3.avi", 1));
     EXPECT_EQ(o.configure("a_9.avi").last(), o.created("a_9.avi", 1));
+    // A dangling link takes its name too.
+    ASSERT_TRUE(QFile::link(o.dir.path() + "/nowhere/x.avi", o.dir.path() + "/b_1.avi"));
+    EXPECT_EQ(o.configure("b_1.avi").last(), o.created("b_2.avi", 1));
 }
 
 TEST(OutputWriter, FailuresAreShownAndTheWindowGoesOn) {
