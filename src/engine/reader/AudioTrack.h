@@ -1,0 +1,76 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "engine/common/VideoFile.h"
+#include "engine/reader/FfmpegHandles.h"
+
+// The reader's audio: its own demuxer on the file (so reading audio never moves the video's
+// demuxer), a decoder and a converter to interleaved signed 16-bit samples at the source's
+// rate with at most two channels.
+//
+// Positions count sample frames from the reader's time zero (the first video frame). The
+// delivered samples form one continuous stream from the last seek: decoded audio is trimmed
+// to the exact sample, and gaps in the source's timestamps are filled with silence so that
+// sound stays in step with the pictures.
+class AudioTrack {
+public:
+    // Opens the stream with this index in its own demuxer. zeroSeconds is the source time
+    // that counts as 0; startSeconds where the audio begins (for telling a landing that is
+    // too late from audio that has not started yet).
+    AudioTrack(const QString& path, int streamIndex, double zeroSeconds, double startSeconds);
+    ~AudioTrack();
+    AudioTrack(const AudioTrack&) = delete;
+    AudioTrack& operator=(const AudioTrack&) = delete;
+
+    int sampleRate() const { return rate_; }
+    int channels() const { return channels_; }
+    // Next sample frame ReadAudio delivers.
+    int64_t position() const { return seekTarget_ ? *seekTarget_ : position_; }
+    // Continues from this sample frame at the next read (seeks only when it must).
+    void seek(int64_t sample);
+    // bytes == 0: one decoded chunk; bytes > 0: about that many bytes, whole sample frames.
+    // Empty when the audio has ended.
+    AudioChunk read(int32_t bytes);
+
+private:
+    void moveTo(int64_t sample);
+    void applySeek(int64_t sample, int attempt);
+    bool rewindInput();
+    void compactPending();
+    bool decodeMore();
+    bool readPacket();
+    void place(const AVFrame* frame);
+    bool convert(const AVFrame* frame, std::vector<int16_t>* out);
+    int64_t pendingFrames() const { return int64_t(pending_.size() - pendingOffset_) / channels_; }
+
+    QString path_;
+    ffmpeg::Input input_;
+    int stream_ = -1;
+    AVRational timeBase_{1, 1};
+    ffmpeg::Codec decoder_;
+    ffmpeg::Resampler resampler_;
+    AVChannelLayout resamplerInput_{};
+    int resamplerFormat_ = -1;
+    int resamplerRate_ = 0;
+    ffmpeg::Packet packet_ = ffmpeg::makePacket();
+    ffmpeg::Frame frame_ = ffmpeg::makeFrame();
+
+    int rate_ = 0;
+    int channels_ = 0;
+    double zeroSeconds_ = 0;
+    int64_t startSample_ = 0;  // where the source's audio begins, from zero
+
+    int64_t position_ = 0;         // next sample frame delivered
+    int64_t decodedEnd_ = 0;       // sample frame after the last one placed in pending_
+    std::vector<int16_t> pending_;  // decoded, not yet delivered
+    size_t pendingOffset_ = 0;      // samples of pending_ already delivered
+    std::optional<int64_t> seekTarget_;
+    bool resync_ = true;           // the next decoded frame fixes the position by its timestamp
+    int seekAttempt_ = 0;
+    int64_t seekSample_ = 0;       // target of the last seek, for a retry from further back
+    bool sentEnd_ = false;
+    bool ended_ = false;
+};

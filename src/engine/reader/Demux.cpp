@@ -1,0 +1,68 @@
+#include "engine/reader/Demux.h"
+
+#include <QFile>
+
+#include "engine/common/MediaError.h"
+
+namespace demux {
+
+ffmpeg::Input open(const QString& path, bool readStreamInfo) {
+    AVFormatContext* raw = nullptr;
+    const QByteArray name = QFile::encodeName(path);
+    int ret = avformat_open_input(&raw, name.constData(), nullptr, nullptr);  // frees raw on failure
+    if (ret < 0) throw MediaError(QStringLiteral("Not a video file: %1 (%2)").arg(path, ffmpegErrorText(ret)));
+    ffmpeg::Input input(raw);
+    if (readStreamInfo) {
+        ret = avformat_find_stream_info(raw, nullptr);
+        if (ret < 0)
+            throw MediaError(
+                QStringLiteral("Not a video file: %1 (its streams cannot be read: %2)").arg(path, ffmpegErrorText(ret)));
+    }
+    return input;
+}
+
+bool streamDescribed(const AVFormatContext* input, int stream) {
+    if (stream < 0 || stream >= static_cast<int>(input->nb_streams)) return false;
+    const AVCodecParameters* par = input->streams[stream]->codecpar;
+    if (par->codec_id == AV_CODEC_ID_NONE) return false;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) return par->sample_rate > 0 && par->ch_layout.nb_channels > 0;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) return par->width > 0 && par->height > 0;
+    return false;
+}
+
+bool rewind(ffmpeg::Input& input, const QString& path) {
+    AVFormatContext* c = input.get();
+    const int64_t start = c->start_time != AV_NOPTS_VALUE ? c->start_time : 0;
+    if (avformat_seek_file(c, -1, INT64_MIN, start, start, 0) >= 0) return true;
+    if (avformat_seek_file(c, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
+    try {
+        input = open(path, true);
+        return true;
+    } catch (const MediaError&) {
+        return false;
+    }
+}
+
+QString codecName(AVCodecID id) {
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(id);
+    if (desc && desc->long_name) return QString::fromUtf8(desc->long_name);
+    return QString::fromUtf8(avcodec_get_name(id));
+}
+
+ffmpeg::Codec openDecoder(const AVStream* stream, int threads, const QString& kind, const QString& path) {
+    const AVCodecParameters* par = stream->codecpar;
+    const QString unsupported = QStringLiteral("Unsupported %1 codec %2 in %3").arg(kind, codecName(par->codec_id), path);
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    if (!codec) throw MediaError(unsupported);
+    ffmpeg::Codec context(avcodec_alloc_context3(codec));
+    if (!context) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
+    if (avcodec_parameters_to_context(context.get(), par) < 0) throw MediaError(unsupported);
+    context->pkt_timebase = stream->time_base;
+    context->thread_count = threads;
+    if (threads != 1) context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    const int ret = avcodec_open2(context.get(), codec, nullptr);
+    if (ret < 0) throw MediaError(unsupported + QStringLiteral(" (%1)").arg(ffmpegErrorText(ret)));
+    return context;
+}
+
+}  // namespace demux

@@ -1,0 +1,342 @@
+#include "engine/reader/FfmpegReader.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "engine/reader/AudioTrack.h"
+#include "engine/reader/Demux.h"
+#include "engine/reader/SourceScan.h"
+#include "engine/reader/VideoTrack.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+constexpr int kMaxPictureSide = 16384;  // what frame data accepts
+constexpr int kSilentRate = 44100;      // audio format reported for a file without audio
+constexpr int kSilentChannels = 2;
+constexpr double kFallbackFrameRate = 25;
+
+int32_t toInt32(double value) {
+    if (!std::isfinite(value)) return 0;
+    value = std::round(value);
+    return static_cast<int32_t>(std::clamp<double>(value, std::numeric_limits<int32_t>::min(),
+                                                   std::numeric_limits<int32_t>::max()));
+}
+
+// A frame rate a person would believe, else 0.
+double plausibleRate(double fps) { return std::isfinite(fps) && fps >= 0.1 && fps <= 1000 ? fps : 0; }
+
+double headerFrameRate(const AVStream* st) {
+    if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
+        if (const double fps = plausibleRate(av_q2d(st->avg_frame_rate))) return fps;
+    if (st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0) return plausibleRate(av_q2d(st->r_frame_rate));
+    return 0;
+}
+
+void checkFile(const QString& path) {
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) throw MediaError(QStringLiteral("File not found: %1").arg(path));
+    if (!info.isFile()) throw MediaError(QStringLiteral("Not a video file: %1 (it is not a regular file)").arg(path));
+    if (!info.isReadable()) throw MediaError(QStringLiteral("Cannot read %1 (permission denied)").arg(path));
+    if (info.size() == 0) throw MediaError(QStringLiteral("Not a video file: %1 (the file is empty)").arg(path));
+}
+
+// The main video stream; cover pictures of audio files do not count.
+int pickVideoStream(const AVFormatContext* input) {
+    int chosen = -1;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* st = input->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (st->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
+        if (chosen < 0 || (st->disposition & AV_DISPOSITION_DEFAULT)) chosen = static_cast<int>(i);
+        if (st->disposition & AV_DISPOSITION_DEFAULT) break;
+    }
+    return chosen;
+}
+
+struct VideoTiming {
+    double fps = kFallbackFrameRate;
+    double zero = 0;  // source time (seconds) of the first frame: time 0 of the reader
+    double end = 0;   // seconds from time 0 to the end of the last frame
+};
+
+// Frame rate and time line of the indexed video. The header's rate wins when believable,
+// else the frames' spacing, else 25 fps; a stream without timestamps runs at that rate.
+VideoTiming videoTiming(const PacketIndex& index, AVRational timeBase, double headerRate) {
+    VideoTiming t;
+    const int count = index.frameCount();
+    const double span = (index.frameTime(count) - index.firstTime()) * av_q2d(timeBase);
+    double fps = headerRate;
+    if (fps <= 0 && count > 1 && !index.timesFromOrder()) fps = plausibleRate((count - 1) / span);
+    t.fps = fps > 0 ? fps : kFallbackFrameRate;
+    if (index.timesFromOrder()) {
+        t.end = count / t.fps;
+    } else {
+        t.zero = index.firstTime() * av_q2d(timeBase);
+        t.end = (index.endTime() - index.firstTime()) * av_q2d(timeBase);
+        if (t.end <= span) t.end = span + 1.0 / t.fps;  // the last frame came without a length
+    }
+    return t;
+}
+
+int64_t kbitPerSecond(int64_t bytes, double seconds) {
+    return seconds > 0 ? std::llround(bytes * 8.0 / seconds / 1000.0) : 0;
+}
+
+}  // namespace
+
+struct FfmpegReader::Source {
+    QString path;
+    std::unique_ptr<VideoTrack> video;  // null in a file without video
+    std::unique_ptr<AudioTrack> audio;  // null in a file without audio
+    QString videoCodec, audioCodec;
+    int width = 0, height = 0;
+    double fps = kFallbackFrameRate;
+    double videoEnd = 0;  // seconds from time zero
+    double audioEnd = 0;
+    int64_t videoKbps = 0, audioKbps = 0;
+    int next = 1;                 // frame the next ReadVideoFrame returns; FrameCount + 1 at the end
+    int skipHint = 0;             // frames announced as not shown
+    int64_t silentAudioMs = 0;    // audio position of a file without audio
+};
+
+FfmpegReader::FfmpegReader(int64_t frameCacheBytes) : frameCacheBytes_(frameCacheBytes) {}
+
+FfmpegReader::~FfmpegReader() { sws_freeContext(converter_); }
+
+std::unique_ptr<VideoFile> createVideoFileReader() { return std::make_unique<FfmpegReader>(); }
+
+const FfmpegReader::Source& FfmpegReader::source() const {
+    if (!source_) throw MediaError(QStringLiteral("No video file is open"));
+    return *source_;
+}
+
+FfmpegReader::Source& FfmpegReader::source() {
+    if (!source_) throw MediaError(QStringLiteral("No video file is open"));
+    return *source_;
+}
+
+int32_t FfmpegReader::OpenFile(const QString& path) {
+    CloseFile();
+    checkFile(path);
+    ffmpeg::Input input = demux::open(path, true);
+
+    const int videoStream = pickVideoStream(input.get());
+    const int audioStream = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, videoStream, nullptr, 0);
+    if (videoStream < 0 && audioStream < 0)
+        throw MediaError(QStringLiteral("Not a video file: %1 (it holds no video or audio stream)").arg(path));
+
+    auto s = std::make_unique<Source>();
+    s->path = path;
+    ffmpeg::Codec videoDecoder;
+    if (videoStream >= 0) {
+        const AVStream* st = input->streams[videoStream];
+        s->width = st->codecpar->width;
+        s->height = st->codecpar->height;
+        if (s->width <= 0 || s->height <= 0 || s->width > kMaxPictureSide || s->height > kMaxPictureSide)
+            throw MediaError(QStringLiteral("Unsupported picture size %1x%2 in %3").arg(s->width).arg(s->height).arg(path));
+        videoDecoder = demux::openDecoder(st, 0, QStringLiteral("video"), path);
+        s->videoCodec = demux::codecName(st->codecpar->codec_id);
+    }
+    if (audioStream >= 0) {
+        // The decoder is opened here too, so an unsupported codec fails before the long scan.
+        demux::openDecoder(input->streams[audioStream], 1, QStringLiteral("audio"), path);
+        s->audioCodec = demux::codecName(input->streams[audioStream]->codecpar->codec_id);
+    }
+
+    SourceScan scan = scanPackets(input.get(), videoStream, audioStream);
+
+    double zero = scan.audioSeen ? scan.audioStart : 0;
+    if (videoStream >= 0) {
+        const AVStream* st = input->streams[videoStream];
+        if (st->nb_frames > 0 && scan.videoPacketsRead < st->nb_frames)
+            throw MediaError(QStringLiteral("The file is truncated or damaged: %1 (it holds %2 of %3 frames)")
+                                 .arg(path)
+                                 .arg(scan.videoPacketsRead)
+                                 .arg(st->nb_frames));
+        const double headerRate = headerFrameRate(st);
+        const int64_t defaultDuration = headerRate > 0 ? std::llround(1.0 / (headerRate * av_q2d(st->time_base))) : 0;
+        PacketIndex index(std::move(scan.video), st->codecpar->video_delay > 0, defaultDuration);
+        if (index.frameCount() == 0)
+            throw MediaError(QStringLiteral("Not a video file: %1 (its video stream holds no pictures)").arg(path));
+        const VideoTiming timing = videoTiming(index, st->time_base, headerRate);
+        s->fps = timing.fps;
+        s->videoEnd = timing.end;
+        if (!index.timesFromOrder()) zero = timing.zero;
+        s->videoKbps = kbitPerSecond(scan.videoBytes, s->videoEnd);
+        if (s->videoKbps <= 0) s->videoKbps = st->codecpar->bit_rate / 1000;
+        s->video = std::make_unique<VideoTrack>(path, std::move(input), videoStream, std::move(index),
+                                                std::move(videoDecoder), frameCacheBytes_);
+    }
+    if (audioStream >= 0) {
+        s->audio = std::make_unique<AudioTrack>(path, audioStream, zero, scan.audioSeen ? scan.audioStart : zero);
+        s->audioEnd = scan.audioSeen ? scan.audioEnd - zero : 0;
+        s->audioKbps = kbitPerSecond(scan.audioBytes, scan.audioSeen ? scan.audioEnd - scan.audioStart : 0);
+    }
+    source_ = std::move(s);
+    return 0;
+}
+
+void FfmpegReader::CloseFile() { source_.reset(); }
+
+bool FfmpegReader::HasVideo() const { return source_ && source_->video; }
+bool FfmpegReader::HasAudio() const { return source_ && source_->audio; }
+QString FfmpegReader::VideoCodecName() const { return source().videoCodec; }
+QString FfmpegReader::AudioCodecName() const { return source().audioCodec; }
+int32_t FfmpegReader::VideoDuration() const { return toInt32(source().videoEnd * 1000); }
+int32_t FfmpegReader::AudioDuration() const { return toInt32(std::max(0.0, source().audioEnd) * 1000); }
+int32_t FfmpegReader::VideoBitRate() const { return toInt32(double(source().videoKbps)); }
+int32_t FfmpegReader::AudioBitRate() const { return toInt32(double(source().audioKbps)); }
+int32_t FfmpegReader::AudioSampleSize() const {
+    source();
+    return 16;
+}
+int32_t FfmpegReader::AudioSampleRate() const {
+    const Source& s = source();
+    return s.audio ? s.audio->sampleRate() : kSilentRate;
+}
+int32_t FfmpegReader::AudioChannels() const {
+    const Source& s = source();
+    return s.audio ? s.audio->channels() : kSilentChannels;
+}
+int32_t FfmpegReader::FrameCount() const {
+    const Source& s = source();
+    return s.video ? s.video->index().frameCount() : 0;
+}
+int32_t FfmpegReader::FrameWidth() const { return source().width; }
+int32_t FfmpegReader::FrameHeight() const { return source().height; }
+double FfmpegReader::FrameRate() const {
+    const Source& s = source();
+    return s.video ? s.fps : 0;
+}
+int32_t FfmpegReader::CurrentFrame() const {
+    const Source& s = source();
+    return s.video ? s.next - 1 : 0;
+}
+
+double FfmpegReader::frameSeconds(int n) const {
+    const Source& s = *source_;
+    const PacketIndex& index = s.video->index();
+    if (n > index.frameCount()) return s.videoEnd;
+    if (index.timesFromOrder()) return (n - 1) / s.fps;
+    return (index.frameTime(n) - index.firstTime()) * av_q2d(s.video->timeBase());
+}
+
+int32_t FfmpegReader::frameMs(int n) const { return toInt32(frameSeconds(n) * 1000); }
+
+int32_t FfmpegReader::VideoTime() const {
+    const Source& s = source();
+    return s.video ? frameMs(s.next) : 0;
+}
+
+int32_t FfmpegReader::AudioTime() const {
+    const Source& s = source();
+    if (!s.audio) return toInt32(double(s.silentAudioMs));
+    return toInt32(s.audio->position() * 1000.0 / s.audio->sampleRate());
+}
+
+void FfmpegReader::SeekFrame(int32_t n) {
+    Source& s = source();
+    if (!s.video) throw MediaError(QStringLiteral("%1 has no video to seek in").arg(s.path));
+    s.next = std::clamp(n, 1, s.video->index().frameCount() + 1);
+    const double seconds = frameSeconds(s.next);
+    if (s.audio)
+        s.audio->seek(std::llround(seconds * s.audio->sampleRate()));
+    else
+        s.silentAudioMs = std::llround(seconds * 1000);
+}
+
+void FfmpegReader::SeekTime(int32_t ms) {
+    Source& s = source();
+    ms = std::max(ms, 0);
+    if (s.video) {
+        // The frame showing at ms: the last one that starts at or before it.
+        int lo = 1, hi = s.video->index().frameCount();
+        if (ms >= VideoDuration()) {
+            lo = hi + 1;
+        } else {
+            while (lo < hi) {
+                const int mid = lo + (hi - lo + 1) / 2;
+                if (frameMs(mid) <= ms)
+                    lo = mid;
+                else
+                    hi = mid - 1;
+            }
+        }
+        s.next = lo;
+    }
+    if (s.audio)
+        s.audio->seek(std::llround(ms / 1000.0 * s.audio->sampleRate()));
+    else
+        s.silentAudioMs = ms;
+}
+
+void FfmpegReader::SkipFrames(int32_t n) {
+    // Only noted: the frames are still delivered, so a caller that does show one gets it.
+    source().skipHint = std::max(0, n);
+}
+
+FrameData FfmpegReader::ReadVideoFrame() {
+    Source& s = source();
+    if (!s.video || s.next > s.video->index().frameCount()) return {};
+    const int n = s.next;
+    FrameData data = pack(s.video->frame(n), n);
+    ++s.next;
+    s.skipHint = std::max(0, s.skipHint - 1);
+    return data;
+}
+
+FrameData FfmpegReader::pack(const AVFrame* frame, int n) {
+    FrameData data = packFrame(frame, n, frameMs(n));
+    if (!data.isEmpty()) return data;
+    // A layout frame data cannot carry (e.g. a hardware or bitstream format): plain YUV 4:2:0.
+    converter_ = sws_getCachedContext(converter_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                      frame->width, frame->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                                      nullptr);
+    ffmpeg::Frame plain = ffmpeg::makeFrame();
+    if (converter_ && plain) {
+        plain->width = frame->width;
+        plain->height = frame->height;
+        plain->format = AV_PIX_FMT_YUV420P;
+        plain->sample_aspect_ratio = frame->sample_aspect_ratio;
+        if (av_frame_get_buffer(plain.get(), 0) >= 0 &&
+            sws_scale(converter_, frame->data, frame->linesize, 0, frame->height, plain->data, plain->linesize) > 0)
+            data = packFrame(plain.get(), n, frameMs(n));
+    }
+    if (data.isEmpty())
+        throw MediaError(QStringLiteral("Frame %1 of %2 has a picture layout that cannot be shown").arg(n).arg(source().path));
+    return data;
+}
+
+AudioChunk FfmpegReader::ReadAudio(int32_t bytes) {
+    Source& s = source();
+    if (!s.audio) return {};
+    return s.audio->read(bytes);
+}
+
+FfmpegReader::Stats FfmpegReader::stats() const {
+    const Source& s = source();
+    if (!s.video) return {};
+    const VideoTrack::Stats v = s.video->stats();
+    return {v.runs, v.framesDecoded};
+}
+
+int FfmpegReader::decoderThreads() const {
+    const Source& s = source();
+    return s.video ? s.video->decoderThreads() : 0;
+}
+
+int FfmpegReader::keyframeCount() const {
+    const Source& s = source();
+    return s.video ? s.video->index().keyframeCount() : 0;
+}
+
+void FfmpegReader::setFrameCacheBytes(int64_t bytes) {
+    frameCacheBytes_ = bytes;
+    if (source_ && source_->video) source_->video->setCacheLimit(bytes);
+}

@@ -1,0 +1,80 @@
+#pragma once
+#include <memory>
+
+#include "engine/common/VideoFile.h"
+
+class VideoTrack;
+class AudioTrack;
+struct SwsContext;
+
+// The source reader on the FFmpeg libraries: opens whatever FFmpeg can demux and decode.
+//
+// - OpenFile indexes the video stream's packets without decoding, so FrameCount is exact and
+//   every frame can be reached directly; frame numbers are 1-based in presentation order.
+// - Times are milliseconds from the first video frame's presentation time (from the audio's
+//   start in a file without video).
+// - Decoded frames of the current stretch are cached up to a byte budget (256 MiB by
+//   default), so stepping back costs no new decoding until the cache runs out.
+// - Audio has its own demuxer and position: ReadAudio continues exactly from the last seek.
+// - VideoCodecName/AudioCodecName give FFmpeg's long codec names.
+// - A file with audio but no video opens with HasVideo false; its audio can be read.
+// - Without audio, the audio format reads 44100 Hz, 2 channels, 16 bits and ReadAudio
+//   returns nothing, so a player can still be prepared from it.
+class FfmpegReader : public VideoFile {
+public:
+    static constexpr int64_t kDefaultFrameCacheBytes = int64_t(256) << 20;
+
+    explicit FfmpegReader(int64_t frameCacheBytes = kDefaultFrameCacheBytes);
+    ~FfmpegReader() override;
+
+    int32_t OpenFile(const QString& path) override;
+    void CloseFile() override;
+    bool HasVideo() const override;
+    bool HasAudio() const override;
+    QString VideoCodecName() const override;
+    QString AudioCodecName() const override;
+    int32_t VideoDuration() const override;
+    int32_t AudioDuration() const override;
+    int32_t VideoBitRate() const override;
+    int32_t AudioBitRate() const override;
+    int32_t AudioSampleSize() const override;
+    int32_t AudioSampleRate() const override;
+    int32_t AudioChannels() const override;
+    int32_t FrameCount() const override;
+    int32_t FrameWidth() const override;
+    int32_t FrameHeight() const override;
+    double FrameRate() const override;
+    int32_t CurrentFrame() const override;
+    int32_t VideoTime() const override;
+    int32_t AudioTime() const override;
+    void SeekFrame(int32_t n) override;
+    void SeekTime(int32_t ms) override;
+    void SkipFrames(int32_t n) override;
+    FrameData ReadVideoFrame() override;
+    AudioChunk ReadAudio(int32_t bytes) override;
+
+    // Beyond the shared interface, for tests and the benchmark.
+    struct Stats {
+        int decoderRestarts = 0;  // decoding started afresh at a keyframe
+        int framesDecoded = 0;
+    };
+    Stats stats() const;
+    int decoderThreads() const;
+    int keyframeCount() const;
+    void setFrameCacheBytes(int64_t bytes);
+
+private:
+    struct Source;
+    const Source& source() const;  // throws MediaError when nothing is open
+    Source& source();
+    int32_t frameMs(int n) const;
+    double frameSeconds(int n) const;
+    FrameData pack(const AVFrame* frame, int n);
+
+    std::unique_ptr<Source> source_;
+    int64_t frameCacheBytes_;
+    SwsContext* converter_ = nullptr;  // only for pictures in a layout frame data cannot hold
+};
+
+// The reader the program uses as its source.
+std::unique_ptr<VideoFile> createVideoFileReader();

@@ -1,0 +1,124 @@
+#include "engine/reader/SourceScan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "engine/common/MediaError.h"
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
+namespace {
+
+// Beyond this a file is not a video the program can cut (about 9 days at 25 fps); it also
+// bounds the index's memory.
+constexpr int64_t kMaxVideoPackets = 20'000'000;
+
+// Samples the decoder drops at the start and end of this packet (encoder delay, padding).
+std::pair<uint32_t, uint32_t> skippedSamples(const AVPacket* packet) {
+    size_t size = 0;
+    const uint8_t* data = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (!data || size < 8) return {0, 0};
+    return {AV_RL32(data), AV_RL32(data + 4)};
+}
+
+// Display ranks of H.264 and HEVC pictures from FFmpeg's parser, which reports each
+// picture's order count. The count starts again at an IDR picture: a keyframe that shows
+// before a picture already seen opens a new period.
+class DisplayRanker {
+public:
+    explicit DisplayRanker(const AVCodecParameters* par)
+        : parser_(av_parser_init(par->codec_id)), context_(avcodec_alloc_context3(nullptr)) {
+        if (!parser_ || !context_ || avcodec_parameters_to_context(context_.get(), par) < 0) {
+            parser_.reset();
+            return;
+        }
+        parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    }
+    static bool knowsOrder(AVCodecID id) { return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC; }
+
+    int64_t rank(const AVPacket* packet) {
+        if (!parser_) return IndexedPacket::kNoTime;
+        uint8_t* out = nullptr;
+        int outSize = 0;
+        av_parser_parse2(parser_.get(), context_.get(), &out, &outSize, packet->data, packet->size, AV_NOPTS_VALUE,
+                         AV_NOPTS_VALUE, -1);
+        const int64_t count = parser_->output_picture_number;
+        if (parser_->key_frame == 1 && count <= highest_) {
+            ++period_;
+            highest_ = INT64_MIN;
+        }
+        highest_ = std::max(highest_, count);
+        return period_ * (int64_t(1) << 32) + std::clamp<int64_t>(count, INT32_MIN, INT32_MAX);
+    }
+
+private:
+    ffmpeg::Parser parser_;
+    ffmpeg::Codec context_;
+    int64_t period_ = 0;
+    int64_t highest_ = INT64_MIN;
+};
+
+}  // namespace
+
+SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream) {
+    SourceScan scan;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const bool wanted = static_cast<int>(i) == videoStream || static_cast<int>(i) == audioStream;
+        input->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    const AVRational audioBase = audioStream >= 0 ? input->streams[audioStream]->time_base : AVRational{1, 1};
+    const int audioRate = audioStream >= 0 ? input->streams[audioStream]->codecpar->sample_rate : 0;
+
+    int64_t previousAudioTs = AV_NOPTS_VALUE;
+    // Streams without presentation times (H.264 in AVI, raw streams) get display ranks.
+    std::optional<DisplayRanker> ranker;
+    bool rankerDecided = false;
+    ffmpeg::Packet packet = ffmpeg::makePacket();
+    if (!packet) throw MediaError(QStringLiteral("Out of memory while indexing"));
+    while (av_read_frame(input, packet.get()) >= 0) {
+        const AVPacket* p = packet.get();
+        if (p->stream_index == videoStream) {
+            if (++scan.videoPacketsRead > kMaxVideoPackets)
+                throw MediaError(QStringLiteral("The video holds more than %1 frames").arg(kMaxVideoPackets));
+            if (!rankerDecided) {
+                rankerDecided = true;
+                const AVCodecParameters* par = input->streams[videoStream]->codecpar;
+                if (p->pts == AV_NOPTS_VALUE && DisplayRanker::knowsOrder(par->codec_id)) ranker.emplace(par);
+            }
+            if (p->size > 0) {
+                IndexedPacket entry;
+                if (ranker) entry.order = ranker->rank(p);
+                entry.pts = p->pts;
+                entry.dts = p->dts;
+                entry.pos = p->pos;
+                entry.duration = std::max<int64_t>(0, p->duration);
+                entry.size = p->size;
+                entry.key = p->flags & AV_PKT_FLAG_KEY;
+                entry.discard = p->flags & AV_PKT_FLAG_DISCARD;
+                scan.video.push_back(entry);
+                scan.videoBytes += p->size;
+            }
+        } else if (p->stream_index == audioStream && p->size > 0) {
+            scan.audioBytes += p->size;
+            const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+            if (ts != AV_NOPTS_VALUE) {
+                // A packet without a duration (ASF gives none) lasts as long as the step to it.
+                int64_t duration = p->duration;
+                if (duration <= 0 && previousAudioTs != AV_NOPTS_VALUE) duration = std::max<int64_t>(0, ts - previousAudioTs);
+                previousAudioTs = ts;
+                const auto [skipStart, skipEnd] = skippedSamples(p);
+                const double rate = audioRate > 0 ? audioRate : 1e9;
+                const double start = ts * av_q2d(audioBase) + skipStart / rate;
+                const double end = (ts + duration) * av_q2d(audioBase) - skipEnd / rate;
+                if (!scan.audioSeen || start < scan.audioStart) scan.audioStart = start;
+                if (!scan.audioSeen || end > scan.audioEnd) scan.audioEnd = end;
+                scan.audioSeen = true;
+            }
+        }
+        av_packet_unref(packet.get());
+    }
+    return scan;
+}

@@ -1,0 +1,21 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "engine/reader/FfmpegHandles.h"
+#include "engine/reader/PacketIndex.h"
+
+// What one pass over a file's packets (demuxing only, no decoding) tells about it.
+struct SourceScan {
+    std::vector<IndexedPacket> video;  // non-empty video packets in decode order
+    int64_t videoPacketsRead = 0;      // every video packet, empty ones too
+    int64_t videoBytes = 0;
+    bool audioSeen = false;
+    double audioStart = 0;  // seconds, where the first audio sample plays
+    double audioEnd = 0;    // seconds, where the last audio sample ends
+    int64_t audioBytes = 0;
+};
+
+// Reads every packet of the two streams (-1 for none) from the demuxer's current place to
+// the end. Throws MediaError when the file holds more packets than the reader can index.
+SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream);

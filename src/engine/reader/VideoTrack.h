@@ -1,0 +1,69 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+
+#include "engine/reader/FfmpegHandles.h"
+#include "engine/reader/FrameCache.h"
+#include "engine/reader/PacketIndex.h"
+
+// The reader's video: the demuxer that indexed the file, the decoder and the cache of
+// decoded frames. Hands out any frame by number, frame-exact.
+//
+// Decoding runs from a start packet forward. Every packet sent to the decoder carries its
+// own index as its timestamp, so each decoded picture says which packet it came from, and
+// the index turns that into its frame number whatever the container's timestamps were.
+class VideoTrack {
+public:
+    struct Stats {
+        int runs = 0;           // times decoding started afresh at a keyframe (a seek)
+        int framesDecoded = 0;  // pictures that came out of the decoder
+    };
+
+    VideoTrack(const QString& path, ffmpeg::Input input, int stream, PacketIndex index, ffmpeg::Codec decoder,
+               int64_t cacheBytes);
+    VideoTrack(const VideoTrack&) = delete;
+    VideoTrack& operator=(const VideoTrack&) = delete;
+
+    const PacketIndex& index() const { return index_; }
+    AVRational timeBase() const { return timeBase_; }
+    // Frame n (1..frameCount), decoded; the pointer stays valid until the next call. A frame
+    // the decoder cannot produce is replaced by its nearest decoded neighbour. Throws
+    // MediaError when nothing around it can be decoded.
+    const AVFrame* frame(int n);
+
+    void setCacheLimit(int64_t bytes) { cache_.setByteLimit(bytes); }
+    int64_t cacheLimit() const { return cache_.byteLimit(); }
+    Stats stats() const { return stats_; }
+    int decoderThreads() const { return decoder_->thread_count; }
+
+private:
+    bool canContinueTo(int n) const;
+    void startRun(int packet);
+    bool positionDemuxer(int packet);
+    bool scanTo(int packet, bool fromFileStart);
+    bool decodeOne(int wanted);
+    bool readPacket();
+    void keep(const AVFrame* frame, int wanted);
+    int keyframeBefore(int packet) const;
+    void applyDiscard();
+
+    QString path_;
+    ffmpeg::Input input_;
+    int stream_;
+    AVRational timeBase_;
+    PacketIndex index_;
+    ffmpeg::Codec decoder_;
+    FrameCache cache_;
+    ffmpeg::Packet packet_ = ffmpeg::makePacket();
+    ffmpeg::Frame frame_ = ffmpeg::makeFrame();
+
+    // The current decoding run.
+    bool runActive_ = false;
+    bool drained_ = false;     // the decoder gave its last picture
+    bool sentEnd_ = false;     // the end of the stream was signalled to the decoder
+    bool held_ = false;        // packet_ holds the run's next packet, already tagged
+    int runStart_ = 0;         // packet the run started at
+    int nextPacket_ = 0;       // index of the next packet the demuxer delivers
+    int lastOutput_ = 0;       // highest frame number the run produced
+    Stats stats_;
+};
