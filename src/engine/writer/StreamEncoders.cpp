@@ -118,6 +118,7 @@ void StreamEncoder::encode(AVFrame* frame) {
         ret = avcodec_receive_packet(ctx_, packet_);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
         if (ret < 0) throw MediaError(QStringLiteral("The %1 encoder failed: %2").arg(name_, ffmpegErrorText(ret)));
+        adjust(packet_);
         av_packet_rescale_ts(packet_, ctx_->time_base, stream_->time_base);
         packet_->stream_index = stream_->index;
         muxer_.write(packet_);
@@ -237,6 +238,18 @@ AudioEncoder::~AudioEncoder() {
     av_frame_free(&frame_);
     if (fifo_) av_audio_fifo_free(fifo_);
     swr_free(&swr_);
+}
+
+// The encoder's start-up delay (MP3 has about 25 ms) would give the first packets negative times,
+// and the muxers of these containers, which cannot mark such a delay, would then shift every
+// stream, leaving a gap in the video. The delay is played instead, as these containers expect.
+void AudioEncoder::adjust(AVPacket* packet) {
+    if (!started_) {
+        started_ = true;
+        if (packet->pts != AV_NOPTS_VALUE && packet->pts < 0) delay_ = -packet->pts;
+    }
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts += delay_;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += delay_;
 }
 
 void AudioEncoder::resample(const uint8_t** input, int frames) {

@@ -63,6 +63,8 @@ protected:
     void open(AVDictionary** options);
     // Sends a frame (nullptr: end of stream) and writes every packet the encoder has ready.
     void encode(AVFrame* frame);
+    // Lets a stream change a packet's times (in the encoder's time base) before it is written.
+    virtual void adjust(AVPacket*) {}
 
     Muxer& muxer_;
     AVCodecContext* ctx_ = nullptr;
@@ -102,6 +104,7 @@ public:
     void finish();
 
 private:
+    void adjust(AVPacket* packet) override;
     void resample(const uint8_t** input, int frames);
     void encodeFromFifo(int frames);
 
@@ -114,4 +117,6 @@ private:
     int frameSize_ = 0;
     bool padLastFrame_ = false;
     int64_t pts_ = 0;
+    bool started_ = false;
+    int64_t delay_ = 0;  // added to every packet time, so the first one starts at 0
 };

@@ -197,7 +197,8 @@ inline QString outputPath(const QString& name) {
 // What ffprobe says about one stream of a written file.
 struct StreamFacts {
     QString codec;
-    int frames = 0;  // video: frames counted by decoding
+    int frames = 0;        // video: frames counted by decoding
+    int headerFrames = 0;  // video: frames the container's header counts (AVI: index entries, gaps too)
     int width = 0, height = 0;
     QString frameRate;  // r_frame_rate, e.g. "30000/1001"
     int sampleRate = 0, channels = 0;
@@ -228,6 +229,7 @@ inline FileFacts probeFile(const QString& path) {
         const QString type = st["codec_type"].toString();
         if (type == "video" && !facts.video) {
             f.frames = st["nb_read_frames"].toString().toInt();
+            f.headerFrames = st["nb_frames"].toString().toInt();
             f.width = st["width"].toInt();
             f.height = st["height"].toInt();
             f.frameRate = st["r_frame_rate"].toString();
