@@ -11,7 +11,14 @@
 #include "app/CommandLine.h"
 #include "app/frmMain.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 int main(int argc, char** argv) {
+    // Damaged media is reported to the user through the window's messages; FFmpeg's own
+    // warnings about it would only clutter the terminal.
+    av_log_set_level(AV_LOG_ERROR);
     const QStringList arguments = [&] {
         QStringList list;
         for (int i = 1; i < argc; ++i) list << QString::fromLocal8Bit(argv[i]);
