@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <cstdlib>
 
 #include "Bench.h"
 #include "app/frmMain.h"
@@ -75,7 +76,18 @@ struct ChildRun {
     double ms = -1;     // the whole process
     double jobMs = -1;  // the Cut click (our child only)
     double peakMiB = 0;
+    int frames = 0;  // video frames in the file written
 };
+
+// Video frames in a file, as ffprobe counts its packets.
+int videoFrames(const QString& path) {
+    QByteArray out;
+    if (bench::timeCommand("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+                                       "stream=nb_read_packets", "-of", "csv=p=0", path},
+                           &out) < 0)
+        return -1;
+    return out.trimmed().toInt();
+}
 
 // Runs a program to its end: wall time, the child's own peak resident memory, and the job time
 // a child of ours writes to its standard error.
@@ -124,10 +136,11 @@ ChildRun runChild(const QString& program, const QStringList& args, const QString
 ChildRun ours(const QString& clip, int frames) {
     const QString out = bench::benchFolder() + "/cut-ours_1.avi";
     QFile::remove(out);
-    const ChildRun run = runChild(
-        QCoreApplication::applicationFilePath(), {"cut-child"},
-        {"KORVELIN_CUT_IN=" + clip, "KORVELIN_CUT_OUT=" + out, "KORVELIN_CUT_FROM=" + QString::number(kFirstFrame),
-         "KORVELIN_CUT_TO=" + QString::number(kFirstFrame + frames - 1)});
+    const QString last = QString::number(kFirstFrame + frames - 1);
+    ChildRun run = runChild(QCoreApplication::applicationFilePath(), {"cut-child"},
+                            {"KORVELIN_CUT_IN=" + clip, "KORVELIN_CUT_OUT=" + out,
+                             "KORVELIN_CUT_FROM=" + QString::number(kFirstFrame), "KORVELIN_CUT_TO=" + last});
+    run.frames = videoFrames(out);
     QFile::remove(out);
     return run;
 }
@@ -135,21 +148,14 @@ ChildRun ours(const QString& clip, int frames) {
 ChildRun peer(const QString& clip, int frames) {
     const QString out = bench::benchFolder() + "/cut-ffmpeg.avi";
     const double from = (kFirstFrame - 1) / kFps, to = (kFirstFrame - 1 + frames) / kFps;
-    const ChildRun run = runChild("ffmpeg", {"-nostdin", "-v",
-                                             "error",    "-y",
-                                             "-threads", "0",
-                                             "-ss",      QString::number(from, 'f', 3),
-                                             "-to",      QString::number(to, 'f', 3),
-                                             "-i",       clip,
-                                             "-threads", "0",
-                                             "-c:v",     "mpeg4",
-                                             "-q:v",     "4",
-                                             "-g",       "250",
-                                             "-bf",      "0",
-                                             "-vtag",    "XVID",
-                                             "-c:a",     "pcm_s16le",
-                                             "-f",       "avi",
-                                             out});
+    // clang-format off
+    ChildRun run = runChild("ffmpeg", {
+        "-nostdin", "-v", "error", "-y",
+        "-threads", "0", "-ss", QString::number(from, 'f', 3), "-to", QString::number(to, 'f', 3), "-i", clip,
+        "-threads", "0", "-c:v", "mpeg4", "-q:v", "4", "-g", "250", "-bf", "0", "-vtag", "XVID",
+        "-c:a", "pcm_s16le", "-f", "avi", out});
+    // clang-format on
+    run.frames = videoFrames(out);
     QFile::remove(out);
     return run;
 }
@@ -168,6 +174,13 @@ void cut() {
         peerShort = peer(clip, kShortFrames);
         if (ourShort.ms <= 0 || ourShort.jobMs <= 0 || peerShort.ms <= 0) {
             bench::printNote("cut failed");
+            return;
+        }
+        if (ourShort.frames != kShortFrames || std::abs(peerShort.frames - kShortFrames) > 1) {
+            bench::printNote(QStringLiteral("wrong frame counts: ours %1, ffmpeg %2, wanted %3")
+                                 .arg(ourShort.frames)
+                                 .arg(peerShort.frames)
+                                 .arg(kShortFrames));
             return;
         }
         jobFps.push_back(kShortFrames * 1000 / ourShort.jobMs);
