@@ -279,6 +279,8 @@ protected:
 
 private:
     void buildControls();
+    void fillAviCodecList();
+    void fillWmvProfileList();
     bool acquireInstanceLock();
     // Timer ticks and audio events have no caller to report to: a failure inside one stops
     // playback cleanly and leaves the window usable instead of ending the program.

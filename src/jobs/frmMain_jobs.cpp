@@ -14,12 +14,6 @@
 
 namespace {
 
-// The position label as the marker change handlers write it.
-QString positionCaption(const frmMain& w, const QString& ending) {
-    return w.Messages[9] + "1#: " + QString::number(w.SliderTimePosition1->value()) + "\r" + w.Messages[9] +
-           "2#: " + QString::number(w.SliderTimePosition2->value()) + "\r" + w.Messages[24] + ending;
-}
-
 // The engine objects are reached through the window on every use: closing the window
 // during a job's yield releases them.
 VideoFile& engineObject(const std::unique_ptr<VideoFile>& object) {
@@ -179,7 +173,7 @@ void frmMain::cmdCut_Click() {
                                             reader.VideoDuration(), marker->maximum()));
             ProgressBar1->setValue(cutPercent(reader.CurrentFrame(), CutStartValue, CutEndValue));
             InternalMarkerChange = false;
-            LabelS->setCaption(positionCaption(*this, " ~2"));
+            LabelS->setCaption(positionLabel(" ~2"));
             if (!turns.yield()) return;
         }
     } catch (...) {

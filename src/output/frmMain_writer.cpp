@@ -60,6 +60,12 @@ void frmMain::ConfigureOutputWriter(QString& path) {
 }
 
 void frmMain::FillEngineLists() {
+    // Each list is filled on its own: a failure in one leaves the other intact.
+    resumeNext([&] { fillAviCodecList(); });
+    resumeNext([&] { fillWmvProfileList(); });
+}
+
+void frmMain::fillAviCodecList() {
     const int32_t codecs = VideoFileOut->VideoCodecCount();
     for (int32_t i = codecs; i >= 1; --i) {
         VideoFileOut->SetVideoCodec(i);
@@ -67,7 +73,9 @@ void frmMain::FillEngineLists() {
     }
     cmbAVICodecs->setCurrentIndex(-1);
     if (cmbAVICodecs->count() > 0) setListIndex(cmbAVICodecs, 0);
+}
 
+void frmMain::fillWmvProfileList() {
     const int32_t profiles = VideoFileOut->WmvProfileCount();
     for (int32_t i = profiles; i >= 1; --i) {
         VideoFileOut->SetWmvProfile(i);
