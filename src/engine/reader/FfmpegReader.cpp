@@ -154,7 +154,10 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
     double zero = scan.audioSeen ? scan.audioStart : 0;
     if (videoStream >= 0) {
         const AVStream* st = input->streams[videoStream];
-        if (st->nb_frames > 0 && scan.videoPacketsRead < st->nb_frames)
+        // A header may count an empty "dropped frame" entry (common tools write one before
+        // MP3 audio in AVI), so only a shortfall beyond one frame or 1 % means truncation.
+        const int64_t tolerated = std::max<int64_t>(1, st->nb_frames / 100);
+        if (st->nb_frames > 0 && scan.videoPacketsRead + tolerated < st->nb_frames)
             throw MediaError(QStringLiteral("The file is truncated or damaged: %1 (it holds %2 of %3 frames)")
                                  .arg(path)
                                  .arg(scan.videoPacketsRead)

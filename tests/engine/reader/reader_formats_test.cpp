@@ -34,6 +34,9 @@ TEST(FfmpegReaderFormats, MoreContainersAndStreamsWithoutPresentationTimes) {
         {"mpeg-2 ts", clips::make("ts_mpeg2_opengop", "ts", 320, 240, 25, 60, true,
                                   {"-c:v", "mpeg2video", "-bf", "2", "-g", "12", "-c:a", "mp2"}, 48000)},
         {"mov", clips::make("mov_mjpeg", "mov", 320, 240, 25, 60, true, {"-c:v", "mjpeg", "-c:a", "pcm_s16le"})},
+        // The AVI muxer counts an empty "dropped frame" entry ahead of MP3 audio in its header.
+        {"mpeg-4 with mp3 in avi", clips::make("avi_mpeg4_mp3", "avi", 320, 240, 25, 60, true,
+                                              {"-c:v", "mpeg4", "-q:v", "3", "-c:a", "libmp3lame"})},
     };
     QRandomGenerator random(77);
     for (const auto& [label, clip] : extra) {
