@@ -17,7 +17,7 @@ namespace clips {
 namespace {
 
 constexpr int kBits = 16;
-constexpr int kVersion = 1;  // bump to remake every clip after a change of the recipes
+constexpr int kVersion = 2;  // bump to remake every clip after a change of the recipes
 
 // Top half: block i is light when bit i of the frame number (1-based) is set; bottom half
 // inverted, so each block is read by comparing its two halves.
@@ -81,8 +81,13 @@ Clip make(const QString& name, const QString& ext, int w, int h, double fps, int
         args << "-f" << "lavfi" << "-i"
              << QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2").arg(rate).arg(seconds, 0, 'f', 6);
     }
-    args << "-frames:v" << QString::number(frames);
-    if (audio) args << "-ac" << QString::number(channels) << "-t" << QString::number(seconds, 'f', 6);
+    // With sound, both streams end at the same time: a frame limit would stop the output
+    // before the encoder's queued audio is written, leaving the sound short. Without sound
+    // the frame limit holds even when a recipe moves frames in time.
+    if (audio)
+        args << "-t" << QString::number(seconds, 'f', 6) << "-ac" << QString::number(channels);
+    else
+        args << "-frames:v" << QString::number(frames);
     args << outputOptions;
     const QString partial = c.path + ".part." + ext;
     args << partial;
