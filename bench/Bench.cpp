@@ -7,7 +7,13 @@
 #include <QProcess>
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace bench {
 
@@ -60,6 +66,44 @@ double peakRssMiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
+}
+
+ChildRun runChild(const QString& program, const QStringList& args, const QStringList& extraEnv) {
+    std::vector<QByteArray> storage;
+    std::vector<char*> argv, envp;
+    storage.push_back(QFile::encodeName(program));
+    for (const QString& a : args) storage.push_back(a.toLocal8Bit());
+    const size_t argCount = storage.size();
+    for (char** e = environ; *e; ++e) storage.emplace_back(*e);
+    for (const QString& e : extraEnv) storage.push_back(e.toLocal8Bit());
+    for (size_t i = 0; i < storage.size(); ++i) (i < argCount ? argv : envp).push_back(storage[i].data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    const QString report = benchFolder() + QStringLiteral("/child-%1.stderr").arg(getpid());
+    const QByteArray reportName = QFile::encodeName(report);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, reportName.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    ChildRun run;
+    const double start = nowMs();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return run;
+    int status = 0;
+    rusage usage{};
+    const bool ok = wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const double elapsed = nowMs() - start;
+    QFile errors(report);
+    if (errors.open(QIODevice::ReadOnly)) run.errors = errors.readAll();
+    errors.remove();
+    if (!ok) return run;
+    run.ms = elapsed;
+    run.peakMiB = usage.ru_maxrss / 1024.0;
+    return run;
 }
 
 QString benchFolder() {

@@ -29,6 +29,15 @@ double timeCommand(const QString& program, const QStringList& args, QByteArray* 
 // Peak resident memory of this process in MiB.
 double peakRssMiB();
 
+// One run of a child process: wall time, the child's own peak resident memory and what it
+// wrote to its standard error (its standard output is discarded). ms < 0 when it failed.
+struct ChildRun {
+    double ms = -1;
+    double peakMiB = 0;
+    QByteArray errors;
+};
+ChildRun runChild(const QString& program, const QStringList& args, const QStringList& extraEnv = {});
+
 // Folder for benchmark clips ($KORVELIN_BENCH_DIR, default /tmp/korvelin-bench).
 QString benchFolder();
 // A 1080p H.264 clip with AAC audio of the given length in seconds, made once and reused.

@@ -72,12 +72,20 @@ void cutChild() {
 
 // ---- the parent ----
 
-struct ChildRun {
-    double ms = -1;     // the whole process
+struct ChildRun : bench::ChildRun {
     double jobMs = -1;  // the Cut click (our child only)
-    double peakMiB = 0;
-    int frames = 0;  // video frames in the file written
+    int frames = 0;     // video frames in the file written
 };
+
+// A run of the shared runner, with the job time a child of ours writes to its standard error.
+ChildRun runChild(const QString& program, const QStringList& args, const QStringList& extraEnv = {}) {
+    ChildRun run;
+    static_cast<bench::ChildRun&>(run) = bench::runChild(program, args, extraEnv);
+    if (run.ms < 0) std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), run.errors.constData());
+    const qsizetype at = run.errors.indexOf("cut-ms ");
+    if (at >= 0) run.jobMs = run.errors.mid(at + 7).trimmed().split('\n').first().toDouble();
+    return run;
+}
 
 // Video frames in a file, as ffprobe counts its packets.
 int videoFrames(const QString& path) {
@@ -87,50 +95,6 @@ int videoFrames(const QString& path) {
                            &out) < 0)
         return -1;
     return out.trimmed().toInt();
-}
-
-// Runs a program to its end: wall time, the child's own peak resident memory, and the job time
-// a child of ours writes to its standard error.
-ChildRun runChild(const QString& program, const QStringList& args, const QStringList& extraEnv = {}) {
-    std::vector<QByteArray> storage;
-    std::vector<char*> argv, envp;
-    storage.push_back(QFile::encodeName(program));
-    for (const QString& a : args) storage.push_back(a.toLocal8Bit());
-    const size_t argCount = storage.size();
-    for (char** e = environ; *e; ++e) storage.emplace_back(*e);
-    for (const QString& e : extraEnv) storage.push_back(e.toLocal8Bit());
-    for (size_t i = 0; i < storage.size(); ++i) (i < argCount ? argv : envp).push_back(storage[i].data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-
-    const QString report = bench::benchFolder() + "/cut-child.stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const QByteArray reportName = QFile::encodeName(report);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, reportName.constData(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    ChildRun run;
-    const double start = bench::nowMs();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return run;
-    int status = 0;
-    rusage usage{};
-    const bool ok = wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    const double elapsed = bench::nowMs() - start;
-    QFile errors(report);
-    const QByteArray text = errors.open(QIODevice::ReadOnly) ? errors.readAll() : QByteArray();
-    if (!ok) {
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), text.constData());
-        return run;
-    }
-    run.ms = elapsed;
-    run.peakMiB = usage.ru_maxrss / 1024.0;
-    const qsizetype at = text.indexOf("cut-ms ");
-    if (at >= 0) run.jobMs = text.mid(at + 7).trimmed().split('\n').first().toDouble();
-    return run;
 }
 
 ChildRun ours(const QString& clip, int frames) {

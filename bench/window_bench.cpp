@@ -11,6 +11,7 @@
 #include "app/EngineFactory.h"
 #include "app/frmMain.h"
 #include "engine/platform/Platform.h"
+#include "support/ForwardingReader.h"
 
 namespace {
 
@@ -34,37 +35,12 @@ struct BenchWindow {
 };
 
 // Counts the frames playback reads without showing them.
-struct CountingReader : VideoFile {
-    std::unique_ptr<VideoFile> real = createVideoFileReader();
+struct CountingReader : ForwardingReader {
     int skipped = 0;
-    int32_t OpenFile(const QString& p) override { return real->OpenFile(p); }
-    void CloseFile() override { real->CloseFile(); }
-    bool HasVideo() const override { return real->HasVideo(); }
-    bool HasAudio() const override { return real->HasAudio(); }
-    QString VideoCodecName() const override { return real->VideoCodecName(); }
-    QString AudioCodecName() const override { return real->AudioCodecName(); }
-    int32_t VideoDuration() const override { return real->VideoDuration(); }
-    int32_t AudioDuration() const override { return real->AudioDuration(); }
-    int32_t VideoBitRate() const override { return real->VideoBitRate(); }
-    int32_t AudioBitRate() const override { return real->AudioBitRate(); }
-    int32_t AudioSampleSize() const override { return real->AudioSampleSize(); }
-    int32_t AudioSampleRate() const override { return real->AudioSampleRate(); }
-    int32_t AudioChannels() const override { return real->AudioChannels(); }
-    int32_t FrameCount() const override { return real->FrameCount(); }
-    int32_t FrameWidth() const override { return real->FrameWidth(); }
-    int32_t FrameHeight() const override { return real->FrameHeight(); }
-    double FrameRate() const override { return real->FrameRate(); }
-    int32_t CurrentFrame() const override { return real->CurrentFrame(); }
-    int32_t VideoTime() const override { return real->VideoTime(); }
-    int32_t AudioTime() const override { return real->AudioTime(); }
-    void SeekFrame(int32_t n) override { real->SeekFrame(n); }
-    void SeekTime(int32_t ms) override { real->SeekTime(ms); }
     void SkipFrames(int32_t n) override {
         skipped += n;
         real->SkipFrames(n);
     }
-    FrameData ReadVideoFrame() override { return real->ReadVideoFrame(); }
-    AudioChunk ReadAudio(int32_t b) override { return real->ReadAudio(b); }
 };
 
 template <typename F>

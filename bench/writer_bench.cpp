@@ -216,40 +216,8 @@ void transcodeChild() {
 
 // ---- the parent ----
 
-struct ChildRun {
-    double ms = -1;
-    double peakMiB = 0;
-};
-
-// Runs a program to its end; wall time and the child's own peak resident memory.
-ChildRun runChild(const QString& program, const QStringList& args, const QStringList& extraEnv = {}) {
-    std::vector<QByteArray> storage;
-    std::vector<char*> argv, envp;
-    storage.push_back(QFile::encodeName(program));
-    for (const QString& a : args) storage.push_back(a.toLocal8Bit());
-    const size_t argCount = storage.size();
-    for (char** e = environ; *e; ++e) storage.emplace_back(*e);
-    for (const QString& e : extraEnv) storage.push_back(e.toLocal8Bit());
-    for (size_t i = 0; i < storage.size(); ++i) (i < argCount ? argv : envp).push_back(storage[i].data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    ChildRun run;
-    const double start = bench::nowMs();
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return run;
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return run;
-    run.ms = bench::nowMs() - start;
-    run.peakMiB = usage.ru_maxrss / 1024.0;
-    return run;
-}
+using bench::ChildRun;
+using bench::runChild;
 
 struct Job {
     QString kind;  // "avi" or "mpeg"
