@@ -60,4 +60,4 @@ QString frmAbout::versionText() {
     return QStringLiteral("%1.%2.%3").arg(KORVELIN_VERSION_MAJOR).arg(KORVELIN_VERSION_MINOR).arg(KORVELIN_VERSION_TWEAK);
 }
 
-QString frmAbout::noticeSuffix() { return QStringLiteral(" 2026 The Korvelin developers"); }
+QString frmAbout::noticeSuffix() { return QStringLiteral(" 2026 Korvelin"); }
