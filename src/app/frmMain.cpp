@@ -452,7 +452,7 @@ bool frmMain::Form_Load() {
         {sldBack, "SLDBACK"},        {sldThum, "SLDTHUM"},        {sldBack2, "SLDBACK"},
         {sldThum2, "SLDTHUM"},       {cmdNextFrame, "SLD_BTN_R"}, {cmdNextFrame2, "SLD_BTN_R"},
         {cmdPrevFrame, "SLD_BTN_L"}, {cmdPrevFrame2, "SLD_BTN_L"}};
-    for (const auto& [w, element] : elements) resumeNext([&] { Skin1->SkinWindowAs(w, element); });
+    for (const auto& entry : elements) resumeNext([&] { Skin1->SkinWindowAs(entry.first, entry.second); });
     // 7.
     PrevOpenedFile.clear();
     cmdCut->update();

@@ -34,10 +34,18 @@ QString nextNameStep(const QString& path) {
     if (dot <= fileNameStart(path)) throw std::invalid_argument("The output file name has no extension");
     const QChar before = path[dot - 1];
     const int n = (before.isDigit() && before.unicode() < 128 ? before.digitValue() : 0) + 1;
-    return path.left(dot - 1) + QString::number(n) + path.mid(dot);
+    // A character outside the basic plane is a surrogate pair: both halves are replaced.
+    const qsizetype start =
+        before.isLowSurrogate() && dot - 2 >= fileNameStart(path) && path[dot - 2].isHighSurrogate() ? dot - 2 : dot - 1;
+    return path.left(start) + QString::number(n) + path.mid(dot);
 }
 
 QString framePictureProposal(const QString& sourcePath, int32_t frameNumber) {
-    if (sourcePath.size() < 4) throw std::invalid_argument("Invalid procedure call or argument");
-    return sourcePath.left(sourcePath.size() - 4) + " Frame" + QString::number(frameNumber);
+    // Characters, not UTF-16 units: a surrogate pair is removed whole or not at all.
+    qsizetype cut = sourcePath.size();
+    for (int removed = 0; removed < 4; ++removed) {
+        if (cut == 0) throw std::invalid_argument("Invalid procedure call or argument");
+        cut -= cut >= 2 && sourcePath[cut - 1].isLowSurrogate() && sourcePath[cut - 2].isHighSurrogate() ? 2 : 1;
+    }
+    return sourcePath.left(cut) + " Frame" + QString::number(frameNumber);
 }

@@ -23,7 +23,8 @@ QString rewriteExtension(const QString& path, const QString& oldPiece, const QSt
 
 // One step of the free-name search at the first dot of the file name: the character just
 // before the dot is read as a digit (0 when it is not one) and replaced by that number + 1:
-// clip_1.avi -> clip_2.avi, clip_9.avi -> clip_10.avi, clip.avi -> cli1.avi.
+// clip_1.avi -> clip_2.avi, clip_9.avi -> clip_10.avi, clip.avi -> cli1.avi. A character
+// outside the basic plane (a surrogate pair) is replaced whole.
 // Throws std::invalid_argument when the file name has no dot or begins with it.
 QString nextNameStep(const QString& path);
 
@@ -35,5 +36,6 @@ QString freeName(QString path, Exists exists) {
 }
 
 // The proposal for saving a frame: the source path without its last four characters,
-// " Frame" and the frame number. Throws std::invalid_argument for paths shorter than four.
+// " Frame" and the frame number (a surrogate pair counts as one character). Throws
+// std::invalid_argument for paths shorter than four characters.
 QString framePictureProposal(const QString& sourcePath, int32_t frameNumber);

@@ -12,6 +12,18 @@ QString decodeWith(QStringConverter::Encoding encoding, const QByteArray& bytes)
     return decoder.decode(bytes);
 }
 
+// Qt's UTF-16 decoder passes a lone surrogate through; it becomes U+FFFD, as an invalid
+// UTF-8 sequence does, so that the text can be written out again as UTF-8 unchanged.
+QString withoutLoneSurrogates(QString text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (text.at(i).isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
 bool isValidUtf8(const QByteArray& bytes) {
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString ignored = decoder.decode(bytes);
@@ -32,9 +44,9 @@ QString decodeSettingsText(const QByteArray& bytes) {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return decodeWith(QStringConverter::Utf8, bytes.mid(3));
     if (bytes.startsWith("\xFF\xFE"))
-        return decodeWith(QStringConverter::Utf16LE, bytes.mid(2));
+        return withoutLoneSurrogates(decodeWith(QStringConverter::Utf16LE, bytes.mid(2)));
     if (bytes.startsWith("\xFE\xFF"))
-        return decodeWith(QStringConverter::Utf16BE, bytes.mid(2));
+        return withoutLoneSurrogates(decodeWith(QStringConverter::Utf16BE, bytes.mid(2)));
     if (isValidUtf8(bytes)) return decodeWith(QStringConverter::Utf8, bytes);
     return decodeWindows1252(bytes);
 }

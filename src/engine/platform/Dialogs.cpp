@@ -13,16 +13,42 @@ struct NameFilter {
     QStringList patterns;
 };
 
+// Qt reads a filter's patterns from its last parentheses only when they hold nothing but
+// ASCII letters, digits, blanks and "_.,*?+;#-[]@{}/!<>$%&=^~:|"; otherwise it takes the
+// whole filter, description included, as patterns. Any other character of a pattern
+// becomes "?", which matches it (a surrogate pair is one character).
+QString qtSafePattern(const QString& pattern) {
+    static const QString accepted = QStringLiteral("_.,*?+#-[]@{}/!<>$%&=^~:");
+    QString safe;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern.at(i);
+        const bool plain = c.unicode() < 128 && (c.isLetterOrNumber() || accepted.contains(c));
+        safe += plain ? c : QChar(u'?');
+        if (c.isHighSurrogate() && i + 1 < pattern.size() && pattern.at(i + 1).isLowSurrogate()) ++i;
+    }
+    return safe;
+}
+
+// Qt's rule reads a filter as one line: a line break in a description would make it take the
+// whole filter as patterns, so line breaks become blanks.
+QString oneLine(QString description) {
+    for (QChar& c : description)
+        if (c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' || c == QChar(0x85) || c == QChar(0x2028) ||
+            c == QChar(0x2029))
+            c = u' ';
+    return description;
+}
+
 // The description and pattern pairs of a "desc|pattern|desc|pattern|" filter.
 QList<NameFilter> pipeFilterPairs(const QString& pipeFilter) {
     static const QRegularExpression patternSeparators(QStringLiteral("[;\\s]+"));
     const QStringList pieces = pipeFilter.split(u'|');
     QList<NameFilter> pairs;
     for (qsizetype i = 0; i + 1 < pieces.size(); i += 2) {
-        NameFilter pair{pieces.at(i).trimmed(), pieces.at(i + 1).split(patternSeparators, Qt::SkipEmptyParts)};
+        NameFilter pair{oneLine(pieces.at(i).trimmed()), pieces.at(i + 1).split(patternSeparators, Qt::SkipEmptyParts)};
         if (pair.description.isEmpty() && pair.patterns.isEmpty()) continue;
         // Qt reads the patterns from the last parentheses of a filter: they may not hold any.
-        for (QString& pattern : pair.patterns) pattern.remove(u'(').remove(u')');
+        for (QString& pattern : pair.patterns) pattern = qtSafePattern(pattern.remove(u'(').remove(u')'));
         pair.patterns.removeAll(QString());
         if (pair.patterns.isEmpty()) pair.patterns.append(QStringLiteral("*"));
         pairs.append(pair);
