@@ -49,9 +49,18 @@ QString codecName(AVCodecID id) {
     return QString::fromUtf8(avcodec_get_name(id));
 }
 
+// The codec's name; for one FFmpeg does not know, the tag the file gives it (e.g. "XVID").
+QString codecLabel(const AVCodecParameters* par) {
+    if (par->codec_id != AV_CODEC_ID_NONE) return codecName(par->codec_id);
+    if (par->codec_tag == 0) return QStringLiteral("(unknown)");
+    char tag[AV_FOURCC_MAX_STRING_SIZE] = {};
+    av_fourcc_make_string(tag, par->codec_tag);
+    return QStringLiteral("\"%1\"").arg(QString::fromLatin1(tag));
+}
+
 ffmpeg::Codec openDecoder(const AVStream* stream, int threads, const QString& kind, const QString& path) {
     const AVCodecParameters* par = stream->codecpar;
-    const QString unsupported = QStringLiteral("Unsupported %1 codec %2 in %3").arg(kind, codecName(par->codec_id), path);
+    const QString unsupported = QStringLiteral("Unsupported %1 codec %2 in %3").arg(kind, codecLabel(par), path);
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec) throw MediaError(unsupported);
     ffmpeg::Codec context(avcodec_alloc_context3(codec));
@@ -61,7 +70,10 @@ ffmpeg::Codec openDecoder(const AVStream* stream, int threads, const QString& ki
     context->thread_count = threads;
     if (threads != 1) context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     const int ret = avcodec_open2(context.get(), codec, nullptr);
-    if (ret < 0) throw MediaError(unsupported + QStringLiteral(" (%1)").arg(ffmpegErrorText(ret)));
+    // The decoder exists: its set-up data in the file is damaged or asks for something it lacks.
+    if (ret < 0)
+        throw MediaError(QStringLiteral("The %1 stream (%2) of %3 cannot be decoded: %4")
+                             .arg(kind, codecName(par->codec_id), path, ffmpegErrorText(ret)));
     return context;
 }
 

@@ -63,18 +63,29 @@ struct VideoTiming {
     double fps = kFallbackFrameRate;
     double zero = 0;  // source time (seconds) of the first frame: time 0 of the reader
     double end = 0;   // seconds from time 0 to the end of the last frame
+    bool byOrder = false;  // frames are timed by their order at fps, not by their timestamps
 };
 
+// Timestamps the program cannot time a video by: frames less than a millisecond apart on
+// average (a damaged header claiming billions of frames a second), or a time line longer
+// than 32-bit milliseconds hold (one claiming a frame every few days).
+bool timestampsUnusable(int count, double span, double end) {
+    constexpr double kLongestSeconds = std::numeric_limits<int32_t>::max() / 1000.0;
+    return !std::isfinite(end) || end > kLongestSeconds || (count > 1 && span < (count - 1) * 0.001);
+}
+
 // Frame rate and time line of the indexed video. The header's rate wins when believable,
-// else the frames' spacing, else 25 fps; a stream without timestamps runs at that rate.
+// else the frames' spacing, else 25 fps; a stream without usable timestamps runs at that rate.
 VideoTiming videoTiming(const PacketIndex& index, AVRational timeBase, double headerRate) {
     VideoTiming t;
     const int count = index.frameCount();
     const double span = (index.frameTime(count) - index.firstTime()) * av_q2d(timeBase);
+    t.byOrder = index.timesFromOrder() ||
+                timestampsUnusable(count, span, (index.endTime() - index.firstTime()) * av_q2d(timeBase));
     double fps = headerRate;
-    if (fps <= 0 && count > 1 && !index.timesFromOrder()) fps = plausibleRate((count - 1) / span);
+    if (fps <= 0 && count > 1 && !t.byOrder) fps = plausibleRate((count - 1) / span);
     t.fps = fps > 0 ? fps : kFallbackFrameRate;
-    if (index.timesFromOrder()) {
+    if (t.byOrder) {
         t.end = count / t.fps;
     } else {
         t.zero = index.firstTime() * av_q2d(timeBase);
@@ -97,6 +108,7 @@ struct FfmpegReader::Source {
     QString videoCodec, audioCodec;
     int width = 0, height = 0;
     double fps = kFallbackFrameRate;
+    bool timedByOrder = false;  // frame n shows at (n - 1) / fps
     double videoEnd = 0;  // seconds from time zero
     double audioEnd = 0;
     int64_t videoKbps = 0, audioKbps = 0;
@@ -156,12 +168,15 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
         const AVStream* st = input->streams[videoStream];
         // A header may count an empty "dropped frame" entry (common tools write one before
         // MP3 audio in AVI), so only a shortfall beyond one frame or 1 % means truncation.
-        const int64_t tolerated = std::max<int64_t>(1, st->nb_frames / 100);
-        if (st->nb_frames > 0 && scan.videoPacketsRead + tolerated < st->nb_frames)
+        // A count the file could not hold even at one byte a frame is a damaged header field,
+        // not a sign of a cut-short file: the frames that are there still open.
+        const int64_t declared = st->nb_frames <= QFileInfo(path).size() ? st->nb_frames : 0;
+        const int64_t tolerated = std::max<int64_t>(1, declared / 100);
+        if (declared > 0 && scan.videoPacketsRead + tolerated < declared)
             throw MediaError(QStringLiteral("The file is truncated or damaged: %1 (it holds %2 of %3 frames)")
                                  .arg(path)
                                  .arg(scan.videoPacketsRead)
-                                 .arg(st->nb_frames));
+                                 .arg(declared));
         const double headerRate = headerFrameRate(st);
         const int64_t defaultDuration = headerRate > 0 ? std::llround(1.0 / (headerRate * av_q2d(st->time_base))) : 0;
         PacketIndex index(std::move(scan.video), st->codecpar->video_delay > 0, defaultDuration);
@@ -169,8 +184,9 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
             throw MediaError(QStringLiteral("Not a video file: %1 (its video stream holds no pictures)").arg(path));
         const VideoTiming timing = videoTiming(index, st->time_base, headerRate);
         s->fps = timing.fps;
+        s->timedByOrder = timing.byOrder;
         s->videoEnd = timing.end;
-        if (!index.timesFromOrder()) zero = timing.zero;
+        if (!timing.byOrder) zero = timing.zero;
         s->videoKbps = kbitPerSecond(scan.videoBytes, s->videoEnd);
         if (s->videoKbps <= 0) s->videoKbps = st->codecpar->bit_rate / 1000;
         s->video = std::make_unique<VideoTrack>(path, std::move(input), videoStream, std::move(index),
@@ -226,7 +242,7 @@ double FfmpegReader::frameSeconds(int n) const {
     const Source& s = *source_;
     const PacketIndex& index = s.video->index();
     if (n > index.frameCount()) return s.videoEnd;
-    if (index.timesFromOrder()) return (n - 1) / s.fps;
+    if (s.timedByOrder) return (n - 1) / s.fps;
     return (index.frameTime(n) - index.firstTime()) * av_q2d(s.video->timeBase());
 }
 

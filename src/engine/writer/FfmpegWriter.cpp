@@ -154,11 +154,22 @@ OutputPlan FfmpegWriter::plan(int container) const {
 void FfmpegWriter::CreateFile(const QString& path, int32_t container) {
     CloseFile();  // a file still open is completed first
     const OutputPlan output = plan(container);
-    file_ = std::make_unique<OutputFile>(path, output, writeLimit_);
+    try {
+        file_ = std::make_unique<OutputFile>(path, output, writeLimit_);
+        createFailure_.clear();
+    } catch (const MediaError& e) {
+        createFailure_ = e.description();
+        throw;
+    }
+}
+
+void FfmpegWriter::requireFile() const {
+    // A write after a failed CreateFile says why there is no file.
+    if (!file_) throw MediaError(createFailure_.isEmpty() ? QStringLiteral("No output file is open") : createFailure_);
 }
 
 void FfmpegWriter::WriteVideoFrame(const FrameData& frame) {
-    if (!file_) throw MediaError(QStringLiteral("No output file is open"));
+    requireFile();
     if (frame.isEmpty() || !file_->hasVideo()) return;
     const auto view = viewFrame(frame);
     if (!view) throw MediaError(QStringLiteral("The video frame to write is not valid frame data"));
@@ -166,7 +177,7 @@ void FfmpegWriter::WriteVideoFrame(const FrameData& frame) {
 }
 
 void FfmpegWriter::WriteAudio(const AudioChunk& chunk) {
-    if (!file_) throw MediaError(QStringLiteral("No output file is open"));
+    requireFile();
     if (chunk.empty() || !file_->hasAudio()) return;
     file_->writeAudio(chunk.data(), int64_t(chunk.size()));
 }

@@ -60,10 +60,12 @@ public:
 
 private:
     void checkCodecIndex(int index) const;
+    void requireFile() const;
 
     WriterSettings settings_;
     std::unique_ptr<OutputFile> file_;
     int64_t writeLimit_ = -1;
+    QString createFailure_;  // why the last CreateFile made no file; empty after a success
 };
 
 // The engine's output writer object.

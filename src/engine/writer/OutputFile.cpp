@@ -18,9 +18,18 @@ namespace {
 
 constexpr int kIoBufferSize = 256 * 1024;
 
+// True when the file being written no longer has a name (it, or its folder, was deleted):
+// whatever is written from then on is lost when the file is closed.
+bool deletedWhileOpen(const OutputFile::Io& io) {
+    struct stat open{}, named{};
+    if (::fstat(io.fd, &open) != 0 || open.st_nlink > 0) return false;
+    return ::stat(io.path.constData(), &named) != 0 || named.st_ino != open.st_ino || named.st_dev != open.st_dev;
+}
+
 int writePacket(void* opaque, uint8_t* data, int size) {
     auto* io = static_cast<OutputFile::Io*>(opaque);
     if (io->limit >= 0 && io->position + size > io->limit) return AVERROR(ENOSPC);
+    if (deletedWhileOpen(*io)) return AVERROR(ENOENT);
     int done = 0;
     while (done < size) {
         const ssize_t n = ::write(io->fd, data + done, size_t(size - done));
@@ -50,6 +59,7 @@ QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code
 OutputFile::OutputFile(const QString& path, const OutputPlan& plan, int64_t writeLimit) : path_(path) {
     io_.limit = writeLimit;
     const QByteArray native = QFile::encodeName(path);
+    io_.path = native;
     if (native.isEmpty()) throw MediaError(QStringLiteral("No output file name was given"));
     // O_EXCL: a file that exists, or appears at this moment, is never opened or replaced.
     io_.fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

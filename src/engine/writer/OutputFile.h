@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -35,6 +36,7 @@ public:
     const QString& path() const { return path_; }
 
     struct Io {
+        QByteArray path;  // the file's name, to notice its deletion
         int fd = -1;
         int64_t position = 0;
         int64_t limit = -1;

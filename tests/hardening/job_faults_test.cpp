@@ -1,0 +1,441 @@
+// Faults during cut and split jobs, each through the window: the output folder removed or
+// made read-only, a full disk (a write limit inside the writer, and a real small filesystem
+// when this machine lets the test mount one), the source deleted or cut short, Cancel in the
+// first and in the last pass, Exit while a job runs. Every job must end with the message
+// its situation calls for, leave a closed output file that ffprobe reads, give every control
+// back, touch no other file and never change the source.
+#include <QMap>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
+#include <linux/capability.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "engine/writer/FfmpegWriter.h"
+#include "hardening/HostileRun.h"
+#include "jobs/JobsTestSupport.h"
+#include "support/ClipCopies.h"
+
+using namespace jobstest;
+
+namespace {
+
+const clips::Clip& pcmClip() {
+    static const clips::Clip clip = clips::get("avi_mjpeg_pcm");  // 100 frames, 25 fps, MJPEG + PCM
+    return clip;
+}
+
+// Every file of a folder with its checksum.
+QMap<QString, QByteArray> folderState(const QString& folder) {
+    QMap<QString, QByteArray> state;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        state.insert(name, hostile::checksum(folder + "/" + name));
+    return state;
+}
+
+// A job window whose source is a private copy of a clip in a folder of its own, so the test
+// can see that neither the source nor anything beside it changes.
+struct FaultJob {
+    QTemporaryDir sourceFolder;
+    clips::Clip source;
+    QByteArray sourceSum;
+    QMap<QString, QByteArray> sourceFolderBefore;
+    JobWindow job;
+
+    explicit FaultJob(const clips::Clip& clip = pcmClip(), bool partner = false) : source(clip) {
+        source.path = copyClipTo(clip.path, sourceFolder.path() + "/source." + QFileInfo(clip.path).suffix());
+        sourceSum = hostile::checksum(source.path);
+        sourceFolderBefore = folderState(sourceFolder.path());
+        job.open(source);
+        job.w.PartnerAppPresent = partner;
+    }
+    frmMain& w() { return job.w; }
+    QStringList messages() const { return job.messages(); }
+
+    // The source and its folder are as they were.
+    void expectSourceUntouched() const {
+        EXPECT_EQ(hostile::checksum(source.path), sourceSum) << "the source changed";
+        EXPECT_EQ(folderState(sourceFolder.path()), sourceFolderBefore) << "a file beside the source changed";
+    }
+    // The one message of a failed job: Messages(1), a blank and a readable description.
+    QString expectFailureMessage() {
+        const QStringList shown = messages();
+        EXPECT_FALSE(shown.isEmpty());
+        if (shown.isEmpty()) return {};
+        const QString prefix = w().Messages[1] + " ";
+        EXPECT_TRUE(shown.last().startsWith(prefix)) << shown.join(" | ").toStdString();
+        const QString description = shown.last().mid(prefix.size());
+        hostile::expectReadable(description);
+        return description;
+    }
+};
+
+// One line per fault for the test log: what the user was told.
+void logFault(const std::string& fault, const QStringList& shown) {
+    std::printf("[fault] %-52s -> %s\n", fault.c_str(), shown.isEmpty() ? "(no message)" : qPrintable(shown.join(" | ")));
+    std::fflush(stdout);
+}
+
+// ffprobe reads the file and counts this many frames.
+void expectReadableOutput(const QString& path, int frames) {
+    ASSERT_TRUE(QFileInfo::exists(path)) << path.toStdString();
+    EXPECT_FALSE(probed(path).video.isEmpty()) << path.toStdString();
+    EXPECT_EQ(clips::probeFrameCount(path), frames) << path.toStdString();
+}
+
+// Makes the test thread an ordinary user for file permissions while it lives: without this
+// a test running as root could still write into a read-only folder.
+class WithoutFileOverride {
+public:
+    WithoutFileOverride() {
+        if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+        changed_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~WithoutFileOverride() {
+        if (changed_) ::syscall(SYS_capset, &header_, saved_);
+    }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool changed_ = false;
+};
+
+// True when nobody may create a file in the folder any more.
+bool folderRefusesNewFiles(const QString& folder) {
+    QFile probe(folder + "/.probe");
+    if (!probe.open(QIODevice::WriteOnly)) return true;
+    probe.close();
+    probe.remove();
+    return false;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the output folder
+
+TEST(JobFaults, OutputFolderRemovedDuringACutIsReportedNotPassedOffAsDone) {
+    FaultJob f;
+    const QString folder = f.job.path("outputs");
+    QDir().mkpath(folder);
+    f.job.harness.dialogs.fileAnswers = {{folder + "/cut.avi", 0}};
+    f.w().cmdOutFile_Click();
+    f.job.setMarkers(10, 60);
+    f.job.tap->afterVideoFrame = [&](int n) {
+        if (n == 5) {
+            ASSERT_TRUE(QDir(folder).removeRecursively());
+        }
+    };
+    f.w().cmdCut_Click();
+    logFault("output folder removed during a cut", f.messages());
+    const QString description = f.expectFailureMessage();
+    EXPECT_TRUE(description.contains(folder + "/cut.avi")) << description.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    expectWindowRestored(f.w());
+    EXPECT_EQ(f.w().SliderTimePosition1->value(), 10);
+    EXPECT_EQ(f.w().SliderTimePosition2->value(), 60);
+    EXPECT_TRUE(f.job.outputFiles().isEmpty());
+    f.expectSourceUntouched();
+}
+
+TEST(JobFaults, OutputFolderRemovedDuringASplitEndsItWithTheReason) {
+    FaultJob f(pcmClip(), true);
+    const QString folder = f.job.path("outputs");
+    QDir().mkpath(folder);
+    f.w().EdOutFile->setText(folder + "/part_1.avi");
+    f.w().EdOutFile2->setText(folder + "/part_2.avi");
+    f.job.setMarkers(40, 1);
+    f.job.tap->afterVideoFrame = [&](int n) {
+        if (n == 10 && QFileInfo::exists(folder)) {
+            ASSERT_TRUE(QDir(folder).removeRecursively());
+        }
+    };
+    f.w().cmdSplit_Click();
+    logFault("output folder removed during a split", f.messages());
+    // The first file was removed under the job; the second cannot be made.
+    const QStringList shown = f.messages();
+    ASSERT_GE(shown.size(), 1);
+    EXPECT_TRUE(shown.last().startsWith(f.w().Messages[1] + " ")) << shown.join(" | ").toStdString();
+    for (const QString& text : shown) hostile::expectReadable(text);
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    expectWindowRestored(f.w());
+    f.expectSourceUntouched();
+}
+
+constexpr QFile::Permissions kReadOnlyFolder = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup;
+constexpr QFile::Permissions kWritableFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+
+TEST(JobFaults, OutputFolderMadeReadOnlyKeepsTheOpenFileAndRefusesTheNextOne) {
+    {
+        QTemporaryDir trial;
+        WithoutFileOverride asUser;
+        QFile::setPermissions(trial.path(), kReadOnlyFolder);
+        const bool refuses = folderRefusesNewFiles(trial.path());
+        QFile::setPermissions(trial.path(), kWritableFolder);
+        if (!refuses) GTEST_SKIP() << "this machine lets the test write into a read-only folder";
+    }
+    // A cut: the file being written stays writable, so the job completes.
+    {
+        FaultJob f;
+        WithoutFileOverride asUser;
+        const QString folder = f.job.out.path();
+        f.job.chooseOutput("cut.avi");
+        f.job.setMarkers(10, 40);
+        f.job.tap->afterVideoFrame = [&](int n) {
+            if (n == 5) QFile::setPermissions(folder, kReadOnlyFolder);
+        };
+        f.w().cmdCut_Click();
+        QFile::setPermissions(folder, kWritableFolder);
+        logFault("output folder made read-only during a cut", f.messages());
+        EXPECT_EQ(f.messages(), QStringList{f.w().Messages[19]});
+        expectReadableOutput(f.job.path("cut.avi"), 31);
+        EXPECT_EQ(f.job.outputFiles(), QStringList{"cut.avi"});
+        expectWindowRestored(f.w());
+        f.expectSourceUntouched();
+    }
+    // A split: the first file completes, the second cannot be created, the job says why.
+    {
+        FaultJob f(pcmClip(), true);
+        WithoutFileOverride asUser;
+        const QString folder = f.job.out.path();
+        f.job.chooseOutput("part_1.avi", 1);
+        f.job.chooseOutput("part_2.avi", 2);
+        f.job.setMarkers(30, 1);
+        f.job.tap->afterVideoFrame = [&](int n) {
+            if (n == 5) QFile::setPermissions(folder, kReadOnlyFolder);
+        };
+        f.w().cmdSplit_Click();
+        QFile::setPermissions(folder, kWritableFolder);
+        logFault("output folder made read-only during a split", f.messages());
+        const QStringList shown = f.messages();
+        ASSERT_EQ(shown.size(), 2) << shown.join(" | ").toStdString();
+        EXPECT_TRUE(shown[0].contains("part_2.avi")) << shown[0].toStdString();  // the writer's own message
+        hostile::expectReadable(shown[0]);
+        // The job's own message gives the same reason rather than a bare "no file".
+        EXPECT_TRUE(f.expectFailureMessage().contains("part_2.avi"));
+        expectReadableOutput(f.job.path("part_1.avi"), 29);
+        EXPECT_EQ(f.job.outputFiles(), QStringList{"part_1.avi"});
+        expectWindowRestored(f.w());
+        f.expectSourceUntouched();
+    }
+}
+
+// ---------------------------------------------------------------- a full disk
+
+TEST(JobFaults, AFullDiskInsideTheWriterEndsTheJobWithAReadableFile) {
+    for (const bool split : {false, true}) {
+        SCOPED_TRACE(split ? "split" : "cut");
+        FaultJob f(pcmClip(), split);
+        // The writer's own file writes start failing after 600 kB, as on a full disk.
+        auto* writer = dynamic_cast<FfmpegWriter*>(f.job.tap->inner.get());
+        ASSERT_NE(writer, nullptr);
+        writer->setWriteLimitForTesting(600 * 1024);
+        f.job.chooseOutput("full_1.avi", 1);
+        f.job.chooseOutput("full_2.avi", 2);
+        f.job.setMarkers(split ? 90 : 5, 95);
+        split ? f.w().cmdSplit_Click() : f.w().cmdCut_Click();
+        logFault(std::string("write failure (full disk) inside the writer during a ") + (split ? "split" : "cut"),
+                 f.messages());
+        const QString description = f.expectFailureMessage();
+        EXPECT_TRUE(description.contains("No space left on device")) << description.toStdString();
+        EXPECT_EQ(f.job.outputFiles(), QStringList{"full_1.avi"});
+        // What reached the disk stays readable.
+        const int frames = clips::probeFrameCount(f.job.path("full_1.avi"));
+        EXPECT_GT(frames, 5);
+        EXPECT_LT(frames, split ? 89 : 91);
+        expectWindowRestored(f.w());
+        f.expectSourceUntouched();
+    }
+}
+
+TEST(JobFaults, AFullSmallFilesystemEndsTheJobWithAReadableFile) {
+    QTemporaryDir mountPoint;
+    if (::mount("tmpfs", QFile::encodeName(mountPoint.path()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                "size=400k,mode=0777") != 0)
+        GTEST_SKIP() << "this machine does not let the test mount a small filesystem (" << std::strerror(errno)
+                     << ")";
+    struct Unmount {
+        QString path;
+        ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
+    } unmount{mountPoint.path()};
+
+    FaultJob f;
+    const QString target = mountPoint.path() + "/cut.avi";
+    f.job.harness.dialogs.fileAnswers = {{target, 0}};
+    f.w().cmdOutFile_Click();
+    f.job.setMarkers(1, 100);  // about 1 MB: more than the filesystem holds
+    f.w().cmdCut_Click();
+    logFault("full 400 kB filesystem during a cut", f.messages());
+    const QString description = f.expectFailureMessage();
+    EXPECT_TRUE(description.contains("No space left on device")) << description.toStdString();
+    EXPECT_EQ(QDir(mountPoint.path()).entryList(QDir::Files), QStringList{"cut.avi"});
+    const int frames = clips::probeFrameCount(target);
+    EXPECT_GT(frames, 10);
+    EXPECT_LT(frames, 100);
+    expectWindowRestored(f.w());
+    f.expectSourceUntouched();
+    // With room again, the next job runs normally.
+    QFile::remove(target);
+    f.job.harness.dialogs.shownMessages.clear();
+    f.job.setMarkers(1, 20);
+    f.w().cmdCut_Click();
+    EXPECT_EQ(f.messages(), QStringList{f.w().Messages[19]});
+    expectReadableOutput(target, 20);
+}
+
+// ---------------------------------------------------------------- the source goes away
+
+TEST(JobFaults, SourceDeletedDuringAJobIsStillReadThroughTheOpenFile) {
+    for (const bool split : {false, true}) {
+        SCOPED_TRACE(split ? "split" : "cut");
+        FaultJob f(pcmClip(), split);
+        f.job.chooseOutput("out_1.avi", 1);
+        f.job.chooseOutput("out_2.avi", 2);
+        f.job.setMarkers(split ? 50 : 10, 60);
+        f.job.tap->afterVideoFrame = [&](int n) {
+            if (n == 5 && QFileInfo::exists(f.source.path)) {
+                ASSERT_TRUE(QFile::remove(f.source.path));
+            }
+        };
+        split ? f.w().cmdSplit_Click() : f.w().cmdCut_Click();
+        logFault(std::string("source deleted during a ") + (split ? "split" : "cut"), f.messages());
+        // The reader holds the file open, so the job reads it to the end.
+        EXPECT_EQ(f.messages(), QStringList{f.w().Messages[split ? 20 : 19]});
+        if (split) {
+            expectReadableOutput(f.job.path("out_1.avi"), 49);
+            expectReadableOutput(f.job.path("out_2.avi"), 51);
+        } else {
+            expectReadableOutput(f.job.path("out_1.avi"), 51);
+        }
+        expectWindowRestored(f.w());
+        EXPECT_FALSE(QFileInfo::exists(f.source.path));
+        EXPECT_TRUE(folderState(f.sourceFolder.path()).isEmpty()) << "a file appeared beside the source";
+    }
+}
+
+TEST(JobFaults, SourceCutShortDuringAJobEndsReadably) {
+    for (const bool split : {false, true}) {
+        SCOPED_TRACE(split ? "split" : "cut");
+        FaultJob f(pcmClip(), split);
+        f.job.chooseOutput("out_1.avi", 1);
+        f.job.chooseOutput("out_2.avi", 2);
+        f.job.setMarkers(split ? 30 : 10, 90);
+        const qint64 size = QFileInfo(f.source.path).size();
+        f.job.tap->afterVideoFrame = [&](int n) {
+            if (n == 5 && QFileInfo(f.source.path).size() == size) {
+                ASSERT_TRUE(QFile::resize(f.source.path, size / 3));
+            }
+        };
+        split ? f.w().cmdSplit_Click() : f.w().cmdCut_Click();
+        // Frames past the new end cannot be read: the job either stops with the reason or
+        // finishes with what could be read; either way the files are closed and readable.
+        const QStringList shown = f.messages();
+        ASSERT_FALSE(shown.isEmpty());
+        const bool failed = shown.last().startsWith(f.w().Messages[1] + " ");
+        if (failed) {
+            f.expectFailureMessage();
+        } else {
+            EXPECT_EQ(shown, QStringList{f.w().Messages[split ? 20 : 19]});
+        }
+        logFault(std::string("source cut short during a ") + (split ? "split" : "cut"), shown);
+        for (const QString& name : f.job.outputFiles()) {
+            EXPECT_TRUE(name == "out_1.avi" || name == "out_2.avi") << name.toStdString();
+            EXPECT_GT(clips::probeFrameCount(f.job.path(name)), 0) << name.toStdString();
+        }
+        expectWindowRestored(f.w());
+        // The window still works: the next open is of a whole file.
+        f.job.harness.dialogs.shownMessages.clear();
+        f.w().OpenSourceVideo(pcmClip().path);
+        EXPECT_TRUE(f.w().FileLoaded);
+        EXPECT_EQ(clips::frameNumberOf(f.w().FrameBits), 1);
+    }
+}
+
+// ---------------------------------------------------------------- Cancel
+
+TEST(JobFaults, CancelInTheFirstAndInTheLastPassOfACut) {
+    for (const bool lastPass : {false, true}) {
+        SCOPED_TRACE(lastPass ? "last pass" : "first pass");
+        FaultJob f;
+        f.job.chooseOutput("cut.avi");
+        f.job.setMarkers(61, 20);  // marker 2 before marker 1: the range is 20..61
+        const int frames = 42;
+        f.job.tap->afterVideoFrame = [&](int n) {
+            if (n == (lastPass ? frames : 1)) f.w().cmdCancel->click();
+        };
+        f.w().cmdCut_Click();
+        logFault(std::string("Cancel in the ") + (lastPass ? "last" : "first") + " pass of a cut", f.messages());
+        EXPECT_EQ(f.messages(), QStringList{f.w().Messages[21]});
+        expectReadableOutput(f.job.path("cut.avi"), lastPass ? frames : 1);
+        EXPECT_EQ(f.job.outputFiles(), QStringList{"cut.avi"});
+        EXPECT_EQ(f.w().SliderTimePosition1->value(), 61);
+        EXPECT_EQ(f.w().SliderTimePosition2->value(), 20);
+        expectWindowRestored(f.w());
+        f.expectSourceUntouched();
+    }
+}
+
+TEST(JobFaults, CancelInTheFirstAndLastPassesOfASplit) {
+    // Split at 40: the first file holds frames 1-39, the second 40-100.
+    struct Moment {
+        const char* label;
+        int file;   // 1 or 2
+        int frame;  // of that file
+        QList<int> expected;  // frames in each file written
+    };
+    for (const Moment& m : {Moment{"first pass", 1, 1, {1}}, Moment{"first pass of the second file", 2, 1, {39, 1}},
+                            Moment{"last pass", 2, 61, {39, 61}}}) {
+        SCOPED_TRACE(m.label);
+        FaultJob f(pcmClip(), true);
+        f.job.chooseOutput("part_1.avi", 1);
+        f.job.chooseOutput("part_2.avi", 2);
+        f.job.setMarkers(40, 77);
+        f.job.tap->afterVideoFrame = [&](int n) {
+            if (f.job.tap->created.size() == m.file && n == m.frame) f.w().cmdCancel->click();
+        };
+        f.w().cmdSplit_Click();
+        logFault(std::string("Cancel in the ") + m.label + " of a split", f.messages());
+        EXPECT_EQ(f.messages(), QStringList{f.w().Messages[21]});
+        expectReadableOutput(f.job.path("part_1.avi"), m.expected[0]);
+        if (m.expected.size() > 1) expectReadableOutput(f.job.path("part_2.avi"), m.expected[1]);
+        EXPECT_EQ(f.job.outputFiles().size(), m.expected.size());
+        EXPECT_EQ(f.w().SliderTimePosition1->value(), 40);
+        EXPECT_EQ(f.w().SliderTimePosition2->value(), 77);
+        expectWindowRestored(f.w());
+        f.expectSourceUntouched();
+    }
+}
+
+// ---------------------------------------------------------------- Exit
+
+TEST(JobFaults, ExitDuringACutOrASplitClosesTheOutputFiles) {
+    for (const bool split : {false, true}) {
+        SCOPED_TRACE(split ? "split" : "cut");
+        FaultJob f(pcmClip(), split);
+        f.job.chooseOutput("out_1.avi", 1);
+        f.job.chooseOutput("out_2.avi", 2);
+        f.job.setMarkers(split ? 20 : 30, 70);
+        int filesStarted = 0;
+        f.job.tap->afterVideoFrame = [&](int n) {
+            filesStarted = int(f.job.tap->created.size());
+            // Exit arrives through the message loop, during the job's yield.
+            if (filesStarted == (split ? 2 : 1) && n == 6) QTimer::singleShot(0, &f.w(), [&] { f.w().cmdExit_Click(); });
+        };
+        split ? f.w().cmdSplit_Click() : f.w().cmdCut_Click();  // returns once the window has shut down
+        logFault(std::string("Exit during a ") + (split ? "split" : "cut"), f.messages());
+        EXPECT_TRUE(f.w().unloaded());
+        EXPECT_GE(f.job.harness.programEnds, 1);
+        EXPECT_TRUE(f.messages().isEmpty()) << f.messages().join(" | ").toStdString();
+        if (split) {
+            expectReadableOutput(f.job.path("out_1.avi"), 19);
+            expectReadableOutput(f.job.path("out_2.avi"), 6);
+        } else {
+            expectReadableOutput(f.job.path("out_1.avi"), 6);
+        }
+        f.expectSourceUntouched();
+    }
+}
