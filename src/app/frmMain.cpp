@@ -563,7 +563,8 @@ void frmMain::paintEvent(QPaintEvent* event) {
 
 void frmMain::cmdExit_Click() {
     close();
-    endProgram();
+    // Closing runs Form_Unload, which ends the program; end it here only if it did not run.
+    if (!unloaded_) endProgram();
 }
 
 // ---------------------------------------------------------------- skin commands
