@@ -4,12 +4,48 @@
 
 #include "engine/common/MediaError.h"
 
+#include <cstring>
+
+extern "C" {
+#include <libavutil/dict.h>
+}
+
 namespace demux {
+
+namespace {
+
+// Demuxers that open further files or run scripts named inside the file: a source file must
+// never make the program read other files of the user's.
+bool opensOtherFiles(const char* demuxer) {
+    static const char* const kRefused[] = {"hls", "applehttp", "concat", "dash", "avisynth", "vapoursynth"};
+    for (const char* name : kRefused)
+        if (std::strcmp(demuxer, name) == 0) return true;
+    return false;
+}
+
+// The demuxer FFmpeg would pick for the file, from its first bytes.
+const AVInputFormat* probeFormat(const QByteArray& name) {
+    AVIOContext* io = nullptr;
+    if (avio_open(&io, name.constData(), AVIO_FLAG_READ) < 0) return nullptr;
+    const AVInputFormat* format = nullptr;
+    av_probe_input_buffer2(io, &format, name.constData(), nullptr, 0, 0);
+    avio_closep(&io);
+    return format;
+}
+
+}  // namespace
 
 ffmpeg::Input open(const QString& path, bool readStreamInfo) {
     AVFormatContext* raw = nullptr;
     const QByteArray name = QFile::encodeName(path);
-    int ret = avformat_open_input(&raw, name.constData(), nullptr, nullptr);  // frees raw on failure
+    const AVInputFormat* format = probeFormat(name);
+    if (format && opensOtherFiles(format->name))
+        throw MediaError(QStringLiteral("Not a video file: %1 (a playlist or script that refers to other files)").arg(path));
+    // Only local files: nothing inside a source reaches the network.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    int ret = avformat_open_input(&raw, name.constData(), format, &options);  // frees raw on failure
+    av_dict_free(&options);
     if (ret < 0) throw MediaError(QStringLiteral("Not a video file: %1 (%2)").arg(path, ffmpegErrorText(ret)));
     ffmpeg::Input input(raw);
     if (readStreamInfo) {

@@ -122,3 +122,22 @@ TEST(FfmpegReaderFormats, SurroundAudioIsMixedDownToStereo) {
 }
 
 }  // namespace
+
+TEST(FfmpegReaderFormats, PlaylistsThatReferToOtherFilesAreNotOpened) {
+    // A playlist naming another clip would make the reader open that file instead.
+    const QString playlist = clips::clipsFolder() + "/refers-to-other-files.m3u8";
+    QFile f(playlist);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(("#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\n" + clips::get("ts_h264_mp2").path + "\n#EXT-X-ENDLIST\n")
+                .toUtf8());
+    f.close();
+    FfmpegReader reader;
+    try {
+        reader.OpenFile(playlist);
+        FAIL() << "the playlist was opened";
+    } catch (const MediaError& e) {
+        EXPECT_TRUE(e.description().contains("refers to other files")) << e.description().toStdString();
+    }
+    reader.OpenFile(clips::get("avi_noaudio").path);  // still usable
+    EXPECT_EQ(reader.FrameCount(), 50);
+}
