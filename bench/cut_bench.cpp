@@ -62,7 +62,7 @@ void cutChild() {
     const double start = bench::nowMs();
     window.cmdCut->click();
     const double ms = bench::nowMs() - start;
-    if (dialogs.shownMessages.isEmpty() || dialogs.shownMessages.last().text != window.Messages[19]) {
+    if (dialogs.shownMessages.isEmpty() || dialogs.shownMessages.last().text != window.Messages[Msg::CutFinished]) {
         std::fprintf(stderr, "cut failed: %s\n",
                      dialogs.shownMessages.isEmpty() ? "no message" : qPrintable(dialogs.shownMessages.last().text));
         std::exit(4);

@@ -80,7 +80,7 @@ public:
     int channels() const { return codec_[1]->ch_layout.nb_channels; }
 
     // Feeds the whole clip to the writer in file order; returns the number of frames.
-    int copyTo(VideoFile& writer) {
+    int copyTo(VideoSink& writer) {
         while (av_read_frame(format_, packet_) >= 0) {
             for (int i = 0; i < 2; ++i)
                 if (packet_->stream_index == index_[i]) {
@@ -97,7 +97,7 @@ public:
     }
 
 private:
-    void drain(int i, VideoFile& writer) {
+    void drain(int i, VideoSink& writer) {
         while (avcodec_receive_frame(codec_[i], frame_) >= 0) {
             if (i == 0) {
                 ++frames_;
@@ -130,7 +130,7 @@ private:
 };
 
 // The jobs' copy loop over the whole source; returns the number of frames.
-int copyWithReader(VideoFile& reader, VideoFile& writer) {
+int copyWithReader(VideoSource& reader, VideoSink& writer) {
     bool videoDone = false, audioDone = !reader.HasAudio();
     int frames = 0;
     while (!videoDone || !audioDone) {
@@ -199,7 +199,7 @@ void transcodeChild() {
                                               source.fps()}));
             frames = source.copyTo(writer);
         } else {
-            const std::unique_ptr<VideoFile> reader = createVideoFileReader();
+            const std::unique_ptr<VideoSource> reader = createVideoFileReader();
             reader->OpenFile(in);
             writer.CreateFile(out, configure(writer, kind,
                                              {reader->FrameWidth(), reader->FrameHeight(), reader->AudioSampleRate(),

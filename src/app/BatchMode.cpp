@@ -8,17 +8,24 @@
 
 #include "app/frmMain.h"
 #include "engine/platform/Dialogs.h"
+#include "output/OutputFormats.h"
 #include "output/OutputNames.h"
 
 namespace {
 
-const QStringList kFormats{"avi", "mpeg", "wmv"};
 const QStringList kAudioOptions{"pcm", "adpcm", "ulaw", "alaw", "mp3", "gsm"};
 
-// Which formats an option applies to (bit 0 avi, bit 1 mpeg, bit 2 wmv).
-const QHash<QString, int> kOptionFormats{{"--avi-codec", 1},  {"--audio", 1},        {"--fps", 3},
-                                         {"--channels", 3},   {"--mpeg-version", 2}, {"--video-kbps", 2},
-                                         {"--audio-kbps", 2}, {"--wmv-profile", 4}};
+// The formats each format option applies to.
+const QHash<QString, QList<OutputFormat>> kOptionFormats{
+    {"--avi-codec", {OutputFormat::Avi}},
+    {"--audio", {OutputFormat::Avi}},
+    {"--fps", {OutputFormat::Avi, OutputFormat::Mpeg}},
+    {"--channels", {OutputFormat::Avi, OutputFormat::Mpeg}},
+    {"--mpeg-version", {OutputFormat::Mpeg}},
+    {"--video-kbps", {OutputFormat::Mpeg}},
+    {"--audio-kbps", {OutputFormat::Mpeg}},
+    {"--wmv-profile", {OutputFormat::Wmv}},
+};
 
 std::optional<int> wholeNumber(const QString& text) {
     bool ok = false;
@@ -26,7 +33,7 @@ std::optional<int> wholeNumber(const QString& text) {
     return ok ? std::optional<int>(n) : std::nullopt;
 }
 
-QString formatName(int format) { return kFormats.value(format).toUpper(); }
+QString shownName(OutputFormat format) { return QString::fromLatin1(formatInfo(format).shownName); }
 
 volatile std::sig_atomic_t interruptRequested = 0;
 extern "C" void onInterrupt(int) { interruptRequested = 1; }
@@ -75,10 +82,13 @@ private:
     }
 
     std::optional<int> chooseFormat() {
-        if (r_.format == 1) w_->cmdOptMPEG_Click();
-        if (r_.format == 2) w_->cmdOptWMV_Click();
+        switch (r_.format) {
+            case OutputFormat::Avi: w_->cmdOptAVI_Click(); break;
+            case OutputFormat::Mpeg: w_->cmdOptMPEG_Click(); break;
+            case OutputFormat::Wmv: w_->cmdOptWMV_Click(); break;
+        }
         if (w_->OutputFormat == r_.format) return std::nullopt;
-        return fail(formatName(r_.format) +
+        return fail(shownName(r_.format) +
                         " output needs the partner application, which is not installed; the offer to install it "
                         "was answered No",
                     3);
@@ -106,7 +116,7 @@ private:
 
     std::optional<int> chooseOptions() {
         frmMain& w = *w_;
-        const bool avi = r_.format == 0;
+        const bool avi = r_.format == OutputFormat::Avi;
         if (r_.aviCodec)
             if (auto code = choosePosition(w.cmbAVICodecs, "--avi-codec", *r_.aviCodec)) return code;
         if (r_.audio) {
@@ -196,22 +206,18 @@ private:
 
         const QStringList outputs = expectedOutputs();
         const bool partnerPresent = w.PartnerAppPresent;
-        const qsizetype shownBefore = dialogs_.shownMessages.size();
         (cut ? w.cmdCut : w.cmdSplit)->click();
         interruptPoll.stop();
         std::signal(SIGINT, previous);
 
-        const QString result =
-            dialogs_.shownMessages.size() > shownBefore ? dialogs_.shownMessages.last().text : QString();
-        const QString success = w.Messages[cut ? 19 : 20];
-        if (!interrupted && !result.isEmpty() && result == success) {
+        // No outcome: the split never started, its offer to install the partner answered No.
+        const std::optional<JobOutcome>& outcome = w.lastJobOutcome();
+        if (!interrupted && outcome && outcome->kind == JobOutcome::Kind::Finished) {
             for (const QString& name : outputs) out_ << "written: " << name << "\n";
             out_.flush();
             return 0;
         }
-        const bool jobEnded = result == w.Messages[0] || result == w.Messages[21] || result == success ||
-                              result.startsWith(w.Messages[1] + " ");
-        if (!cut && !partnerPresent && !jobEnded)
+        if (!cut && !partnerPresent && !outcome)
             return fail(
                 "the split needs the partner application, which is not installed; the offer to install it was "
                 "answered No",
@@ -233,7 +239,7 @@ QString batchUsage() {
         "usage: korvelin --cut SRC --from A --to B --out PATH [options]\n"
         "       korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]\n"
         "options:\n"
-        "  --format avi|mpeg|wmv                output format (default avi)\n"
+        "  --format %1                output format (default avi)\n"
         "  --avi-codec N                        AVI video codec, position in the codec list (0 = first)\n"
         "  --audio pcm|adpcm|ulaw|alaw|mp3|gsm  AVI audio format (default pcm)\n"
         "  --fps TEXT                           AVI or MPEG frame rate, an item of its list (e.g. 25.00)\n"
@@ -243,7 +249,8 @@ QString batchUsage() {
         "  --audio-kbps N                       MPEG audio bitrate: 32 48 56 64 80 96 112 128 160 192 224 256 "
         "320 384\n"
         "  --wmv-profile N                      WMV profile, position in the profile list (0 = first)\n"
-        "MPEG, WMV and split need the partner application.\n");
+        "MPEG, WMV and split need the partner application.\n")
+        .arg(formatNames("|"));
 }
 
 std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args) {
@@ -281,8 +288,9 @@ std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args)
             if (value.isEmpty()) return badValue();
             (option == "--out2" ? r.out2 : r.out1) = value;
         } else if (option == "--format") {
-            if (!kFormats.contains(value)) return badValue();
-            r.format = int(kFormats.indexOf(value));
+            const auto format = formatNamed(value);
+            if (!format) return badValue();
+            r.format = *format;
         } else if (option == "--audio") {
             if (!kAudioOptions.contains(value)) return badValue();
             r.audio = value;
@@ -309,9 +317,8 @@ std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args)
     for (const QString& option : jobOptions)
         if (!seen.contains(option)) return QStringLiteral("%1 is missing").arg(option);
     for (const QString& option : seen) {
-        const int formats = kOptionFormats.value(option, 7);
-        if (!(formats & (1 << r.format)))
-            return QStringLiteral("%1 does not apply to %2 output").arg(option, formatName(r.format));
+        if (kOptionFormats.contains(option) && !kOptionFormats[option].contains(r.format))
+            return QStringLiteral("%1 does not apply to %2 output").arg(option, shownName(r.format));
     }
     return r;
 }

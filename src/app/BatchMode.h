@@ -5,6 +5,8 @@
 #include <optional>
 #include <variant>
 
+#include "output/OutputFormats.h"
+
 // Batch mode: a cut or a split without anyone at the window, for many files and for scripts.
 //   korvelin --cut SRC --from A --to B --out PATH [options]
 //   korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]
@@ -24,7 +26,7 @@ struct BatchRequest {
     int from = 0, to = 0;            // cut: the two markers
     int at = 0;                      // split: marker 1
     QString out1, out2;              // cut: out1 only
-    int format = 0;                  // 0 avi, 1 mpeg, 2 wmv
+    OutputFormat format = OutputFormat::Avi;
     std::optional<int> aviCodec;     // list position
     std::optional<QString> audio;    // pcm adpcm ulaw alaw mp3 gsm
     std::optional<QString> fps;      // an item of the format's frame-rate list

@@ -2,7 +2,7 @@
 
 #include <QHash>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "app/EngineFactory.h"
 #include "app/ErrorPolicy.h"
 #include "engine/image/ImageFile.h"

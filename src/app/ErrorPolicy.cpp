@@ -1,16 +1,8 @@
 #include "app/ErrorPolicy.h"
 
-#include "engine/common/MediaError.h"
+Q_LOGGING_CATEGORY(lcWindow, "korvelin.window", QtInfoMsg)
 
-QString describeError(std::exception_ptr error) {
-    try {
-        if (error) std::rethrow_exception(error);
-    } catch (const MediaError& e) {
-        return e.description();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
-    return {};
+void logSwallowed(const char* step, std::exception_ptr error) {
+    // Describing the error costs a rethrow; only pay it when someone is listening.
+    if (lcWindow().isDebugEnabled()) qCDebug(lcWindow).noquote() << step << "failed:" << describeError(error);
 }

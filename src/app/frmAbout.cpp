@@ -43,11 +43,11 @@ frmAbout::frmAbout(QWidget* owner, Skin* skin) : QDialog(owner), skin_(skin) {
 
 void frmAbout::Form_Load() {
     // The skin file is read again each time the box loads.
-    resumeNext([&] { skin_->LoadSkinFile(platform().programFolder() + "/kvl.skn"); });
-    resumeNext([&] { skin_->SkinWindowAs(this, "SmallForm"); });
-    resumeNext([&] { skin_->SkinWindowAs(cmdOK, "combo"); });
+    resumeNext("Form_Load: LoadSkinFile", [&] { skin_->LoadSkinFile(platform().programFolder() + "/kvl.skn"); });
+    resumeNext("Form_Load: SkinWindowAs", [&] { skin_->SkinWindowAs(this, "SmallForm"); });
+    resumeNext("Form_Load: SkinWindowAs", [&] { skin_->SkinWindowAs(cmdOK, "combo"); });
     for (auto* label : {Label2, Label1, Label3, Label4, Label5, Label6, Label7})
-        resumeNext([&] { skin_->SkinWindowAs(label, "Label"); });
+        resumeNext("Form_Load: SkinWindowAs", [&] { skin_->SkinWindowAs(label, "Label"); });
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor(179, 188, 152));  // &H0098BCB3
     setPalette(p);

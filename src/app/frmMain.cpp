@@ -9,7 +9,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "app/EngineFactory.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmAbout.h"
@@ -422,17 +422,17 @@ bool frmMain::Form_Load() {
 
     const QString folder = platform().programFolder();
     // 2. Partner probe.
-    resumeNext([&] {
+    resumeNext("Form_Load: ReadRegistryString", [&] {
         PartnerAppPresent =
             !ReadRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.pando", "", "").isEmpty();
     });
     // 3. Places of the frames.
-    resumeNext([&] { PlaceFrames(); });
+    resumeNext("Form_Load: PlaceFrames", [&] { PlaceFrames(); });
     // 4. Engine objects.
-    resumeNext([&] { VideoFileIn1 = services_.makeReader(); });
-    resumeNext([&] { VideoFileOut = services_.makeWriter(); });
-    resumeNext([&] { ImageFile1 = services_.makeImageFile(); });
-    resumeNext([&] {
+    resumeNext("Form_Load: makeReader", [&] { VideoFileIn1 = services_.makeReader(); });
+    resumeNext("Form_Load: makeWriter", [&] { VideoFileOut = services_.makeWriter(); });
+    resumeNext("Form_Load: makeImageFile", [&] { ImageFile1 = services_.makeImageFile(); });
+    resumeNext("Form_Load: makeAudioPlayer", [&] {
         AudioPlayer = services_.makeAudioPlayer();
         connect(AudioPlayer.get(), &::AudioPlayer::EndArrayPlay, this,
                 [this] { guardedTick([this] { AudioPlayer_EndArrayPlay(); }); });
@@ -441,60 +441,61 @@ bool frmMain::Form_Load() {
     });
     // 5. Splash.
     if (services_.showSplash) {
-        resumeNext([&] { Splash1->LoadSplashFile(folder + "/kvl.spl"); });
-        resumeNext([&] { Splash1->ShowSplash(0); });
+        resumeNext("Form_Load: LoadSplashFile", [&] { Splash1->LoadSplashFile(folder + "/kvl.spl"); });
+        resumeNext("Form_Load: ShowSplash", [&] { Splash1->ShowSplash(0); });
     }
     // 6. Skin.
-    resumeNext([&] { Skin1->LoadSkinFile(folder + "/kvl.skn"); });
-    resumeNext([&] { Skin1->SkinWindow(this); });
-    resumeNext([&] { SkinForm(this); });
+    resumeNext("Form_Load: LoadSkinFile", [&] { Skin1->LoadSkinFile(folder + "/kvl.skn"); });
+    resumeNext("Form_Load: SkinWindow", [&] { Skin1->SkinWindow(this); });
+    resumeNext("Form_Load: SkinForm", [&] { SkinForm(this); });
     const std::pair<QWidget*, const char*> elements[] = {
         {sldBack, "SLDBACK"},        {sldThum, "SLDTHUM"},        {sldBack2, "SLDBACK"},
         {sldThum2, "SLDTHUM"},       {cmdNextFrame, "SLD_BTN_R"}, {cmdNextFrame2, "SLD_BTN_R"},
         {cmdPrevFrame, "SLD_BTN_L"}, {cmdPrevFrame2, "SLD_BTN_L"}};
-    for (const auto& entry : elements) resumeNext([&] { Skin1->SkinWindowAs(entry.first, entry.second); });
+    for (const auto& entry : elements) resumeNext("Form_Load: SkinWindowAs", [&] { Skin1->SkinWindowAs(entry.first, entry.second); });
     // 7.
     PrevOpenedFile.clear();
     cmdCut->update();
     cmdSplit->update();
     // 8. Settings store and the stored language.
-    resumeNext([&] {
+    resumeNext("Form_Load: settings store", [&] {
         if (!Registry) Registry = std::make_unique<CRegister>();
     });
-    resumeNext([&] {
+    resumeNext("Form_Load: REGGetSetting", [&] {
         CurLang = Registry->REGGetSetting(HKEY_LOCAL_MACHINE, "Software\\Halvorin\\Vantrel Settings", "Lang",
                                           "English");
     });
     // 9. Languages and captions.
-    resumeNext([&] { Load_Language(); });
-    resumeNext([&] { SetCaption(); });
+    resumeNext("Form_Load: Load_Language", [&] { Load_Language(); });
+    resumeNext("Form_Load: SetCaption", [&] { SetCaption(); });
     // 10.
     LogoStep = 1;
-    OutputFormat = 0;
+    OutputFormat = ::OutputFormat::Avi;
     // 11. Codec and profile lists.
-    resumeNext([&] { FillEngineLists(); });
+    resumeNext("Form_Load: FillEngineLists", [&] { FillEngineLists(); });
     // 12. Initial list items.
-    resumeNext([&] {
+    resumeNext("Form_Load: choose cmbFramerateAVI", [&] {
         setListIndex(cmbFramerateAVI, toInt16(strictNumber(GetSetting("Korvelin", "Settings", "VideoFrameRate", "5"))));
     });
-    resumeNext([&] { setListIndex(cmbAudioBitrateMPEG, 7); });
-    resumeNext([&] { setListIndex(cmbVideoBitrateMPEG, 1); });
-    resumeNext([&] { setListIndex(cmbFramerateMPEG, 3); });
+    resumeNext("Form_Load: choose cmbAudioBitrateMPEG", [&] { setListIndex(cmbAudioBitrateMPEG, 7); });
+    resumeNext("Form_Load: choose cmbVideoBitrateMPEG", [&] { setListIndex(cmbVideoBitrateMPEG, 1); });
+    resumeNext("Form_Load: choose cmbFramerateMPEG", [&] { setListIndex(cmbFramerateMPEG, 3); });
     // 13.
     cmdCancel->setEnabled(false);
     // 14.
-    resumeNext([&] { setListIndex(cmbCnannelsAVI, 1); });
-    resumeNext([&] { setListIndex(cmbCnannelsMPEG, 1); });
-    resumeNext([&] { setListIndex(cmbVideoSize, 0); });
-    resumeNext([&] { setListIndex(cmbPlaySld, 0); });
+    resumeNext("Form_Load: choose cmbCnannelsAVI", [&] { setListIndex(cmbCnannelsAVI, 1); });
+    resumeNext("Form_Load: choose cmbCnannelsMPEG", [&] { setListIndex(cmbCnannelsMPEG, 1); });
+    resumeNext("Form_Load: choose cmbVideoSize", [&] { setListIndex(cmbVideoSize, 0); });
+    resumeNext("Form_Load: choose cmbPlaySld", [&] { setListIndex(cmbPlaySld, 0); });
     // 15.
     FileLoaded = false;
     InternalMarkerChange = false;
     QDir::setCurrent(folder);
     // 16.
-    OutputExtensions = {"avi", "mpeg", "wmv"};
+    for (const OutputFormatInfo& info : kOutputFormats)
+        OutputExtensions.at(size_t(info.format)) = QString::fromLatin1(info.extension);
     // 17. Audio device.
-    resumeNext([&] {
+    resumeNext("Form_Load: DeviceCount", [&] {
         const int16_t devices = toInt16(AudioPlayer->DeviceCount());
         if (devices >= 1) {
             AudioPlayer->SetOutputDevice(0);
@@ -517,23 +518,23 @@ bool frmMain::Form_Load() {
 void frmMain::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
-    resumeNext([&] {
+    resumeNext("Form_Unload: SaveSetting", [&] {
         SaveSetting("Korvelin", "Settings", "VideoFrameRate", QString::number(cmbFramerateAVI->currentIndex()));
     });
-    resumeNext([&] { Timer1->stop(); });
-    resumeNext([&] { VideoView1->Clear(); });
-    resumeNext([&] {
+    resumeNext("Form_Unload: stop", [&] { Timer1->stop(); });
+    resumeNext("Form_Unload: Clear", [&] { VideoView1->Clear(); });
+    resumeNext("Form_Unload: Stop", [&] {
         if (AudioPlayer) AudioPlayer->Stop();
     });
     if (FileLoaded) {
         FileLoaded = false;
-        resumeNext([&] { VideoFileIn1->CloseFile(); });
-        resumeNext([&] { VideoFileOut->CloseFile(); });
+        resumeNext("Form_Unload: close source", [&] { VideoFileIn1->CloseFile(); });
+        resumeNext("Form_Unload: close output", [&] { VideoFileOut->CloseFile(); });
     }
-    resumeNext([&] { VideoFileIn1.reset(); });
-    resumeNext([&] { VideoFileOut.reset(); });
-    resumeNext([&] { ImageFile1.reset(); });
-    resumeNext([&] { AudioPlayer.reset(); });
+    resumeNext("Form_Unload: release reader", [&] { VideoFileIn1.reset(); });
+    resumeNext("Form_Unload: release writer", [&] { VideoFileOut.reset(); });
+    resumeNext("Form_Unload: release picture writer", [&] { ImageFile1.reset(); });
+    resumeNext("Form_Unload: release audio player", [&] { AudioPlayer.reset(); });
     if (about_) about_->close();
     instanceLock_.reset();
     endProgram();
@@ -587,9 +588,9 @@ void frmMain::cmbPlaySld_Click() { Skin1->SkinWindowAs(cmbPlaySld, "Button"); }
 
 void frmMain::Skin1_ElementClick(const SkinElement& element) {
     if (element.Name() == "Help") platform().openDocument(platform().programFolder() + "/kvl.chm");
-    if (enabledFlag(cmdOptAVI) && element.Name() == "avibutton") cmdOptAVI_Click();
-    if (enabledFlag(cmdOptMPEG) && element.Name() == "mpegbutton") cmdOptMPEG_Click();
-    if (enabledFlag(cmdOptWMV) && element.Name() == "wmvbutton") cmdOptWMV_Click();
+    for (const OutputFormatInfo& info : kOutputFormats)
+        if (enabledFlag(formatButton(info.format)) && element.Name() == QLatin1String(info.skinButton))
+            chooseFormatIfAllowed(info.format);
     if (element.Name() == "about") showAbout(false);
 }
 
@@ -599,14 +600,14 @@ void frmMain::cmdHelp_Click() { showAbout(true); }
 
 void frmMain::showAbout(bool skinWholeWindow) {
     if (!about_) about_ = new frmAbout(this, Skin1);
-    if (skinWholeWindow) resumeNext([&] { Skin1->SkinWindow(about_); });
-    about_->setWindowTitle(Messages[26]);
-    about_->Label4->setCaption(Messages[28] + frmAbout::noticeSuffix());
-    about_->Label1->setCaption(Messages[27] + " " + frmAbout::versionText());
-    about_->Label3->setCaption(Messages[29]);
-    about_->Label5->setCaption(Messages[32]);
-    about_->Label6->setCaption(Messages[33]);
-    about_->Label7->setCaption(Messages[34]);
+    if (skinWholeWindow) resumeNext("showAbout: SkinWindow", [&] { Skin1->SkinWindow(about_); });
+    about_->setWindowTitle(Messages[Msg::AboutTitle]);
+    about_->Label4->setCaption(Messages[Msg::Copyright] + frmAbout::noticeSuffix());
+    about_->Label1->setCaption(Messages[Msg::Version] + " " + frmAbout::versionText());
+    about_->Label3->setCaption(Messages[Msg::AboutDescription]);
+    about_->Label5->setCaption(Messages[Msg::AboutCut]);
+    about_->Label6->setCaption(Messages[Msg::AboutSplit]);
+    about_->Label7->setCaption(Messages[Msg::AboutSaveFrame]);
     about_->exec();
     // OK unloads the About box; the next opening loads it again.
     delete about_;

@@ -22,23 +22,28 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/Controls.h"
 #include "engine/audio/AudioPlayer.h"
-#include "engine/common/VideoFile.h"
+#include "engine/common/VideoSink.h"
+#include "engine/common/VideoSource.h"
 #include "engine/image/ImageFile.h"
 #include "engine/platform/Dialogs.h"
 #include "engine/skin/Skin.h"
 #include "engine/view/VideoView.h"
+#include "jobs/CopyJob.h"
+#include "output/OutputFormats.h"
 #include "settings/CRegister.h"
+#include "settings/TextKeys.h"
 
 #include "app/frmAbout.h"
 
 // What the window is built from. Every member has a working default; tests replace the
 // ones they need to observe or to make fail.
 struct WindowServices {
-    std::function<std::unique_ptr<VideoFile>()> makeReader;
-    std::function<std::unique_ptr<VideoFile>()> makeWriter;
+    std::function<std::unique_ptr<VideoSource>()> makeReader;
+    std::function<std::unique_ptr<VideoSink>()> makeWriter;
     std::function<std::unique_ptr<ImageFile>()> makeImageFile;
     std::function<std::unique_ptr<::AudioPlayer>()> makeAudioPlayer;
     // The shared file dialog and message boxes; null = Qt dialogs owned by the window.
@@ -49,6 +54,20 @@ struct WindowServices {
     std::function<bool()> anotherCopyRunning;
     // Show the splash at start-up (off in tests so no extra window appears).
     bool showSplash = true;
+};
+
+// Marks the marker changes made while it lives as the program's own (InternalMarkerChange), so
+// the change handler does not move the reader; the flag is put back when it ends.
+class MarkerChangeGuard {
+public:
+    explicit MarkerChangeGuard(bool& flag) : flag_(flag), previous_(flag) { flag_ = true; }
+    ~MarkerChangeGuard() { flag_ = previous_; }
+    MarkerChangeGuard(const MarkerChangeGuard&) = delete;
+    MarkerChangeGuard& operator=(const MarkerChangeGuard&) = delete;
+
+private:
+    bool& flag_;
+    bool previous_;
 };
 
 class frmMain : public QWidget {
@@ -175,8 +194,8 @@ public:
     bool MoveShape2 = false;
     int16_t MoveShapeXOld2 = 0;
     QString PrevOpenedFile;
-    std::unique_ptr<VideoFile> VideoFileOut;
-    std::unique_ptr<VideoFile> VideoFileIn1;
+    std::unique_ptr<VideoSink> VideoFileOut;
+    std::unique_ptr<VideoSource> VideoFileIn1;
     std::unique_ptr<::AudioPlayer> AudioPlayer;
     bool FileLoaded = false;
     FrameData FrameBits;
@@ -184,10 +203,10 @@ public:
     bool CancelRequested = false;
     int32_t CutStartValue = 0;
     int32_t CutEndValue = 0;
-    std::array<QString, 3> OutputExtensions;
-    int16_t OutputFormat = 0;
+    std::array<QString, kOutputFormats.size()> OutputExtensions;
+    ::OutputFormat OutputFormat = ::OutputFormat::Avi;
     std::unique_ptr<CRegister> Registry;
-    std::array<QString, 35> Messages;
+    std::array<QString, Msg::Count> Messages;
     bool Playing = false;
     std::array<int32_t, 3> PlayPosition{};
     int16_t PlaySlider = 0;
@@ -254,13 +273,15 @@ public:
     void Calc_Reg();
 
     // ---------------- output: format, names, writer configuration ----------------
-    void ConvertTo(int16_t Ind);
+    void ConvertTo(::OutputFormat Ind);
     void cmdOptAVI_Click();
     void cmdOptMPEG_Click();
     void cmdOptWMV_Click();
     void cmdOutFile_Click();
     void cmdOutFile2_Click();
-    void ConfigureOutputWriter(QString& path);
+    // Sets the output writer up for the chosen format and creates the file at the first free
+    // name from `path` (path becomes that name). Returns the reason when it fails.
+    std::optional<QString> ConfigureOutputWriter(QString& path);
     void FillEngineLists();
     void cmbAVICodecs_Click();
     void btnConfigureVideoCodec_Click();
@@ -269,6 +290,8 @@ public:
     void cmdCut_Click();
     void cmdCancel_Click();
     void cmdSplit_Click();
+    // How the last cut or split ended (none before the first).
+    const std::optional<JobOutcome>& lastJobOutcome() const { return lastJobOutcome_; }
 
     // ---------------- partner: check, offer, download ----------------
     bool CHKPANDO();
@@ -304,6 +327,13 @@ private:
     void stepMarker(QSlider* slider, int direction);
     QString positionLabel(const QString& ending) const;
     void showOutputSaveDialog(QLineEdit* edit, QPushButton* jobButton);
+    void chooseFormatIfAllowed(::OutputFormat format);
+    QPushButton* formatButton(::OutputFormat format) const;
+    std::vector<QGroupBox*> formatOptionFrames(::OutputFormat format) const;
+    class JobControlsLock;
+    CopyJob::OpenOutput outputOpener();
+    bool runJobPasses(CopyJob& job);  // false when the window was closed during the job
+    void reportJobOutcome(const JobOutcome& outcome, int finishedMessage);
 
     WindowServices services_;
     QHash<QComboBox*, void (frmMain::*)()> clickHandlers_;
@@ -312,5 +342,6 @@ private:
     std::unique_ptr<QLockFile> instanceLock_;
     QPointer<frmAbout> about_;
     bool unloaded_ = false;
-    bool reopening_ = false;  // a failed open is re-opening the previous file
+    bool reopening_ = false;
+    std::optional<JobOutcome> lastJobOutcome_;  // a failed open is re-opening the previous file
 };

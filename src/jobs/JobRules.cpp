@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "timeline/MarkerRules.h"
 
 namespace {

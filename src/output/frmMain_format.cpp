@@ -16,63 +16,63 @@ void setBold(QPushButton* button, bool bold) {
 }
 }  // namespace
 
-void frmMain::ConvertTo(int16_t Ind) {
-    OutputFormat = Ind;
-    for (auto* b : {cmdOptAVI, cmdOptMPEG, cmdOptWMV}) setBold(b, false);
-    for (auto* f : {FrameOptAudioAvi, FrameOptVideoAvi, FrameOptAudioMpeg, FrameOptVideoMpeg, FrameOptVersionMpeg,
-                    FrameOptVideoWMV})
-        f->hide();
-    switch (Ind) {
-        case 0:
-            FrameOptAudioAvi->show();
-            FrameOptVideoAvi->show();
-            setBold(cmdOptAVI, true);
-            break;
-        case 1:
-            FrameOptAudioMpeg->show();
-            FrameOptVideoMpeg->show();
-            FrameOptVersionMpeg->show();
-            setBold(cmdOptMPEG, true);
-            break;
-        case 2:
-            FrameOptVideoWMV->show();
-            setBold(cmdOptWMV, true);
-            break;
+std::vector<QGroupBox*> frmMain::formatOptionFrames(::OutputFormat format) const {
+    switch (format) {
+        case ::OutputFormat::Avi: return {FrameOptAudioAvi, FrameOptVideoAvi};
+        case ::OutputFormat::Mpeg: return {FrameOptAudioMpeg, FrameOptVideoMpeg, FrameOptVersionMpeg};
+        case ::OutputFormat::Wmv: return {FrameOptVideoWMV};
     }
-    endQuietly([&] {
+    return {};
+}
+
+QPushButton* frmMain::formatButton(::OutputFormat format) const {
+    switch (format) {
+        case ::OutputFormat::Avi: return cmdOptAVI;
+        case ::OutputFormat::Mpeg: return cmdOptMPEG;
+        case ::OutputFormat::Wmv: return cmdOptWMV;
+    }
+    return nullptr;
+}
+
+void frmMain::ConvertTo(::OutputFormat Ind) {
+    OutputFormat = Ind;
+    for (const OutputFormatInfo& info : kOutputFormats) {
+        setBold(formatButton(info.format), false);
+        for (QGroupBox* f : formatOptionFrames(info.format)) f->hide();
+    }
+    for (QGroupBox* f : formatOptionFrames(Ind)) f->show();
+    setBold(formatButton(Ind), true);
+    endQuietly("ConvertTo: rewrite extensions", [&] {
         // The extension piece of the first name's file name is rewritten in both names.
         QString oldPiece;
         if (!extensionPiece(EdOutFile->text(), &oldPiece)) return;
-        const QString& ext = OutputExtensions.at(OutputFormat);
+        const QString& ext = OutputExtensions.at(size_t(OutputFormat));
         EdOutFile->setText(rewriteExtension(EdOutFile->text(), oldPiece, ext));
         EdOutFile2->setText(rewriteExtension(EdOutFile2->text(), oldPiece, ext));
     });
 }
 
-void frmMain::cmdOptAVI_Click() { ConvertTo(0); }
-
-void frmMain::cmdOptMPEG_Click() {
-    if (!PartnerAppPresent && CHKPANDO()) return;
-    ConvertTo(1);
+void frmMain::chooseFormatIfAllowed(::OutputFormat format) {
+    if (formatInfo(format).needsPartner && !PartnerAppPresent && CHKPANDO()) return;
+    ConvertTo(format);
 }
 
-void frmMain::cmdOptWMV_Click() {
-    if (!PartnerAppPresent && CHKPANDO()) return;
-    ConvertTo(2);
-}
+void frmMain::cmdOptAVI_Click() { chooseFormatIfAllowed(::OutputFormat::Avi); }
+void frmMain::cmdOptMPEG_Click() { chooseFormatIfAllowed(::OutputFormat::Mpeg); }
+void frmMain::cmdOptWMV_Click() { chooseFormatIfAllowed(::OutputFormat::Wmv); }
 
 void frmMain::cmdOutFile_Click() { showOutputSaveDialog(EdOutFile, cmdCut); }
 void frmMain::cmdOutFile2_Click() { showOutputSaveDialog(EdOutFile2, cmdSplit); }
 
 void frmMain::showOutputSaveDialog(QLineEdit* edit, QPushButton* jobButton) {
-    endQuietly([&] {
+    endQuietly("save dialog", [&] {
         FileDialogState& d = dialogs().state;
         d.FileName.clear();
         d.DialogTitle = "Select Output Video File";
         d.FileName = edit->text();
         d.Flags = 2;
         d.Filter = kOutputFilter;
-        d.FilterIndex = OutputFormat + 2;
+        d.FilterIndex = formatInfo(OutputFormat).saveFilterIndex;
         dialogs().ShowSave();
         if (!d.FileName.isEmpty()) {
             edit->setText(d.FileName);

@@ -1,68 +1,67 @@
 // Writer configuration: the engine's codec and profile lists and the settings of a job's file.
 #include <QFileInfo>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
+#include "output/CodecConfigDialog.h"
 #include "output/OutputNames.h"
 
-void frmMain::ConfigureOutputWriter(QString& path) {
+std::optional<QString> frmMain::ConfigureOutputWriter(QString& path) {
     try {
-        VideoFile& in = *VideoFileIn1;
-        VideoFile& out = *VideoFileOut;
+        VideoSource& in = *VideoFileIn1;
+        VideoSink& out = *VideoFileOut;
         if (in.HasVideo()) out.SetVideoFormat(in.FrameWidth(), in.FrameHeight(), in.FrameRate());
         if (in.HasAudio()) out.SetAudioFormat(in.AudioSampleRate(), in.AudioChannels());
         out.SetHasVideo(in.HasVideo());
         out.SetHasAudio(in.HasAudio());
+        switch (OutputFormat) {
+            case ::OutputFormat::Avi: {
+                const int32_t channels = cmbCnannelsAVI->currentIndex() + 1;
+                const int32_t rate = in.AudioSampleRate();
+                if (optPCM->isChecked()) {
+                    out.SetAudioPCM(rate, channels, 16);
+                } else if (optALAW->isChecked()) {
+                    out.SetAudioALaw(rate, channels);
+                } else if (optULAW->isChecked()) {
+                    out.SetAudioMuLaw(rate, channels);
+                } else if (optMP3->isChecked()) {
+                    out.SetAudioMP3(128, rate, channels);
+                } else if (optGSM->isChecked()) {
+                    out.SetAudioGSM(rate);
+                } else if (optADPCM->isChecked()) {
+                    out.SetAudioADPCM(rate, channels);
+                }
+                out.SetAviVideo(in.FrameWidth(), in.FrameHeight(), leadingNumber(cmbFramerateAVI->currentText()));
+                break;
+            }
+            case ::OutputFormat::Mpeg: {
+                const int32_t version = rbMPEG1->isChecked() ? 1 : rbMPEG2->isChecked() ? 2 : 0;
+                out.SetMpegVideo(version, toInt32(leadingNumber(cmbVideoBitrateMPEG->currentText())), in.FrameWidth(),
+                                 in.FrameHeight(), leadingNumber(cmbFramerateMPEG->currentText()));
+                out.SetMpegAudio(toInt32(leadingNumber(cmbAudioBitrateMPEG->currentText())), in.AudioSampleRate(),
+                                 cmbCnannelsMPEG->currentIndex() + 1);
+                break;
+            }
+            case ::OutputFormat::Wmv: out.SetWmvProfile(cmbWMVCodecs->count() - cmbWMVCodecs->currentIndex()); break;
+        }
         // A name is taken by any directory entry, a dangling link included: writing through
         // the link would create a file somewhere else.
-        auto taken = [](const QString& p) {
+        path = freeName(path, [](const QString& p) {
             const QFileInfo entry(p);
             return entry.exists() || entry.isSymLink();
-        };
-        auto takeFreeName = [&] { path = freeName(path, taken); };
-
-        if (OutputFormat == 0) {
-            const int32_t channels = cmbCnannelsAVI->currentIndex() + 1;
-            const int32_t rate = in.AudioSampleRate();
-            if (optPCM->isChecked()) {
-                out.SetAudioPCM(rate, channels, 16);
-            } else if (optALAW->isChecked()) {
-                out.SetAudioALaw(rate, channels);
-            } else if (optULAW->isChecked()) {
-                out.SetAudioMuLaw(rate, channels);
-            } else if (optMP3->isChecked()) {
-                out.SetAudioMP3(128, rate, channels);
-            } else if (optGSM->isChecked()) {
-                out.SetAudioGSM(rate);
-            } else if (optADPCM->isChecked()) {
-                out.SetAudioADPCM(rate, channels);
-            }
-            out.SetAviVideo(in.FrameWidth(), in.FrameHeight(), leadingNumber(cmbFramerateAVI->currentText()));
-            takeFreeName();
-            out.CreateFile(path, kContainerAvi);
-        } else if (OutputFormat == 1) {
-            const int32_t version = rbMPEG1->isChecked() ? 1 : rbMPEG2->isChecked() ? 2 : 0;
-            out.SetMpegVideo(version, toInt32(leadingNumber(cmbVideoBitrateMPEG->currentText())), in.FrameWidth(),
-                             in.FrameHeight(), leadingNumber(cmbFramerateMPEG->currentText()));
-            out.SetMpegAudio(toInt32(leadingNumber(cmbAudioBitrateMPEG->currentText())), in.AudioSampleRate(),
-                             cmbCnannelsMPEG->currentIndex() + 1);
-            takeFreeName();
-            out.CreateFile(path, kContainerMpeg);
-        } else if (OutputFormat == 2) {
-            out.SetWmvProfile(cmbWMVCodecs->count() - cmbWMVCodecs->currentIndex());
-            takeFreeName();
-            out.CreateFile(path, kContainerWmv);
-        }
+        });
+        out.CreateFile(path, formatInfo(OutputFormat).container);
     } catch (...) {
-        dialogs().MsgBox(describeError(std::current_exception()), MsgButtons::Ok);
+        return describeError(std::current_exception());
     }
+    return std::nullopt;
 }
 
 void frmMain::FillEngineLists() {
     // Each list is filled on its own: a failure in one leaves the other intact.
-    resumeNext([&] { fillAviCodecList(); });
-    resumeNext([&] { fillWmvProfileList(); });
+    resumeNext("FillEngineLists: fillAviCodecList", [&] { fillAviCodecList(); });
+    resumeNext("FillEngineLists: fillWmvProfileList", [&] { fillWmvProfileList(); });
 }
 
 void frmMain::fillAviCodecList() {
@@ -96,7 +95,7 @@ void frmMain::cmbAVICodecs_Click() {
 
 void frmMain::btnConfigureVideoCodec_Click() {
     try {
-        VideoFileOut->ConfigureVideoCodec();
+        configureVideoCodec(*VideoFileOut, this);
     } catch (...) {
         dialogs().MsgBox(describeError(std::current_exception()), MsgButtons::Ok, MsgIcon::Exclamation);
     }

@@ -40,59 +40,59 @@ void frmMain::LstLang_Click() {
 void frmMain::SetCaption() {
     auto key = [&](int k) { return GetFromINI("frmMain", QString::number(k)); };
     CurLangPath = platform().programFolder() + "/Languages/" + CurLang + ".ini";
-    setWindowTitle(key(0));
-    cmdSavePictureAs->setText(key(7));
-    cmdCut->setText(key(9));
-    cmdSplit->setText(key(10));
-    cmdCancel->setText(key(11));
-    lblVideoInfo->setCaption(key(12));
-    lblAudioInfo->setCaption(key(13));
+    setWindowTitle(key(Caption::WindowTitle));
+    cmdSavePictureAs->setText(key(Caption::SaveFrame));
+    cmdCut->setText(key(Caption::Cut));
+    cmdSplit->setText(key(Caption::Split));
+    cmdCancel->setText(key(Caption::Cancel));
+    lblVideoInfo->setCaption(key(Caption::VideoInformation));
+    lblAudioInfo->setCaption(key(Caption::AudioInformation));
 
     // Each option frame gets its caption while it is shown; the window ends on its format.
-    const int16_t format = OutputFormat;
-    ConvertTo(0);
-    FrameOptVideoAvi->setTitle(key(14));
-    FrameOptAudioAvi->setTitle(key(15));
-    ConvertTo(1);
-    FrameOptVideoMpeg->setTitle(key(14));
-    FrameOptAudioMpeg->setTitle(key(15));
-    FrameOptVersionMpeg->setTitle(key(16));
-    ConvertTo(2);
-    FrameOptVideoWMV->setTitle(key(17));
+    const ::OutputFormat format = OutputFormat;
+    ConvertTo(::OutputFormat::Avi);
+    FrameOptVideoAvi->setTitle(key(Caption::VideoFormat));
+    FrameOptAudioAvi->setTitle(key(Caption::AudioFormat));
+    ConvertTo(::OutputFormat::Mpeg);
+    FrameOptVideoMpeg->setTitle(key(Caption::VideoFormat));
+    FrameOptAudioMpeg->setTitle(key(Caption::AudioFormat));
+    FrameOptVersionMpeg->setTitle(key(Caption::MpegVersion));
+    ConvertTo(::OutputFormat::Wmv);
+    FrameOptVideoWMV->setTitle(key(Caption::OutputVideoFormat));
     ConvertTo(format);
 
-    lblLang->setCaption(key(18));
-    lblFrameRate->setCaption(key(19));
-    lblFrameRate2->setCaption(key(19));
-    lblVideoBitrate->setCaption(key(20));
-    lblChannels2->setCaption(key(21));
-    lblChannels->setCaption(key(21));
-    lblAudioBitrate->setCaption(key(22));
-    lblAVICodec->setCaption(key(23));
-    btnConfigureVideoCodec->setText(key(24));
-    cmdHelp->setText(key(25));
-    cmdExit->setText(key(26));
-    cmbVideoSize->setItemText(0, key(27));
-    cmbVideoSize->setItemText(1, key(28));
+    lblLang->setCaption(key(Caption::Language));
+    lblFrameRate->setCaption(key(Caption::FrameRate));
+    lblFrameRate2->setCaption(key(Caption::FrameRate));
+    lblVideoBitrate->setCaption(key(Caption::VideoBitrate));
+    lblChannels2->setCaption(key(Caption::Channels));
+    lblChannels->setCaption(key(Caption::Channels));
+    lblAudioBitrate->setCaption(key(Caption::AudioBitrate));
+    lblAVICodec->setCaption(key(Caption::AviCodec));
+    btnConfigureVideoCodec->setText(key(Caption::ConfigureCodec));
+    cmdHelp->setText(key(Caption::About));
+    cmdExit->setText(key(Caption::Exit));
+    cmbVideoSize->setItemText(0, key(Caption::ViewSizeFirst));
+    cmbVideoSize->setItemText(1, key(Caption::ViewSizeSecond));
     Skin1->SkinWindowAs(cmbVideoSize, "Button");
-    cmdPlayStop->setText(Playing ? key(30) : key(29));
+    cmdPlayStop->setText(Playing ? key(Caption::Stop) : key(Caption::Play));
     cmdPlayStop->update();
-    lblSldNo->setCaption(key(31));
-    for (int i = 0; i < 35; ++i) Messages[i] = GetFromINI("MSGX", QString::number(i));
+    lblSldNo->setCaption(key(Caption::UsingSlider));
+    for (int i = 0; i < Msg::Count; ++i) Messages[i] = GetFromINI("MSGX", QString::number(i));
 
     if (FileLoaded) {
         const int p1 = SliderTimePosition1->value(), p2 = SliderTimePosition2->value();
         LabelS->setCaption(positionLabel({}));
         LabelT->setCaption(sourceSummary(*VideoFileIn1, Messages));
         update();
-        sldThum->setToolTip(Messages[9] + ":" + QString::number(p1));
-        sldThum2->setToolTip(Messages[9] + ":" + QString::number(p2));
+        sldThum->setToolTip(Messages[Msg::Marker] + ":" + QString::number(p1));
+        sldThum2->setToolTip(Messages[Msg::Marker] + ":" + QString::number(p2));
         EdInfoVideo->setText(VideoFileIn1->HasVideo() ? videoInformation(*VideoFileIn1, Messages) : QString());
         EdInfoAudio->setText(VideoFileIn1->HasAudio() ? audioInformation(*VideoFileIn1, Messages) : QString());
     } else {
-        txtFile->setText(key(6));
-        EdOutFile->setText(key(8));
-        EdOutFile2->setText(key(8));
+        txtFile->setText(key(Caption::SelectInputFile));
+        EdOutFile->setText(key(Caption::SelectOutputFile));
+        EdOutFile2->setText(key(Caption::SelectOutputFile));
     }
     for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmdCancel, cmdExit, cmdHelp, cmdSavePictureAs})
         w->update();

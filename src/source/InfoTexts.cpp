@@ -2,14 +2,14 @@
 
 #include <QStringList>
 
-#include "app/Conversions.h"
-#include "engine/common/VideoFile.h"
+#include "rules/Conversions.h"
+#include "engine/common/VideoSource.h"
 
 namespace {
 QString line(const QString& label, const QString& value) { return label + "\t" + value; }
 }  // namespace
 
-QString videoInformation(const VideoFile& r, const std::array<QString, 35>& m) {
+QString videoInformation(const VideoSource& r, const std::array<QString, 35>& m) {
     return QStringList{line(m[10], r.VideoCodecName()),
                        line(m[11], QString::number(r.VideoDuration())),
                        line(m[12], QString::number(r.VideoBitRate())),
@@ -19,7 +19,7 @@ QString videoInformation(const VideoFile& r, const std::array<QString, 35>& m) {
         .join("\r\n");
 }
 
-QString audioInformation(const VideoFile& r, const std::array<QString, 35>& m) {
+QString audioInformation(const VideoSource& r, const std::array<QString, 35>& m) {
     return QStringList{line(m[10], r.AudioCodecName()),
                        line(m[11], QString::number(r.AudioDuration())),
                        line(m[12], QString::number(r.AudioBitRate())),
@@ -29,7 +29,7 @@ QString audioInformation(const VideoFile& r, const std::array<QString, 35>& m) {
         .join("\r\n");
 }
 
-QString sourceSummary(const VideoFile& r, const std::array<QString, 35>& m) {
+QString sourceSummary(const VideoSource& r, const std::array<QString, 35>& m) {
     return m[22] + "\r" + QString::number(r.VideoDuration()) + " " + m[8] + "\r" + m[23] + "\r" +
            QString::number(r.FrameCount());
 }

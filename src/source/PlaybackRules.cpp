@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 
 PacingDecision pacingFor(int32_t lagMs) {
     if (lagMs <= 0) return {};

@@ -1,5 +1,5 @@
 // Opening a source video and the frame preview.
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
 #include "output/OutputNames.h"
@@ -23,7 +23,7 @@ struct OpenFailure : std::runtime_error {
 }  // namespace
 
 void frmMain::cmdFile_Click() {
-    endQuietly([&] {
+    endQuietly("cmdFile_Click: open dialog", [&] {
         FileDialogState& d = dialogs().state;
         d.FileName.clear();
         d.DialogTitle = "Open Video File";
@@ -44,7 +44,7 @@ void frmMain::OpenSourceVideo(const QString& path) {
         }
         // 2, 3. The source and the proposed output names.
         txtFile->setText(path);
-        const auto [first, second] = proposeOutputNames(path, OutputExtensions[OutputFormat]);
+        const auto [first, second] = proposeOutputNames(path, OutputExtensions.at(size_t(OutputFormat)));
         EdOutFile->setText(first);
         EdOutFile2->setText(second);
         // 4.
@@ -56,7 +56,7 @@ void frmMain::OpenSourceVideo(const QString& path) {
         SliderTimePosition1->setValue(1);
         SliderTimePosition2->setValue(1);
         // 7, 8.
-        if (!VideoFileIn1->HasVideo()) throw OpenFailure(Messages[25]);
+        if (!VideoFileIn1->HasVideo()) throw OpenFailure(Messages[Msg::NoVideoStream]);
         const QString videoText = videoInformation(*VideoFileIn1, Messages);
         SliderTimePosition1->setMaximum(VideoFileIn1->FrameCount());
         SliderTimePosition2->setMaximum(VideoFileIn1->FrameCount());
@@ -72,7 +72,7 @@ void frmMain::OpenSourceVideo(const QString& path) {
         PlayPosition[2] = 1;
         StopPlayback();
         // 12.
-        cmdPlayStop->setText(GetFromINI("frmMain", "29"));
+        cmdPlayStop->setText(GetFromINI("frmMain", QString::number(Caption::Play)));
         cmdPlayStop->update();
         cmdPlayStop->setEnabled(true);
         cmbPlaySld->setEnabled(true);
@@ -94,7 +94,7 @@ void frmMain::OpenSourceVideo(const QString& path) {
         // 16, 17, 18.
         LabelT->setCaption(sourceSummary(*VideoFileIn1, Messages));
         ShowPreviewFrame();
-        resumeNext([&] { Calc_Reg(); });
+        resumeNext("OpenSourceVideo: Calc_Reg", [&] { Calc_Reg(); });
         PrevOpenedFile = path;
         return;
     } catch (const OpenFailure& e) {
@@ -111,12 +111,12 @@ void frmMain::OpenSourceVideo(const QString& path) {
     SliderTimePosition1_Change();
     SliderTimePosition2_Change();
     InternalMarkerChange = false;
-    resumeNext([&] { Calc_Reg(); });
+    resumeNext("OpenSourceVideo: Calc_Reg", [&] { Calc_Reg(); });
     FileLoaded = false;
-    resumeNext([&] { VideoFileIn1->CloseFile(); });
+    resumeNext("OpenSourceVideo: CloseFile", [&] { VideoFileIn1->CloseFile(); });
     EdInfoVideo->setText({});
     EdInfoAudio->setText({});
-    txtFile->setText(GetFromINI("frmMain", "6"));
+    txtFile->setText(GetFromINI("frmMain", QString::number(Caption::SelectInputFile)));
     dialogs().MsgBox(failure.isEmpty() ? QStringLiteral("Loading Error") : failure, MsgButtons::Ok, MsgIcon::Critical);
     VideoView1->Clear();
     Timer2->start();
@@ -136,7 +136,7 @@ void frmMain::ShowPreviewFrame() {
     if (VideoFileIn1->CurrentFrame() == VideoFileIn1->FrameCount()) VideoFileIn1->SeekTime(0);
     FrameBits = VideoFileIn1->ReadVideoFrame();
     if (FrameBits.isEmpty()) {
-        LabelS->setCaption(Messages[7]);
+        LabelS->setCaption(Messages[Msg::NoFrameToShow]);
         update();
         VideoView1->Clear();
         if (Playing) cmdPlayStop_Click();

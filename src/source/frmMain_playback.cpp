@@ -1,7 +1,7 @@
 // Preview playback with sound, paced against the tick clock.
 #include <vector>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
 #include "engine/platform/Platform.h"
@@ -9,7 +9,7 @@
 
 void frmMain::cmdPlayStop_Click() {
     PlaySlider = static_cast<int16_t>(cmbPlaySld->currentIndex() + 1);
-    if (cmdPlayStop->text() == GetFromINI("frmMain", "29")) {
+    if (!Playing) {
         StartPlayback();
     } else {
         StopPlayback();
@@ -19,19 +19,19 @@ void frmMain::cmdPlayStop_Click() {
 void frmMain::StartPlayback() {
     Playing = true;
     for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmbPlaySld}) w->setEnabled(false);
-    resumeNext([&] {
-        cmdPlayStop->setText(GetFromINI("frmMain", "30"));
+    resumeNext("StartPlayback: setText", [&] {
+        cmdPlayStop->setText(GetFromINI("frmMain", QString::number(Caption::Stop)));
         cmdPlayStop->update();
     });
     for (QWidget* w : std::initializer_list<QWidget*>{cmdFile, sldThum, sldThum2}) w->setEnabled(false);
-    resumeNext([&] { VideoFileIn1->SeekTime(PlayPosition.at(PlaySlider)); });
-    resumeNext([&] { VideoView1->BeginPlayback(VideoFileIn1->FrameWidth(), VideoFileIn1->FrameHeight()); });
+    resumeNext("StartPlayback: SeekTime", [&] { VideoFileIn1->SeekTime(PlayPosition.at(PlaySlider)); });
+    resumeNext("StartPlayback: BeginPlayback", [&] { VideoView1->BeginPlayback(VideoFileIn1->FrameWidth(), VideoFileIn1->FrameHeight()); });
 
     // Pre-read about 2.5 s of sound before the clock starts (at most 101 chunks).
     float budget = 0;
-    resumeNext([&] { budget = static_cast<float>(mul32(VideoFileIn1->AudioChannels(), AudioPlayer->MsToSamples(2500))); });
+    resumeNext("StartPlayback: AudioChannels", [&] { budget = static_cast<float>(mul32(VideoFileIn1->AudioChannels(), AudioPlayer->MsToSamples(2500))); });
     std::vector<AudioChunk> chunks;
-    resumeNext([&] {
+    resumeNext("StartPlayback: pre-read sound", [&] {
         for (int i = 0; i <= 100; ++i) {
             chunks.push_back(VideoFileIn1->ReadAudio(0));
             const auto upper = static_cast<int64_t>(chunks.back().size()) - 1;
@@ -43,29 +43,29 @@ void frmMain::StartPlayback() {
             if (budget <= 0) break;
         }
     });
-    if (!NoAudioDevice) resumeNext([&] { AudioPlayer->Play(); });
+    if (!NoAudioDevice) resumeNext("StartPlayback: Play", [&] { AudioPlayer->Play(); });
     PlayStartTick = static_cast<int32_t>(platform().GetTickCount());
     for (auto& chunk : chunks) {
-        if (!NoAudioDevice) resumeNext([&] { AudioPlayer->QueueSamples(chunk); });
+        if (!NoAudioDevice) resumeNext("StartPlayback: QueueSamples", [&] { AudioPlayer->QueueSamples(chunk); });
         chunk = AudioChunk();  // released once queued
     }
     chunks.clear();
-    resumeNext([&] { Timer1->setInterval(playbackTimerInterval(VideoFileIn1->FrameRate())); });
+    resumeNext("StartPlayback: setInterval", [&] { Timer1->setInterval(playbackTimerInterval(VideoFileIn1->FrameRate())); });
     Timer1->start();
 }
 
 void frmMain::StopPlayback() {
     for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmdFile}) w->setEnabled(true);
-    resumeNext([&] {
-        cmdPlayStop->setText(GetFromINI("frmMain", "29"));
+    resumeNext("StopPlayback: setText", [&] {
+        cmdPlayStop->setText(GetFromINI("frmMain", QString::number(Caption::Play)));
         cmdPlayStop->update();
     });
     for (QWidget* w : std::initializer_list<QWidget*>{sldThum, sldThum2, cmbPlaySld}) w->setEnabled(true);
     Playing = false;
-    resumeNext([&] { PlayPosition.at(PlaySlider) = VideoFileIn1->VideoTime(); });
+    resumeNext("StopPlayback: keep position", [&] { PlayPosition.at(PlaySlider) = VideoFileIn1->VideoTime(); });
     Timer1->stop();
-    if (!NoAudioDevice) resumeNext([&] { AudioPlayer->Stop(); });
-    if (FileLoaded) resumeNext([&] { VideoView1->EndPlayback(); });
+    if (!NoAudioDevice) resumeNext("StopPlayback: Stop", [&] { AudioPlayer->Stop(); });
+    if (FileLoaded) resumeNext("StopPlayback: EndPlayback", [&] { VideoView1->EndPlayback(); });
 }
 
 void frmMain::Timer1_Timer() {
@@ -117,5 +117,5 @@ void frmMain::RefillAudioBuffer() {
 void frmMain::recoverFromTickFailure() {
     // A reader or player failure during playback stops it cleanly; the window stays usable.
     InternalMarkerChange = false;
-    if (Playing) resumeNext([&] { StopPlayback(); });
+    if (Playing) resumeNext("recoverFromTickFailure: StopPlayback", [&] { StopPlayback(); });
 }

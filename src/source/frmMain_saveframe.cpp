@@ -20,7 +20,7 @@ const SaveOperation kSaveByFilterIndex[] = {
 
 void frmMain::cmdSavePictureAs_Click() {
     if (!FileLoaded) return;
-    endQuietly([&] {
+    endQuietly("cmdSavePictureAs_Click: save dialog", [&] {
         FileDialogState& d = dialogs().state;
         d.FileName = framePictureProposal(txtFile->text(), VideoFileIn1->CurrentFrame());
         d.DialogTitle = "Save Picture To File";

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 
 namespace {
 double thumbCentre(int32_t value, int32_t max, float stripLeft, float stripWidth, float thumbWidth) {

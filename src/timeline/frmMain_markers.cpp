@@ -1,14 +1,14 @@
 // Markers: the change handlers, frame stepping, the thumbs' drag and the band.
 #include <QCoreApplication>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
 #include "timeline/MarkerRules.h"
 
 QString frmMain::positionLabel(const QString& ending) const {
-    return Messages[9] + "1#: " + QString::number(SliderTimePosition1->value()) + "\r" + Messages[9] + "2#: " +
-           QString::number(SliderTimePosition2->value()) + "\r" + Messages[24] + ending;
+    return Messages[Msg::Marker] + "1#: " + QString::number(SliderTimePosition1->value()) + "\r" + Messages[Msg::Marker] + "2#: " +
+           QString::number(SliderTimePosition2->value()) + "\r" + Messages[Msg::Preview] + ending;
 }
 
 void frmMain::SliderTimePosition1_Change() { markerChanged(1); }
@@ -20,17 +20,17 @@ void frmMain::markerChanged(int k) {
     PictureBox* thumb = k == 1 ? sldThum : sldThum2;
     PictureBox* strip = k == 1 ? sldBack : sldBack2;
     if (!InternalMarkerChange) {
-        resumeNext([&] { VideoFileIn1->SeekFrame(slider->value()); });
-        resumeNext([&] { ShowPreviewFrame(); });
+        resumeNext("markerChanged: SeekFrame", [&] { VideoFileIn1->SeekFrame(slider->value()); });
+        resumeNext("markerChanged: ShowPreviewFrame", [&] { ShowPreviewFrame(); });
         if (k == 2) CutEndValue = slider->value();
     }
-    resumeNext([&] {
+    resumeNext("markerChanged: setLeft", [&] {
         thumb->setLeft(thumbLeft(slider->value(), slider->maximum(), strip->Left(), strip->Width(), thumb->Width()));
     });
     LabelS->setCaption(positionLabel(k == 1 ? " ~1" : " ~2"));
     update();
-    thumb->setToolTip(Messages[9] + ":" + QString::number(slider->value()));
-    resumeNext([&] { Calc_Reg(); });
+    thumb->setToolTip(Messages[Msg::Marker] + ":" + QString::number(slider->value()));
+    resumeNext("markerChanged: Calc_Reg", [&] { Calc_Reg(); });
 }
 
 void frmMain::stepMarker(QSlider* slider, int direction) {

@@ -19,7 +19,7 @@ TEST(WindowStartup, FirstStartShowsTheIdleWindow) {
     frmMain& w = *h.window;
     EXPECT_EQ(w.CurLang, "English");
     EXPECT_EQ(w.cmbFramerateAVI->currentText(), "25.00");
-    EXPECT_EQ(w.OutputFormat, 0);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Avi);
     EXPECT_TRUE(w.FrameOptVideoAvi->isVisibleTo(&w));
     EXPECT_TRUE(w.FrameOptAudioAvi->isVisibleTo(&w));
     EXPECT_FALSE(w.FrameOptVideoMpeg->isVisibleTo(&w));
@@ -41,8 +41,8 @@ TEST(WindowStartup, FirstStartShowsTheIdleWindow) {
     EXPECT_TRUE(w.picScreen->isVisibleTo(&w));
     EXPECT_TRUE(w.Timer2->isActive());
     // Texts come from the language file.
-    EXPECT_EQ(w.Messages[19], englishText("MSGX", 19));
-    EXPECT_NE(w.Messages[19], "Default");
+    EXPECT_EQ(w.Messages[Msg::CutFinished], englishText("MSGX", 19));
+    EXPECT_NE(w.Messages[Msg::CutFinished], "Default");
     EXPECT_EQ(w.cmdCut->text(), englishText("frmMain", 9));
     EXPECT_EQ(w.txtFile->text(), englishText("frmMain", 6));
     EXPECT_EQ(w.windowTitle(), englishText("frmMain", 0));
@@ -121,7 +121,7 @@ TEST(WindowLanguages, ASwitchChangesEveryCaptionAndPersists) {
     EXPECT_EQ(w.CurLang, "Deutsch");
     EXPECT_NE(w.cmdCut->text(), englishCut);
     EXPECT_EQ(w.cmdCut->text(), readIniText(w.CurLangPath, "frmMain", "9"));
-    EXPECT_EQ(w.Messages[21], readIniText(w.CurLangPath, "MSGX", "21"));
+    EXPECT_EQ(w.Messages[Msg::JobCancelled], readIniText(w.CurLangPath, "MSGX", "21"));
     EXPECT_EQ(w.lblSldNo->caption(), readIniText(w.CurLangPath, "frmMain", "31"));
     EXPECT_EQ(h.registry().readValue(HKEY_LOCAL_MACHINE, "Software\\Halvorin\\Vantrel Settings", "Lang"),
               QString("Deutsch"));
@@ -164,19 +164,19 @@ TEST(WindowSkin, OnlyTheExactElementNamesAct) {
     w.Skin1_ElementClick(SkinElement("help"));
     w.Skin1_ElementClick(SkinElement("WMVbutton"));
     EXPECT_TRUE(fake.openedDocuments.isEmpty());
-    EXPECT_EQ(w.OutputFormat, 0);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Avi);
     w.Skin1_ElementClick(SkinElement("Help"));
     ASSERT_EQ(fake.openedDocuments.size(), 1);
     EXPECT_TRUE(fake.openedDocuments[0].endsWith("/kvl.chm"));
     w.Skin1_ElementClick(SkinElement("wmvbutton"));
-    EXPECT_EQ(w.OutputFormat, 2);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Wmv);
     EXPECT_TRUE(w.FrameOptVideoWMV->isVisibleTo(&w));
     w.cmdOptAVI->setEnabled(false);
     w.Skin1_ElementClick(SkinElement("avibutton"));
-    EXPECT_EQ(w.OutputFormat, 2);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Wmv);
     w.cmdOptAVI->setEnabled(true);
     w.Skin1_ElementClick(SkinElement("avibutton"));
-    EXPECT_EQ(w.OutputFormat, 0);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Avi);
     EXPECT_TRUE(h.messages().isEmpty());
 }
 
@@ -198,11 +198,11 @@ TEST(WindowAbout, ShowsTheLanguageTextsAndTheShortVersion) {
     WindowHarness h;
     const QStringList first = aboutTexts(*h.window);
     ASSERT_EQ(first.size(), 6);
-    EXPECT_EQ(first[0], h.window->Messages[26]);
-    EXPECT_EQ(first[1], h.window->Messages[27] + " 2.6.1");
-    EXPECT_TRUE(first[2].startsWith(h.window->Messages[28]));
-    EXPECT_EQ(first[3], h.window->Messages[29]);
-    EXPECT_EQ(first[5], h.window->Messages[34]);
+    EXPECT_EQ(first[0], h.window->Messages[Msg::AboutTitle]);
+    EXPECT_EQ(first[1], h.window->Messages[Msg::Version] + " 2.6.1");
+    EXPECT_TRUE(first[2].startsWith(h.window->Messages[Msg::Copyright]));
+    EXPECT_EQ(first[3], h.window->Messages[Msg::AboutDescription]);
+    EXPECT_EQ(first[5], h.window->Messages[Msg::AboutSaveFrame]);
     EXPECT_EQ(h.window->aboutBox(), nullptr);  // unloaded by OK
     EXPECT_EQ(aboutTexts(*h.window), first);
 }

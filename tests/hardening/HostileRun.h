@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "jobs/JobsTestSupport.h"
 #include "support/Clips.h"
 #include "support/WindowHarness.h"
@@ -250,10 +250,10 @@ inline void checkUsable(WindowHarness& h, const QString& outDir, Outcome& o) {
     EXPECT_EQ(w.SliderTimePosition1->value(), first);
     EXPECT_EQ(w.SliderTimePosition2->value(), last);
     if (first == last) {
-        EXPECT_EQ(shown, QStringList{w.Messages[4]});
+        EXPECT_EQ(shown, QStringList{w.Messages[Msg::SameFrame]});
     } else {
-        EXPECT_EQ(shown, QStringList{w.Messages[19]}) << "the cut of an opened file failed";
-        if (!o.cutMessage.startsWith(w.Messages[19])) expectReadable(o.cutMessage);
+        EXPECT_EQ(shown, QStringList{w.Messages[Msg::CutFinished]}) << "the cut of an opened file failed";
+        if (!o.cutMessage.startsWith(w.Messages[Msg::CutFinished])) expectReadable(o.cutMessage);
         // The writer keeps the source's timing at the list's frame rate: the range's time
         // span decides how many frames the cut holds, unless the frames' times run
         // backwards (a clock that starts again), where it holds the range's frames.

@@ -18,9 +18,9 @@ namespace jobstest {
 
 // The real output writer with a tap: counts what is written, calls a hook after each video
 // frame (inside the job, as the job runs) and can fail a write the way a full disk does.
-class WriterTap : public VideoFile {
+class WriterTap : public VideoSink {
 public:
-    std::unique_ptr<VideoFile> inner = createVideoFileWriter();
+    std::unique_ptr<VideoSink> inner = createVideoFileWriter();
     int videoFrames = 0;        // in the file being written
     int audioBlocks = 0;
     int failAfterFrames = -1;   // the write after this many frames throws
@@ -50,7 +50,9 @@ public:
     void SetVideoCodec(int32_t i) override { inner->SetVideoCodec(i); }
     int32_t VideoCodec() const override { return inner->VideoCodec(); }
     QString VideoCodecName() const override { return inner->VideoCodecName(); }
-    int32_t ConfigureVideoCodec() override { return inner->ConfigureVideoCodec(); }
+    CodecCapabilities VideoCodecCapabilities() const override { return inner->VideoCodecCapabilities(); }
+    CodecSettings VideoCodecSettings() const override { return inner->VideoCodecSettings(); }
+    void SetVideoCodecSettings(const CodecSettings& s) override { inner->SetVideoCodecSettings(s); }
     int32_t WmvProfileCount() const override { return inner->WmvProfileCount(); }
     void SetWmvProfile(int32_t i) override { inner->SetWmvProfile(i); }
     int32_t WmvProfile() const override { return inner->WmvProfile(); }

@@ -67,7 +67,7 @@ TEST(JobsBatchArguments, ReadsACutAndASplit) {
     EXPECT_EQ(cut.from, 10);
     EXPECT_EQ(cut.to, 30);
     EXPECT_EQ(cut.out1, "o.avi");
-    EXPECT_EQ(cut.format, 0);
+    EXPECT_EQ(cut.format, OutputFormat::Avi);
     EXPECT_EQ(cut.audio, "mp3");
     EXPECT_EQ(cut.aviCodec, 2);
     EXPECT_EQ(cut.fps, "25.00");
@@ -79,7 +79,7 @@ TEST(JobsBatchArguments, ReadsACutAndASplit) {
     EXPECT_EQ(split.job, BatchRequest::Job::Split);
     EXPECT_EQ(split.at, 50);
     EXPECT_EQ(split.out2, "b.mpeg");
-    EXPECT_EQ(split.format, 1);
+    EXPECT_EQ(split.format, OutputFormat::Mpeg);
     EXPECT_EQ(split.mpegVersion, 2);
     EXPECT_EQ(split.videoKbps, 1500);
     EXPECT_EQ(split.audioKbps, 192);

@@ -26,8 +26,8 @@ TEST(JobsCut, WritesExactlyTheMarkedFramesInEitherMarkerOrder) {
 
         job.w.cmdCut_Click();
 
-        EXPECT_EQ(job.messages(), QStringList{job.w.Messages[19]});
-        EXPECT_FALSE(job.w.Messages[19].isEmpty());
+        EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished]});
+        EXPECT_FALSE(job.w.Messages[Msg::CutFinished].isEmpty());
         ASSERT_EQ(job.outputFiles(), QStringList{"cut_1.avi"});
         const QString file = job.path("cut_1.avi");
         EXPECT_EQ(clips::decodeFrameNumbers(file), range(21, 45));
@@ -80,7 +80,7 @@ TEST(JobsCut, MarkersOnTheSameFrameOnlyTellTheUser) {
     job.chooseOutput("same_1.avi");
     job.setMarkers(30, 30);
     job.w.cmdCut_Click();
-    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[4]});
+    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::SameFrame]});
     EXPECT_TRUE(job.outputFiles().isEmpty());
     EXPECT_TRUE(job.tap->created.isEmpty());
     EXPECT_TRUE(job.w.cmdCut->isEnabled());
@@ -98,7 +98,7 @@ TEST(JobsCut, AnExistingOutputIsNeverReplaced) {
     job.chooseOutput("keep_1.avi");
     job.setMarkers(1, 10);
     job.w.cmdCut_Click();
-    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[19]});
+    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished]});
     EXPECT_EQ(fileBytes(job.path("keep_1.avi")), "precious keep_1.avi");
     EXPECT_EQ(fileBytes(job.path("keep_2.avi")), "precious keep_2.avi");
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("keep_3.avi")), range(1, 10));
@@ -116,7 +116,7 @@ TEST(JobsCut, CancelKeepsAClosedFileWithTheFramesWrittenSoFar) {
         if (n == 12) QTimer::singleShot(0, &job.w, [&] { job.w.cmdCancel->click(); });
     };
     job.w.cmdCut_Click();
-    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[21]});
+    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::JobCancelled]});
     EXPECT_EQ(clips::probeFrameCount(job.path("cancel_1.avi")), 12);
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("cancel_1.avi")), range(20, 31));
     EXPECT_EQ(job.w.SliderTimePosition1->value(), 20);
@@ -131,7 +131,7 @@ TEST(JobsCut, AWriteFailureIsReportedAndTheWindowStaysUsable) {
     job.setMarkers(40, 70);
     job.tap->failAfterFrames = 8;
     job.w.cmdCut_Click();
-    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[1] + " No space left on device"});
+    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::OperationFailed] + " No space left on device"});
     EXPECT_EQ(job.tap->closes, 1);
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("full_1.avi")), range(40, 47));
     expectWindowRestored(job.w);
@@ -141,7 +141,7 @@ TEST(JobsCut, AWriteFailureIsReportedAndTheWindowStaysUsable) {
     job.harness.dialogs.shownMessages.clear();
     job.tap->failAfterFrames = -1;
     job.w.cmdCut_Click();
-    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[19]});
+    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished]});
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("full_2.avi")), range(40, 70));
 }
 
@@ -153,9 +153,9 @@ TEST(JobsCut, AFailedPreparationEndsInTheFailureMessage) {
     job.setMarkers(1, 10);
     job.w.cmdCut_Click();
     const QStringList shown = job.messages();
-    ASSERT_EQ(shown.size(), 2);  // the writer's own message, then the job's
-    EXPECT_FALSE(shown[0].isEmpty());
-    EXPECT_TRUE(shown[1].startsWith(job.w.Messages[1] + " ")) << shown[1].toStdString();
+    ASSERT_EQ(shown.size(), 1);  // one message: the job's, with the writer's reason
+    EXPECT_TRUE(shown[0].startsWith(job.w.Messages[Msg::OperationFailed] + " ")) << shown[0].toStdString();
+    EXPECT_TRUE(shown[0].contains("x_1.avi")) << shown[0].toStdString();
     expectWindowRestored(job.w);
     EXPECT_TRUE(job.outputFiles().isEmpty());
 }
@@ -166,7 +166,7 @@ TEST(JobsCut, ASourceWithoutSoundIsCutByItsFrames) {
     job.chooseOutput("silent_1.avi");
     job.setMarkers(5, 50);
     job.w.cmdCut_Click();
-    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[19]});
+    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished]});
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("silent_1.avi")), range(5, 50));
     EXPECT_TRUE(probed(job.path("silent_1.avi")).audio.isEmpty());
 }

@@ -19,11 +19,11 @@ void runCase(const FormatCase& c) {
     job.w.PartnerAppPresent = true;
     job.open(clips::get("avi_mjpeg_pcm"));
     c.choose(job.w);
-    const QString ext = job.w.OutputExtensions[job.w.OutputFormat];
+    const QString ext = job.w.OutputExtensions.at(size_t(job.w.OutputFormat));
     job.chooseOutput(QStringLiteral("fmt_1.") + ext);
     job.setMarkers(11, 30);
     job.w.cmdCut_Click();
-    ASSERT_EQ(job.messages(), QStringList{job.w.Messages[19]});
+    ASSERT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished]});
     const Probed p = probed(job.path("fmt_1." + ext));
     EXPECT_EQ(p.container, c.container);
     EXPECT_EQ(p.video, c.video);

@@ -1,7 +1,7 @@
 // The jobs' arithmetic: range times, progress figures, the split guard.
 #include <gtest/gtest.h>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "jobs/JobRules.h"
 
 TEST(JobsRules, RangeTimeIsTheEndOfTheFrame) {

@@ -36,7 +36,7 @@ TEST(JobsSplit, RefusesSplitPointsCloserThanFourFramesToAnEnd) {
         SCOPED_TRACE(at);
         SplitRun run(at);
         run.job.w.cmdSplit_Click();
-        EXPECT_EQ(run.job.messages(), QStringList{run.job.w.Messages[0]});
+        EXPECT_EQ(run.job.messages(), QStringList{run.job.w.Messages[Msg::SplitPointOutOfRange]});
         EXPECT_TRUE(run.job.outputFiles().isEmpty());
         EXPECT_TRUE(run.job.tap->created.isEmpty());
         EXPECT_TRUE(run.job.w.cmdSplit->isEnabled());
@@ -49,7 +49,7 @@ TEST(JobsSplit, EveryFrameLandsInExactlyOneFile) {
         SplitRun run(at, 60);
         frmMain& w = run.job.w;
         w.cmdSplit_Click();
-        EXPECT_EQ(run.job.messages(), QStringList{w.Messages[20]});
+        EXPECT_EQ(run.job.messages(), QStringList{w.Messages[Msg::SplitFinished]});
         EXPECT_EQ(run.job.outputFiles(), (QStringList{"part_1.avi", "part_2.avi"}));
         EXPECT_EQ(clips::decodeFrameNumbers(run.job.path("part_1.avi")), range(1, at - 1));
         EXPECT_EQ(clips::decodeFrameNumbers(run.job.path("part_2.avi")), range(at, 100));
@@ -65,7 +65,7 @@ TEST(JobsSplit, EveryFrameLandsInExactlyOneFile) {
 TEST(JobsSplit, TheTwoSoundTracksMeetWithoutAGap) {
     SplitRun run(37);
     run.job.w.cmdSplit_Click();
-    ASSERT_EQ(run.job.messages(), QStringList{run.job.w.Messages[20]});
+    ASSERT_EQ(run.job.messages(), QStringList{run.job.w.Messages[Msg::SplitFinished]});
     const qint64 first = audioSamples(run.job.path("part_1.avi"));
     const qint64 second = audioSamples(run.job.path("part_2.avi"));
     const qint64 source = audioSamples(pcmClip().path);
@@ -84,7 +84,7 @@ TEST(JobsSplit, CancelDuringTheFirstFileLeavesOnlyTheFirstFile) {
         if (n == 10) QTimer::singleShot(0, &run.job.w, [&] { run.job.w.cmdCancel->click(); });
     };
     run.job.w.cmdSplit_Click();
-    EXPECT_EQ(run.job.messages(), QStringList{run.job.w.Messages[21]});
+    EXPECT_EQ(run.job.messages(), QStringList{run.job.w.Messages[Msg::JobCancelled]});
     EXPECT_EQ(run.job.outputFiles(), QStringList{"part_1.avi"});
     EXPECT_EQ(clips::decodeFrameNumbers(run.job.path("part_1.avi")), range(1, 10));
     EXPECT_EQ(run.job.w.SliderTimePosition2->value(), 30);
@@ -98,7 +98,7 @@ TEST(JobsSplit, AFailureInTheSecondFileKeepsTheFirstComplete) {
         if (run.job.tap->created.size() == 2 && n == 5) run.job.tap->failAfterFrames = 5;
     };
     run.job.w.cmdSplit_Click();
-    EXPECT_EQ(run.job.messages(), QStringList{run.job.w.Messages[1] + " No space left on device"});
+    EXPECT_EQ(run.job.messages(), QStringList{run.job.w.Messages[Msg::OperationFailed] + " No space left on device"});
     EXPECT_EQ(clips::decodeFrameNumbers(run.job.path("part_1.avi")), range(1, 49));
     EXPECT_EQ(clips::decodeFrameNumbers(run.job.path("part_2.avi")), range(50, 54));
     expectWindowRestored(run.job.w);

@@ -4,12 +4,13 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/StubSource.h"
 #include "support/WindowHarness.h"
 
 namespace {
 
 // A source as the writer configuration reads it.
-class FakeSource : public VideoFile {
+class FakeSource : public StubSource {
 public:
     bool audio = true;
     int32_t rate = 44100;
@@ -23,7 +24,7 @@ public:
 };
 
 // Records every call; `failOn` makes the named operation throw.
-class RecordingWriter : public VideoFile {
+class RecordingWriter : public VideoSink {
 public:
     QStringList calls;
     QString failOn;
@@ -51,10 +52,17 @@ public:
     }
     int32_t VideoCodec() const override { return codec; }
     QString VideoCodecName() const override { return QStringLiteral("Codec %1").arg(codec); }
-    int32_t ConfigureVideoCodec() override {
-        log("ConfigureVideoCodec", {});
-        return 1;
+    CodecCapabilities VideoCodecCapabilities() const override { return {}; }
+    CodecSettings VideoCodecSettings() const override {
+        if (failOn == "VideoCodecSettings") throw MediaError("VideoCodecSettings failed");
+        return {};
     }
+    void SetVideoCodecSettings(const CodecSettings&) override { log("SetVideoCodecSettings", {}); }
+    bool HasVideo() const override { return true; }
+    bool HasAudio() const override { return true; }
+    void WriteVideoFrame(const FrameData&) override { log("WriteVideoFrame", {}); }
+    void WriteAudio(const AudioChunk&) override { log("WriteAudio", {}); }
+    void CloseFile() override { log("CloseFile", {}); }
     int32_t WmvProfileCount() const override { return 5; }
     void SetWmvProfile(int32_t i) override {
         log("SetWmvProfile", {i});
@@ -91,11 +99,13 @@ struct OutputWindow {
     frmMain& w = *harness.window;
     QTemporaryDir dir;
 
+    std::optional<QString> failure;  // what the last configuration reported
+
     // The writer calls one configuration makes, for a file in the private folder.
     QStringList configure(const QString& name = "a_1.avi") {
         writer->calls.clear();
         QString path = dir.path() + "/" + name;
-        w.ConfigureOutputWriter(path);
+        failure = w.ConfigureOutputWriter(path);
         return writer->calls;
     }
     QString created(const QString& name, int container) const {
@@ -115,9 +125,9 @@ TEST(OutputFormat, ConvertToShowsTheFormatsFramesAndMarksItsButton) {
                                                     {w.FrameOptAudioMpeg, w.FrameOptVideoMpeg, w.FrameOptVersionMpeg},
                                                     {w.FrameOptVideoWMV}};
     const QPushButton* buttons[] = {w.cmdOptAVI, w.cmdOptMPEG, w.cmdOptWMV};
-    for (int16_t ind : {1, 2, 0, 2}) {
-        w.ConvertTo(ind);
-        EXPECT_EQ(w.OutputFormat, ind);
+    for (int ind : {1, 2, 0, 2}) {
+        w.ConvertTo(OutputFormat(ind));
+        EXPECT_EQ(int(w.OutputFormat), ind);
         for (int f = 0; f < 3; ++f) {
             for (QWidget* frame : frames[f]) EXPECT_EQ(!frame->isHidden(), f == ind) << frame->objectName().toStdString();
             EXPECT_EQ(buttons[f]->font().bold(), f == ind);
@@ -129,26 +139,26 @@ TEST(OutputFormat, ConvertToRewritesTheExtensionOfBothNames) {
     OutputWindow o;
     frmMain& w = o.w;
     // The initial text has no dot: only frames and buttons change.
-    w.ConvertTo(1);
+    w.ConvertTo(OutputFormat::Mpeg);
     EXPECT_EQ(w.EdOutFile->text(), "Select Output Video File");
     EXPECT_EQ(w.EdOutFile2->text(), "Select Output Video File");
 
     w.EdOutFile->setText("/data/avi/x_1.avi");
     w.EdOutFile2->setText("/data/avi/x_2.avi");
-    w.ConvertTo(2);
+    w.ConvertTo(OutputFormat::Wmv);
     EXPECT_EQ(w.EdOutFile->text(), "/data/avi/x_1.wmv");
     EXPECT_EQ(w.EdOutFile2->text(), "/data/avi/x_2.wmv");
-    w.ConvertTo(2);  // the current format again changes nothing
+    w.ConvertTo(OutputFormat::Wmv);  // the current format again changes nothing
     EXPECT_EQ(w.EdOutFile->text(), "/data/avi/x_1.wmv");
-    w.ConvertTo(1);
-    w.ConvertTo(0);
+    w.ConvertTo(OutputFormat::Mpeg);
+    w.ConvertTo(OutputFormat::Avi);
     EXPECT_EQ(w.EdOutFile->text(), "/data/avi/x_1.avi");
     EXPECT_EQ(w.EdOutFile2->text(), "/data/avi/x_2.avi");
 
     // A dot in a folder is not an extension; a second name of another extension stays.
     w.EdOutFile->setText("/v.1/x_1.avi");
     w.EdOutFile2->setText("/v.1/x_2.mpeg");
-    w.ConvertTo(2);
+    w.ConvertTo(OutputFormat::Wmv);
     EXPECT_EQ(w.EdOutFile->text(), "/v.1/x_1.wmv");
     EXPECT_EQ(w.EdOutFile2->text(), "/v.1/x_2.mpeg");
 }
@@ -160,19 +170,19 @@ TEST(OutputFormat, MpegAndWmvNeedThePartnerApplication) {
     w.PartnerAppPresent = false;
     w.cmdOptMPEG_Click();  // the offer is declined
     w.cmdOptWMV_Click();
-    EXPECT_EQ(w.OutputFormat, 0);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Avi);
     EXPECT_EQ(w.EdOutFile->text(), "/c/a_1.avi");
     EXPECT_FALSE(w.FrameOptVideoAvi->isHidden());
     EXPECT_EQ(o.harness.programEnds, 0);
 
     w.PartnerAppPresent = true;
     w.cmdOptWMV_Click();
-    EXPECT_EQ(w.OutputFormat, 2);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Wmv);
     EXPECT_EQ(w.EdOutFile->text(), "/c/a_1.wmv");
     w.cmdOptMPEG_Click();
-    EXPECT_EQ(w.OutputFormat, 1);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Mpeg);
     w.cmdOptAVI_Click();
-    EXPECT_EQ(w.OutputFormat, 0);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Avi);
 }
 
 TEST(OutputFormat, SaveDialogsStoreTheChosenNameUnchanged) {
@@ -190,7 +200,7 @@ TEST(OutputFormat, SaveDialogsStoreTheChosenNameUnchanged) {
     EXPECT_EQ(shown.FilterIndex, 3);  // the MPEG entry
     EXPECT_TRUE(shown.Filter.startsWith("All Movie Files |*.avi;*.mpg;*.mpeg;*.wmv;*.wma;*.asf;*.mov;*.qt|"));
     EXPECT_EQ(w.EdOutFile->text(), "/out/film.avi");
-    EXPECT_EQ(w.OutputFormat, 1);
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Mpeg);
     EXPECT_TRUE(w.cmdCut->isEnabled());
 
     // Cancel keeps the name; the second name has its own box and job button.
@@ -274,13 +284,13 @@ TEST(OutputWriter, ExistingFilesGiveTheNextFreeName) {
     EXPECT_EQ(o.configure("b_1.avi").last(), o.created("b_2.avi", 1));
 }
 
-TEST(OutputWriter, FailuresAreShownAndTheWindowGoesOn) {
+TEST(OutputWriter, FailuresAreReportedAndTheWindowGoesOn) {
     OutputWindow o;
     frmMain& w = o.w;
     o.writer->failOn = "SetAviVideo";
     const QStringList calls = o.configure();
     EXPECT_FALSE(calls.join(' ').contains("CreateFile"));
-    EXPECT_EQ(o.harness.messages().last(), "SetAviVideo failed");
+    EXPECT_EQ(o.failure, "SetAviVideo failed");
 
     // A name without an extension cannot be stepped to a free name.
     o.writer->failOn.clear();
@@ -288,18 +298,16 @@ TEST(OutputWriter, FailuresAreShownAndTheWindowGoesOn) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
     EXPECT_FALSE(o.configure("noext").join(' ').contains("CreateFile"));
-    EXPECT_FALSE(o.harness.messages().last().isEmpty());
+    ASSERT_TRUE(o.failure);
+    EXPECT_FALSE(o.failure->isEmpty());
 
     // The codec list and the configure button report an engine failure and go on.
     const auto before = o.harness.messages().size();
     o.writer->failOn = "SetVideoCodec";
     w.setListIndex(w.cmbAVICodecs, 1);
-    o.writer->failOn = "ConfigureVideoCodec";
+    o.writer->failOn = "VideoCodecSettings";
     w.btnConfigureVideoCodec_Click();
     ASSERT_EQ(o.harness.messages().size(), before + 2);
-    EXPECT_EQ(o.harness.messages().mid(before), (QStringList{"SetVideoCodec failed", "ConfigureVideoCodec failed"}));
+    EXPECT_EQ(o.harness.messages().mid(before), (QStringList{"SetVideoCodec failed", "VideoCodecSettings failed"}));
     EXPECT_EQ(o.harness.programEnds, 0);
-    o.writer->failOn.clear();
-    w.btnConfigureVideoCodec_Click();
-    EXPECT_EQ(o.writer->calls.last(), "ConfigureVideoCodec()");
 }

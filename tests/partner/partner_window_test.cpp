@@ -81,9 +81,9 @@ TEST(PartnerPresence, DecidedOnceAtStartFromTheRegistryValue) {
 TEST(PartnerOffer, WithThePartnerPresentMpegWmvAndSplitGoOnWithoutAsking) {
     PartnerWindow p("Pando.File");
     p.w().cmdOptMPEG_Click();
-    EXPECT_EQ(p.w().OutputFormat, 1);
+    EXPECT_EQ(p.w().OutputFormat, OutputFormat::Mpeg);
     p.w().Skin1_ElementClick(SkinElement("wmvbutton"));
-    EXPECT_EQ(p.w().OutputFormat, 2);
+    EXPECT_EQ(p.w().OutputFormat, OutputFormat::Wmv);
     EXPECT_TRUE(p.h.dialogs.shownMessages.isEmpty());
     p.w().cmdSplit_Click();
     for (const auto& m : p.h.dialogs.shownMessages) EXPECT_FALSE(isOffer(m));
@@ -117,7 +117,7 @@ TEST(PartnerOffer, DecliningChangesNothingAndTheNextClickAsksAgain) {
                 EXPECT_EQ(m.buttons, MsgButtons::YesNo);
                 EXPECT_EQ(m.icon, MsgIcon::Question);
                 EXPECT_EQ(m.title, "");  // the application's title
-                EXPECT_EQ(p.w().OutputFormat, 0);
+                EXPECT_EQ(p.w().OutputFormat, OutputFormat::Avi);
                 EXPECT_TRUE(p.w().FrameOptVideoAvi->isVisibleTo(&p.w()));
             }
         }
@@ -133,7 +133,7 @@ TEST(PartnerOffer, DecliningChangesNothingAndTheNextClickAsksAgain) {
 void expectEndedWithoutSaving(PartnerWindow& p) {
     EXPECT_EQ(p.h.programEnds, 1);
     EXPECT_FALSE(p.w().unloaded());
-    EXPECT_EQ(p.w().OutputFormat, 0);  // the feature did not go on
+    EXPECT_EQ(p.w().OutputFormat, OutputFormat::Avi);  // the feature did not go on
     p.h.window.reset();
     EXPECT_EQ(GetSetting("Korvelin", "Settings", "VideoFrameRate", "not saved"), "not saved");
 }

@@ -35,24 +35,24 @@ TEST(OpenSource, ShowsTheInformationAndProposesOutputNames) {
 
     const QStringList video = lines(w.EdInfoVideo->text());
     ASSERT_EQ(video.size(), 6);
-    EXPECT_EQ(video[0], w.Messages[10] + "\t" + w.VideoFileIn1->VideoCodecName());
-    EXPECT_EQ(video[1], w.Messages[11] + "\t" + QString::number(w.VideoFileIn1->VideoDuration()));
-    EXPECT_EQ(video[3], w.Messages[13] + "\t25");
-    EXPECT_EQ(video[4], w.Messages[14] + "\t100");
-    EXPECT_EQ(video[5], w.Messages[15] + "\t320*240");
+    EXPECT_EQ(video[0], w.Messages[Msg::Codec] + "\t" + w.VideoFileIn1->VideoCodecName());
+    EXPECT_EQ(video[1], w.Messages[Msg::DurationMs] + "\t" + QString::number(w.VideoFileIn1->VideoDuration()));
+    EXPECT_EQ(video[3], w.Messages[Msg::FrameRate] + "\t25");
+    EXPECT_EQ(video[4], w.Messages[Msg::Frames] + "\t100");
+    EXPECT_EQ(video[5], w.Messages[Msg::FrameSize] + "\t320*240");
     const QStringList audio = lines(w.EdInfoAudio->text());
     ASSERT_EQ(audio.size(), 6);
-    EXPECT_EQ(audio[3], w.Messages[16] + "\t44100");
-    EXPECT_EQ(audio[5], w.Messages[18] + "\t2");
-    EXPECT_EQ(w.LabelT->caption(), w.Messages[22] + "\r" + QString::number(w.VideoFileIn1->VideoDuration()) + " " +
-                                       w.Messages[8] + "\r" + w.Messages[23] + "\r100");
+    EXPECT_EQ(audio[3], w.Messages[Msg::SampleRate] + "\t44100");
+    EXPECT_EQ(audio[5], w.Messages[Msg::Channels] + "\t2");
+    EXPECT_EQ(w.LabelT->caption(), w.Messages[Msg::VideoLength] + "\r" + QString::number(w.VideoFileIn1->VideoDuration()) + " " +
+                                       w.Messages[Msg::Milliseconds] + "\r" + w.Messages[Msg::FrameCount] + "\r100");
 
     EXPECT_EQ(w.SliderTimePosition1->maximum(), 100);
     EXPECT_EQ(w.SliderTimePosition1->value(), 1);
     EXPECT_EQ(w.SliderTimePosition2->value(), 1);
     EXPECT_EQ(w.sldThum->Left(), w.sldBack->Left());
     EXPECT_EQ(clips::frameNumberOf(w.FrameBits), 1);
-    EXPECT_EQ(w.LabelS->caption(), w.Messages[9] + "1#: 1\r" + w.Messages[9] + "2#: 1\r" + w.Messages[24] + " ~1");
+    EXPECT_EQ(w.LabelS->caption(), w.Messages[Msg::Marker] + "1#: 1\r" + w.Messages[Msg::Marker] + "2#: 1\r" + w.Messages[Msg::Preview] + " ~1");
     for (QWidget* c : {(QWidget*)w.cmdOutFile, (QWidget*)w.cmdOutFile2, (QWidget*)w.cmdCut, (QWidget*)w.cmdSplit,
                        (QWidget*)w.cmdPlayStop, (QWidget*)w.cmbPlaySld, (QWidget*)w.cmdSavePictureAs,
                        (QWidget*)w.sldThum, (QWidget*)w.sldThum2, (QWidget*)w.cmbVideoSize})
@@ -73,7 +73,7 @@ TEST(OpenSource, ProposalsKeepFoldersWithDotsAndFollowTheFormat) {
     EXPECT_TRUE(w.EdInfoAudio->text().isEmpty());  // video without audio opens
 
     const QString bare = copyClipTo(clip.path, h.home.path() + "/anna.berg/noextension");
-    w.ConvertTo(1);
+    w.ConvertTo(OutputFormat::Mpeg);
     w.OpenSourceVideo(bare);
     ASSERT_TRUE(w.FileLoaded);
     EXPECT_EQ(w.EdOutFile->text(), bare + "_1.mpeg");
@@ -111,7 +111,7 @@ TEST(OpenSource, FailedOpensGoBackToIdleAndReopenThePreviousFileOnce) {
         h.dialogs.shownMessages.clear();
         w.OpenSourceVideo(bad);
         ASSERT_EQ(h.messages().size(), 1) << bad.toStdString();
-        if (bad == audioOnly) EXPECT_EQ(h.messages()[0], w.Messages[25]);
+        if (bad == audioOnly) EXPECT_EQ(h.messages()[0], w.Messages[Msg::NoVideoStream]);
         // The previous file is open again.
         EXPECT_TRUE(w.FileLoaded) << bad.toStdString();
         EXPECT_EQ(w.txtFile->text(), good);

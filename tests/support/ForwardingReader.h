@@ -4,10 +4,9 @@
 #include <memory>
 
 #include "app/EngineFactory.h"
-#include "engine/common/VideoFile.h"
 
-struct ForwardingReader : VideoFile {
-    std::unique_ptr<VideoFile> real = createVideoFileReader();
+struct ForwardingReader : VideoSource {
+    std::unique_ptr<VideoSource> real = createVideoFileReader();
     int32_t OpenFile(const QString& p) override { return real->OpenFile(p); }
     void CloseFile() override { real->CloseFile(); }
     bool HasVideo() const override { return real->HasVideo(); }

@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 #include "timeline/MarkerRules.h"
 
 namespace {

@@ -37,8 +37,8 @@ TEST(Markers, SteppingWrapsAndShowsExactlyThatFrame) {
         EXPECT_EQ(o.shown(), expected);
     }
     EXPECT_TRUE(w.LabelS->caption().endsWith(" ~1"));
-    EXPECT_TRUE(w.LabelS->caption().startsWith(w.Messages[9] + "1#: 3\r"));
-    EXPECT_EQ(w.sldThum->toolTip(), w.Messages[9] + ":3");
+    EXPECT_TRUE(w.LabelS->caption().startsWith(w.Messages[Msg::Marker] + "1#: 3\r"));
+    EXPECT_EQ(w.sldThum->toolTip(), w.Messages[Msg::Marker] + ":3");
 
     w.cmdPrevFrame2_Click();
     EXPECT_EQ(w.SliderTimePosition2->value(), 100);
@@ -69,7 +69,7 @@ TEST(Markers, MarkerOneLeavesCutStartAloneAndInternalChangesDoNotSeek) {
     EXPECT_EQ(w.CutEndValue, cutEnd);
     EXPECT_GT(w.sldThum2->Left(), thumbBefore);  // but the thumb, label and band did
     EXPECT_TRUE(w.LabelS->caption().contains("2#: 80"));
-    EXPECT_EQ(w.sldThum2->toolTip(), w.Messages[9] + ":80");
+    EXPECT_EQ(w.sldThum2->toolTip(), w.Messages[Msg::Marker] + ":80");
 }
 
 TEST(Markers, BandFollowsTheMarkersInEitherOrder) {

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/common/VideoFile.h"  // AudioChunk
+#include "engine/common/AudioChunk.h"
+#include "engine/common/MediaError.h"
 
 // Where the player's bytes go: the sound device, or a test's own sink. Push model: the
 // player writes what the sink can take and asks how much it has played.

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <exception>
 #include <stdexcept>
 
 // Every engine failure is thrown as a MediaError whose description a user can read.
@@ -15,3 +16,7 @@ private:
 
 // Text of an FFmpeg error code, e.g. "Invalid data found when processing input".
 QString ffmpegErrorText(int errnum);
+
+// The readable description of a caught exception: MediaError's description, the text of any
+// other std::exception, "Unknown error" otherwise.
+QString describeError(std::exception_ptr error);

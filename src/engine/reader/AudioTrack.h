@@ -4,7 +4,8 @@
 #include <optional>
 #include <vector>
 
-#include "engine/common/VideoFile.h"
+#include "engine/common/AudioChunk.h"
+#include "engine/common/MediaError.h"
 #include "engine/reader/FfmpegHandles.h"
 
 // The reader's audio: its own demuxer on the file (so reading audio never moves the video's

@@ -121,7 +121,7 @@ FfmpegReader::FfmpegReader(int64_t frameCacheBytes) : frameCacheBytes_(frameCach
 
 FfmpegReader::~FfmpegReader() { sws_freeContext(converter_); }
 
-std::unique_ptr<VideoFile> createVideoFileReader() { return std::make_unique<FfmpegReader>(); }
+std::unique_ptr<VideoSource> createVideoFileReader() { return std::make_unique<FfmpegReader>(); }
 
 const FfmpegReader::Source& FfmpegReader::source() const {
     if (!source_) throw MediaError(QStringLiteral("No video file is open"));

@@ -1,7 +1,7 @@
 #pragma once
 #include <memory>
 
-#include "engine/common/VideoFile.h"
+#include "engine/common/VideoSource.h"
 
 class VideoTrack;
 class AudioTrack;
@@ -20,7 +20,7 @@ struct SwsContext;
 // - A file with audio but no video opens with HasVideo false; its audio can be read.
 // - Without audio, the audio format reads 44100 Hz, 2 channels, 16 bits and ReadAudio
 //   returns nothing, so a player can still be prepared from it.
-class FfmpegReader : public VideoFile {
+class FfmpegReader : public VideoSource {
 public:
     static constexpr int64_t kDefaultFrameCacheBytes = int64_t(256) << 20;
 
@@ -77,4 +77,4 @@ private:
 };
 
 // The reader the program uses as its source.
-std::unique_ptr<VideoFile> createVideoFileReader();
+std::unique_ptr<VideoSource> createVideoFileReader();

@@ -1,8 +1,5 @@
 #include "engine/writer/FfmpegWriter.h"
 
-#include <QApplication>
-
-#include "engine/writer/CodecConfigDialog.h"
 #include "engine/writer/OutputFile.h"
 #include "engine/writer/WriterCatalog.h"
 
@@ -120,13 +117,11 @@ void FfmpegWriter::setCodecSettings(int index, const CodecSettings& settings) {
     settings_.codecSettings[size_t(index - 1)] = clampedSettings(settings, aviCodecs()[size_t(index - 1)].caps);
 }
 
-int32_t FfmpegWriter::ConfigureVideoCodec() {
-    const AviCodec& codec = aviCodecs()[size_t(settings_.aviCodec - 1)];
-    CodecConfigDialog dialog(codec.name, codec.caps, codecSettings(settings_.aviCodec), QApplication::activeWindow());
-    if (dialog.exec() != QDialog::Accepted) return 0;
-    setCodecSettings(settings_.aviCodec, dialog.settings());
-    return 1;
-}
+CodecCapabilities FfmpegWriter::VideoCodecCapabilities() const { return aviCodecs()[size_t(settings_.aviCodec - 1)].caps; }
+
+CodecSettings FfmpegWriter::VideoCodecSettings() const { return codecSettings(settings_.aviCodec); }
+
+void FfmpegWriter::SetVideoCodecSettings(const CodecSettings& settings) { setCodecSettings(settings_.aviCodec, settings); }
 
 // ---- WMV profiles ----
 
@@ -189,4 +184,4 @@ void FfmpegWriter::CloseFile() {
     file->finish();
 }
 
-std::unique_ptr<VideoFile> createVideoFileWriter() { return std::make_unique<FfmpegWriter>(); }
+std::unique_ptr<VideoSink> createVideoFileWriter() { return std::make_unique<FfmpegWriter>(); }

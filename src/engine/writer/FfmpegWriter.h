@@ -1,7 +1,7 @@
 #pragma once
 #include <memory>
 
-#include "engine/common/VideoFile.h"
+#include "engine/common/VideoSink.h"
 #include "engine/writer/OutputPlan.h"
 
 class OutputFile;
@@ -14,11 +14,15 @@ class OutputFile;
 // deliver; SetHasVideo / SetHasAudio say which streams the file gets; the format calls give the
 // output settings; CreateFile opens the file; CloseFile completes it. The object can then be set
 // up again for another file. The AVI codec and each codec's settings are kept between files.
-class FfmpegWriter : public VideoFile {
+class FfmpegWriter : public VideoSink {
 public:
     FfmpegWriter();
     ~FfmpegWriter() override;
 
+    void SetHasVideo(bool on) override { hasVideo_ = on; }
+    void SetHasAudio(bool on) override { hasAudio_ = on; }
+    bool HasVideo() const override { return hasVideo_; }
+    bool HasAudio() const override { return hasAudio_; }
     void SetVideoFormat(int32_t width, int32_t height, double fps) override;
     void SetAudioFormat(int32_t rate, int32_t channels) override;
     void SetAviVideo(int32_t width, int32_t height, double fps) override;
@@ -35,8 +39,9 @@ public:
     void SetVideoCodec(int32_t index) override;
     int32_t VideoCodec() const override;
     QString VideoCodecName() const override;
-    // Shows the selected codec's dialog; 1 when accepted (settings kept), 0 when cancelled.
-    int32_t ConfigureVideoCodec() override;
+    CodecCapabilities VideoCodecCapabilities() const override;
+    CodecSettings VideoCodecSettings() const override;
+    void SetVideoCodecSettings(const CodecSettings& settings) override;
 
     int32_t WmvProfileCount() const override;
     void SetWmvProfile(int32_t index) override;
@@ -62,6 +67,8 @@ private:
     void checkCodecIndex(int index) const;
     void requireFile() const;
 
+    bool hasVideo_ = false;
+    bool hasAudio_ = false;
     WriterSettings settings_;
     std::unique_ptr<OutputFile> file_;
     int64_t writeLimit_ = -1;
@@ -69,4 +76,4 @@ private:
 };
 
 // The engine's output writer object.
-std::unique_ptr<VideoFile> createVideoFileWriter();
+std::unique_ptr<VideoSink> createVideoFileWriter();

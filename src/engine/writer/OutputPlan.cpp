@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "engine/common/MediaError.h"
-#include "engine/common/VideoFile.h"
+#include "engine/common/VideoSink.h"
 #include "engine/writer/WriterCatalog.h"
 #include "engine/writer/WriterRules.h"
 

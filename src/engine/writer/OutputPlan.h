@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/writer/CodecSettings.h"
+#include "engine/common/CodecSettings.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

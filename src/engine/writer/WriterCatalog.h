@@ -2,7 +2,7 @@
 #include <QString>
 #include <vector>
 
-#include "engine/writer/CodecSettings.h"
+#include "engine/common/CodecSettings.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

@@ -10,7 +10,7 @@
 // The reader on containers and streams beyond the standard clips, and on damaged data.
 namespace {
 
-int readNumber(VideoFile& reader) { return clips::frameNumberOf(reader.ReadVideoFrame()); }
+int readNumber(VideoSource& reader) { return clips::frameNumberOf(reader.ReadVideoFrame()); }
 
 QString writeFile(const QString& name, const QByteArray& content) {
     const QString path = clips::clipsFolder() + "/" + name;

@@ -34,7 +34,7 @@ double decodedAudioMs(const QString& path, int sampleRate) {
     return pcm.size() / 4.0 / sampleRate * 1000;
 }
 
-int readNumber(VideoFile& reader) { return clips::frameNumberOf(reader.ReadVideoFrame()); }
+int readNumber(VideoSource& reader) { return clips::frameNumberOf(reader.ReadVideoFrame()); }
 
 // A copy of the first part of a file, as a download that stopped would leave it.
 QString truncatedCopy(const QString& path, double fraction) {
@@ -56,7 +56,7 @@ QString writeFile(const QString& name, const QByteArray& content) {
 }
 
 // Reads all remaining audio in chunks of `bytes`; returns the samples (interleaved).
-std::vector<int16_t> readAllAudio(VideoFile& reader, int32_t bytes, size_t* largestChunk = nullptr) {
+std::vector<int16_t> readAllAudio(VideoSource& reader, int32_t bytes, size_t* largestChunk = nullptr) {
     std::vector<int16_t> all;
     for (int guard = 0; guard < 100000; ++guard) {
         const AudioChunk chunk = reader.ReadAudio(bytes);
@@ -398,7 +398,7 @@ TEST(FfmpegReader, ClosedReaderRefusesWithAMessage) {
 }
 
 TEST(FfmpegReader, FactoryGivesAWorkingReader) {
-    std::unique_ptr<VideoFile> reader = createVideoFileReader();
+    std::unique_ptr<VideoSource> reader = createVideoFileReader();
     reader->OpenFile(clips::get("ts_h264_mp2").path);
     EXPECT_EQ(reader->FrameCount(), 100);
     reader->SeekFrame(50);

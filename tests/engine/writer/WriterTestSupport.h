@@ -16,7 +16,7 @@
 #include <stdexcept>
 
 #include "engine/common/FrameData.h"
-#include "engine/common/VideoFile.h"
+#include "engine/common/VideoSink.h"
 #include "engine/writer/WriterCatalog.h"
 #include "support/Clips.h"
 
@@ -138,7 +138,7 @@ inline const DecodedClip& decoded(const QString& clipName) {
 }
 
 // Tells the writer about the source as the window does before the format calls.
-inline void describeSource(VideoFile& writer, const DecodedClip& clip) {
+inline void describeSource(VideoSink& writer, const DecodedClip& clip) {
     if (!clip.frames.empty()) writer.SetVideoFormat(clip.width, clip.height, clip.fps);
     if (clip.hasAudio()) writer.SetAudioFormat(clip.sampleRate, clip.channels);
     writer.SetHasVideo(!clip.frames.empty());
@@ -152,7 +152,7 @@ struct Fed {
     double audioSeconds = 0;  // samples written / source rate
 };
 
-inline Fed copyInterleaved(VideoFile& writer, const DecodedClip& clip, int first = 0, int count = -1) {
+inline Fed copyInterleaved(VideoSink& writer, const DecodedClip& clip, int first = 0, int count = -1) {
     if (count < 0) count = int(clip.frames.size()) - first;
     const int channels = std::max(1, clip.channels);
     const double start = first / clip.fps, end = (first + count) / clip.fps;

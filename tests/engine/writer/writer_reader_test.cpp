@@ -12,7 +12,7 @@ using namespace writertest;
 namespace {
 
 // Sets the writer's source facts from an open reader.
-void describeFrom(VideoFile& reader, VideoFile& writer) {
+void describeFrom(VideoSource& reader, VideoSink& writer) {
     if (reader.HasVideo()) writer.SetVideoFormat(reader.FrameWidth(), reader.FrameHeight(), reader.FrameRate());
     if (reader.HasAudio()) writer.SetAudioFormat(reader.AudioSampleRate(), reader.AudioChannels());
     writer.SetHasVideo(reader.HasVideo());
@@ -20,7 +20,7 @@ void describeFrom(VideoFile& reader, VideoFile& writer) {
 }
 
 // Copies the whole source, interleaved by the reader's positions. Returns the frames written.
-int copyAll(VideoFile& reader, VideoFile& writer) {
+int copyAll(VideoSource& reader, VideoSink& writer) {
     bool videoDone = !reader.HasVideo(), audioDone = !reader.HasAudio();
     int frames = 0;
     while (!videoDone || !audioDone) {

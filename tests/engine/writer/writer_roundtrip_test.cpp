@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(AllCodecs, WriterAviCodec, ::testing::Range(1, int(aviC
 
 struct AudioCase {
     const char* name;
-    std::function<void(VideoFile&, int rate)> set;
+    std::function<void(VideoSink&, int rate)> set;
     const char* codec;
     int rate;  // 0: the source's
     int channels;
@@ -112,12 +112,12 @@ TEST_P(WriterAviAudio, EncodesAtTheAskedRateAndChannels) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllOptions, WriterAviAudio,
-    ::testing::Values(AudioCase{"pcm", [](VideoFile& w, int r) { w.SetAudioPCM(r, 2, 16); }, "pcm_s16le", 0, 2},
-                      AudioCase{"adpcm", [](VideoFile& w, int r) { w.SetAudioADPCM(r, 1); }, "adpcm_ima_wav", 0, 1},
-                      AudioCase{"alaw", [](VideoFile& w, int r) { w.SetAudioALaw(r, 2); }, "pcm_alaw", 0, 2},
-                      AudioCase{"mulaw", [](VideoFile& w, int r) { w.SetAudioMuLaw(r, 1); }, "pcm_mulaw", 0, 1},
-                      AudioCase{"mp3", [](VideoFile& w, int r) { w.SetAudioMP3(128, r, 2); }, "mp3", 0, 2, 2 * 1152 / 44100.0},
-                      AudioCase{"gsm", [](VideoFile& w, int r) { w.SetAudioGSM(r); }, "gsm_ms", 8000, 1}),
+    ::testing::Values(AudioCase{"pcm", [](VideoSink& w, int r) { w.SetAudioPCM(r, 2, 16); }, "pcm_s16le", 0, 2},
+                      AudioCase{"adpcm", [](VideoSink& w, int r) { w.SetAudioADPCM(r, 1); }, "adpcm_ima_wav", 0, 1},
+                      AudioCase{"alaw", [](VideoSink& w, int r) { w.SetAudioALaw(r, 2); }, "pcm_alaw", 0, 2},
+                      AudioCase{"mulaw", [](VideoSink& w, int r) { w.SetAudioMuLaw(r, 1); }, "pcm_mulaw", 0, 1},
+                      AudioCase{"mp3", [](VideoSink& w, int r) { w.SetAudioMP3(128, r, 2); }, "mp3", 0, 2, 2 * 1152 / 44100.0},
+                      AudioCase{"gsm", [](VideoSink& w, int r) { w.SetAudioGSM(r); }, "gsm_ms", 8000, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- MPEG program streams ----

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "engine/common/FrameData.h"
-#include "engine/common/VideoFile.h"
+#include "engine/common/VideoSource.h"
 #include "engine/reader/FfmpegReader.h"
 #include "fuzz/targets/FuzzCheck.h"
 
@@ -20,7 +20,7 @@ namespace fuzztargets {
 inline const char* const kReaderExtensions[] = {"avi", "mpg", "wmv", "mp4", "mkv", "ts", "webm", "wav", "mov", "bin"};
 
 // Reads one frame expecting frame `n`; false when the file has no more or it is damaged.
-inline bool readExpectedFrame(VideoFile& reader, int n) {
+inline bool readExpectedFrame(VideoSource& reader, int n) {
     FrameData frame;
     try {
         frame = reader.ReadVideoFrame();
@@ -41,7 +41,7 @@ inline bool readExpectedFrame(VideoFile& reader, int n) {
     return true;
 }
 
-inline void readAudio(VideoFile& reader, int32_t bytes) {
+inline void readAudio(VideoSource& reader, int32_t bytes) {
     try {
         const AudioChunk chunk = reader.ReadAudio(bytes);
         if (reader.HasAudio()) FUZZ_CHECK(chunk.size() % reader.AudioChannels() == 0, "a partial sample frame");
@@ -49,7 +49,7 @@ inline void readAudio(VideoFile& reader, int32_t bytes) {
     }
 }
 
-inline void exerciseReader(VideoFile& reader) {
+inline void exerciseReader(VideoSource& reader) {
     FUZZ_CHECK(reader.HasVideo() || reader.HasAudio(), "opened with neither video nor audio");
     const int count = reader.FrameCount();
     if (reader.HasVideo()) {
@@ -99,7 +99,7 @@ inline void fuzzReader(const uint8_t* data, size_t size) {
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
         file.write(reinterpret_cast<const char*>(data + 1), static_cast<qint64>(size - 1));
     }
-    std::unique_ptr<VideoFile> reader = createVideoFileReader();
+    std::unique_ptr<VideoSource> reader = createVideoFileReader();
     try {
         reader->OpenFile(path);
     } catch (const MediaError& error) {

@@ -1,4 +1,6 @@
-#include "engine/writer/CodecConfigDialog.h"
+#include "output/CodecConfigDialog.h"
+
+#include "engine/common/VideoSink.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -79,4 +81,12 @@ CodecSettings CodecConfigDialog::settings() const {
     if (bitrate_) s.bitrateKbps = bitrate_->value();
     if (keyframes_) s.keyframeInterval = keyframes_->value();
     return clampedSettings(s, caps_);
+}
+
+bool configureVideoCodec(VideoSink& writer, QWidget* parent) {
+    CodecConfigDialog dialog(writer.VideoCodecName(), writer.VideoCodecCapabilities(), writer.VideoCodecSettings(),
+                             parent);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    writer.SetVideoCodecSettings(dialog.settings());
+    return true;
 }

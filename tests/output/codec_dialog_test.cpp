@@ -1,4 +1,4 @@
-// The codec configuration dialog, alone and as ConfigureVideoCodec shows it, and the effect of
+// The codec configuration dialog, alone and as the window shows it for the writer, and the effect of
 // its settings on the file written.
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "WriterTestSupport.h"
-#include "engine/writer/CodecConfigDialog.h"
+#include "engine/writer/WriterTestSupport.h"
+#include "output/CodecConfigDialog.h"
 #include "engine/writer/FfmpegWriter.h"
 #include "engine/writer/WriterCatalog.h"
 
@@ -17,7 +17,7 @@ using namespace writertest;
 
 namespace {
 
-// Runs `act` on the dialog once ConfigureVideoCodec has shown it, then returns its result.
+// Runs `act` on the dialog once it is shown for the writer, then returns whether it was accepted.
 int configureWith(FfmpegWriter& writer, const std::function<void(CodecConfigDialog&)>& act) {
     bool seen = false;
     QTimer::singleShot(0, [&] {
@@ -26,7 +26,7 @@ int configureWith(FfmpegWriter& writer, const std::function<void(CodecConfigDial
         seen = true;
         act(*dialog);
     });
-    const int result = writer.ConfigureVideoCodec();
+    const int result = configureVideoCodec(writer, nullptr) ? 1 : 0;
     EXPECT_TRUE(seen) << "the dialog was not shown modally";
     return result;
 }

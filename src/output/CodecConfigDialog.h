@@ -1,7 +1,7 @@
 #pragma once
 #include <QDialog>
 
-#include "engine/writer/CodecSettings.h"
+#include "engine/common/CodecSettings.h"
 
 class QDialogButtonBox;
 class QRadioButton;
@@ -30,3 +30,10 @@ private:
     QSpinBox* bitrate_ = nullptr;
     QSpinBox* keyframes_ = nullptr;
 };
+
+class QWidget;
+class VideoSink;
+
+// Shows the dialog of the writer's selected AVI codec; the settings are kept when it is
+// accepted. Returns whether it was accepted.
+bool configureVideoCodec(VideoSink& writer, QWidget* parent);

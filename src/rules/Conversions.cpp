@@ -1,4 +1,4 @@
-#include "app/Conversions.h"
+#include "rules/Conversions.h"
 
 #include <QLocale>
 #include <cmath>

@@ -1,0 +1,50 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+
+#include "engine/common/AudioChunk.h"
+#include "engine/common/FrameData.h"
+#include "engine/common/MediaError.h"
+
+// The media engine's source reader, as the window and the jobs use it. Failures are thrown
+// as MediaError, so a test can put any odd or failing reader in its place.
+//
+// Units: times and durations in milliseconds, frame numbers 1-based.
+class VideoSource {
+public:
+    virtual ~VideoSource() = default;
+
+    virtual int32_t OpenFile(const QString& path) = 0;
+    // Closes the source; does nothing when nothing is open.
+    virtual void CloseFile() = 0;
+    virtual bool HasVideo() const = 0;
+    virtual bool HasAudio() const = 0;
+    virtual QString VideoCodecName() const = 0;
+    virtual QString AudioCodecName() const = 0;
+    virtual int32_t VideoDuration() const = 0;
+    virtual int32_t AudioDuration() const = 0;
+    virtual int32_t VideoBitRate() const = 0;      // kbit/s
+    virtual int32_t AudioBitRate() const = 0;      // kbit/s
+    virtual int32_t AudioSampleSize() const = 0;   // bits
+    virtual int32_t AudioSampleRate() const = 0;   // Hz
+    virtual int32_t AudioChannels() const = 0;
+    virtual int32_t FrameCount() const = 0;
+    virtual int32_t FrameWidth() const = 0;
+    virtual int32_t FrameHeight() const = 0;
+    virtual double FrameRate() const = 0;
+    // Number of the last frame read (0 before the first read; FrameCount after the last).
+    virtual int32_t CurrentFrame() const = 0;
+    // Time of the next frame / next audio sample the reader delivers.
+    virtual int32_t VideoTime() const = 0;
+    virtual int32_t AudioTime() const = 0;
+    // The next ReadVideoFrame returns frame n; audio continues from that frame's time.
+    virtual void SeekFrame(int32_t n) = 0;
+    // The next ReadVideoFrame returns the frame showing at ms; audio continues from ms.
+    virtual void SeekTime(int32_t ms) = 0;
+    // Announces that the caller will now read n frames and show none of them.
+    virtual void SkipFrames(int32_t n) = 0;
+    // The next frame; empty after the last one.
+    virtual FrameData ReadVideoFrame() = 0;
+    // bytes == 0: one decoded chunk; bytes > 0: about that many bytes. Empty at the end.
+    virtual AudioChunk ReadAudio(int32_t bytes) = 0;
+};

@@ -1,1 +1,0 @@
-// Placeholder so that a library folder without sources still builds.

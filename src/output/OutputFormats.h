@@ -1,0 +1,37 @@
+#pragma once
+// The output formats and everything that differs between them outside their option frames:
+// one table, so a format is added in one place. Code that must treat every format (showing
+// its options, setting the writer up) switches on OutputFormat without a default, so a
+// format left out there is a compile error.
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "engine/common/ContainerKind.h"
+
+enum class OutputFormat : int16_t { Avi = 0, Mpeg = 1, Wmv = 2 };
+
+struct OutputFormatInfo {
+    OutputFormat format;
+    const char* name;        // as batch mode names it, e.g. "avi"
+    const char* shownName;   // as messages name it, e.g. "AVI"
+    const char* extension;   // of the output names proposed for it
+    int32_t container;       // the writer's container kind
+    int saveFilterIndex;     // the save dialog's filter entry (1-based) for it
+    const char* skinButton;  // the skin element that chooses it
+    bool needsPartner;       // choosing it needs the partner application
+};
+
+constexpr std::array<OutputFormatInfo, 3> kOutputFormats{{
+    {OutputFormat::Avi, "avi", "AVI", "avi", kContainerAvi, 2, "avibutton", false},
+    {OutputFormat::Mpeg, "mpeg", "MPEG", "mpeg", kContainerMpeg, 3, "mpegbutton", true},
+    {OutputFormat::Wmv, "wmv", "WMV", "wmv", kContainerWmv, 4, "wmvbutton", true},
+}};
+
+constexpr const OutputFormatInfo& formatInfo(OutputFormat format) { return kOutputFormats[size_t(format)]; }
+
+// The format batch mode names `name`, if any.
+std::optional<OutputFormat> formatNamed(const QString& name);
+// The batch names of every format, in order, e.g. "avi|mpeg|wmv" with separator "|".
+QString formatNames(const QString& separator);

@@ -1,0 +1,76 @@
+#pragma once
+// The keys of the language files: [MSGX] messages (indexes of the window's Messages) and
+// [frmMain] captions.
+
+namespace Msg {
+enum : int {
+    SplitPointOutOfRange = 0,
+    OperationFailed = 1,
+    OpenFileFirst = 2,
+    ChooseOutputFirst = 3,
+    SameFrame = 4,
+    OutputNotCreated = 5,
+    WaitForJob = 6,
+    NoFrameToShow = 7,
+    Milliseconds = 8,
+    Marker = 9,
+    Codec = 10,
+    DurationMs = 11,
+    BitRate = 12,
+    FrameRate = 13,
+    Frames = 14,
+    FrameSize = 15,
+    SampleRate = 16,
+    SampleSize = 17,
+    Channels = 18,
+    CutFinished = 19,
+    SplitFinished = 20,
+    JobCancelled = 21,
+    VideoLength = 22,
+    FrameCount = 23,
+    Preview = 24,
+    NoVideoStream = 25,
+    AboutTitle = 26,
+    Version = 27,
+    Copyright = 28,
+    AboutDescription = 29,
+    ReadingFile = 30,
+    WritingFile = 31,
+    AboutCut = 32,
+    AboutSplit = 33,
+    AboutSaveFrame = 34,
+    Count = 35
+};
+}  // namespace Msg
+
+namespace Caption {
+enum : int {
+    WindowTitle = 0,
+    SelectInputFile = 6,
+    SaveFrame = 7,
+    SelectOutputFile = 8,
+    Cut = 9,
+    Split = 10,
+    Cancel = 11,
+    VideoInformation = 12,
+    AudioInformation = 13,
+    VideoFormat = 14,
+    AudioFormat = 15,
+    MpegVersion = 16,
+    OutputVideoFormat = 17,
+    Language = 18,
+    FrameRate = 19,
+    VideoBitrate = 20,
+    Channels = 21,
+    AudioBitrate = 22,
+    AviCodec = 23,
+    ConfigureCodec = 24,
+    About = 25,
+    Exit = 26,
+    ViewSizeFirst = 27,
+    ViewSizeSecond = 28,
+    Play = 29,
+    Stop = 30,
+    UsingSlider = 31
+};
+}  // namespace Caption

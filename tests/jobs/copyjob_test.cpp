@@ -1,0 +1,155 @@
+// The copy job without a window: the real reader (through a forwarding reader) into a sink
+// that records which source frames each output file received.
+#include <gtest/gtest.h>
+
+#include "jobs/CopyJob.h"
+#include "support/Clips.h"
+#include "support/ForwardingReader.h"
+
+namespace {
+
+const clips::Clip& clip() {
+    static const clips::Clip c = clips::get("avi_mjpeg_pcm");  // 100 frames, 25 fps, 44.1 kHz stereo
+    return c;
+}
+
+struct RecordingSink : FrameSink {
+    QList<QList<int>> files;  // the frame numbers of each file opened
+    QList<qint64> samples;    // the audio samples of each file
+    int closes = 0;
+    int failAfterFrames = -1;  // the write after this many frames in all throws
+    int framesWritten = 0;
+
+    void open() {
+        files.append(QList<int>());
+        samples.append(0);
+    }
+    void WriteVideoFrame(const FrameData& frame) override {
+        if (framesWritten == failAfterFrames) throw MediaError("No space left on device");
+        ++framesWritten;
+        files.last() << clips::frameNumberOf(frame);
+    }
+    void WriteAudio(const AudioChunk& chunk) override { samples.last() += qint64(chunk.size()); }
+    void CloseFile() override { ++closes; }
+};
+
+struct JobRun {
+    ForwardingReader reader;
+    RecordingSink sink;
+    QList<int> opened;  // the parts openOutput was asked for
+
+    JobRun() { reader.OpenFile(clip().path); }
+    CopyJob::OpenOutput opener() {
+        return [this](int part) {
+            opened << part;
+            sink.open();
+        };
+    }
+    // Runs the job to its end; `beforePass` may act between passes (as the window's turn does).
+    JobOutcome::Kind run(CopyJob& job, const std::function<void(CopyJob&)>& beforePass = {}) {
+        if (job.start())
+            do {
+                if (beforePass) beforePass(job);
+            } while (job.step());
+        return job.outcome().kind;
+    }
+};
+
+QList<int> range(int first, int last) {
+    QList<int> r;
+    for (int n = first; n <= last; ++n) r << n;
+    return r;
+}
+
+constexpr qint64 kSamplesPerFrame = 44100 / 25 * 2;
+
+}  // namespace
+
+TEST(CopyJob, CutCopiesExactlyTheMarkedFramesInEitherMarkerOrder) {
+    JobRun run;
+    CopyJob job = CopyJob::cut(run.reader, run.sink, 60, 21, run.opener());
+    QList<int> percents;
+    QList<int> previews;
+    job.onProgress = [&](const JobProgress& p) { percents << p.percent; };
+    job.onFrame = [&](const FrameData& f) { previews << clips::frameNumberOf(f); };
+    EXPECT_EQ(run.run(job), JobOutcome::Kind::Finished);
+    EXPECT_EQ(run.opened, QList<int>{1});
+    ASSERT_EQ(run.sink.files.size(), 1);
+    EXPECT_EQ(run.sink.files[0], range(21, 60));
+    EXPECT_EQ(previews, range(21, 60));
+    // The sound covers the range's 40 frames to within one block.
+    EXPECT_NEAR(double(run.sink.samples[0]), 40.0 * kSamplesPerFrame, 2304 / 2);
+    EXPECT_EQ(run.sink.closes, 1);
+    ASSERT_FALSE(percents.isEmpty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_GE(percents.last(), 95);
+}
+
+TEST(CopyJob, SplitSwitchesFilesAtTheSplitFrame) {
+    JobRun run;
+    CopyJob job = CopyJob::split(run.reader, run.sink, 40, run.opener());
+    QList<int> parts;
+    job.onProgress = [&](const JobProgress& p) { parts << p.part; };
+    EXPECT_EQ(run.run(job), JobOutcome::Kind::Finished);
+    EXPECT_EQ(run.opened, (QList<int>{1, 2}));
+    ASSERT_EQ(run.sink.files.size(), 2);
+    EXPECT_EQ(run.sink.files[0], range(1, 39));
+    EXPECT_EQ(run.sink.files[1], range(40, 100));
+    EXPECT_NEAR(double(run.sink.samples[0]), 39.0 * kSamplesPerFrame, 2304 / 2);
+    EXPECT_EQ(run.sink.closes, 2);
+    EXPECT_TRUE(std::is_sorted(parts.begin(), parts.end()));
+}
+
+TEST(CopyJob, CancelInTheFirstOrTheLastPassKeepsWhatWasWritten) {
+    {
+        JobRun run;
+        CopyJob job = CopyJob::cut(run.reader, run.sink, 1, 50, run.opener());
+        EXPECT_EQ(run.run(job, [](CopyJob& j) { j.cancel(); }), JobOutcome::Kind::Cancelled);
+        EXPECT_TRUE(run.sink.files[0].isEmpty());
+        EXPECT_EQ(run.sink.closes, 1);
+    }
+    {
+        // A split cancelled in the pass that writes the last frame of its second file.
+        JobRun run;
+        CopyJob job = CopyJob::split(run.reader, run.sink, 10, run.opener());
+        EXPECT_EQ(run.run(job,
+                          [&](CopyJob& j) {
+                              if (run.sink.files.size() == 2 && run.sink.files[1].size() == 90) j.cancel();
+                          }),
+                  JobOutcome::Kind::Cancelled);
+        EXPECT_EQ(run.sink.files[1], range(10, 99));
+        EXPECT_EQ(run.sink.closes, 2);
+    }
+}
+
+TEST(CopyJob, AWriteFailureEndsTheJobWithItsReasonAndClosesTheFile) {
+    JobRun run;
+    run.sink.failAfterFrames = 5;
+    CopyJob job = CopyJob::split(run.reader, run.sink, 20, run.opener());
+    EXPECT_EQ(run.run(job), JobOutcome::Kind::Failed);
+    EXPECT_EQ(job.outcome().failure, "No space left on device");
+    EXPECT_EQ(run.sink.files[0], range(1, 5));
+    EXPECT_EQ(run.opened, QList<int>{1});
+    EXPECT_EQ(run.sink.closes, 1);
+    EXPECT_FALSE(job.step());  // an ended job stays ended
+}
+
+TEST(CopyJob, RefusedRequestsWriteNothing) {
+    JobRun run;
+    CopyJob cut = CopyJob::cut(run.reader, run.sink, 7, 7, run.opener());
+    EXPECT_EQ(run.run(cut), JobOutcome::Kind::Refused);
+    EXPECT_EQ(cut.outcome().refusal, JobRefusal::SameFrame);
+    CopyJob split = CopyJob::split(run.reader, run.sink, 97, run.opener());
+    EXPECT_EQ(run.run(split), JobOutcome::Kind::Refused);
+    EXPECT_EQ(split.outcome().refusal, JobRefusal::SplitPointOutOfRange);
+    EXPECT_TRUE(run.opened.isEmpty());
+    EXPECT_EQ(run.sink.closes, 0);
+}
+
+TEST(CopyJob, AnOutputThatCannotBeOpenedFailsTheJob) {
+    JobRun run;
+    CopyJob job = CopyJob::cut(run.reader, run.sink, 1, 10,
+                               [](int) { throw MediaError("Permission denied"); });
+    EXPECT_EQ(run.run(job), JobOutcome::Kind::Failed);
+    EXPECT_EQ(job.outcome().failure, "Permission denied");
+}
