@@ -2,6 +2,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "app/ErrorPolicy.h"
 #include "settings/AppSettings.h"
 #include "settings/IniReader.h"
 #include "support/FakePlatform.h"
@@ -252,3 +253,19 @@ TEST(WindowLogo, SwingsBetweenItsLimitsWithTheLinesFollowing) {
 }
 
 }  // namespace
+
+TEST(WindowLog, SwallowedFailuresAreLoggedWithTheirStepOnlyWhenEnabled) {
+    static QStringList logged;
+    const auto previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& m) {
+        if (QByteArray(context.category) == "korvelin.window") logged << m;
+    });
+    auto fail = [] { throw MediaError("broken"); };
+    resumeNext("test step", fail);
+    EXPECT_TRUE(logged.isEmpty());  // off by default
+    QLoggingCategory::setFilterRules("korvelin.window.debug=true");
+    resumeNext("test step", fail);
+    EXPECT_FALSE(endQuietly("test body", fail));
+    QLoggingCategory::setFilterRules({});
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(logged, (QStringList{"test step failed: broken", "test body failed: broken"}));
+}

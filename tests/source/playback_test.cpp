@@ -122,6 +122,17 @@ TEST_F(Playback, StartAndStopSwitchControlsAndCaptions) {
     w->cmdPlayStop_Click();
 }
 
+TEST_F(Playback, PlayAndStopFollowThePlayingStateWhateverTheCaptions) {
+    open();
+    // A language file without the Play and Stop captions: both read "Default".
+    w->CurLangPath = h->home.path() + "/missing.ini";
+    w->cmdPlayStop_Click();
+    EXPECT_TRUE(w->Playing);
+    w->cmdPlayStop_Click();
+    EXPECT_FALSE(w->Playing);
+    EXPECT_FALSE(w->Timer1->isActive());
+}
+
 TEST_F(Playback, ReachingTheLastFrameStopsAndGoesBackToTheStart) {
     open();
     w->SliderTimePosition1->setValue(95);
