@@ -82,11 +82,7 @@ private:
     }
 
     std::optional<int> chooseFormat() {
-        switch (r_.format) {
-            case OutputFormat::Avi: w_->cmdOptAVI_Click(); break;
-            case OutputFormat::Mpeg: w_->cmdOptMPEG_Click(); break;
-            case OutputFormat::Wmv: w_->cmdOptWMV_Click(); break;
-        }
+        w_->chooseOutputFormat(r_.format);
         if (w_->OutputFormat == r_.format) return std::nullopt;
         return fail(shownName(r_.format) +
                         " output needs the partner application, which is not installed; the offer to install it "

@@ -318,6 +318,24 @@ void frmMain::buildControls() {
     cmdExit = button(Frame2, "cmdExit", "Exit", 75, 555, 660, 405);
 }
 
+QPushButton* frmMain::formatButton(::OutputFormat format) const {
+    switch (format) {
+        case ::OutputFormat::Avi: return cmdOptAVI;
+        case ::OutputFormat::Mpeg: return cmdOptMPEG;
+        case ::OutputFormat::Wmv: return cmdOptWMV;
+    }
+    return nullptr;
+}
+
+std::vector<QGroupBox*> frmMain::formatOptionFrames(::OutputFormat format) const {
+    switch (format) {
+        case ::OutputFormat::Avi: return {FrameOptAudioAvi, FrameOptVideoAvi};
+        case ::OutputFormat::Mpeg: return {FrameOptAudioMpeg, FrameOptVideoMpeg, FrameOptVersionMpeg};
+        case ::OutputFormat::Wmv: return {FrameOptVideoWMV};
+    }
+    return {};
+}
+
 void frmMain::connectHandlers() {
     auto onClick = [this](QPushButton* b, void (frmMain::*handler)()) {
         connect(b, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
@@ -329,9 +347,10 @@ void frmMain::connectHandlers() {
     onClick(cmdNextFrame, &frmMain::cmdNextFrame_Click);
     onClick(cmdPrevFrame2, &frmMain::cmdPrevFrame2_Click);
     onClick(cmdNextFrame2, &frmMain::cmdNextFrame2_Click);
-    onClick(cmdOptAVI, &frmMain::cmdOptAVI_Click);
-    onClick(cmdOptMPEG, &frmMain::cmdOptMPEG_Click);
-    onClick(cmdOptWMV, &frmMain::cmdOptWMV_Click);
+    // Each format's button chooses its format (cmdOptAVI_Click, cmdOptMPEG_Click, ...).
+    for (const OutputFormatInfo& info : kOutputFormats)
+        connect(formatButton(info.format), &QPushButton::clicked, this,
+                [this, format = info.format] { chooseOutputFormat(format); });
     onClick(cmdOutFile, &frmMain::cmdOutFile_Click);
     onClick(cmdOutFile2, &frmMain::cmdOutFile2_Click);
     onClick(btnConfigureVideoCodec, &frmMain::btnConfigureVideoCodec_Click);
@@ -590,7 +609,7 @@ void frmMain::Skin1_ElementClick(const SkinElement& element) {
     if (element.Name() == "Help") platform().openDocument(platform().programFolder() + "/kvl.chm");
     for (const OutputFormatInfo& info : kOutputFormats)
         if (enabledFlag(formatButton(info.format)) && element.Name() == QLatin1String(info.skinButton))
-            chooseFormatIfAllowed(info.format);
+            chooseOutputFormat(info.format);
     if (element.Name() == "about") showAbout(false);
 }
 

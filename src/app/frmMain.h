@@ -277,6 +277,9 @@ public:
     void cmdOptAVI_Click();
     void cmdOptMPEG_Click();
     void cmdOptWMV_Click();
+    // Chooses a format as its button does (a format that needs the partner application
+    // offers it first).
+    void chooseOutputFormat(::OutputFormat format);
     void cmdOutFile_Click();
     void cmdOutFile2_Click();
     // Sets the output writer up for the chosen format and creates the file at the first free
@@ -327,7 +330,7 @@ private:
     void stepMarker(QSlider* slider, int direction);
     QString positionLabel(const QString& ending) const;
     void showOutputSaveDialog(QLineEdit* edit, QPushButton* jobButton);
-    void chooseFormatIfAllowed(::OutputFormat format);
+    // The button that chooses a format and the frames of its options.
     QPushButton* formatButton(::OutputFormat format) const;
     std::vector<QGroupBox*> formatOptionFrames(::OutputFormat format) const;
     class JobControlsLock;

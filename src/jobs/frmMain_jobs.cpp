@@ -57,10 +57,13 @@ class frmMain::JobControlsLock {
 public:
     explicit JobControlsLock(frmMain& w)
         : w_(w),
-          controls_{w.cmdFile,          w.cmdPlayStop,       w.cmdCut,           w.cmdSplit,   w.cmdOutFile,
-                    w.cmdOutFile2,      w.FrameConvertTo,    w.cmdOptAVI,        w.cmdOptMPEG, w.cmdOptWMV,
-                    w.FrameOptVideoAvi, w.FrameOptVideoMpeg, w.FrameOptVideoWMV, w.sldThum,    w.sldThum2,
-                    w.cmdPrevFrame,     w.cmdNextFrame,      w.cmdPrevFrame2,    w.cmdNextFrame2} {
+          controls_{w.cmdFile,      w.cmdPlayStop,   w.cmdCut,        w.cmdSplit,     w.cmdOutFile,
+                    w.cmdOutFile2,  w.FrameConvertTo, w.sldThum,      w.sldThum2,     w.cmdPrevFrame,
+                    w.cmdNextFrame, w.cmdPrevFrame2,  w.cmdNextFrame2} {
+        for (const OutputFormatInfo& info : kOutputFormats) {
+            controls_.push_back(w.formatButton(info.format));
+            for (QGroupBox* frame : w.formatOptionFrames(info.format)) controls_.push_back(frame);
+        }
         for (QWidget* c : controls_) c->setEnabled(false);
         w_.cmdCancel->setEnabled(true);
     }

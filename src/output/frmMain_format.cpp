@@ -16,24 +16,6 @@ void setBold(QPushButton* button, bool bold) {
 }
 }  // namespace
 
-std::vector<QGroupBox*> frmMain::formatOptionFrames(::OutputFormat format) const {
-    switch (format) {
-        case ::OutputFormat::Avi: return {FrameOptAudioAvi, FrameOptVideoAvi};
-        case ::OutputFormat::Mpeg: return {FrameOptAudioMpeg, FrameOptVideoMpeg, FrameOptVersionMpeg};
-        case ::OutputFormat::Wmv: return {FrameOptVideoWMV};
-    }
-    return {};
-}
-
-QPushButton* frmMain::formatButton(::OutputFormat format) const {
-    switch (format) {
-        case ::OutputFormat::Avi: return cmdOptAVI;
-        case ::OutputFormat::Mpeg: return cmdOptMPEG;
-        case ::OutputFormat::Wmv: return cmdOptWMV;
-    }
-    return nullptr;
-}
-
 void frmMain::ConvertTo(::OutputFormat Ind) {
     OutputFormat = Ind;
     for (const OutputFormatInfo& info : kOutputFormats) {
@@ -52,14 +34,14 @@ void frmMain::ConvertTo(::OutputFormat Ind) {
     });
 }
 
-void frmMain::chooseFormatIfAllowed(::OutputFormat format) {
+void frmMain::chooseOutputFormat(::OutputFormat format) {
     if (formatInfo(format).needsPartner && !PartnerAppPresent && CHKPANDO()) return;
     ConvertTo(format);
 }
 
-void frmMain::cmdOptAVI_Click() { chooseFormatIfAllowed(::OutputFormat::Avi); }
-void frmMain::cmdOptMPEG_Click() { chooseFormatIfAllowed(::OutputFormat::Mpeg); }
-void frmMain::cmdOptWMV_Click() { chooseFormatIfAllowed(::OutputFormat::Wmv); }
+void frmMain::cmdOptAVI_Click() { chooseOutputFormat(::OutputFormat::Avi); }
+void frmMain::cmdOptMPEG_Click() { chooseOutputFormat(::OutputFormat::Mpeg); }
+void frmMain::cmdOptWMV_Click() { chooseOutputFormat(::OutputFormat::Wmv); }
 
 void frmMain::cmdOutFile_Click() { showOutputSaveDialog(EdOutFile, cmdCut); }
 void frmMain::cmdOutFile2_Click() { showOutputSaveDialog(EdOutFile2, cmdSplit); }

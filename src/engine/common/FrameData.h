@@ -5,16 +5,14 @@
 #include <cstdint>
 #include <optional>
 
+#include "engine/common/FrameBytes.h"
+
 extern "C" {
 #include <libavutil/pixfmt.h>
 struct AVFrame;
 struct SwsContext;
 }
 
-// A decoded picture as one byte array: a small header followed by the planes in the
-// decoder's own pixel layout. The reader produces it; the view, the picture writer and the
-// output writer receive nothing else about the picture. An empty array means "no frame".
-using FrameData = QByteArray;
 
 struct FrameHeader {
     static constexpr uint32_t kMagic = 0x3146564B;  // "KVF1"

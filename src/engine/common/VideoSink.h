@@ -5,7 +5,7 @@
 #include "engine/common/AudioChunk.h"
 #include "engine/common/CodecSettings.h"
 #include "engine/common/ContainerKind.h"
-#include "engine/common/FrameData.h"
+#include "engine/common/FrameBytes.h"
 #include "engine/common/MediaError.h"
 
 

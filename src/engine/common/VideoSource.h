@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "engine/common/AudioChunk.h"
-#include "engine/common/FrameData.h"
+#include "engine/common/FrameBytes.h"
 #include "engine/common/MediaError.h"
 
 // The media engine's source reader, as the window and the jobs use it. Failures are thrown

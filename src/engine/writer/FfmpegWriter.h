@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 
+#include "engine/common/FrameData.h"
 #include "engine/common/VideoSink.h"
 #include "engine/writer/OutputPlan.h"
 
