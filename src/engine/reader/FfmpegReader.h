@@ -1,11 +1,12 @@
 #pragma once
 #include <memory>
 
+#include "engine/common/MediaTime.h"
+#include "engine/common/ScalerCache.h"
 #include "engine/common/VideoFile.h"
 
 class VideoTrack;
 class AudioTrack;
-struct SwsContext;
 
 // The source reader on the FFmpeg libraries: opens whatever FFmpeg can demux and decode.
 //
@@ -67,13 +68,13 @@ private:
     struct Source;
     const Source& source() const;  // throws MediaError when nothing is open
     Source& source();
-    int32_t frameMs(int n) const;
-    double frameSeconds(int n) const;
+    int32_t frameMs(int n) const;     // where frame n starts, for a caller
+    Seconds frameStart(int n) const;  // where frame n starts; n past the last: the video's end
     FrameData pack(const AVFrame* frame, int n);
 
     std::unique_ptr<Source> source_;
     int64_t frameCacheBytes_;
-    SwsContext* converter_ = nullptr;  // only for pictures in a layout frame data cannot hold
+    ScalerCache converter_;  // only for pictures in a layout frame data cannot hold
 };
 
 // The reader the program uses as its source.
