@@ -25,19 +25,6 @@ namespace {
 
 constexpr int kFramePadding = 64;
 
-// JPEG-range layouts are the plain layouts with full-range values; the scaler wants them so.
-AVPixelFormat plainLayout(AVPixelFormat format, bool* fullRange) {
-    *fullRange = true;
-    switch (format) {
-        case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
-        case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
-        case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
-        case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
-        case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
-        default: *fullRange = false; return format;
-    }
-}
-
 // Heights of each plane for a pixel layout (chroma planes may be subsampled vertically).
 int planeHeight(const AVPixFmtDescriptor* desc, int plane, int height) {
     const bool chroma = (plane == 1 || plane == 2) && !(desc->flags & AV_PIX_FMT_FLAG_RGB);
@@ -107,31 +94,25 @@ std::optional<FrameView> viewFrame(const FrameData& data) {
     return view;
 }
 
-FrameConverter::~FrameConverter() { sws_freeContext(context_); }
-
 bool FrameConverter::convert(const FrameView& src, AVPixelFormat dstFormat, int dstWidth, int dstHeight,
                              uint8_t* const dst[], const int dstLineSize[]) {
     if (dstWidth <= 0 || dstHeight <= 0) return false;
-    bool fullRange = false;
-    const AVPixelFormat srcFormat = plainLayout(src.format(), &fullRange);
-    context_ = sws_getCachedContext(context_, src.width(), src.height(), srcFormat, dstWidth, dstHeight,
-                                    dstFormat, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!context_) return false;
-    if (fullRange) {
+    const PlainLayout source = plainLayout(src.format());
+    bool built = false;
+    SwsContext* context = scaler_.prepare({src.width(), src.height(), source.format, source.fullRange, dstWidth,
+                                           dstHeight, dstFormat, false, SWS_BILINEAR},
+                                          &built);
+    if (!context) return false;
+    if (built && source.fullRange) {
+        // Only the source's range changes; the target keeps what the scaler chose for its layout.
         int* inv = nullptr;
         int* table = nullptr;
         int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
-        if (sws_getColorspaceDetails(context_, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
+        if (sws_getColorspaceDetails(context, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
                                      &saturation) >= 0)
-            sws_setColorspaceDetails(context_, inv, 1, table, dstRange, brightness, contrast, saturation);
+            sws_setColorspaceDetails(context, inv, 1, table, dstRange, brightness, contrast, saturation);
     }
-    int srcLineSize[4] = {};
-    const uint8_t* srcPlanes[4] = {};
-    for (int p = 0; p < src.header.planeCount; ++p) {
-        srcLineSize[p] = src.header.lineSize[p];
-        srcPlanes[p] = src.planes[p];
-    }
-    return sws_scale(context_, srcPlanes, srcLineSize, 0, src.height(), dst, dstLineSize) > 0;
+    return scaler_.scale(src, dst, dstLineSize);
 }
 
 QImage FrameConverter::toImage(const FrameData& data, QSize size) {

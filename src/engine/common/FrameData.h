@@ -6,11 +6,11 @@
 #include <optional>
 
 #include "engine/common/FrameBytes.h"
+#include "engine/common/ScalerCache.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>
 struct AVFrame;
-struct SwsContext;
 }
 
 
@@ -47,14 +47,9 @@ FrameData packFrame(const AVFrame* frame, int frameNumber, int timeMs);
 std::optional<FrameView> viewFrame(const FrameData& data);
 
 // Converts frames to another pixel layout and size, keeping one scaler for as long as
-// consecutive frames share their geometry.
+// consecutive frames share their geometry. A full-range "J" source is read as full range.
 class FrameConverter {
 public:
-    FrameConverter() = default;
-    ~FrameConverter();
-    FrameConverter(const FrameConverter&) = delete;
-    FrameConverter& operator=(const FrameConverter&) = delete;
-
     // Writes the picture scaled to dstWidth x dstHeight in dstFormat into dst planes.
     bool convert(const FrameView& src, AVPixelFormat dstFormat, int dstWidth, int dstHeight,
                  uint8_t* const dst[], const int dstLineSize[]);
@@ -62,5 +57,5 @@ public:
     QImage toImage(const FrameData& data, QSize size = {});
 
 private:
-    SwsContext* context_ = nullptr;
+    ScalerCache scaler_;
 };

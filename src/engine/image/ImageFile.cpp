@@ -10,6 +10,7 @@
 #include <array>
 #include <memory>
 
+#include "engine/common/FfmpegHandles.h"
 #include "engine/common/MediaError.h"
 
 extern "C" {
@@ -19,16 +20,6 @@ extern "C" {
 }
 
 namespace {
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 
 [[noreturn]] void fail(const QString& text) { throw MediaError(text); }
 
@@ -54,18 +45,18 @@ struct Encoding {
     AVPixelFormat pixelFormat;
     std::array<const char*, 2> encoders;  // the first one available is used
     // Sets the encoder's private options for a picture of the given size, when needed.
-    void (*configure)(const AVCodec* codec, QSize size, AVDictionary** options) = nullptr;
+    void (*configure)(const AVCodec* codec, QSize size, ffmpeg::Dictionary& options) = nullptr;
 };
 
-void jpeg2000Options(const AVCodec* codec, QSize size, AVDictionary** options) {
+void jpeg2000Options(const AVCodec* codec, QSize size, ffmpeg::Dictionary& options) {
     // A bare code stream, as the .j2k name says, rather than the JP2 box format.
-    av_dict_set(options, "format", "j2k", 0);
+    ffmpeg::setOption(options, "format", "j2k");
     if (QByteArray(codec->name) == "libopenjpeg") {
         // OpenJPEG's default of 6 resolution levels needs at least 32 pixels each way; the
         // smallest level must keep at least one pixel.
         int levels = 1;
         while (levels < 6 && (1 << levels) <= std::min(size.width(), size.height())) ++levels;
-        av_dict_set_int(options, "numresolution", levels, 0);
+        ffmpeg::setOption(options, "numresolution", int64_t(levels));
     }
 }
 
@@ -76,10 +67,10 @@ const AVCodec* findEncoder(const Encoding& encoding) {
     fail(QStringLiteral("Cannot save a %1 picture: this FFmpeg has no %1 encoder.").arg(encoding.formatName));
 }
 
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using FramePtr = ffmpeg::Frame;
 
 FramePtr allocatePicture(AVPixelFormat format, int width, int height) {
-    FramePtr frame(av_frame_alloc());
+    FramePtr frame = ffmpeg::makeFrame();
     if (!frame) fail(QStringLiteral("Cannot save the picture: out of memory."));
     frame->format = format;
     frame->width = width;
@@ -123,7 +114,7 @@ QByteArray encodePicture(const FrameData& data, const Encoding& encoding) {
     const AVCodec* codec = findEncoder(encoding);
     const QString failure = QStringLiteral("Cannot save a %1 picture: ").arg(encoding.formatName);
 
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> context(avcodec_alloc_context3(codec));
+    ffmpeg::Codec context(avcodec_alloc_context3(codec));
     if (!context) fail(failure + QStringLiteral("out of memory."));
     context->width = view.width();
     context->height = view.height();
@@ -136,10 +127,10 @@ QByteArray encodePicture(const FrameData& data, const Encoding& encoding) {
         context->flags |= AV_CODEC_FLAG_QSCALE;
         context->global_quality = FF_QP2LAMBDA * 2;
     }
-    AVDictionary* options = nullptr;
-    if (encoding.configure) encoding.configure(codec, QSize(view.width(), view.height()), &options);
-    const int openResult = avcodec_open2(context.get(), codec, &options);
-    av_dict_free(&options);
+    ffmpeg::Dictionary options;
+    if (encoding.configure) encoding.configure(codec, QSize(view.width(), view.height()), options);
+    const int openResult =
+        ffmpeg::withOptions(options, [&](AVDictionary** d) { return avcodec_open2(context.get(), codec, d); });
     if (openResult < 0) fail(failure + ffmpegErrorText(openResult));
 
     FramePtr frame = encoding.pixelFormat == AV_PIX_FMT_PAL8 ? palettePicture(data)
@@ -152,7 +143,7 @@ QByteArray encodePicture(const FrameData& data, const Encoding& encoding) {
     if (result >= 0) result = avcodec_send_frame(context.get(), nullptr);
     if (result < 0) fail(failure + ffmpegErrorText(result));
     QByteArray bytes;
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    ffmpeg::Packet packet = ffmpeg::makePacket();
     if (!packet) fail(failure + QStringLiteral("out of memory."));
     while ((result = avcodec_receive_packet(context.get(), packet.get())) >= 0) {
         bytes.append(reinterpret_cast<const char*>(packet->data), packet->size);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/common/Decoding.h"
+#include "engine/common/StreamSelection.h"
 #include "engine/reader/Demux.h"
 
 extern "C" {
@@ -16,12 +18,11 @@ constexpr int kMaxSampleRate = 768000;
 constexpr int64_t kMaxChunkBytes = 64 << 20;  // one ReadAudio never allocates more
 constexpr double kSeekPrerollSeconds = 0.25;  // decoders settle before the target sample
 constexpr double kRetryPrerollSeconds = 5.0;
-constexpr int kMaxDecodeErrors = 1000;
 
 }  // namespace
 
-AudioTrack::AudioTrack(const QString& path, int streamIndex, double zeroSeconds, double startSeconds)
-    : path_(path), stream_(streamIndex), zeroSeconds_(zeroSeconds) {
+AudioTrack::AudioTrack(const QString& path, int streamIndex, Seconds zero, Seconds start)
+    : path_(path), stream_(streamIndex), zero_(zero) {
     if (!packet_ || !frame_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
     input_ = demux::open(path, false);
     if (!demux::streamDescribed(input_.get(), stream_)) {
@@ -31,8 +32,7 @@ AudioTrack::AudioTrack(const QString& path, int streamIndex, double zeroSeconds,
     if (stream_ < 0 || stream_ >= static_cast<int>(input_->nb_streams) ||
         input_->streams[stream_]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
         throw MediaError(QStringLiteral("The audio of %1 cannot be read").arg(path));
-    for (unsigned i = 0; i < input_->nb_streams; ++i)
-        input_->streams[i]->discard = static_cast<int>(i) == stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    keepOnlyStreams(input_.get(), {stream_});
 
     const AVStream* st = input_->streams[stream_];
     timeBase_ = st->time_base;
@@ -42,14 +42,14 @@ AudioTrack::AudioTrack(const QString& path, int streamIndex, double zeroSeconds,
         throw MediaError(QStringLiteral("Unsupported audio sample rate %1 Hz in %2").arg(rate_).arg(path));
     channels_ = std::clamp(decoder_->ch_layout.nb_channels, 1, 2);
     if (decoder_->ch_layout.nb_channels <= 0) channels_ = 2;
-    startSample_ = std::llround((startSeconds - zeroSeconds_) * rate_);
+    startSample_ = toSampleIndex(start - zero_, rate_).value;
 }
 
 AudioTrack::~AudioTrack() { av_channel_layout_uninit(&resamplerInput_); }
 
-void AudioTrack::seek(int64_t sample) {
-    seekTarget_ = sample;
-    if (sample == position_) seekTarget_.reset();
+void AudioTrack::seek(SampleIndex sample) {
+    seekTarget_ = sample.value;
+    if (sample.value == position_) seekTarget_.reset();
 }
 
 AudioChunk AudioTrack::read(int32_t bytes) {
@@ -112,14 +112,14 @@ void AudioTrack::applySeek(int64_t sample, int attempt) {
     sentEnd_ = ended_ = false;
     avcodec_flush_buffers(decoder_.get());
 
-    const double seekPreroll =
-        decoder_->seek_preroll > 0 ? static_cast<double>(decoder_->seek_preroll) / rate_ : 0.0;
-    const double preroll = attempt == 0 ? kSeekPrerollSeconds + seekPreroll : kRetryPrerollSeconds;
-    const double seconds = zeroSeconds_ + static_cast<double>(sample) / rate_ - preroll;
-    const bool nearStart = static_cast<double>(sample - startSample_) / rate_ <= preroll;
+    const Seconds seekPreroll =
+        decoder_->seek_preroll > 0 ? toSeconds(SampleIndex{decoder_->seek_preroll}, rate_) : Seconds{};
+    const Seconds preroll = attempt == 0 ? Seconds{kSeekPrerollSeconds} + seekPreroll : Seconds{kRetryPrerollSeconds};
+    const Seconds target = zero_ + toSeconds(SampleIndex{sample}, rate_) - preroll;
+    const bool nearStart = toSeconds(SampleIndex{sample - startSample_}, rate_) <= preroll;
     bool placed = false;
     if (attempt < 2 && !nearStart) {
-        const int64_t ts = static_cast<int64_t>(std::floor(seconds / av_q2d(timeBase_)));
+        const int64_t ts = ticksAtOrBefore(target, timeBase_).value;
         placed = avformat_seek_file(input_.get(), stream_, INT64_MIN, ts, ts, 0) >= 0;
     }
     if (!placed && !rewindInput()) ended_ = true;
@@ -127,29 +127,16 @@ void AudioTrack::applySeek(int64_t sample, int attempt) {
 
 bool AudioTrack::rewindInput() {
     if (!demux::rewind(input_, path_)) return false;
-    for (unsigned i = 0; i < input_->nb_streams; ++i)
-        input_->streams[i]->discard = static_cast<int>(i) == stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    keepOnlyStreams(input_.get(), {stream_});
     return true;
 }
 
 bool AudioTrack::decodeMore() {
-    int errors = 0;
-    while (!ended_) {
-        const int ret = avcodec_receive_frame(decoder_.get(), frame_.get());
-        if (ret == 0) {
-            place(frame_.get());
-            av_frame_unref(frame_.get());
-            return true;
-        }
-        if (ret == AVERROR_EOF || sentEnd_ || ++errors > kMaxDecodeErrors) break;
-        if (ret != AVERROR(EAGAIN)) continue;  // a damaged frame: go on with the next
-        if (!readPacket()) {
-            avcodec_send_packet(decoder_.get(), nullptr);
-            sentEnd_ = true;
-            continue;
-        }
-        avcodec_send_packet(decoder_.get(), packet_.get());  // damaged packets are skipped
-        av_packet_unref(packet_.get());
+    const auto readNext = [this] { return readPacket(); };
+    if (!ended_ && decodeNextFrame(decoder_.get(), frame_.get(), packet_.get(), &sentEnd_, readNext)) {
+        place(frame_.get());
+        av_frame_unref(frame_.get());
+        return true;
     }
     ended_ = true;
     return false;
@@ -171,7 +158,7 @@ void AudioTrack::place(const AVFrame* frame) {
     int64_t start = decodedEnd_;
     const int64_t ts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
     if (ts != AV_NOPTS_VALUE) {
-        const int64_t stamped = std::llround((ts * av_q2d(timeBase_) - zeroSeconds_) * rate_);
+        const int64_t stamped = toSampleIndex(toSeconds(StreamTicks{ts}, timeBase_) - zero_, rate_).value;
         const int64_t drift = std::llabs(stamped - decodedEnd_);
         const int64_t tolerance = resync_ ? 0 : rate_ * 3 / 100;  // container timestamps jitter a little
         const int64_t maxJump = int64_t(rate_) * 60;              // beyond that: a timestamp discontinuity

@@ -4,9 +4,16 @@
 #include <optional>
 #include <vector>
 
+#include "engine/common/FfmpegHandles.h"
+#include "engine/common/MediaTime.h"
 #include "engine/common/AudioChunk.h"
 #include "engine/common/MediaError.h"
-#include "engine/reader/FfmpegHandles.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
+}
 
 // The reader's audio: its own demuxer on the file (so reading audio never moves the video's
 // demuxer), a decoder and a converter to interleaved signed 16-bit samples at the source's
@@ -18,10 +25,10 @@
 // sound stays in step with the pictures.
 class AudioTrack {
 public:
-    // Opens the stream with this index in its own demuxer. zeroSeconds is the source time
-    // that counts as 0; startSeconds where the audio begins (for telling a landing that is
-    // too late from audio that has not started yet).
-    AudioTrack(const QString& path, int streamIndex, double zeroSeconds, double startSeconds);
+    // Opens the stream with this index in its own demuxer. zero is the source time that
+    // counts as 0; start where the audio begins (for telling a landing that is too late from
+    // audio that has not started yet).
+    AudioTrack(const QString& path, int streamIndex, Seconds zero, Seconds start);
     ~AudioTrack();
     AudioTrack(const AudioTrack&) = delete;
     AudioTrack& operator=(const AudioTrack&) = delete;
@@ -29,9 +36,9 @@ public:
     int sampleRate() const { return rate_; }
     int channels() const { return channels_; }
     // Next sample frame ReadAudio delivers.
-    int64_t position() const { return seekTarget_ ? *seekTarget_ : position_; }
+    SampleIndex position() const { return {seekTarget_ ? *seekTarget_ : position_}; }
     // Continues from this sample frame at the next read (seeks only when it must).
-    void seek(int64_t sample);
+    void seek(SampleIndex sample);
     // bytes == 0: one decoded chunk; bytes > 0: about that many bytes, whole sample frames.
     // Empty when the audio has ended.
     AudioChunk read(int32_t bytes);
@@ -61,7 +68,7 @@ private:
 
     int rate_ = 0;
     int channels_ = 0;
-    double zeroSeconds_ = 0;
+    Seconds zero_;
     int64_t startSample_ = 0;  // where the source's audio begins, from zero
 
     int64_t position_ = 0;         // next sample frame delivered

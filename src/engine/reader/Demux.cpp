@@ -42,10 +42,10 @@ ffmpeg::Input open(const QString& path, bool readStreamInfo) {
     if (format && opensOtherFiles(format->name))
         throw MediaError(QStringLiteral("Not a video file: %1 (a playlist or script that refers to other files)").arg(path));
     // Only local files: nothing inside a source reaches the network.
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    int ret = avformat_open_input(&raw, name.constData(), format, &options);  // frees raw on failure
-    av_dict_free(&options);
+    ffmpeg::Dictionary options;
+    ffmpeg::setOption(options, "protocol_whitelist", "file");
+    int ret = ffmpeg::withOptions(  // frees raw on failure
+        options, [&](AVDictionary** d) { return avformat_open_input(&raw, name.constData(), format, d); });
     if (ret < 0) throw MediaError(QStringLiteral("Not a video file: %1 (%2)").arg(path, ffmpegErrorText(ret)));
     ffmpeg::Input input(raw);
     if (readStreamInfo) {

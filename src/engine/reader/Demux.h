@@ -1,7 +1,12 @@
 #pragma once
 #include <QString>
 
-#include "engine/reader/FfmpegHandles.h"
+#include "engine/common/FfmpegHandles.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 // Small helpers around libavformat shared by the reader's video and audio sides.
 namespace demux {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/common/MediaTime.h"
 #include "engine/reader/AudioTrack.h"
 #include "engine/reader/Demux.h"
 #include "engine/reader/SourceScan.h"
@@ -22,7 +23,8 @@ constexpr int kSilentRate = 44100;      // audio format reported for a file with
 constexpr int kSilentChannels = 2;
 constexpr double kFallbackFrameRate = 25;
 
-int32_t toInt32(double value) {
+// A value for a caller's 32-bit field: rounded, clamped to the field's range, 0 when not a number.
+int32_t clampToInt32(double value) {
     if (!std::isfinite(value)) return 0;
     value = std::round(value);
     return static_cast<int32_t>(std::clamp<double>(value, std::numeric_limits<int32_t>::min(),
@@ -61,17 +63,17 @@ int pickVideoStream(const AVFormatContext* input) {
 
 struct VideoTiming {
     double fps = kFallbackFrameRate;
-    double zero = 0;  // source time (seconds) of the first frame: time 0 of the reader
-    double end = 0;   // seconds from time 0 to the end of the last frame
+    Seconds zero;  // source time of the first frame: time 0 of the reader
+    Seconds end;   // from time 0 to the end of the last frame
     bool byOrder = false;  // frames are timed by their order at fps, not by their timestamps
 };
 
 // Timestamps the program cannot time a video by: frames less than a millisecond apart on
 // average (a damaged header claiming billions of frames a second), or a time line longer
 // than 32-bit milliseconds hold (one claiming a frame every few days).
-bool timestampsUnusable(int count, double span, double end) {
+bool timestampsUnusable(int count, Seconds span, Seconds end) {
     constexpr double kLongestSeconds = std::numeric_limits<int32_t>::max() / 1000.0;
-    return !std::isfinite(end) || end > kLongestSeconds || (count > 1 && span < (count - 1) * 0.001);
+    return !std::isfinite(end.value) || end.value > kLongestSeconds || (count > 1 && span.value < (count - 1) * 0.001);
 }
 
 // Frame rate and time line of the indexed video. The header's rate wins when believable,
@@ -79,24 +81,24 @@ bool timestampsUnusable(int count, double span, double end) {
 VideoTiming videoTiming(const PacketIndex& index, AVRational timeBase, double headerRate) {
     VideoTiming t;
     const int count = index.frameCount();
-    const double span = (index.frameTime(count) - index.firstTime()) * av_q2d(timeBase);
+    const Seconds span = toSeconds(StreamTicks{index.frameTime(count) - index.firstTime()}, timeBase);
     t.byOrder = index.timesFromOrder() ||
-                timestampsUnusable(count, span, (index.endTime() - index.firstTime()) * av_q2d(timeBase));
+                timestampsUnusable(count, span, toSeconds(StreamTicks{index.endTime() - index.firstTime()}, timeBase));
     double fps = headerRate;
-    if (fps <= 0 && count > 1 && !t.byOrder) fps = plausibleRate((count - 1) / span);
+    if (fps <= 0 && count > 1 && !t.byOrder) fps = plausibleRate((count - 1) / span.value);
     t.fps = fps > 0 ? fps : kFallbackFrameRate;
     if (t.byOrder) {
-        t.end = count / t.fps;
+        t.end = Seconds{count / t.fps};
     } else {
-        t.zero = index.firstTime() * av_q2d(timeBase);
-        t.end = (index.endTime() - index.firstTime()) * av_q2d(timeBase);
-        if (t.end <= span) t.end = span + 1.0 / t.fps;  // the last frame came without a length
+        t.zero = toSeconds(StreamTicks{index.firstTime()}, timeBase);
+        t.end = toSeconds(StreamTicks{index.endTime() - index.firstTime()}, timeBase);
+        if (t.end <= span) t.end = span + Seconds{1.0 / t.fps};  // the last frame came without a length
     }
     return t;
 }
 
-int64_t kbitPerSecond(int64_t bytes, double seconds) {
-    return seconds > 0 ? std::llround(bytes * 8.0 / seconds / 1000.0) : 0;
+int64_t kbitPerSecond(int64_t bytes, Seconds time) {
+    return time.value > 0 ? std::llround(bytes * 8.0 / time.value / 1000.0) : 0;
 }
 
 }  // namespace
@@ -109,17 +111,17 @@ struct FfmpegReader::Source {
     int width = 0, height = 0;
     double fps = kFallbackFrameRate;
     bool timedByOrder = false;  // frame n shows at (n - 1) / fps
-    double videoEnd = 0;  // seconds from time zero
-    double audioEnd = 0;
+    Seconds videoEnd;  // from time zero
+    Seconds audioEnd;
     int64_t videoKbps = 0, audioKbps = 0;
     int next = 1;                 // frame the next ReadVideoFrame returns; FrameCount + 1 at the end
     int skipHint = 0;             // frames announced as not shown
-    int64_t silentAudioMs = 0;    // audio position of a file without audio
+    Milliseconds silentAudio;     // audio position of a file without audio, whole milliseconds
 };
 
 FfmpegReader::FfmpegReader(int64_t frameCacheBytes) : frameCacheBytes_(frameCacheBytes) {}
 
-FfmpegReader::~FfmpegReader() { sws_freeContext(converter_); }
+FfmpegReader::~FfmpegReader() = default;
 
 std::unique_ptr<VideoSource> createVideoFileReader() { return std::make_unique<FfmpegReader>(); }
 
@@ -163,7 +165,7 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
 
     SourceScan scan = scanPackets(input.get(), videoStream, audioStream);
 
-    double zero = scan.audioSeen ? scan.audioStart : 0;
+    Seconds zero = scan.audioSeen ? scan.audioStart : Seconds{};
     if (videoStream >= 0) {
         const AVStream* st = input->streams[videoStream];
         // A header may count an empty "dropped frame" entry (common tools write one before
@@ -178,7 +180,7 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
                                  .arg(scan.videoPacketsRead)
                                  .arg(declared));
         const double headerRate = headerFrameRate(st);
-        const int64_t defaultDuration = headerRate > 0 ? std::llround(1.0 / (headerRate * av_q2d(st->time_base))) : 0;
+        const int64_t defaultDuration = headerRate > 0 ? ticksPerFrame(headerRate, st->time_base).value : 0;
         PacketIndex index(std::move(scan.video), st->codecpar->video_delay > 0, defaultDuration);
         if (index.frameCount() == 0)
             throw MediaError(QStringLiteral("Not a video file: %1 (its video stream holds no pictures)").arg(path));
@@ -194,8 +196,8 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
     }
     if (audioStream >= 0) {
         s->audio = std::make_unique<AudioTrack>(path, audioStream, zero, scan.audioSeen ? scan.audioStart : zero);
-        s->audioEnd = scan.audioSeen ? scan.audioEnd - zero : 0;
-        s->audioKbps = kbitPerSecond(scan.audioBytes, scan.audioSeen ? scan.audioEnd - scan.audioStart : 0);
+        s->audioEnd = scan.audioSeen ? scan.audioEnd - zero : Seconds{};
+        s->audioKbps = kbitPerSecond(scan.audioBytes, scan.audioSeen ? scan.audioEnd - scan.audioStart : Seconds{});
     }
     source_ = std::move(s);
     return 0;
@@ -207,10 +209,12 @@ bool FfmpegReader::HasVideo() const { return source_ && source_->video; }
 bool FfmpegReader::HasAudio() const { return source_ && source_->audio; }
 QString FfmpegReader::VideoCodecName() const { return source().videoCodec; }
 QString FfmpegReader::AudioCodecName() const { return source().audioCodec; }
-int32_t FfmpegReader::VideoDuration() const { return toInt32(source().videoEnd * 1000); }
-int32_t FfmpegReader::AudioDuration() const { return toInt32(std::max(0.0, source().audioEnd) * 1000); }
-int32_t FfmpegReader::VideoBitRate() const { return toInt32(double(source().videoKbps)); }
-int32_t FfmpegReader::AudioBitRate() const { return toInt32(double(source().audioKbps)); }
+int32_t FfmpegReader::VideoDuration() const { return clampToInt32(toMilliseconds(source().videoEnd).value); }
+int32_t FfmpegReader::AudioDuration() const {
+    return clampToInt32(toMilliseconds(std::max(Seconds{}, source().audioEnd)).value);
+}
+int32_t FfmpegReader::VideoBitRate() const { return clampToInt32(double(source().videoKbps)); }
+int32_t FfmpegReader::AudioBitRate() const { return clampToInt32(double(source().audioKbps)); }
 int32_t FfmpegReader::AudioSampleSize() const {
     source();
     return 16;
@@ -238,15 +242,15 @@ int32_t FfmpegReader::CurrentFrame() const {
     return s.video ? s.next - 1 : 0;
 }
 
-double FfmpegReader::frameSeconds(int n) const {
+Seconds FfmpegReader::frameStart(int n) const {
     const Source& s = *source_;
     const PacketIndex& index = s.video->index();
     if (n > index.frameCount()) return s.videoEnd;
-    if (s.timedByOrder) return (n - 1) / s.fps;
-    return (index.frameTime(n) - index.firstTime()) * av_q2d(s.video->timeBase());
+    if (s.timedByOrder) return Seconds{(n - 1) / s.fps};
+    return toSeconds(StreamTicks{index.frameTime(n) - index.firstTime()}, s.video->timeBase());
 }
 
-int32_t FfmpegReader::frameMs(int n) const { return toInt32(frameSeconds(n) * 1000); }
+int32_t FfmpegReader::frameMs(int n) const { return clampToInt32(toMilliseconds(frameStart(n)).value); }
 
 int32_t FfmpegReader::VideoTime() const {
     const Source& s = source();
@@ -255,19 +259,19 @@ int32_t FfmpegReader::VideoTime() const {
 
 int32_t FfmpegReader::AudioTime() const {
     const Source& s = source();
-    if (!s.audio) return toInt32(double(s.silentAudioMs));
-    return toInt32(s.audio->position() * 1000.0 / s.audio->sampleRate());
+    if (!s.audio) return clampToInt32(s.silentAudio.value);
+    return clampToInt32(toMilliseconds(s.audio->position(), s.audio->sampleRate()).value);
 }
 
 void FfmpegReader::SeekFrame(int32_t n) {
     Source& s = source();
     if (!s.video) throw MediaError(QStringLiteral("%1 has no video to seek in").arg(s.path));
     s.next = std::clamp(n, 1, s.video->index().frameCount() + 1);
-    const double seconds = frameSeconds(s.next);
+    const Seconds start = frameStart(s.next);
     if (s.audio)
-        s.audio->seek(std::llround(seconds * s.audio->sampleRate()));
+        s.audio->seek(toSampleIndex(start, s.audio->sampleRate()));
     else
-        s.silentAudioMs = std::llround(seconds * 1000);
+        s.silentAudio = toWholeMilliseconds(start);
 }
 
 void FfmpegReader::SeekTime(int32_t ms) {
@@ -290,9 +294,9 @@ void FfmpegReader::SeekTime(int32_t ms) {
         s.next = lo;
     }
     if (s.audio)
-        s.audio->seek(std::llround(ms / 1000.0 * s.audio->sampleRate()));
+        s.audio->seek(toSampleIndex(Milliseconds{double(ms)}, s.audio->sampleRate()));
     else
-        s.silentAudioMs = ms;
+        s.silentAudio = Milliseconds{double(ms)};
 }
 
 void FfmpegReader::SkipFrames(int32_t n) {
@@ -314,17 +318,17 @@ FrameData FfmpegReader::pack(const AVFrame* frame, int n) {
     FrameData data = packFrame(frame, n, frameMs(n));
     if (!data.isEmpty()) return data;
     // A layout frame data cannot carry (e.g. a hardware or bitstream format): plain YUV 4:2:0.
-    converter_ = sws_getCachedContext(converter_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                      frame->width, frame->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
-                                      nullptr);
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    const bool scalable = converter_.prepare({frame->width, frame->height, format, false, frame->width, frame->height,
+                                              AV_PIX_FMT_YUV420P, false, SWS_BILINEAR}) != nullptr;
     ffmpeg::Frame plain = ffmpeg::makeFrame();
-    if (converter_ && plain) {
+    if (scalable && plain) {
         plain->width = frame->width;
         plain->height = frame->height;
         plain->format = AV_PIX_FMT_YUV420P;
         plain->sample_aspect_ratio = frame->sample_aspect_ratio;
         if (av_frame_get_buffer(plain.get(), 0) >= 0 &&
-            sws_scale(converter_, frame->data, frame->linesize, 0, frame->height, plain->data, plain->linesize) > 0)
+            converter_.scale(frame->data, frame->linesize, plain->data, plain->linesize))
             data = packFrame(plain.get(), n, frameMs(n));
     }
     if (data.isEmpty())

@@ -2,11 +2,12 @@
 #include <memory>
 
 #include "engine/common/FrameData.h"
+#include "engine/common/MediaTime.h"
+#include "engine/common/ScalerCache.h"
 #include "engine/common/VideoSource.h"
 
 class VideoTrack;
 class AudioTrack;
-struct SwsContext;
 
 // The source reader on the FFmpeg libraries: opens whatever FFmpeg can demux and decode.
 //
@@ -68,13 +69,13 @@ private:
     struct Source;
     const Source& source() const;  // throws MediaError when nothing is open
     Source& source();
-    int32_t frameMs(int n) const;
-    double frameSeconds(int n) const;
+    int32_t frameMs(int n) const;     // where frame n starts, for a caller
+    Seconds frameStart(int n) const;  // where frame n starts; n past the last: the video's end
     FrameData pack(const AVFrame* frame, int n);
 
     std::unique_ptr<Source> source_;
     int64_t frameCacheBytes_;
-    SwsContext* converter_ = nullptr;  // only for pictures in a layout frame data cannot hold
+    ScalerCache converter_;  // only for pictures in a layout frame data cannot hold
 };
 
 // The reader the program uses as its source.

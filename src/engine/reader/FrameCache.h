@@ -2,7 +2,11 @@
 #include <cstdint>
 #include <map>
 
-#include "engine/reader/FfmpegHandles.h"
+#include "engine/common/FfmpegHandles.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
 
 // Decoded pictures kept by frame number, so that stepping back through a GOP does not
 // decode the GOP again. Holds references to the decoder's own buffers (no copies) and stays

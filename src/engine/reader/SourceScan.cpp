@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "engine/common/MediaError.h"
+#include "engine/common/StreamSelection.h"
 
 extern "C" {
 #include <libavutil/intreadwrite.h>
@@ -65,10 +66,7 @@ private:
 
 SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream) {
     SourceScan scan;
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const bool wanted = static_cast<int>(i) == videoStream || static_cast<int>(i) == audioStream;
-        input->streams[i]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    }
+    keepOnlyStreams(input, {videoStream, audioStream});
     const AVRational audioBase = audioStream >= 0 ? input->streams[audioStream]->time_base : AVRational{1, 1};
     const int audioRate = audioStream >= 0 ? input->streams[audioStream]->codecpar->sample_rate : 0;
 
@@ -110,9 +108,10 @@ SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream)
                 if (duration <= 0 && previousAudioTs != AV_NOPTS_VALUE) duration = std::max<int64_t>(0, ts - previousAudioTs);
                 previousAudioTs = ts;
                 const auto [skipStart, skipEnd] = skippedSamples(p);
-                const double rate = audioRate > 0 ? audioRate : 1e9;
-                const double start = ts * av_q2d(audioBase) + skipStart / rate;
-                const double end = (ts + duration) * av_q2d(audioBase) - skipEnd / rate;
+                const int rate = audioRate > 0 ? audioRate : 1'000'000'000;  // no rate: skips count for next to nothing
+                const Seconds start = toSeconds(StreamTicks{ts}, audioBase) + toSeconds(SampleIndex{skipStart}, rate);
+                const Seconds end =
+                    toSeconds(StreamTicks{ts + duration}, audioBase) - toSeconds(SampleIndex{skipEnd}, rate);
                 if (!scan.audioSeen || start < scan.audioStart) scan.audioStart = start;
                 if (!scan.audioSeen || end > scan.audioEnd) scan.audioEnd = end;
                 scan.audioSeen = true;

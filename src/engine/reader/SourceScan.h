@@ -2,8 +2,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/reader/FfmpegHandles.h"
+#include "engine/common/FfmpegHandles.h"
+#include "engine/common/MediaTime.h"
 #include "engine/reader/PacketIndex.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 // What one pass over a file's packets (demuxing only, no decoding) tells about it.
 struct SourceScan {
@@ -11,8 +17,8 @@ struct SourceScan {
     int64_t videoPacketsRead = 0;      // every video packet, empty ones too
     int64_t videoBytes = 0;
     bool audioSeen = false;
-    double audioStart = 0;  // seconds, where the first audio sample plays
-    double audioEnd = 0;    // seconds, where the last audio sample ends
+    Seconds audioStart;  // where the first audio sample plays
+    Seconds audioEnd;    // where the last audio sample ends
     int64_t audioBytes = 0;
 };
 

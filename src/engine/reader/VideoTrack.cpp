@@ -1,13 +1,14 @@
 #include "engine/reader/VideoTrack.h"
 
+#include "engine/common/Decoding.h"
 #include "engine/common/MediaError.h"
+#include "engine/common/StreamSelection.h"
 #include "engine/reader/Demux.h"
 
 namespace {
 
 // Packets read after a seek before one of them is recognised; past that the seek failed.
 constexpr int kMaxUnknownPackets = 256;
-constexpr int kMaxDecodeErrors = 1000;
 
 }  // namespace
 
@@ -24,10 +25,7 @@ VideoTrack::VideoTrack(const QString& path, ffmpeg::Input input, int stream, Pac
     applyDiscard();
 }
 
-void VideoTrack::applyDiscard() {
-    for (unsigned i = 0; i < input_->nb_streams; ++i)
-        input_->streams[i]->discard = static_cast<int>(i) == stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-}
+void VideoTrack::applyDiscard() { keepOnlyStreams(input_.get(), {stream_}); }
 
 const AVFrame* VideoTrack::frame(int n) {
     if (const AVFrame* cached = cache_.find(n)) return cached;
@@ -170,23 +168,10 @@ bool VideoTrack::readPacket() {
 
 bool VideoTrack::decodeOne(int wanted) {
     if (!runActive_ || drained_) return false;
-    int errors = 0;
-    while (true) {
-        const int ret = avcodec_receive_frame(decoder_.get(), frame_.get());
-        if (ret == 0) {
-            keep(frame_.get(), wanted);
-            av_frame_unref(frame_.get());
-            return true;
-        }
-        if (ret == AVERROR_EOF || sentEnd_ || ++errors > kMaxDecodeErrors) break;
-        if (ret != AVERROR(EAGAIN)) continue;  // a damaged picture: go on with the next
-        if (!readPacket()) {
-            avcodec_send_packet(decoder_.get(), nullptr);
-            sentEnd_ = true;
-            continue;
-        }
-        avcodec_send_packet(decoder_.get(), packet_.get());  // a damaged packet is skipped
-        av_packet_unref(packet_.get());
+    if (decodeNextFrame(decoder_.get(), frame_.get(), packet_.get(), &sentEnd_, [this] { return readPacket(); })) {
+        keep(frame_.get(), wanted);
+        av_frame_unref(frame_.get());
+        return true;
     }
     drained_ = true;
     return false;

@@ -2,9 +2,14 @@
 #include <QString>
 #include <cstdint>
 
-#include "engine/reader/FfmpegHandles.h"
+#include "engine/common/FfmpegHandles.h"
 #include "engine/reader/FrameCache.h"
 #include "engine/reader/PacketIndex.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 // The reader's video: the demuxer that indexed the file, the decoder and the cache of
 // decoded frames. Hands out any frame by number, frame-exact.

@@ -27,6 +27,8 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "engine/common/FfmpegHandles.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 }
@@ -76,21 +78,20 @@ QImage convertToRgb(FrameConverter& converter, const FrameData& data, QSize size
     padded.append(data);
     const auto view = viewFrame(padded);
     if (!view) return {};
-    AVFrame* frame = av_frame_alloc();
+    ffmpeg::Frame frame = ffmpeg::makeFrame();
     if (!frame) return {};
     frame->format = AV_PIX_FMT_BGRA;  // QImage::Format_RGB32 byte order on little-endian machines
     frame->width = size.width();
     frame->height = size.height();
-    if (av_frame_get_buffer(frame, 0) < 0 ||
-        !converter.convert(*view, AV_PIX_FMT_BGRA, size.width(), size.height(), frame->data, frame->linesize)) {
-        av_frame_free(&frame);
+    if (av_frame_get_buffer(frame.get(), 0) < 0 ||
+        !converter.convert(*view, AV_PIX_FMT_BGRA, size.width(), size.height(), frame->data, frame->linesize))
         return {};
-    }
-    auto release = [](void* info) {
-        auto* f = static_cast<AVFrame*>(info);
-        av_frame_free(&f);
-    };
-    return QImage(frame->data[0], size.width(), size.height(), frame->linesize[0], QImage::Format_RGB32, release, frame);
+    // The image takes the frame over and frees it with itself.
+    auto release = [](void* info) { ffmpeg::FrameFreer()(static_cast<AVFrame*>(info)); };
+    AVFrame* owned = frame.get();
+    QImage image(owned->data[0], size.width(), size.height(), owned->linesize[0], QImage::Format_RGB32, release, owned);
+    if (!image.isNull()) frame.release();
+    return image;
 }
 
 }  // namespace

@@ -70,24 +70,23 @@ OutputFile::OutputFile(const QString& path, const OutputPlan& plan, int64_t writ
     }
     try {
         const AVOutputFormat* container = av_guess_format(plan.muxer.c_str(), nullptr, nullptr);
-        if (!container || avformat_alloc_output_context2(&format_, container, nullptr, native.constData()) < 0)
+        AVFormatContext* format = nullptr;
+        if (container) avformat_alloc_output_context2(&format, container, nullptr, native.constData());
+        format_.reset(format);
+        if (!format_)
             throw MediaError(QStringLiteral("The %1 container is not available").arg(QString::fromStdString(plan.muxer)));
-        auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
-        avio_ = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &io_, nullptr, writePacket, seekFile) : nullptr;
-        if (!avio_) {
-            av_free(buffer);
-            throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
-        }
-        format_->pb = avio_;
+        avio_ = ffmpeg::makeCustomIo(kIoBufferSize, true, &io_, nullptr, writePacket, seekFile);
+        if (!avio_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
+        format_->pb = avio_.get();
         format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-        muxer_ = std::make_unique<Muxer>(format_, path);
+        muxer_ = std::make_unique<Muxer>(format_.get(), path);
         if (plan.video) video_ = std::make_unique<VideoEncoder>(*muxer_, *plan.video);
         if (plan.audio) audio_ = std::make_unique<AudioEncoder>(*muxer_, *plan.audio);
 
-        AVDictionary* options = nullptr;
-        for (const auto& [key, value] : plan.muxerOptions) av_dict_set(&options, key.c_str(), value.c_str(), 0);
-        const int ret = avformat_write_header(format_, &options);
-        av_dict_free(&options);
+        ffmpeg::Dictionary options;
+        for (const auto& [key, value] : plan.muxerOptions) ffmpeg::setOption(options, key.c_str(), value.c_str());
+        const int ret =
+            ffmpeg::withOptions(options, [&](AVDictionary** d) { return avformat_write_header(format_.get(), d); });
         if (avio_->error < 0) muxer_->check(avio_->error);
         if (ret < 0)
             throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
@@ -134,7 +133,7 @@ void OutputFile::finish() {
         // Keep what was written readable as far as the container allows; further errors change nothing.
         if (headerWritten_) {
             headerWritten_ = false;
-            av_write_trailer(format_);
+            av_write_trailer(format_.get());
         }
         release();
         return;
@@ -144,8 +143,8 @@ void OutputFile::finish() {
             if (video_) video_->finish();
             if (audio_) audio_->finish();
             headerWritten_ = false;
-            muxer_->check(av_write_trailer(format_));
-            avio_flush(avio_);
+            muxer_->check(av_write_trailer(format_.get()));
+            avio_flush(avio_.get());
             muxer_->check(0);
             const int fd = io_.fd;
             io_.fd = -1;
@@ -155,7 +154,7 @@ void OutputFile::finish() {
     } catch (...) {
         if (headerWritten_) {
             headerWritten_ = false;
-            av_write_trailer(format_);
+            av_write_trailer(format_.get());
         }
         release();
         throw;
@@ -167,15 +166,8 @@ void OutputFile::release() noexcept {
     video_.reset();
     audio_.reset();
     muxer_.reset();
-    if (avio_) {
-        av_freep(&avio_->buffer);
-        avio_context_free(&avio_);
-    }
-    if (format_) {
-        format_->pb = nullptr;
-        avformat_free_context(format_);
-        format_ = nullptr;
-    }
+    avio_.reset();
+    format_.reset();
     if (io_.fd >= 0) {
         ::close(io_.fd);
         io_.fd = -1;

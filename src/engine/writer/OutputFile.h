@@ -4,14 +4,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/common/FfmpegHandles.h"
 #include "engine/common/FrameData.h"
 #include "engine/writer/OutputPlan.h"
 #include "engine/writer/StreamEncoders.h"
-
-extern "C" {
-struct AVFormatContext;
-struct AVIOContext;
-}
 
 // One output file being written: created exclusively (an existing file is never replaced),
 // written through a descriptor whose every write is checked, and completed by finish().
@@ -48,8 +44,8 @@ private:
 
     QString path_;
     Io io_;
-    AVFormatContext* format_ = nullptr;
-    AVIOContext* avio_ = nullptr;
+    ffmpeg::Output format_;
+    ffmpeg::CustomIo avio_;  // writes through io_
     std::unique_ptr<Muxer> muxer_;
     std::unique_ptr<VideoEncoder> video_;
     std::unique_ptr<AudioEncoder> audio_;

@@ -22,46 +22,26 @@ namespace {
 // Samples per frame fed to encoders that take any frame size (PCM and the like).
 constexpr int kVariableFrameSize = 1024;
 
-// The plain layout of a full-range "J" layout, and whether it was one.
-AVPixelFormat plainLayout(AVPixelFormat format, bool* fullRange) {
-    switch (format) {
-    case AV_PIX_FMT_YUVJ420P: *fullRange = true; return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: *fullRange = true; return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: *fullRange = true; return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: *fullRange = true; return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P: *fullRange = true; return AV_PIX_FMT_YUV411P;
-    default: *fullRange = false; return format;
+// Converts a picture to the encoder's frame. The full-range "J" layouts of JPEG decoders are
+// scaled as what they are (their plain layout with full range) on either side, so they keep
+// their range and the scaler is built once for a stream of them.
+bool scalePicture(ScalerCache& scaler, const FrameView& source, AVFrame* target) {
+    const PlainLayout from = plainLayout(source.format());
+    const PlainLayout to = plainLayout(AVPixelFormat(target->format));
+    bool built = false;
+    SwsContext* context = scaler.prepare({source.width(), source.height(), from.format, from.fullRange, target->width,
+                                          target->height, to.format, to.fullRange, SWS_BICUBIC},
+                                         &built);
+    if (!context) return false;
+    if (built) {
+        const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+        sws_setColorspaceDetails(context, coefficients, from.fullRange, coefficients, to.fullRange, 0, 1 << 16,
+                                 1 << 16);
     }
+    return scaler.scale(source, target->data, target->linesize);
 }
 
 }  // namespace
-
-// ---- PictureScaler ----
-
-PictureScaler::~PictureScaler() { sws_freeContext(context_); }
-
-bool PictureScaler::scale(const FrameView& source, AVFrame* target) {
-    const int key[6] = {source.width(), source.height(), source.format(), target->width, target->height, target->format};
-    if (!context_ || !std::equal(key, key + 6, key_)) {
-        sws_freeContext(context_);
-        std::copy(key, key + 6, key_);
-        bool sourceFull = false, targetFull = false;
-        const AVPixelFormat from = plainLayout(source.format(), &sourceFull);
-        const AVPixelFormat to = plainLayout(AVPixelFormat(target->format), &targetFull);
-        context_ = sws_getContext(source.width(), source.height(), from, target->width, target->height, to,
-                                  SWS_BICUBIC, nullptr, nullptr, nullptr);
-        if (!context_) return false;
-        const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
-        sws_setColorspaceDetails(context_, coefficients, sourceFull, coefficients, targetFull, 0, 1 << 16, 1 << 16);
-    }
-    int lineSize[4] = {};
-    const uint8_t* planes[4] = {};
-    for (int p = 0; p < source.header.planeCount; ++p) {
-        lineSize[p] = source.header.lineSize[p];
-        planes[p] = source.planes[p];
-    }
-    return sws_scale(context_, planes, lineSize, 0, source.height(), target->data, target->linesize) > 0;
-}
 
 // ---- Muxer ----
 
@@ -78,28 +58,22 @@ void Muxer::write(AVPacket* packet) { check(av_interleaved_write_frame(format_, 
 StreamEncoder::StreamEncoder(Muxer& muxer, const char* encoder) : muxer_(muxer), name_(QString::fromUtf8(encoder)) {
     const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
     if (!codec) throw MediaError(QStringLiteral("The %1 encoder is not available").arg(name_));
-    ctx_ = avcodec_alloc_context3(codec);
-    packet_ = av_packet_alloc();
+    ctx_.reset(avcodec_alloc_context3(codec));
+    packet_ = ffmpeg::makePacket();
     stream_ = avformat_new_stream(muxer_.format(), nullptr);
-    if (!ctx_ || !packet_ || !stream_) {
-        avcodec_free_context(&ctx_);
-        av_packet_free(&packet_);
+    if (!ctx_ || !packet_ || !stream_)
         throw MediaError(QStringLiteral("Out of memory while setting up the %1 encoder").arg(name_));
-    }
     if (muxer_.format()->oformat->flags & AVFMT_GLOBALHEADER) ctx_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ctx_->thread_count = 0;  // as many threads as the codec can use on this machine
 }
 
-StreamEncoder::~StreamEncoder() {
-    avcodec_free_context(&ctx_);
-    av_packet_free(&packet_);
-}
+StreamEncoder::~StreamEncoder() = default;
 
-void StreamEncoder::open(AVDictionary** options) {
-    int ret = avcodec_open2(ctx_, ctx_->codec, options);
+void StreamEncoder::open(ffmpeg::Dictionary options) {
+    int ret = ffmpeg::withOptions(options, [&](AVDictionary** d) { return avcodec_open2(ctx_.get(), ctx_->codec, d); });
     if (ret < 0)
         throw MediaError(QStringLiteral("The %1 encoder could not be opened: %2").arg(name_, ffmpegErrorText(ret)));
-    ret = avcodec_parameters_from_context(stream_->codecpar, ctx_);
+    ret = avcodec_parameters_from_context(stream_->codecpar, ctx_.get());
     if (ret < 0) throw MediaError(QStringLiteral("The %1 stream could not be set up: %2").arg(name_, ffmpegErrorText(ret)));
     stream_->time_base = ctx_->time_base;
     // The encoder's stream facts (such as the video buffer size the MPEG muxers need).
@@ -111,17 +85,17 @@ void StreamEncoder::open(AVDictionary** options) {
 }
 
 void StreamEncoder::encode(AVFrame* frame) {
-    int ret = avcodec_send_frame(ctx_, frame);
+    int ret = avcodec_send_frame(ctx_.get(), frame);
     if (ret < 0 && ret != AVERROR_EOF)
         throw MediaError(QStringLiteral("The %1 encoder failed: %2").arg(name_, ffmpegErrorText(ret)));
     for (;;) {
-        ret = avcodec_receive_packet(ctx_, packet_);
+        ret = avcodec_receive_packet(ctx_.get(), packet_.get());
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
         if (ret < 0) throw MediaError(QStringLiteral("The %1 encoder failed: %2").arg(name_, ffmpegErrorText(ret)));
-        adjust(packet_);
-        av_packet_rescale_ts(packet_, ctx_->time_base, stream_->time_base);
+        adjust(packet_.get());
+        av_packet_rescale_ts(packet_.get(), ctx_->time_base, stream_->time_base);
         packet_->stream_index = stream_->index;
-        muxer_.write(packet_);
+        muxer_.write(packet_.get());
     }
 }
 
@@ -146,34 +120,26 @@ VideoEncoder::VideoEncoder(Muxer& muxer, const VideoPlan& plan) : StreamEncoder(
     }
     if (plan.pixelFormat == AV_PIX_FMT_YUVJ420P) ctx_->color_range = AVCOL_RANGE_JPEG;
 
-    AVDictionary* options = nullptr;
-    for (const auto& [key, value] : plan.options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
-    if (plan.crf >= 0) av_dict_set_int(&options, "crf", plan.crf, 0);
-    try {
-        open(&options);
-    } catch (...) {
-        av_dict_free(&options);
-        throw;
-    }
-    av_dict_free(&options);
+    ffmpeg::Dictionary options;
+    for (const auto& [key, value] : plan.options) ffmpeg::setOption(options, key.c_str(), value.c_str());
+    if (plan.crf >= 0) ffmpeg::setOption(options, "crf", int64_t(plan.crf));
+    open(std::move(options));
     if (!plan.fourcc.empty() && plan.fourcc.size() == 4)
         stream_->codecpar->codec_tag = MKTAG(plan.fourcc[0], plan.fourcc[1], plan.fourcc[2], plan.fourcc[3]);
     stream_->avg_frame_rate = plan.frameRate;
 
-    frame_ = av_frame_alloc();
+    frame_ = ffmpeg::makeFrame();
     if (!frame_) throw MediaError(QStringLiteral("Out of memory while setting up the %1 encoder").arg(name_));
 }
 
-VideoEncoder::~VideoEncoder() { av_frame_free(&frame_); }
-
 // A picture buffer the encoder does not share any more (it may keep a reference to the last one).
 void VideoEncoder::prepareFrame() {
-    if (frame_->buf[0] && av_frame_is_writable(frame_)) return;
-    av_frame_unref(frame_);
+    if (frame_->buf[0] && av_frame_is_writable(frame_.get())) return;
+    av_frame_unref(frame_.get());
     frame_->format = ctx_->pix_fmt;
     frame_->width = ctx_->width;
     frame_->height = ctx_->height;
-    const int ret = av_frame_get_buffer(frame_, 0);
+    const int ret = av_frame_get_buffer(frame_.get(), 0);
     if (ret < 0) throw MediaError(QStringLiteral("Out of memory for a video frame: %1").arg(ffmpegErrorText(ret)));
 }
 
@@ -183,7 +149,7 @@ void VideoEncoder::write(const FrameView& frame) {
     if (due <= outputFrames_) return;  // the output rate is lower: this frame falls between two output frames
 
     prepareFrame();
-    if (!scaler_.scale(frame, frame_))
+    if (!scalePicture(scaler_, frame, frame_.get()))
         throw MediaError(QStringLiteral("The video frame (%1 x %2) could not be converted for the %3 encoder")
                              .arg(frame.width())
                              .arg(frame.height())
@@ -193,7 +159,7 @@ void VideoEncoder::write(const FrameView& frame) {
     frame_->quality = ctx_->global_quality;
     while (outputFrames_ < due) {
         frame_->pts = outputFrames_++;
-        encode(frame_);
+        encode(frame_.get());
     }
 }
 
@@ -208,7 +174,7 @@ AudioEncoder::AudioEncoder(Muxer& muxer, const AudioPlan& plan) : StreamEncoder(
     av_channel_layout_default(&ctx_->ch_layout, plan.channels);
     ctx_->time_base = {1, plan.sampleRate};
     if (plan.bitRate > 0) ctx_->bit_rate = plan.bitRate;
-    open(nullptr);
+    open({});
 
     const bool anySize = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) || ctx_->frame_size <= 0;
     frameSize_ = anySize ? kVariableFrameSize : ctx_->frame_size;
@@ -216,10 +182,12 @@ AudioEncoder::AudioEncoder(Muxer& muxer, const AudioPlan& plan) : StreamEncoder(
 
     AVChannelLayout input{};
     av_channel_layout_default(&input, plan.sourceChannels);
-    int ret = swr_alloc_set_opts2(&swr_, &ctx_->ch_layout, ctx_->sample_fmt, ctx_->sample_rate, &input,
+    SwrContext* swr = nullptr;
+    int ret = swr_alloc_set_opts2(&swr, &ctx_->ch_layout, ctx_->sample_fmt, ctx_->sample_rate, &input,
                                   AV_SAMPLE_FMT_S16, plan.sourceRate, 0, nullptr);
+    swr_.reset(swr);
     av_channel_layout_uninit(&input);
-    if (ret >= 0) ret = swr_init(swr_);
+    if (ret >= 0) ret = swr_init(swr_.get());
     if (ret < 0)
         throw MediaError(QStringLiteral("The audio cannot be converted from %1 Hz, %2 channels to %3 Hz, %4 channels: %5")
                              .arg(plan.sourceRate)
@@ -227,17 +195,9 @@ AudioEncoder::AudioEncoder(Muxer& muxer, const AudioPlan& plan) : StreamEncoder(
                              .arg(plan.sampleRate)
                              .arg(plan.channels)
                              .arg(ffmpegErrorText(ret)));
-    fifo_ = av_audio_fifo_alloc(ctx_->sample_fmt, plan.channels, frameSize_ * 2);
-    frame_ = av_frame_alloc();
+    fifo_.reset(av_audio_fifo_alloc(ctx_->sample_fmt, plan.channels, frameSize_ * 2));
+    frame_ = ffmpeg::makeFrame();
     if (!fifo_ || !frame_) throw MediaError(QStringLiteral("Out of memory while setting up the %1 encoder").arg(name_));
-}
-
-AudioEncoder::~AudioEncoder() {
-    if (buffer_) av_freep(&buffer_[0]);
-    av_freep(&buffer_);
-    av_frame_free(&frame_);
-    if (fifo_) av_audio_fifo_free(fifo_);
-    swr_free(&swr_);
 }
 
 // The encoder's start-up delay (MP3 has about 25 ms) would give the first packets negative times,
@@ -253,37 +213,38 @@ void AudioEncoder::adjust(AVPacket* packet) {
 }
 
 void AudioEncoder::resample(const uint8_t** input, int frames) {
-    const int room = swr_get_out_samples(swr_, frames);
+    const int room = swr_get_out_samples(swr_.get(), frames);
     if (room < 0) throw MediaError(QStringLiteral("The audio resampler failed: %1").arg(ffmpegErrorText(room)));
     if (room > bufferCapacity_) {
-        if (buffer_) av_freep(&buffer_[0]);
-        av_freep(&buffer_);
+        buffer_.reset();
         bufferCapacity_ = 0;
-        if (av_samples_alloc_array_and_samples(&buffer_, nullptr, plan_.channels, room, ctx_->sample_fmt, 0) < 0)
-            throw MediaError(QStringLiteral("Out of memory for audio"));
+        uint8_t** planes = nullptr;
+        const int ret = av_samples_alloc_array_and_samples(&planes, nullptr, plan_.channels, room, ctx_->sample_fmt, 0);
+        buffer_.reset(planes);
+        if (ret < 0) throw MediaError(QStringLiteral("Out of memory for audio"));
         bufferCapacity_ = room;
     }
-    const int got = swr_convert(swr_, buffer_, bufferCapacity_, input, frames);
+    const int got = swr_convert(swr_.get(), buffer_.get(), bufferCapacity_, input, frames);
     if (got < 0) throw MediaError(QStringLiteral("The audio resampler failed: %1").arg(ffmpegErrorText(got)));
-    if (got > 0 && av_audio_fifo_write(fifo_, reinterpret_cast<void**>(buffer_), got) < got)
+    if (got > 0 && av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(buffer_.get()), got) < got)
         throw MediaError(QStringLiteral("Out of memory for audio"));
 }
 
 void AudioEncoder::encodeFromFifo(int frames) {
-    av_frame_unref(frame_);
+    av_frame_unref(frame_.get());
     frame_->format = ctx_->sample_fmt;
     frame_->sample_rate = ctx_->sample_rate;
     av_channel_layout_copy(&frame_->ch_layout, &ctx_->ch_layout);
     frame_->nb_samples = padLastFrame_ ? frameSize_ : frames;
-    int ret = av_frame_get_buffer(frame_, 0);
+    int ret = av_frame_get_buffer(frame_.get(), 0);
     if (ret < 0) throw MediaError(QStringLiteral("Out of memory for audio"));
     if (frames < frame_->nb_samples)
         av_samples_set_silence(frame_->data, frames, frame_->nb_samples - frames, plan_.channels, ctx_->sample_fmt);
-    if (av_audio_fifo_read(fifo_, reinterpret_cast<void**>(frame_->data), frames) < frames)
+    if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame_->data), frames) < frames)
         throw MediaError(QStringLiteral("The audio buffer could not be read"));
     frame_->pts = pts_;
     pts_ += frame_->nb_samples;
-    encode(frame_);
+    encode(frame_.get());
 }
 
 void AudioEncoder::write(const int16_t* samples, int64_t count) {
@@ -296,18 +257,18 @@ void AudioEncoder::write(const int16_t* samples, int64_t count) {
         const uint8_t* input[1] = {reinterpret_cast<const uint8_t*>(samples + done * channels)};
         resample(input, frames);
         done += frames;
-        while (av_audio_fifo_size(fifo_) >= frameSize_) encodeFromFifo(frameSize_);
+        while (av_audio_fifo_size(fifo_.get()) >= frameSize_) encodeFromFifo(frameSize_);
     }
 }
 
 void AudioEncoder::finish() {
     // Whatever the resampler still holds, then the last (possibly short) frame, then the encoder's delay.
     for (;;) {
-        const int before = av_audio_fifo_size(fifo_);
+        const int before = av_audio_fifo_size(fifo_.get());
         resample(nullptr, 0);
-        if (av_audio_fifo_size(fifo_) == before) break;
+        if (av_audio_fifo_size(fifo_.get()) == before) break;
     }
-    while (av_audio_fifo_size(fifo_) >= frameSize_) encodeFromFifo(frameSize_);
-    if (av_audio_fifo_size(fifo_) > 0) encodeFromFifo(av_audio_fifo_size(fifo_));
+    while (av_audio_fifo_size(fifo_.get()) >= frameSize_) encodeFromFifo(frameSize_);
+    if (av_audio_fifo_size(fifo_.get()) > 0) encodeFromFifo(av_audio_fifo_size(fifo_.get()));
     encode(nullptr);
 }

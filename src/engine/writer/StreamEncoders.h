@@ -2,37 +2,14 @@
 #include <QString>
 #include <cstdint>
 
+#include "engine/common/FfmpegHandles.h"
 #include "engine/common/FrameData.h"
+#include "engine/common/ScalerCache.h"
 #include "engine/writer/OutputPlan.h"
 
 extern "C" {
-struct AVAudioFifo;
-struct AVCodecContext;
-struct AVDictionary;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
 struct AVStream;
-struct SwrContext;
-struct SwsContext;
 }
-
-// Converts pictures to an encoder's layout and size. Keeps one scaler for as long as the
-// pictures keep their geometry, and treats the full-range "J" layouts of JPEG decoders as what
-// they are (their plain layout with full range), so they neither rebuild the scaler every frame
-// nor lose their range.
-class PictureScaler {
-public:
-    PictureScaler() = default;
-    ~PictureScaler();
-    PictureScaler(const PictureScaler&) = delete;
-    PictureScaler& operator=(const PictureScaler&) = delete;
-    bool scale(const FrameView& source, AVFrame* target);
-
-private:
-    SwsContext* context_ = nullptr;
-    int key_[6] = {};  // source width, height, layout; target width, height, layout
-};
 
 // Hands encoded packets to the container and turns every failure into a readable MediaError.
 class Muxer {
@@ -60,17 +37,17 @@ public:
 protected:
     StreamEncoder(Muxer& muxer, const char* encoder);
     // Opens the codec and fills the stream's parameters; called by the subclass once ctx_ is set up.
-    void open(AVDictionary** options);
+    void open(ffmpeg::Dictionary options);
     // Sends a frame (nullptr: end of stream) and writes every packet the encoder has ready.
     void encode(AVFrame* frame);
     // Lets a stream change a packet's times (in the encoder's time base) before it is written.
     virtual void adjust(AVPacket*) {}
 
     Muxer& muxer_;
-    AVCodecContext* ctx_ = nullptr;
-    AVStream* stream_ = nullptr;
-    AVPacket* packet_ = nullptr;
     QString name_;
+    ffmpeg::Codec ctx_;
+    ffmpeg::Packet packet_;
+    AVStream* stream_ = nullptr;  // owned by the container
 };
 
 // Takes frames in any pixel layout and size, converts them to the encoder's, and drops or
@@ -78,7 +55,6 @@ protected:
 class VideoEncoder : public StreamEncoder {
 public:
     VideoEncoder(Muxer& muxer, const VideoPlan& plan);
-    ~VideoEncoder() override;
     void write(const FrameView& frame);
     void finish();
     int64_t framesWritten() const { return outputFrames_; }
@@ -87,8 +63,8 @@ private:
     void prepareFrame();
 
     VideoPlan plan_;
-    AVFrame* frame_ = nullptr;
-    PictureScaler scaler_;
+    ffmpeg::Frame frame_;
+    ScalerCache scaler_;  // to the encoder's layout and size, J layouts as full range
     int64_t sourceFrames_ = 0;
     int64_t outputFrames_ = 0;
 };
@@ -98,7 +74,6 @@ private:
 class AudioEncoder : public StreamEncoder {
 public:
     AudioEncoder(Muxer& muxer, const AudioPlan& plan);
-    ~AudioEncoder() override;
     // samples: interleaved, count a multiple of the source channel count.
     void write(const int16_t* samples, int64_t count);
     void finish();
@@ -109,10 +84,10 @@ private:
     void encodeFromFifo(int frames);
 
     AudioPlan plan_;
-    SwrContext* swr_ = nullptr;
-    AVAudioFifo* fifo_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    uint8_t** buffer_ = nullptr;  // resampler output, planes as the encoder wants them
+    ffmpeg::Resampler swr_;
+    ffmpeg::AudioFifo fifo_;
+    ffmpeg::Frame frame_;
+    ffmpeg::SampleBuffer buffer_;  // resampler output, planes as the encoder wants them
     int bufferCapacity_ = 0;      // in samples per channel
     int frameSize_ = 0;
     bool padLastFrame_ = false;

@@ -66,3 +66,19 @@ TEST(TestClips, PatternReadsBackTheFrameNumbers) {
 }
 
 }  // namespace
+
+TEST(FrameData, OneConverterReadsEveryFrameInItsOwnValueRange) {
+    // Luma 16 is black in a plain frame and dark grey in a full-range "J" frame of the same size:
+    // the scaler kept from the J frame must not read the plain frame after it as full range.
+    auto full = makeFrame(16, 16, AV_PIX_FMT_YUVJ420P);
+    auto plain = makeFrame(16, 16, AV_PIX_FMT_YUV420P);
+    memset(full->data[0], 16, size_t(full->linesize[0]) * 16);
+    memset(plain->data[0], 16, size_t(plain->linesize[0]) * 16);
+    FrameConverter converter;
+    const QImage grey = converter.toImage(packFrame(full.get(), 1, 0));
+    const QImage black = converter.toImage(packFrame(plain.get(), 2, 40));
+    ASSERT_FALSE(grey.isNull());
+    ASSERT_FALSE(black.isNull());
+    EXPECT_NEAR(qGreen(grey.pixel(8, 8)), 16, 2);
+    EXPECT_NEAR(qGreen(black.pixel(8, 8)), 0, 2);
+}

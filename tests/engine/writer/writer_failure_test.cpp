@@ -2,6 +2,7 @@
 // replaced file, and leaves the object able to write the next file.
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <limits>
 #include <unistd.h>
 
 #include "WriterTestSupport.h"
@@ -150,6 +151,22 @@ TEST(WriterFailure, ASetupThatCannotWorkLeavesNoFileBehind) {
               "Could not write the output file " + path + ": No space left on device");
     EXPECT_FALSE(QFileInfo::exists(path));
     EXPECT_FALSE(writer.isOpen());
+}
+
+// A source rate whose resampling filter would not fit in memory: the audio encoder's set-up fails
+// in swr_init, after the encoder, the resampler and the stream exist. A readable error and no
+// file; the sanitizer build checks that what the set-up had made is freed.
+TEST(WriterFailure, AudioTheResamplerCannotTakeFailsWithoutLeaking) {
+    const QString path = outputPath("unresamplable.avi");
+    FfmpegWriter writer;
+    writer.SetAudioFormat(std::numeric_limits<int32_t>::max(), 2);
+    writer.SetAudioPCM(44100, 2, 16);
+    writer.SetHasVideo(false);
+    writer.SetHasAudio(true);
+    EXPECT_TRUE(errorOf([&] { writer.CreateFile(path, kContainerAvi); })
+                    .startsWith("The audio cannot be converted from 2147483647 Hz, 2 channels to 44100 Hz"));
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_FALSE(QFileInfo::exists(path));
 }
 
 TEST(WriterFailure, WritesNeedAnOpenFileAndValidFrames) {
