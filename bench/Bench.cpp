@@ -1,5 +1,10 @@
 #include "Bench.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -7,11 +12,6 @@
 #include <QProcess>
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -24,8 +24,8 @@ std::vector<Case>& cases() {
 
 void printFigure(const QString& name, double value, const QString& unit, double peer, const QString& peerUnit,
                  double ratio, const QString& goal) {
-    std::printf("%s: %.3g %s (peer: %.3g %s, ratio: %.2f, goal: %s)\n", qPrintable(name), value, qPrintable(unit),
-                peer, qPrintable(peerUnit), ratio, qPrintable(goal));
+    std::printf("%s: %.3g %s (peer: %.3g %s, ratio: %.2f, goal: %s)\n", qPrintable(name), value, qPrintable(unit), peer,
+                qPrintable(peerUnit), ratio, qPrintable(goal));
     std::fflush(stdout);
 }
 
@@ -118,12 +118,23 @@ QString makeClip(const QString& name, const QString& size, int seconds) {
     if (QFileInfo::exists(path)) return path;
     printNote("making " + path);
     const QString part = path + ".part.mp4";
-    const double t = timeCommand(
-        "ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                   QStringLiteral("testsrc2=size=%1:rate=25,noise=alls=12:allf=t").arg(size), "-f", "lavfi", "-i",
-                   "sine=frequency=330:sample_rate=48000", "-t", QString::number(seconds), "-c:v", "libx264",
-                   "-preset", "veryfast", "-crf", "23", "-g", "50", "-bf", "2", "-pix_fmt", "yuv420p", "-c:a", "aac",
-                   "-ac", "2", part});
+    const double t =
+        timeCommand("ffmpeg", {"-nostdin", "-loglevel",
+                               "error",    "-y",
+                               "-f",       "lavfi",
+                               "-i",       QStringLiteral("testsrc2=size=%1:rate=25,noise=alls=12:allf=t").arg(size),
+                               "-f",       "lavfi",
+                               "-i",       "sine=frequency=330:sample_rate=48000",
+                               "-t",       QString::number(seconds),
+                               "-c:v",     "libx264",
+                               "-preset",  "veryfast",
+                               "-crf",     "23",
+                               "-g",       "50",
+                               "-bf",      "2",
+                               "-pix_fmt", "yuv420p",
+                               "-c:a",     "aac",
+                               "-ac",      "2",
+                               part});
     if (t < 0 || !QFile::rename(part, path)) {
         std::fprintf(stderr, "could not make %s\n", qPrintable(path));
         std::exit(1);
@@ -132,7 +143,9 @@ QString makeClip(const QString& name, const QString& size, int seconds) {
 }
 }  // namespace
 
-QString clip1080p(int seconds) { return makeClip(QStringLiteral("h264-1080p-%1s.mp4").arg(seconds), "1920x1080", seconds); }
+QString clip1080p(int seconds) {
+    return makeClip(QStringLiteral("h264-1080p-%1s.mp4").arg(seconds), "1920x1080", seconds);
+}
 QString clip360p(int seconds) { return makeClip(QStringLiteral("h264-360p-%1s.mp4").arg(seconds), "640x360", seconds); }
 
 }  // namespace bench

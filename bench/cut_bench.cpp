@@ -90,8 +90,9 @@ ChildRun runChild(const QString& program, const QStringList& args, const QString
 // Video frames in a file, as ffprobe counts its packets.
 int videoFrames(const QString& path) {
     QByteArray out;
-    if (bench::timeCommand("ffprobe", {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
-                                       "stream=nb_read_packets", "-of", "csv=p=0", path},
+    if (bench::timeCommand("ffprobe",
+                           {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+                            "stream=nb_read_packets", "-of", "csv=p=0", path},
                            &out) < 0)
         return -1;
     return out.trimmed().toInt();

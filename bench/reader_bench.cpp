@@ -19,8 +19,16 @@ double peerDecodeMs(const QString& clip, int threads, int frames) {
 }
 
 void openAndIndex(const QString& clip) {
-    const QStringList probeArgs{"-v", "error", "-count_packets", "-select_streams", "v:0", "-show_entries",
-                                "stream=nb_read_packets", "-of", "csv=p=0", clip};
+    const QStringList probeArgs{"-v",
+                                "error",
+                                "-count_packets",
+                                "-select_streams",
+                                "v:0",
+                                "-show_entries",
+                                "stream=nb_read_packets",
+                                "-of",
+                                "csv=p=0",
+                                clip};
     bench::timeCommand("ffprobe", probeArgs);  // both read the file once from a warm cache
     std::vector<double> ours, peers;
     for (int i = 0; i < kRuns; ++i) {
@@ -116,7 +124,8 @@ void steppingAndSeeking(const QString& clip) {
     bench::printFigure("reader_random_seek_1080p", seek, "ms", gopDecode, "ms (ffmpeg decode of one GOP)",
                        ratio(seek, gopDecode), "<= 1");
     const double cliGop = peerDecodeMs(clip, threads, int(gop + 0.5));
-    bench::printNote(QStringLiteral("ffmpeg run decoding the first GOP, start-up included: %1 ms").arg(cliGop, 0, 'f', 1));
+    bench::printNote(
+        QStringLiteral("ffmpeg run decoding the first GOP, start-up included: %1 ms").arg(cliGop, 0, 'f', 1));
     bench::printNote(QStringLiteral("peak memory %1 MiB").arg(bench::peakRssMiB(), 0, 'f', 0));
 }
 

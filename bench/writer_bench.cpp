@@ -13,15 +13,15 @@
 // (frames in the decoder's own layout packed as frame data, interleaved 16-bit audio at the
 // source rate) in file order, separates the writer's own cost and memory from the reader's
 // (whose frame cache holds up to 256 MiB of decoded frames).
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include "Bench.h"
 #include "engine/reader/FfmpegReader.h"
@@ -186,7 +186,8 @@ int configure(FfmpegWriter& writer, const QString& kind, const SourceFacts& s) {
 }
 
 void transcodeChild() {
-    const QString in = qEnvironmentVariable("KORVELIN_TRANSCODE_IN"), out = qEnvironmentVariable("KORVELIN_TRANSCODE_OUT");
+    const QString in = qEnvironmentVariable("KORVELIN_TRANSCODE_IN"),
+                  out = qEnvironmentVariable("KORVELIN_TRANSCODE_OUT");
     const QString kind = qEnvironmentVariable("KORVELIN_TRANSCODE_KIND");
     if (in.isEmpty() || out.isEmpty()) return;  // only ever run as the parent's child
     try {
@@ -194,9 +195,9 @@ void transcodeChild() {
         int frames = 0;
         if (qEnvironmentVariable("KORVELIN_TRANSCODE_SOURCE") == "decoder") {
             ClipDecoder source(in);
-            writer.CreateFile(out, configure(writer, kind,
-                                             {source.width(), source.height(), source.rate(), source.channels(),
-                                              source.fps()}));
+            writer.CreateFile(
+                out, configure(writer, kind,
+                               {source.width(), source.height(), source.rate(), source.channels(), source.fps()}));
             frames = source.copyTo(writer);
         } else {
             const std::unique_ptr<VideoSource> reader = createVideoFileReader();
@@ -249,11 +250,15 @@ ChildRun peer(const Job& job, const QString& clip) {
 void transcode() {
     const QString shortClip = bench::clip1080p(kShortSeconds), longClip = bench::clip1080p(5 * kShortSeconds);
     const double frames = kShortSeconds * 25.0;
-    const QStringList mpeg4{"-c:v", "mpeg4", "-q:v", QString::number(kMpeg4Quantiser), "-g", "250", "-bf", "0",
-                            "-vtag", "XVID", "-c:a", "pcm_s16le", "-f", "avi"};
-    const QStringList mpeg2{"-c:v", "mpeg2video", "-b:v", QString::number(kMpeg2Kbps) + "k", "-maxrate", "9000k",
-                            "-bufsize", "1835008", "-g", "15", "-bf", "2", "-c:a", "mp2", "-b:a", "192k", "-ar",
-                            "48000", "-f", "dvd"};
+    const QStringList mpeg4{"-c:v",  "mpeg4", "-q:v", QString::number(kMpeg4Quantiser),
+                            "-g",    "250",   "-bf",  "0",
+                            "-vtag", "XVID",  "-c:a", "pcm_s16le",
+                            "-f",    "avi"};
+    const QStringList mpeg2{"-c:v",     "mpeg2video", "-b:v",     QString::number(kMpeg2Kbps) + "k",
+                            "-maxrate", "9000k",      "-bufsize", "1835008",
+                            "-g",       "15",         "-bf",      "2",
+                            "-c:a",     "mp2",        "-b:a",     "192k",
+                            "-ar",      "48000",      "-f",       "dvd"};
     const Job jobs[] = {{"avi", "avi_mpeg4_pcm", mpeg4, "avi"}, {"mpeg", "mpeg2_mp2", mpeg2, "mpg"}};
     bench::printNote(QStringLiteral("1080p H.264 + AAC clip of %1 s (%2 frames); each run a child process; "
                                     "threads automatic; medians of %3 runs")
@@ -279,20 +284,20 @@ void transcode() {
         const double readerMedian = bench::median(readerFps), decoderMedian = bench::median(decoderFps);
         bench::printFigure("transcode_fps_1080p_" + job.title, readerMedian, "fps", peerMedian, "fps",
                            readerMedian / peerMedian, ">= 0.9");
-        bench::printFigure("transcode_fps_1080p_" + job.title + "_writer_only", decoderMedian, "fps", peerMedian,
-                           "fps", decoderMedian / peerMedian, ">= 0.9");
+        bench::printFigure("transcode_fps_1080p_" + job.title + "_writer_only", decoderMedian, "fps", peerMedian, "fps",
+                           decoderMedian / peerMedian, ">= 0.9");
 
         const ChildRun readerLong = ours(job, longClip, "reader"), decoderLong = ours(job, longClip, "decoder");
         const ChildRun peerLong = peer(job, longClip);
         const QString name = QStringLiteral("transcode_peak_memory_%1_%2s").arg(job.title);
         bench::printFigure(name.arg(5 * kShortSeconds), readerLong.peakMiB, "MiB", readerShort.peakMiB,
-                           QStringLiteral("MiB (%1 s clip)").arg(kShortSeconds), readerLong.peakMiB / readerShort.peakMiB,
-                           "<= 1.10");
+                           QStringLiteral("MiB (%1 s clip)").arg(kShortSeconds),
+                           readerLong.peakMiB / readerShort.peakMiB, "<= 1.10");
         bench::printFigure(name.arg(5 * kShortSeconds) + "_writer_only", decoderLong.peakMiB, "MiB",
                            decoderShort.peakMiB, QStringLiteral("MiB (%1 s clip)").arg(kShortSeconds),
                            decoderLong.peakMiB / decoderShort.peakMiB, "<= 1.10");
-        bench::printFigure(name.arg(kShortSeconds) + "_vs_ffmpeg", readerShort.peakMiB, "MiB", peerShort.peakMiB,
-                           "MiB", readerShort.peakMiB / peerShort.peakMiB, "none (the reader caches frames)");
+        bench::printFigure(name.arg(kShortSeconds) + "_vs_ffmpeg", readerShort.peakMiB, "MiB", peerShort.peakMiB, "MiB",
+                           readerShort.peakMiB / peerShort.peakMiB, "none (the reader caches frames)");
         bench::printNote(QStringLiteral("peak memory, %1 s / %2 s clip: with the reader %3 / %4 MiB, with the "
                                         "benchmark's decoder %5 / %6 MiB, ffmpeg %7 / %8 MiB")
                              .arg(kShortSeconds)

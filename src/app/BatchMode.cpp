@@ -232,20 +232,20 @@ private:
 
 QString batchUsage() {
     return QStringLiteral(
-        "usage: korvelin --cut SRC --from A --to B --out PATH [options]\n"
-        "       korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]\n"
-        "options:\n"
-        "  --format %1                output format (default avi)\n"
-        "  --avi-codec N                        AVI video codec, position in the codec list (0 = first)\n"
-        "  --audio pcm|adpcm|ulaw|alaw|mp3|gsm  AVI audio format (default pcm)\n"
-        "  --fps TEXT                           AVI or MPEG frame rate, an item of its list (e.g. 25.00)\n"
-        "  --channels 1|2                       AVI or MPEG audio channels\n"
-        "  --mpeg-version 1|2                   MPEG version (default 1)\n"
-        "  --video-kbps N                       MPEG video bitrate: 750 1150 1500 1950 2376\n"
-        "  --audio-kbps N                       MPEG audio bitrate: 32 48 56 64 80 96 112 128 160 192 224 256 "
-        "320 384\n"
-        "  --wmv-profile N                      WMV profile, position in the profile list (0 = first)\n"
-        "MPEG, WMV and split need the partner application.\n")
+               "usage: korvelin --cut SRC --from A --to B --out PATH [options]\n"
+               "       korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]\n"
+               "options:\n"
+               "  --format %1                output format (default avi)\n"
+               "  --avi-codec N                        AVI video codec, position in the codec list (0 = first)\n"
+               "  --audio pcm|adpcm|ulaw|alaw|mp3|gsm  AVI audio format (default pcm)\n"
+               "  --fps TEXT                           AVI or MPEG frame rate, an item of its list (e.g. 25.00)\n"
+               "  --channels 1|2                       AVI or MPEG audio channels\n"
+               "  --mpeg-version 1|2                   MPEG version (default 1)\n"
+               "  --video-kbps N                       MPEG video bitrate: 750 1150 1500 1950 2376\n"
+               "  --audio-kbps N                       MPEG audio bitrate: 32 48 56 64 80 96 112 128 160 192 224 256 "
+               "320 384\n"
+               "  --wmv-profile N                      WMV profile, position in the profile list (0 = first)\n"
+               "MPEG, WMV and split need the partner application.\n")
         .arg(formatNames("|"));
 }
 

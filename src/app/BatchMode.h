@@ -23,9 +23,9 @@ struct BatchRequest {
     enum class Job { Cut, Split };
     Job job = Job::Cut;
     QString source;
-    int from = 0, to = 0;            // cut: the two markers
-    int at = 0;                      // split: marker 1
-    QString out1, out2;              // cut: out1 only
+    int from = 0, to = 0;  // cut: the two markers
+    int at = 0;            // split: marker 1
+    QString out1, out2;    // cut: out1 only
     OutputFormat format = OutputFormat::Avi;
     std::optional<int> aviCodec;     // list position
     std::optional<QString> audio;    // pcm adpcm ulaw alaw mp3 gsm

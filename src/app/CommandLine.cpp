@@ -2,10 +2,10 @@
 
 #include <QHash>
 
-#include "rules/Conversions.h"
 #include "app/EngineFactory.h"
 #include "app/ErrorPolicy.h"
 #include "engine/image/ImageFile.h"
+#include "rules/Conversions.h"
 
 namespace {
 
@@ -13,9 +13,9 @@ using SaveOperation = int32_t (ImageFile::*)(const FrameData&, const QString&);
 
 const QHash<QString, SaveOperation>& pictureFormats() {
     static const QHash<QString, SaveOperation> formats{
-        {"bmp", &ImageFile::SaveBMP}, {"jpeg", &ImageFile::SaveJPEG}, {"gif", &ImageFile::SaveGIF},
-        {"tiff", &ImageFile::SaveTIFF}, {"pcx", &ImageFile::SavePCX},  {"wmf", &ImageFile::SaveWMF},
-        {"emf", &ImageFile::SaveEMF},   {"tga", &ImageFile::SaveTGA},  {"png", &ImageFile::SavePNG},
+        {"bmp", &ImageFile::SaveBMP},   {"jpeg", &ImageFile::SaveJPEG},   {"gif", &ImageFile::SaveGIF},
+        {"tiff", &ImageFile::SaveTIFF}, {"pcx", &ImageFile::SavePCX},     {"wmf", &ImageFile::SaveWMF},
+        {"emf", &ImageFile::SaveEMF},   {"tga", &ImageFile::SaveTGA},     {"png", &ImageFile::SavePNG},
         {"ras", &ImageFile::SaveRAS},   {"j2k", &ImageFile::SaveJPEG2000}};
     return formats;
 }
@@ -48,13 +48,16 @@ int saveFrame(const QStringList& args, QTextStream& err) {
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (a == "--save-frame" && hasValue) source = args[++i];
+        if (a == "--save-frame" && hasValue)
+            source = args[++i];
         else if (a == "--frame" && hasValue) {
             bool ok = false;
             const int n = args[++i].toInt(&ok);
             if (ok) frame = n;
-        } else if (a == "--format" && hasValue) format = args[++i].toLower();
-        else if (a == "--out" && hasValue) outPath = args[++i];
+        } else if (a == "--format" && hasValue)
+            format = args[++i].toLower();
+        else if (a == "--out" && hasValue)
+            outPath = args[++i];
         else {
             err << "korvelin: unexpected argument: " << a << "\n";
             return 2;
@@ -69,10 +72,12 @@ int saveFrame(const QStringList& args, QTextStream& err) {
     reader->OpenFile(source);
     if (!reader->HasVideo()) throw std::runtime_error("The file has no video stream");
     if (*frame < 1 || *frame > reader->FrameCount())
-        throw std::runtime_error(QStringLiteral("Frame %1 is outside 1..%2").arg(*frame).arg(reader->FrameCount()).toStdString());
+        throw std::runtime_error(
+            QStringLiteral("Frame %1 is outside 1..%2").arg(*frame).arg(reader->FrameCount()).toStdString());
     reader->SeekFrame(*frame);
     const FrameData data = reader->ReadVideoFrame();
-    if (data.isEmpty()) throw std::runtime_error(QStringLiteral("Frame %1 could not be read").arg(*frame).toStdString());
+    if (data.isEmpty())
+        throw std::runtime_error(QStringLiteral("Frame %1 could not be read").arg(*frame).toStdString());
     ImageFile writer;
     (writer.*pictureFormats().value(format))(data, outPath);
     return 0;

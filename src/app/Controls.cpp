@@ -9,10 +9,22 @@ void placeTwips(QWidget* control, int left, int top, int width, int height) {
 
 PictureBox::PictureBox(QWidget* parent) : QFrame(parent) {}
 
-void PictureBox::setLeft(float twips) { left_ = twips; apply(); }
-void PictureBox::setTop(float twips) { top_ = twips; apply(); }
-void PictureBox::setWidth(float twips) { width_ = twips; apply(); }
-void PictureBox::setHeight(float twips) { height_ = twips; apply(); }
+void PictureBox::setLeft(float twips) {
+    left_ = twips;
+    apply();
+}
+void PictureBox::setTop(float twips) {
+    top_ = twips;
+    apply();
+}
+void PictureBox::setWidth(float twips) {
+    width_ = twips;
+    apply();
+}
+void PictureBox::setHeight(float twips) {
+    height_ = twips;
+    apply();
+}
 
 void PictureBox::setTwipGeometry(float left, float top, float width, float height) {
     left_ = left;
@@ -99,12 +111,16 @@ void PictureBox::mousePressEvent(QMouseEvent* e) { emitMouse(e, 0); }
 void PictureBox::mouseMoveEvent(QMouseEvent* e) { emitMouse(e, 1); }
 void PictureBox::mouseReleaseEvent(QMouseEvent* e) { emitMouse(e, 2); }
 
-LineControl::LineControl(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
+LineControl::LineControl(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
 
-void LineControl::setX1(float twips) { x1_ = twips; apply(); }
-void LineControl::setX2(float twips) { x2_ = twips; apply(); }
+void LineControl::setX1(float twips) {
+    x1_ = twips;
+    apply();
+}
+void LineControl::setX2(float twips) {
+    x2_ = twips;
+    apply();
+}
 void LineControl::setLine(float x1, float y1, float x2, float y2) {
     x1_ = x1;
     y1_ = y1;
@@ -112,8 +128,14 @@ void LineControl::setLine(float x1, float y1, float x2, float y2) {
     y2_ = y2;
     apply();
 }
-void LineControl::setColor(const QColor& color) { color_ = color; update(); }
-void LineControl::setLineWidth(int pixels) { lineWidth_ = std::max(1, pixels); apply(); }
+void LineControl::setColor(const QColor& color) {
+    color_ = color;
+    update();
+}
+void LineControl::setLineWidth(int pixels) {
+    lineWidth_ = std::max(1, pixels);
+    apply();
+}
 
 void LineControl::apply() {
     const int pad = lineWidth_;

@@ -57,7 +57,10 @@ void frmAbout::Form_Load() {
 void frmAbout::cmdOK_Click() { accept(); }
 
 QString frmAbout::versionText() {
-    return QStringLiteral("%1.%2.%3").arg(KORVELIN_VERSION_MAJOR).arg(KORVELIN_VERSION_MINOR).arg(KORVELIN_VERSION_TWEAK);
+    return QStringLiteral("%1.%2.%3")
+        .arg(KORVELIN_VERSION_MAJOR)
+        .arg(KORVELIN_VERSION_MINOR)
+        .arg(KORVELIN_VERSION_TWEAK);
 }
 
 QString frmAbout::noticeSuffix() { return QStringLiteral(" 2026 Korvelin"); }

@@ -9,18 +9,18 @@
 #include <optional>
 #include <stdexcept>
 
-#include "rules/Conversions.h"
 #include "app/EngineFactory.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmAbout.h"
 #include "engine/platform/Platform.h"
+#include "rules/Conversions.h"
 #include "settings/AppSettings.h"
 #include "settings/Regg.h"
 
 namespace {
 
-const QColor kWindowColor(123, 126, 196);   // &H00C47E7B
-const QColor kLightBlue(192, 192, 255);     // &H00FFC0C0
+const QColor kWindowColor(123, 126, 196);  // &H00C47E7B
+const QColor kLightBlue(192, 192, 255);    // &H00FFC0C0
 const QColor kLightGrey(224, 224, 224);
 
 template <typename T, typename... Args>
@@ -158,8 +158,8 @@ void frmMain::buildControls() {
     picScreen = pictureBox(FrameCutEditor, "picScreen", 105, 225, 4590, 3315);
     picScreen->setPicture(QPixmap(platform().programFolder() + "/picscreen.png"));
     SkinLabel1 = label(FrameCutEditor, "SkinLabel1", "Preview Type", 4800, 120, 1755, 465);
-    cmbVideoSize = list(FrameCutEditor, "cmbVideoSize", {"0  Shrink To Fit", "1", "2", "3", "4", "5", "6", "7"},
-                        4830, 330, 1715, 315, Qt::white);
+    cmbVideoSize = list(FrameCutEditor, "cmbVideoSize", {"0  Shrink To Fit", "1", "2", "3", "4", "5", "6", "7"}, 4830,
+                        330, 1715, 315, Qt::white);
     cmbVideoSize->setEnabled(false);
     Frame4 = frame(FrameCutEditor, "Frame4", {}, 4800, 600, 1755, 1155);
     Frame5 = frame(FrameCutEditor, "Frame5", {}, 4800, 1800, 1755, 1785);
@@ -256,8 +256,8 @@ void frmMain::buildControls() {
     FrameOptVideoAvi = frame(FrameConvertTo, "FrameOptVideoAvi", "Video Format: ", 240, 360, 3015, 1365);
     lblFrameRate2 = label(FrameOptVideoAvi, "lblFrameRate2", "FrameRate:", 210, 300, 1185, 255);
     cmbFramerateAVI = list(FrameOptVideoAvi, "cmbFramerateAVI",
-                           {"10.00", "15.00", "20.00", "23.97", "24.00", "25.00", "29.97", "30.00"}, 1410, 210,
-                           1400, 315, kLightBlue);
+                           {"10.00", "15.00", "20.00", "23.97", "24.00", "25.00", "29.97", "30.00"}, 1410, 210, 1400,
+                           315, kLightBlue);
     lblAVICodec = label(FrameOptVideoAvi, "lblAVICodec", "AVI Codec:", 180, 630, 1185, 255);
     btnConfigureVideoCodec = button(FrameOptVideoAvi, "btnConfigureVideoCodec", "Configure ...", 1410, 600, 1275, 315);
     cmbAVICodecs = list(FrameOptVideoAvi, "cmbAVICodecs", {}, 50, 960, 2860, 315, kLightBlue);
@@ -279,19 +279,19 @@ void frmMain::buildControls() {
     rbMPEG1->setChecked(true);
     FrameOptVideoMpeg = frame(FrameConvertTo, "FrameOptVideoMpeg", "Video Format", 240, 1440, 3015, 1005);
     lblFrameRate = label(FrameOptVideoMpeg, "lblFrameRate", "FrameRate:", 270, 300, 1065, 255);
-    cmbFramerateMPEG = list(FrameOptVideoMpeg, "cmbFramerateMPEG", {"23.97", "24.00", "25.00", "29.97", "30.00"},
-                            1440, 210, 1275, 315, kLightBlue);
+    cmbFramerateMPEG = list(FrameOptVideoMpeg, "cmbFramerateMPEG", {"23.97", "24.00", "25.00", "29.97", "30.00"}, 1440,
+                            210, 1275, 315, kLightBlue);
     lblVideoBitrate = label(FrameOptVideoMpeg, "lblVideoBitrate", "VideoBitrate:", 270, 630, 1065, 255);
-    cmbVideoBitrateMPEG = list(FrameOptVideoMpeg, "cmbVideoBitrateMPEG", {"750", "1150", "1500", "1950", "2376"},
-                               1440, 600, 1275, 315, kLightBlue);
+    cmbVideoBitrateMPEG = list(FrameOptVideoMpeg, "cmbVideoBitrateMPEG", {"750", "1150", "1500", "1950", "2376"}, 1440,
+                               600, 1275, 315, kLightBlue);
     FrameOptAudioMpeg = frame(FrameConvertTo, "FrameOptAudioMpeg", "Audio Format", 120, 1920, 3015, 1005);
     lblChannels = label(FrameOptAudioMpeg, "lblChannels", "Channels:", 210, 300, 1155, 255);
     cmbCnannelsMPEG = list(FrameOptAudioMpeg, "cmbCnannelsMPEG", {"Mono", "Stereo"}, 1440, 210, 1305, 315, kLightBlue);
     lblAudioBitrate = label(FrameOptAudioMpeg, "lblAudioBitrate", "AudioBitrate:", 210, 630, 1155, 255);
-    cmbAudioBitrateMPEG = list(FrameOptAudioMpeg, "cmbAudioBitrateMPEG",
-                               {"32", "48", "56", "64", "80", "96", "112", "128", "160", "192", "224", "256", "320",
-                                "384"},
-                               1440, 600, 1305, 315, kLightBlue);
+    cmbAudioBitrateMPEG =
+        list(FrameOptAudioMpeg, "cmbAudioBitrateMPEG",
+             {"32", "48", "56", "64", "80", "96", "112", "128", "160", "192", "224", "256", "320", "384"}, 1440, 600,
+             1305, 315, kLightBlue);
     FrameOptVideoWMV = frame(FrameConvertTo, "FrameOptVideoWMV", "Output Video Format", 80, 2040, 3060, 855);
     FrameOptVideoWMV->hide();
     FrameOptVideoAvi->hide();
@@ -362,11 +362,16 @@ void frmMain::connectHandlers() {
 
     // A user's choice in a list runs its click handler (choices from code go through setListIndex).
     const std::pair<QComboBox*, void (frmMain::*)()> lists[] = {
-        {cmbVideoSize, &frmMain::cmbVideoSize_Click},           {cmbPlaySld, &frmMain::cmbPlaySld_Click},
-        {cmbFramerateAVI, &frmMain::cmbFramerateAVI_Click},     {cmbCnannelsAVI, &frmMain::cmbCnannelsAVI_Click},
-        {cmbFramerateMPEG, &frmMain::cmbFramerateMPEG_Click},   {cmbVideoBitrateMPEG, &frmMain::cmbVideoBitrateMPEG_Click},
-        {cmbCnannelsMPEG, &frmMain::cmbCnannelsMPEG_Click},     {cmbAudioBitrateMPEG, &frmMain::cmbAudioBitrateMPEG_Click},
-        {cmbWMVCodecs, &frmMain::cmbWMVCodecs_Click},           {cmbAVICodecs, &frmMain::cmbAVICodecs_Click},
+        {cmbVideoSize, &frmMain::cmbVideoSize_Click},
+        {cmbPlaySld, &frmMain::cmbPlaySld_Click},
+        {cmbFramerateAVI, &frmMain::cmbFramerateAVI_Click},
+        {cmbCnannelsAVI, &frmMain::cmbCnannelsAVI_Click},
+        {cmbFramerateMPEG, &frmMain::cmbFramerateMPEG_Click},
+        {cmbVideoBitrateMPEG, &frmMain::cmbVideoBitrateMPEG_Click},
+        {cmbCnannelsMPEG, &frmMain::cmbCnannelsMPEG_Click},
+        {cmbAudioBitrateMPEG, &frmMain::cmbAudioBitrateMPEG_Click},
+        {cmbWMVCodecs, &frmMain::cmbWMVCodecs_Click},
+        {cmbAVICodecs, &frmMain::cmbAVICodecs_Click},
         {LstLang, &frmMain::LstLang_Click},
     };
     for (const auto& [box, handler] : lists) {
@@ -435,15 +440,13 @@ void frmMain::PlaceFrames() {
 
 bool frmMain::Form_Load() {
     // 1. Another copy running: end at once, without a message and without touching a setting.
-    const bool another =
-        services_.anotherCopyRunning ? services_.anotherCopyRunning() : !acquireInstanceLock();
+    const bool another = services_.anotherCopyRunning ? services_.anotherCopyRunning() : !acquireInstanceLock();
     if (another) return false;
 
     const QString folder = platform().programFolder();
     // 2. Partner probe.
     resumeNext("Form_Load: ReadRegistryString", [&] {
-        PartnerAppPresent =
-            !ReadRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.pando", "", "").isEmpty();
+        PartnerAppPresent = !ReadRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.pando", "", "").isEmpty();
     });
     // 3. Places of the frames.
     resumeNext("Form_Load: PlaceFrames", [&] { PlaceFrames(); });
@@ -467,11 +470,12 @@ bool frmMain::Form_Load() {
     resumeNext("Form_Load: LoadSkinFile", [&] { Skin1->LoadSkinFile(folder + "/kvl.skn"); });
     resumeNext("Form_Load: SkinWindow", [&] { Skin1->SkinWindow(this); });
     resumeNext("Form_Load: SkinForm", [&] { SkinForm(this); });
-    const std::pair<QWidget*, const char*> elements[] = {
-        {sldBack, "SLDBACK"},        {sldThum, "SLDTHUM"},        {sldBack2, "SLDBACK"},
-        {sldThum2, "SLDTHUM"},       {cmdNextFrame, "SLD_BTN_R"}, {cmdNextFrame2, "SLD_BTN_R"},
-        {cmdPrevFrame, "SLD_BTN_L"}, {cmdPrevFrame2, "SLD_BTN_L"}};
-    for (const auto& entry : elements) resumeNext("Form_Load: SkinWindowAs", [&] { Skin1->SkinWindowAs(entry.first, entry.second); });
+    const std::pair<QWidget*, const char*> elements[] = {{sldBack, "SLDBACK"},        {sldThum, "SLDTHUM"},
+                                                         {sldBack2, "SLDBACK"},       {sldThum2, "SLDTHUM"},
+                                                         {cmdNextFrame, "SLD_BTN_R"}, {cmdNextFrame2, "SLD_BTN_R"},
+                                                         {cmdPrevFrame, "SLD_BTN_L"}, {cmdPrevFrame2, "SLD_BTN_L"}};
+    for (const auto& entry : elements)
+        resumeNext("Form_Load: SkinWindowAs", [&] { Skin1->SkinWindowAs(entry.first, entry.second); });
     // 7.
     PrevOpenedFile.clear();
     cmdCut->update();
@@ -481,8 +485,8 @@ bool frmMain::Form_Load() {
         if (!Registry) Registry = std::make_unique<CRegister>();
     });
     resumeNext("Form_Load: REGGetSetting", [&] {
-        CurLang = Registry->REGGetSetting(HKEY_LOCAL_MACHINE, "Software\\Halvorin\\Vantrel Settings", "Lang",
-                                          "English");
+        CurLang =
+            Registry->REGGetSetting(HKEY_LOCAL_MACHINE, "Software\\Halvorin\\Vantrel Settings", "Lang", "English");
     });
     // 9. Languages and captions.
     resumeNext("Form_Load: Load_Language", [&] { Load_Language(); });

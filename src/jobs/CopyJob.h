@@ -13,7 +13,7 @@
 // Why a job did not start.
 enum class JobRefusal {
     None,
-    SameFrame,          // a cut whose two markers are on the same frame
+    SameFrame,             // a cut whose two markers are on the same frame
     SplitPointOutOfRange,  // a split point closer than four frames to either end
 };
 
@@ -21,8 +21,8 @@ enum class JobRefusal {
 struct JobOutcome {
     enum class Kind { Running, Finished, Cancelled, Failed, Refused };
     Kind kind = Kind::Running;
-    QString failure;                         // Failed: the description of what failed
-    JobRefusal refusal = JobRefusal::None;   // Refused: why
+    QString failure;                        // Failed: the description of what failed
+    JobRefusal refusal = JobRefusal::None;  // Refused: why
 };
 
 // The figures a caller shows while the job runs.
@@ -86,9 +86,9 @@ private:
     VideoSource& source_;
     FrameSink& sink_;
     OpenOutput openOutput_;
-    int32_t first_ = 0;       // cut: first frame; split: the split frame
-    int32_t last_ = 0;        // cut: last frame
-    double endTime_ = 0;      // cut: where the range's sound ends (ms)
+    int32_t first_ = 0;   // cut: first frame; split: the split frame
+    int32_t last_ = 0;    // cut: last frame
+    double endTime_ = 0;  // cut: where the range's sound ends (ms)
     int32_t frameCount_ = 0;
     int part_ = 1;
     bool videoFinished_ = false;

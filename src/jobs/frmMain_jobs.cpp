@@ -56,10 +56,9 @@ private:
 class frmMain::JobControlsLock {
 public:
     explicit JobControlsLock(frmMain& w)
-        : w_(w),
-          controls_{w.cmdFile,      w.cmdPlayStop,   w.cmdCut,        w.cmdSplit,     w.cmdOutFile,
-                    w.cmdOutFile2,  w.FrameConvertTo, w.sldThum,      w.sldThum2,     w.cmdPrevFrame,
-                    w.cmdNextFrame, w.cmdPrevFrame2,  w.cmdNextFrame2} {
+        : w_(w), controls_{w.cmdFile,      w.cmdPlayStop,    w.cmdCut,       w.cmdSplit, w.cmdOutFile,
+                           w.cmdOutFile2,  w.FrameConvertTo, w.sldThum,      w.sldThum2, w.cmdPrevFrame,
+                           w.cmdNextFrame, w.cmdPrevFrame2,  w.cmdNextFrame2} {
         for (const OutputFormatInfo& info : kOutputFormats) {
             controls_.push_back(w.formatButton(info.format));
             for (QGroupBox* frame : w.formatOptionFrames(info.format)) controls_.push_back(frame);
@@ -124,8 +123,7 @@ void frmMain::cmdCut_Click() {
         MarkerChangeGuard internal(InternalMarkerChange);
         QSlider* marker =
             SliderTimePosition1->value() < SliderTimePosition2->value() ? SliderTimePosition1 : SliderTimePosition2;
-        marker->setValue(
-            cutMarkerValue(p.audioTime, p.videoTime, p.audioDuration, p.videoDuration, marker->maximum()));
+        marker->setValue(cutMarkerValue(p.audioTime, p.videoTime, p.audioDuration, p.videoDuration, marker->maximum()));
         ProgressBar1->setValue(p.percent);
         LabelS->setCaption(positionLabel(" ~2"));
     };

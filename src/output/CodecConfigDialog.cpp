@@ -76,7 +76,8 @@ void CodecConfigDialog::updateEnabled() {
 CodecSettings CodecConfigDialog::settings() const {
     CodecSettings s = initial_;
     if (byBitrate_)
-        s.rateControl = byBitrate_->isChecked() ? CodecSettings::RateControl::Bitrate : CodecSettings::RateControl::Quality;
+        s.rateControl =
+            byBitrate_->isChecked() ? CodecSettings::RateControl::Bitrate : CodecSettings::RateControl::Quality;
     if (quality_) s.quality = quality_->value();
     if (bitrate_) s.bitrateKbps = bitrate_->value();
     if (keyframes_) s.keyframeInterval = keyframes_->value();

@@ -35,8 +35,9 @@ QString nextNameStep(const QString& path) {
     const QChar before = path[dot - 1];
     const int n = (before.isDigit() && before.unicode() < 128 ? before.digitValue() : 0) + 1;
     // A character outside the basic plane is a surrogate pair: both halves are replaced.
-    const qsizetype start =
-        before.isLowSurrogate() && dot - 2 >= fileNameStart(path) && path[dot - 2].isHighSurrogate() ? dot - 2 : dot - 1;
+    const qsizetype start = before.isLowSurrogate() && dot - 2 >= fileNameStart(path) && path[dot - 2].isHighSurrogate()
+                                ? dot - 2
+                                : dot - 1;
     return path.left(start) + QString::number(n) + path.mid(dot);
 }
 

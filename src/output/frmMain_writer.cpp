@@ -1,11 +1,11 @@
 // Writer configuration: the engine's codec and profile lists and the settings of a job's file.
 #include <QFileInfo>
 
-#include "rules/Conversions.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
 #include "output/CodecConfigDialog.h"
 #include "output/OutputNames.h"
+#include "rules/Conversions.h"
 
 std::optional<QString> frmMain::ConfigureOutputWriter(QString& path) {
     try {

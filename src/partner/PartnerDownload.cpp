@@ -50,8 +50,7 @@ std::optional<QString> urlPart(CURLU* u, CURLUPart part) {
 std::optional<UrlParts> parseUrl(const QString& url) {
     initCurlOnce();
     std::unique_ptr<CURLU, UrlDeleter> u(curl_url());
-    if (!u || curl_url_set(u.get(), CURLUPART_URL, url.toUtf8().constData(), 0) != CURLUE_OK)
-        return std::nullopt;
+    if (!u || curl_url_set(u.get(), CURLUPART_URL, url.toUtf8().constData(), 0) != CURLUE_OK) return std::nullopt;
     const auto scheme = urlPart(u.get(), CURLUPART_SCHEME);
     const auto host = urlPart(u.get(), CURLUPART_HOST);
     const auto whole = urlPart(u.get(), CURLUPART_URL);
@@ -120,7 +119,8 @@ QString downloadUrlProblem(const QString& url) {
     if (parts->scheme == u"http") {
         if (isLoopbackHost(parts->host)) return {};
         return "The installer is downloaded only over HTTPS; plain HTTP is accepted only from "
-               "this computer (127.0.0.1 or localhost): " + url;
+               "this computer (127.0.0.1 or localhost): " +
+               url;
     }
     return "The download address must be an HTTPS address: " + url;
 }
@@ -136,10 +136,14 @@ bool FileDownloader::IsConnected(const QString& url) {
 
 void FileDownloader::SetOption(const QString& name, const QString& value) {
     const QString key = name.toLower();
-    if (key == u"title") options_.title = value;
-    else if (key == u"label") options_.label = value;
-    else if (key == u"description") options_.description = value;
-    else if (key == u"smallwizardimage") options_.picture = value;
+    if (key == u"title")
+        options_.title = value;
+    else if (key == u"label")
+        options_.label = value;
+    else if (key == u"description")
+        options_.description = value;
+    else if (key == u"smallwizardimage")
+        options_.picture = value;
 }
 
 void FileDownloader::AddFile(const QString& url, const QString& path) { queue_.append({url, path}); }
@@ -194,8 +198,7 @@ QString FileDownloader::downloadOne(const QueuedFile& file, DownloadDialog& dial
     const CURLcode code = curl_easy_perform(h.get());
     if (code == CURLE_ABORTED_BY_CALLBACK) return "cancelled";
     if (transfer.writeFailed) return "cannot write " + file.path + ": " + out.errorString();
-    if (code != CURLE_OK)
-        return QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(code));
+    if (code != CURLE_OK) return QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(code));
 
     long status = 0;
     curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status);
@@ -203,8 +206,7 @@ QString FileDownloader::downloadOne(const QueuedFile& file, DownloadDialog& dial
     curl_off_t announced = -1, received = 0;
     curl_easy_getinfo(h.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     curl_easy_getinfo(h.get(), CURLINFO_SIZE_DOWNLOAD_T, &received);
-    if (announced >= 0 && received != announced)
-        return QString("received %1 of %2 bytes").arg(received).arg(announced);
+    if (announced >= 0 && received != announced) return QString("received %1 of %2 bytes").arg(received).arg(announced);
 
     dialog.setProgress(received, received);
     if (!out.commit()) return "cannot write " + file.path + ": " + out.errorString();

@@ -8,15 +8,13 @@ namespace {
 std::unique_ptr<QSettings> openSettings(const QString& appName) {
     const QString folder = qEnvironmentVariable("KORVELIN_SETTINGS_DIR");
     if (!folder.isEmpty())
-        return std::make_unique<QSettings>(folder + u'/' + appName + QStringLiteral(".ini"),
-                                           QSettings::IniFormat);
+        return std::make_unique<QSettings>(folder + u'/' + appName + QStringLiteral(".ini"), QSettings::IniFormat);
     return std::make_unique<QSettings>(QStringLiteral("Korvelin"), appName);
 }
 
 }  // namespace
 
-QString GetSetting(const QString& appName, const QString& section, const QString& key,
-                   const QString& defaultValue) {
+QString GetSetting(const QString& appName, const QString& section, const QString& key, const QString& defaultValue) {
     if (key.isEmpty()) return defaultValue;
     const std::unique_ptr<QSettings> settings = openSettings(appName);
     settings->beginGroup(section);

@@ -14,19 +14,15 @@ QString CRegister::TrimKeyPath(const QString& path) {
     return trimmed;
 }
 
-QString CRegister::storedValueName(const QString& sKey) {
-    return sKey == u"*" ? QString() : sKey;
-}
+QString CRegister::storedValueName(const QString& sKey) { return sKey == u"*" ? QString() : sKey; }
 
 QString CRegister::REGGetSetting(uint32_t regHKEY, const QString& sSection, const QString& sKey,
                                  const QString& sDefault) {
-    const std::optional<QString> value =
-        store_.readValue(regHKEY, TrimKeyPath(sSection), storedValueName(sKey));
+    const std::optional<QString> value = store_.readValue(regHKEY, TrimKeyPath(sSection), storedValueName(sKey));
     return value ? *value : sDefault;
 }
 
-bool CRegister::REGSaveSetting(uint32_t regHKEY, const QString& sSection, const QString& sKey,
-                               const QString& sValue) {
+bool CRegister::REGSaveSetting(uint32_t regHKEY, const QString& sSection, const QString& sKey, const QString& sValue) {
     return store_.writeValue(regHKEY, TrimKeyPath(sSection), storedValueName(sKey), sValue);
 }
 

@@ -21,12 +21,10 @@ public:
     bool REGDeleteSetting(uint32_t regHKEY, const QString& sSection, const QString& sKey);
     // The string value sKey of the key TrimKeyPath(sSection); sDefault when the key or the
     // value is missing or does not hold a string. A stored empty string is returned as "".
-    QString REGGetSetting(uint32_t regHKEY, const QString& sSection, const QString& sKey,
-                          const QString& sDefault);
+    QString REGGetSetting(uint32_t regHKEY, const QString& sSection, const QString& sKey, const QString& sDefault);
     // Creates the key TrimKeyPath(sSection) as needed and stores sValue as the string value
     // sKey. True when it was stored.
-    bool REGSaveSetting(uint32_t regHKEY, const QString& sSection, const QString& sKey,
-                        const QString& sValue);
+    bool REGSaveSetting(uint32_t regHKEY, const QString& sSection, const QString& sKey, const QString& sValue);
     // Removes one "\" at the start, then one "\" at the end.
     static QString TrimKeyPath(const QString& path);
     // The names of the subkeys of strPath (not trimmed), in order; empty when the key cannot

@@ -7,16 +7,13 @@
 
 namespace {
 
-bool sameName(const QString& a, const QString& b) {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 // Removes one pair of matching single or double quotes around a value.
 QString unquoted(const QString& value) {
     if (value.size() >= 2) {
         const QChar first = value.front();
-        if ((first == u'"' || first == u'\'') && value.back() == first)
-            return value.mid(1, value.size() - 2);
+        if ((first == u'"' || first == u'\'') && value.back() == first) return value.mid(1, value.size() - 2);
     }
     return value;
 }
@@ -26,8 +23,9 @@ QString unquoted(const QString& value) {
 QString firstCharacters(const QString& text, int count) {
     int units = 0;
     for (int characters = 0; characters < count && units < text.size(); ++characters)
-        units += (text.at(units).isHighSurrogate() && units + 1 < text.size() &&
-                  text.at(units + 1).isLowSurrogate()) ? 2 : 1;
+        units += (text.at(units).isHighSurrogate() && units + 1 < text.size() && text.at(units + 1).isLowSurrogate())
+                     ? 2
+                     : 1;
     return text.left(units);
 }
 
@@ -56,8 +54,7 @@ std::optional<QString> findIniValue(const QString& iniText, const QString& secti
         if (!inSection) continue;
         const qsizetype equals = line.indexOf(u'=');
         if (equals < 0) continue;
-        if (sameName(line.left(equals).trimmed(), wantedKey))
-            return unquoted(line.mid(equals + 1).trimmed());
+        if (sameName(line.left(equals).trimmed(), wantedKey)) return unquoted(line.mid(equals + 1).trimmed());
     }
     return std::nullopt;
 }
@@ -70,8 +67,8 @@ int profileStringFromBytes(const QByteArray& fileBytes, const QString& section, 
     return static_cast<int>(returned.size());
 }
 
-int GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultText,
-                            QString& returned, int bufferSize, const QString& path) {
+int GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultText, QString& returned,
+                            int bufferSize, const QString& path) {
     QFile file(path);
     // A missing or unreadable file reads like an empty one: every key takes its default.
     const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -81,7 +78,6 @@ int GetPrivateProfileString(const QString& section, const QString& key, const QS
 QString readIniText(const QString& path, const QString& section, const QString& key) {
     constexpr int kBufferSize = 255;
     QString buffer;
-    const int count = GetPrivateProfileString(section, key, QStringLiteral("Default"), buffer,
-                                              kBufferSize, path);
+    const int count = GetPrivateProfileString(section, key, QStringLiteral("Default"), buffer, kBufferSize, path);
     return buffer.left(count);
 }

@@ -24,8 +24,8 @@ int profileStringFromBytes(const QByteArray& fileBytes, const QString& section, 
                            const QString& defaultText, QString& returned, int bufferSize);
 
 // The same on a file; a file that does not exist or cannot be read gives the default.
-int GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultText,
-                            QString& returned, int bufferSize, const QString& path);
+int GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultText, QString& returned,
+                            int bufferSize, const QString& path);
 
 // The language text rule: key `key` of `section` in the file `path`, default "Default",
 // a 255-character buffer, so at most 254 characters.

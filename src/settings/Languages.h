@@ -5,12 +5,12 @@
 
 // One language file found in the language folder.
 struct LanguageFile {
-    QString fileName;      // "English.ini"
-    QString name;          // the file name without its last four characters: "English"
-    QString iniPath;       // folder + "/" + fileName
-    QString picturePath;   // folder + "/" + name + ".bmp"
+    QString fileName;     // "English.ini"
+    QString name;         // the file name without its last four characters: "English"
+    QString iniPath;      // folder + "/" + fileName
+    QString picturePath;  // folder + "/" + name + ".bmp"
     bool pictureExists = false;
-    QImage picture;        // null when the picture is missing or cannot be read
+    QImage picture;  // null when the picture is missing or cannot be read
 };
 
 // The "*.ini" files of `folder` (the pattern matched without regard to case), sorted by

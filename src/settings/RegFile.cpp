@@ -21,8 +21,7 @@ std::optional<QString> readQuoted(const QString& text, qsizetype start, qsizetyp
             end = i + 1;
             return result;
         }
-        if (c == u'\\' && i + 1 < text.size() && (text.at(i + 1) == u'\\' || text.at(i + 1) == u'"'))
-            ++i;
+        if (c == u'\\' && i + 1 < text.size() && (text.at(i + 1) == u'\\' || text.at(i + 1) == u'"')) ++i;
         result.append(text.at(i));
     }
     return std::nullopt;
@@ -56,13 +55,11 @@ std::optional<QString> hexString(const QString& data) {
 
 // A line that carries on hex data: not empty, not a key, value or comment line.
 bool isContinuation(const QString& line) {
-    return !line.isEmpty() && !line.startsWith(u'[') && !line.startsWith(u'"') &&
-           !line.startsWith(u'@') && !line.startsWith(u';');
+    return !line.isEmpty() && !line.startsWith(u'[') && !line.startsWith(u'"') && !line.startsWith(u'@') &&
+           !line.startsWith(u';');
 }
 
-bool startsWithHex(const QString& data) {
-    return data.startsWith(QLatin1String("hex"), Qt::CaseInsensitive);
-}
+bool startsWithHex(const QString& data) { return data.startsWith(QLatin1String("hex"), Qt::CaseInsensitive); }
 
 // One "name"=data or @=data line; nullopt when the line is not a value or deletes one.
 std::optional<RegValue> parseValueLine(const QString& line) {
@@ -120,9 +117,7 @@ QString hexForm(const QString& text) {
 
 }  // namespace
 
-QString regFold(const QString& name) {
-    return name.toCaseFolded();
-}
+QString regFold(const QString& name) { return name.toCaseFolded(); }
 
 bool isValidKeyPath(const QString& path) {
     if (path.isEmpty()) return false;
@@ -180,8 +175,7 @@ RegData parseRegFile(const QByteArray& bytes) {
         if (equals > 0 && startsWithHex(line.mid(equals + 1).trimmed())) {
             while (line.endsWith(u'\\')) {
                 line.chop(1);
-                if (i + 1 < lines.size() && isContinuation(lines.at(i + 1).trimmed()))
-                    line += lines.at(++i).trimmed();
+                if (i + 1 < lines.size() && isContinuation(lines.at(i + 1).trimmed())) line += lines.at(++i).trimmed();
             }
         }
         if (currentKey.isEmpty()) continue;

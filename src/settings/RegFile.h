@@ -15,19 +15,19 @@
 // spelling first seen is kept. Key paths here are full paths, root name included.
 
 struct RegValue {
-    QString name;        // "" = the key's unnamed default value
+    QString name;  // "" = the key's unnamed default value
     bool isString = true;
-    QString data;        // the text of a string value
-    QString rawData;     // any other kind, kept verbatim (e.g. "dword:00000001")
+    QString data;     // the text of a string value
+    QString rawData;  // any other kind, kept verbatim (e.g. "dword:00000001")
 };
 
 struct RegKey {
-    QString path;                      // e.g. "HKEY_LOCAL_MACHINE\Software\Halvorin"
-    QMap<QString, RegValue> values;    // by folded value name
+    QString path;                    // e.g. "HKEY_LOCAL_MACHINE\Software\Halvorin"
+    QMap<QString, RegValue> values;  // by folded value name
 };
 
 struct RegData {
-    QMap<QString, RegKey> keys;        // by folded key path; sorted, so parents come first
+    QMap<QString, RegKey> keys;  // by folded key path; sorted, so parents come first
     // The input had text but not the registry file header: nothing was taken from it.
     bool unrecognised = false;
 };

@@ -10,9 +10,7 @@ namespace {
 // Longest name of one key in the registry.
 constexpr qsizetype kMaxKeyNameLength = 255;
 
-bool hasLineBreak(const QString& text) {
-    return text.contains(u'\n') || text.contains(u'\r');
-}
+bool hasLineBreak(const QString& text) { return text.contains(u'\n') || text.contains(u'\r'); }
 
 bool isStorableKeyPath(const QString& keyPath) {
     if (keyPath.isEmpty()) return true;
@@ -33,12 +31,12 @@ QString RegistryStore::defaultFolder() {
 
 QString RegistryStore::rootName(uint32_t root) {
     switch (root) {
-    case HKEY_CLASSES_ROOT: return QStringLiteral("HKEY_CLASSES_ROOT");
-    case HKEY_CURRENT_USER: return QStringLiteral("HKEY_CURRENT_USER");
-    case HKEY_LOCAL_MACHINE: return QStringLiteral("HKEY_LOCAL_MACHINE");
-    case HKEY_USERS: return QStringLiteral("HKEY_USERS");
-    case HKEY_CURRENT_CONFIG: return QStringLiteral("HKEY_CURRENT_CONFIG");
-    default: return {};
+        case HKEY_CLASSES_ROOT: return QStringLiteral("HKEY_CLASSES_ROOT");
+        case HKEY_CURRENT_USER: return QStringLiteral("HKEY_CURRENT_USER");
+        case HKEY_LOCAL_MACHINE: return QStringLiteral("HKEY_LOCAL_MACHINE");
+        case HKEY_USERS: return QStringLiteral("HKEY_USERS");
+        case HKEY_CURRENT_CONFIG: return QStringLiteral("HKEY_CURRENT_CONFIG");
+        default: return {};
     }
 }
 
@@ -87,8 +85,7 @@ bool RegistryStore::keyExists(uint32_t root, const QString& keyPath) const {
     return keyPath.isEmpty() || load(root).keys.contains(regFold(*path));
 }
 
-std::optional<QString> RegistryStore::readValue(uint32_t root, const QString& keyPath,
-                                                const QString& valueName) const {
+std::optional<QString> RegistryStore::readValue(uint32_t root, const QString& keyPath, const QString& valueName) const {
     const std::optional<QString> path = fullPath(root, keyPath);
     if (!path) return std::nullopt;
     const RegData data = load(root);
@@ -121,8 +118,7 @@ bool RegistryStore::createKey(uint32_t root, const QString& keyPath) {
     return save(root, data);
 }
 
-bool RegistryStore::writeValue(uint32_t root, const QString& keyPath, const QString& valueName,
-                               const QString& text) {
+bool RegistryStore::writeValue(uint32_t root, const QString& keyPath, const QString& valueName, const QString& text) {
     const std::optional<QString> path = fullPath(root, keyPath);
     if (!path || hasLineBreak(valueName)) return false;
     RegData data = load(root);

@@ -41,12 +41,9 @@ QString decodeWindows1252(const QByteArray& bytes) {
 }  // namespace
 
 QString decodeSettingsText(const QByteArray& bytes) {
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        return decodeWith(QStringConverter::Utf8, bytes.mid(3));
-    if (bytes.startsWith("\xFF\xFE"))
-        return withoutLoneSurrogates(decodeWith(QStringConverter::Utf16LE, bytes.mid(2)));
-    if (bytes.startsWith("\xFE\xFF"))
-        return withoutLoneSurrogates(decodeWith(QStringConverter::Utf16BE, bytes.mid(2)));
+    if (bytes.startsWith("\xEF\xBB\xBF")) return decodeWith(QStringConverter::Utf8, bytes.mid(3));
+    if (bytes.startsWith("\xFF\xFE")) return withoutLoneSurrogates(decodeWith(QStringConverter::Utf16LE, bytes.mid(2)));
+    if (bytes.startsWith("\xFE\xFF")) return withoutLoneSurrogates(decodeWith(QStringConverter::Utf16BE, bytes.mid(2)));
     if (isValidUtf8(bytes)) return decodeWith(QStringConverter::Utf8, bytes);
     return decodeWindows1252(bytes);
 }

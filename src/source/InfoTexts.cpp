@@ -11,12 +11,13 @@ QString line(const QString& label, const QString& value) { return label + "\t" +
 }  // namespace
 
 QString videoInformation(const VideoSource& r, const std::array<QString, Msg::Count>& m) {
-    return QStringList{line(m[Msg::Codec], r.VideoCodecName()),
-                       line(m[Msg::DurationMs], QString::number(r.VideoDuration())),
-                       line(m[Msg::BitRate], QString::number(r.VideoBitRate())),
-                       line(m[Msg::FrameRate], realText(r.FrameRate())),
-                       line(m[Msg::Frames], QString::number(r.FrameCount())),
-                       line(m[Msg::FrameSize], QString::number(r.FrameWidth()) + "*" + QString::number(r.FrameHeight()))}
+    return QStringList{
+        line(m[Msg::Codec], r.VideoCodecName()),
+        line(m[Msg::DurationMs], QString::number(r.VideoDuration())),
+        line(m[Msg::BitRate], QString::number(r.VideoBitRate())),
+        line(m[Msg::FrameRate], realText(r.FrameRate())),
+        line(m[Msg::Frames], QString::number(r.FrameCount())),
+        line(m[Msg::FrameSize], QString::number(r.FrameWidth()) + "*" + QString::number(r.FrameHeight()))}
         .join("\r\n");
 }
 
@@ -31,6 +32,6 @@ QString audioInformation(const VideoSource& r, const std::array<QString, Msg::Co
 }
 
 QString sourceSummary(const VideoSource& r, const std::array<QString, Msg::Count>& m) {
-    return m[Msg::VideoLength] + "\r" + QString::number(r.VideoDuration()) + " " + m[Msg::Milliseconds] + "\r" + m[Msg::FrameCount] + "\r" +
-           QString::number(r.FrameCount());
+    return m[Msg::VideoLength] + "\r" + QString::number(r.VideoDuration()) + " " + m[Msg::Milliseconds] + "\r" +
+           m[Msg::FrameCount] + "\r" + QString::number(r.FrameCount());
 }

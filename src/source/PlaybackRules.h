@@ -3,8 +3,8 @@
 
 // What one playback tick does, from how far the picture is behind the clock (ms).
 struct PacingDecision {
-    bool show = false;   // read and show one frame
-    int16_t drop = 0;    // frames to read without showing first
+    bool show = false;  // read and show one frame
+    int16_t drop = 0;   // frames to read without showing first
 };
 // Nothing until the picture is more than half a second behind; from 1.5 s on, frames are
 // dropped: lag / 1000 rounded (ties to even) is the number of frames read this tick.

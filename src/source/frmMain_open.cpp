@@ -1,8 +1,8 @@
 // Opening a source video and the frame preview.
-#include "rules/Conversions.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
 #include "output/OutputNames.h"
+#include "rules/Conversions.h"
 #include "source/InfoTexts.h"
 #include "timeline/MarkerRules.h"
 

@@ -1,10 +1,10 @@
 // Preview playback with sound, paced against the tick clock.
 #include <vector>
 
-#include "rules/Conversions.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
 #include "engine/platform/Platform.h"
+#include "rules/Conversions.h"
 #include "source/PlaybackRules.h"
 
 void frmMain::cmdPlayStop_Click() {
@@ -25,11 +25,14 @@ void frmMain::StartPlayback() {
     });
     for (QWidget* w : std::initializer_list<QWidget*>{cmdFile, sldThum, sldThum2}) w->setEnabled(false);
     resumeNext("StartPlayback: SeekTime", [&] { VideoFileIn1->SeekTime(PlayPosition.at(PlaySlider)); });
-    resumeNext("StartPlayback: BeginPlayback", [&] { VideoView1->BeginPlayback(VideoFileIn1->FrameWidth(), VideoFileIn1->FrameHeight()); });
+    resumeNext("StartPlayback: BeginPlayback",
+               [&] { VideoView1->BeginPlayback(VideoFileIn1->FrameWidth(), VideoFileIn1->FrameHeight()); });
 
     // Pre-read about 2.5 s of sound before the clock starts (at most 101 chunks).
     float budget = 0;
-    resumeNext("StartPlayback: AudioChannels", [&] { budget = static_cast<float>(mul32(VideoFileIn1->AudioChannels(), AudioPlayer->MsToSamples(2500))); });
+    resumeNext("StartPlayback: AudioChannels", [&] {
+        budget = static_cast<float>(mul32(VideoFileIn1->AudioChannels(), AudioPlayer->MsToSamples(2500)));
+    });
     std::vector<AudioChunk> chunks;
     resumeNext("StartPlayback: pre-read sound", [&] {
         for (int i = 0; i <= 100; ++i) {
@@ -50,7 +53,8 @@ void frmMain::StartPlayback() {
         chunk = AudioChunk();  // released once queued
     }
     chunks.clear();
-    resumeNext("StartPlayback: setInterval", [&] { Timer1->setInterval(playbackTimerInterval(VideoFileIn1->FrameRate())); });
+    resumeNext("StartPlayback: setInterval",
+               [&] { Timer1->setInterval(playbackTimerInterval(VideoFileIn1->FrameRate())); });
     Timer1->start();
 }
 

@@ -12,10 +12,10 @@ const QString kPictureFilter = QStringLiteral(
 
 using SaveOperation = int32_t (ImageFile::*)(const FrameData&, const QString&);
 // The picture writer of each entry of the filter, by filter index 1..11.
-const SaveOperation kSaveByFilterIndex[] = {
-    &ImageFile::SaveBMP, &ImageFile::SaveJPEG, &ImageFile::SaveGIF, &ImageFile::SaveTIFF,
-    &ImageFile::SavePCX, &ImageFile::SaveWMF,  &ImageFile::SaveEMF, &ImageFile::SaveTGA,
-    &ImageFile::SavePNG, &ImageFile::SaveRAS,  &ImageFile::SaveJPEG2000};
+const SaveOperation kSaveByFilterIndex[] = {&ImageFile::SaveBMP,  &ImageFile::SaveJPEG,    &ImageFile::SaveGIF,
+                                            &ImageFile::SaveTIFF, &ImageFile::SavePCX,     &ImageFile::SaveWMF,
+                                            &ImageFile::SaveEMF,  &ImageFile::SaveTGA,     &ImageFile::SavePNG,
+                                            &ImageFile::SaveRAS,  &ImageFile::SaveJPEG2000};
 }  // namespace
 
 void frmMain::cmdSavePictureAs_Click() {

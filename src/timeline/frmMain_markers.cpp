@@ -1,14 +1,15 @@
 // Markers: the change handlers, frame stepping, the thumbs' drag and the band.
 #include <QCoreApplication>
 
-#include "rules/Conversions.h"
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
+#include "rules/Conversions.h"
 #include "timeline/MarkerRules.h"
 
 QString frmMain::positionLabel(const QString& ending) const {
-    return Messages[Msg::Marker] + "1#: " + QString::number(SliderTimePosition1->value()) + "\r" + Messages[Msg::Marker] + "2#: " +
-           QString::number(SliderTimePosition2->value()) + "\r" + Messages[Msg::Preview] + ending;
+    return Messages[Msg::Marker] + "1#: " + QString::number(SliderTimePosition1->value()) + "\r" +
+           Messages[Msg::Marker] + "2#: " + QString::number(SliderTimePosition2->value()) + "\r" +
+           Messages[Msg::Preview] + ending;
 }
 
 void frmMain::SliderTimePosition1_Change() { markerChanged(1); }

@@ -1,6 +1,6 @@
 // Start-up, shut-down, languages, skin commands, About box and idle logo of the real window.
-#include <QTimer>
 #include <gtest/gtest.h>
+#include <QTimer>
 
 #include "app/ErrorPolicy.h"
 #include "settings/AppSettings.h"
@@ -35,9 +35,9 @@ TEST(WindowStartup, FirstStartShowsTheIdleWindow) {
                        (QWidget*)w.cmbVideoSize, (QWidget*)w.cmbPlaySld, (QWidget*)w.sldThum, (QWidget*)w.sldThum2})
         EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
     // Never visible.
-    for (QWidget* c : {(QWidget*)w.SliderTimePosition1, (QWidget*)w.SliderTimePosition2, (QWidget*)w.Frame2,
-                       (QWidget*)w.cmdOptAVI, (QWidget*)w.cmdOptMPEG, (QWidget*)w.cmdOptWMV, (QWidget*)w.ProgressBar1,
-                       (QWidget*)w.File1})
+    for (QWidget* c :
+         {(QWidget*)w.SliderTimePosition1, (QWidget*)w.SliderTimePosition2, (QWidget*)w.Frame2, (QWidget*)w.cmdOptAVI,
+          (QWidget*)w.cmdOptMPEG, (QWidget*)w.cmdOptWMV, (QWidget*)w.ProgressBar1, (QWidget*)w.File1})
         EXPECT_FALSE(c->isVisibleTo(&w)) << c->objectName().toStdString();
     EXPECT_TRUE(w.picScreen->isVisibleTo(&w));
     EXPECT_TRUE(w.Timer2->isActive());

@@ -1,10 +1,10 @@
 // Every committed fuzz input (seed corpora and the inputs that once failed) runs through the
 // same target bodies as the fuzzers, with a failed check reported as a test failure.
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <gtest/gtest.h>
 
 #include "engine/platform/Dialogs.h"
 #include "fuzz/targets/FiltersTarget.h"

@@ -52,9 +52,9 @@ inline QByteArray flipBits(QByteArray bytes, qsizetype from, qsizetype to, int c
 // ------------------------------------------------------------------ AVI (RIFF) fields
 
 struct RiffChunk {
-    QByteArray id;      // four characters
-    qsizetype offset;   // of the chunk's id
-    quint32 size;       // of its data
+    QByteArray id;     // four characters
+    qsizetype offset;  // of the chunk's id
+    quint32 size;      // of its data
     qsizetype data() const { return offset + 8; }
 };
 
@@ -111,15 +111,17 @@ inline AviLayout aviLayout(const QByteArray& file) {
 inline void putLE32(QByteArray& bytes, qsizetype at, quint32 value) {
     qToLittleEndian<quint32>(value, bytes.data() + at);
 }
-inline quint32 getLE32(const QByteArray& bytes, qsizetype at) { return qFromLittleEndian<quint32>(bytes.constData() + at); }
+inline quint32 getLE32(const QByteArray& bytes, qsizetype at) {
+    return qFromLittleEndian<quint32>(bytes.constData() + at);
+}
 
 // Offsets of the fields inside their chunks.
 namespace avi {
 constexpr int kMicroSecPerFrame = 0, kTotalFrames = 16, kWidth = 32, kHeight = 36;  // avih
-constexpr int kHandler = 4, kScale = 20, kRate = 24, kLength = 32;                   // strh
-constexpr int kBiWidth = 4, kBiHeight = 8, kBiCompression = 16;                      // video strf
-constexpr int kChannels = 2, kSamplesPerSec = 4;                                      // audio strf
-constexpr int kIndexEntryBytes = 16;                              // idx1: id, flags, offset, size
+constexpr int kHandler = 4, kScale = 20, kRate = 24, kLength = 32;                  // strh
+constexpr int kBiWidth = 4, kBiHeight = 8, kBiCompression = 16;                     // video strf
+constexpr int kChannels = 2, kSamplesPerSec = 4;                                    // audio strf
+constexpr int kIndexEntryBytes = 16;                                                // idx1: id, flags, offset, size
 constexpr quint32 kKeyframeFlag = 0x10;
 }  // namespace avi
 
@@ -203,8 +205,8 @@ inline QByteArray withMpegFrameRateCode(QByteArray file, int code) {
 // Remuxes without re-encoding, dropping the video packets the expression picks (packet n
 // counts from 0): "eq(n\\,0)" drops the first keyframe.
 inline QString withVideoPacketsDropped(const QString& source, const QString& target, const QString& dropExpression) {
-    if (clips::run("ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-i", source, "-map", "0", "-c", "copy",
-                              "-bsf:v", "noise=drop=" + dropExpression, target}) != 0)
+    if (clips::run("ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-i", source, "-map", "0", "-c", "copy", "-bsf:v",
+                              "noise=drop=" + dropExpression, target}) != 0)
         throw std::runtime_error("ffmpeg could not drop packets of " + source.toStdString());
     return target;
 }

@@ -3,6 +3,7 @@
 // refused with a readable message and the window idle, or step and drag the markers, play a
 // moment, cut a short piece and save the frame on show. Each file has a time bound, and a
 // watchdog ends the whole program with the file's name if one never comes back.
+#include <gtest/gtest.h>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QImage>
@@ -12,12 +13,11 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
 
-#include "rules/Conversions.h"
 #include "jobs/JobsTestSupport.h"
+#include "rules/Conversions.h"
 #include "support/Clips.h"
 #include "support/WindowHarness.h"
 

@@ -17,8 +17,7 @@ struct Case {
 
 // The clips every byte-level recipe starts from: each container the reader meets most.
 QStringList baseClips() {
-    return {"avi_mjpeg_pcm", "mpeg2_ps", "wmv_wma", "mp4_h264_aac", "mkv_mpeg4_vorbis", "ts_h264_mp2",
-            "webm_vp8_opus"};
+    return {"avi_mjpeg_pcm", "mpeg2_ps", "wmv_wma", "mp4_h264_aac", "mkv_mpeg4_vorbis", "ts_h264_mp2", "webm_vp8_opus"};
 }
 
 QByteArray clipBytes(const QString& name) { return hostile::readBytes(clips::get(name).path); }

@@ -19,9 +19,11 @@ clips::Clip aviMpeg4() {
 // H.264 transport streams for joining: the second part's clock continues where the first
 // one's (100 frames at 25 fps) ends, unless it is the one that starts again at zero.
 clips::Clip tsPart(const QString& name, int width, int height, bool continued) {
-    QStringList options{"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-bf", "2", "-g", "25",
-                        "-pix_fmt", "yuv420p", "-c:a", "mp2", "-f", "mpegts"};
-    if (continued) options << "-output_ts_offset" << "4";
+    QStringList options{"-c:v", "libx264", "-preset",  "veryfast", "-crf", "18",  "-bf", "2",
+                        "-g",   "25",      "-pix_fmt", "yuv420p",  "-c:a", "mp2", "-f",  "mpegts"};
+    if (continued)
+        options << "-output_ts_offset"
+                << "4";
     return clips::make(name, "ts", width, height, 25, 50, true, options, 48000);
 }
 
@@ -71,7 +73,8 @@ std::vector<Case> cases() {
                                           {"size_16384", 16384u, 16384u},
                                           {"size_0", 0u, 0u},
                                           {"size_negative_height", 320u, quint32(-240)}})
-            all.push_back(bytesCase(p + label, base, [w = w, h = h](QByteArray b) { return withPictureSize(b, w, h); }));
+            all.push_back(
+                bytesCase(p + label, base, [w = w, h = h](QByteArray b) { return withPictureSize(b, w, h); }));
         // Frame rates: rate 0, scale 0, one frame in eleven days, four billion a second.
         for (const auto& [label, rate, scale, period] : {std::tuple{"rate_0", 0u, 1u, 40000u},
                                                          {"scale_0", 25u, 0u, 40000u},
@@ -81,7 +84,8 @@ std::vector<Case> cases() {
             all.push_back(bytesCase(p + label, base, [rate = rate, scale = scale, period = period](QByteArray b) {
                 return withFrameRate(b, rate, scale, period);
             }));
-        all.push_back(bytesCase(p + "frame_count_4g", base, [](QByteArray b) { return withFrameCount(b, 0xFFFFFFFFu); }));
+        all.push_back(
+            bytesCase(p + "frame_count_4g", base, [](QByteArray b) { return withFrameCount(b, 0xFFFFFFFFu); }));
         all.push_back(bytesCase(p + "unknown_codec", base, [](QByteArray b) { return withUnknownVideoCodec(b); }));
         // Sound formats: no channels, 64 channels, no samples, two billion samples a second.
         for (const auto& [label, channels, rate] : {std::tuple{"audio_channels_0", 0, 44100u},
@@ -93,7 +97,8 @@ std::vector<Case> cases() {
             }));
         // Indexes that disagree with the packets.
         all.push_back(bytesCase(p + "index_offsets_shifted", base, [](QByteArray b) {
-            return withIndexEntries(b, [](QByteArray& f, qsizetype e, int) { putLE32(f, e + 8, getLE32(f, e + 8) + 3); });
+            return withIndexEntries(b,
+                                    [](QByteArray& f, qsizetype e, int) { putLE32(f, e + 8, getLE32(f, e + 8) + 3); });
         }));
         all.push_back(bytesCase(p + "index_offsets_past_end", base, [](QByteArray b) {
             return withIndexEntries(b, [](QByteArray& f, qsizetype e, int i) {
@@ -101,7 +106,8 @@ std::vector<Case> cases() {
             });
         }));
         all.push_back(bytesCase(p + "index_sizes_doubled", base, [](QByteArray b) {
-            return withIndexEntries(b, [](QByteArray& f, qsizetype e, int) { putLE32(f, e + 12, getLE32(f, e + 12) * 2); });
+            return withIndexEntries(
+                b, [](QByteArray& f, qsizetype e, int) { putLE32(f, e + 12, getLE32(f, e + 12) * 2); });
         }));
         all.push_back(bytesCase(p + "index_entries_reversed", base, [](QByteArray b) {
             // The video entries point at each other's packets in reverse order.
@@ -117,9 +123,8 @@ std::vector<Case> cases() {
             return b;
         }));
         all.push_back(bytesCase(p + "index_no_keyframes", base, [](QByteArray b) {
-            return withIndexEntries(b, [](QByteArray& f, qsizetype e, int) {
-                putLE32(f, e + 4, getLE32(f, e + 4) & ~avi::kKeyframeFlag);
-            });
+            return withIndexEntries(
+                b, [](QByteArray& f, qsizetype e, int) { putLE32(f, e + 4, getLE32(f, e + 4) & ~avi::kKeyframeFlag); });
         }));
         if (codec == "mpeg4")  // every MJPEG frame is a keyframe already
             all.push_back(bytesCase(p + "index_all_keyframes", base, [](QByteArray b) {
@@ -127,13 +132,15 @@ std::vector<Case> cases() {
                     putLE32(f, e + 4, getLE32(f, e + 4) | avi::kKeyframeFlag);
                 });
             }));
-        all.push_back(bytesCase(p + "index_cut_to_a_third", base, [](QByteArray b) { return withIndexCut(b, 1.0 / 3); }));
+        all.push_back(
+            bytesCase(p + "index_cut_to_a_third", base, [](QByteArray b) { return withIndexCut(b, 1.0 / 3); }));
     }
 
     // MPEG-2 frame rate codes 0 (forbidden) and 15 (reserved).
     for (int code : {0, 15}) {
-        all.push_back(bytesCase("mpeg2_ps_frame_rate_code_" + std::to_string(code), [] { return clips::get("mpeg2_ps"); },
-                                [code](QByteArray b) { return withMpegFrameRateCode(b, code); }));
+        all.push_back(bytesCase(
+            "mpeg2_ps_frame_rate_code_" + std::to_string(code), [] { return clips::get("mpeg2_ps"); },
+            [code](QByteArray b) { return withMpegFrameRateCode(b, code); }));
         all.push_back(bytesCase("ts_mpeg2_frame_rate_code_" + std::to_string(code), tsMpeg2,
                                 [code](QByteArray b) { return withMpegFrameRateCode(b, code); }));
     }
@@ -168,8 +175,10 @@ std::vector<Case> cases() {
         };
     };
     auto ts320 = [] { return clips::get("ts_h264_mp2"); };
-    all.push_back({"ts_h264_320_then_176", joined(ts320, [] { return tsPart("hardening_ts_176_cont", 176, 144, true); })});
-    all.push_back({"ts_h264_320_then_640", joined(ts320, [] { return tsPart("hardening_ts_640_cont", 640, 480, true); })});
+    all.push_back(
+        {"ts_h264_320_then_176", joined(ts320, [] { return tsPart("hardening_ts_176_cont", 176, 144, true); })});
+    all.push_back(
+        {"ts_h264_320_then_640", joined(ts320, [] { return tsPart("hardening_ts_640_cont", 640, 480, true); })});
     all.push_back({"ts_h264_320_then_176_clock_restarts",
                    joined(ts320, [] { return tsPart("hardening_ts_176_zero", 176, 144, false); })});
     all.push_back({"mpeg2_ps_352_then_176", joined([] { return clips::get("mpeg2_ps"); }, mpeg2Part)});

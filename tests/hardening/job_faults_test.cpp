@@ -4,14 +4,14 @@
 // first and in the last pass, Exit while a job runs. Every job must end with the message
 // its situation calls for, leave a closed output file that ffprobe reads, give every control
 // back, touch no other file and never change the source.
-#include <QMap>
-#include <QTimer>
-#include <cerrno>
-#include <cstring>
 #include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <QMap>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 #include "engine/writer/FfmpegWriter.h"
 #include "hardening/HostileRun.h"
@@ -74,7 +74,8 @@ struct FaultJob {
 
 // One line per fault for the test log: what the user was told.
 void logFault(const std::string& fault, const QStringList& shown) {
-    std::printf("[fault] %-52s -> %s\n", fault.c_str(), shown.isEmpty() ? "(no message)" : qPrintable(shown.join(" | ")));
+    std::printf("[fault] %-52s -> %s\n", fault.c_str(),
+                shown.isEmpty() ? "(no message)" : qPrintable(shown.join(" | ")));
     std::fflush(stdout);
 }
 
@@ -255,8 +256,7 @@ TEST(JobFaults, AFullSmallFilesystemEndsTheJobWithAReadableFile) {
     QTemporaryDir mountPoint;
     if (::mount("tmpfs", QFile::encodeName(mountPoint.path()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
                 "size=400k,mode=0777") != 0)
-        GTEST_SKIP() << "this machine does not let the test mount a small filesystem (" << std::strerror(errno)
-                     << ")";
+        GTEST_SKIP() << "this machine does not let the test mount a small filesystem (" << std::strerror(errno) << ")";
     struct Unmount {
         QString path;
         ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
@@ -382,8 +382,8 @@ TEST(JobFaults, CancelInTheFirstAndLastPassesOfASplit) {
     // Split at 40: the first file holds frames 1-39, the second 40-100.
     struct Moment {
         const char* label;
-        int file;   // 1 or 2
-        int frame;  // of that file
+        int file;             // 1 or 2
+        int frame;            // of that file
         QList<int> expected;  // frames in each file written
     };
     for (const Moment& m : {Moment{"first pass", 1, 1, {1}}, Moment{"first pass of the second file", 2, 1, {39, 1}},
@@ -422,7 +422,8 @@ TEST(JobFaults, ExitDuringACutOrASplitClosesTheOutputFiles) {
         f.job.tap->afterVideoFrame = [&](int n) {
             filesStarted = int(f.job.tap->created.size());
             // Exit arrives through the message loop, during the job's yield.
-            if (filesStarted == (split ? 2 : 1) && n == 6) QTimer::singleShot(0, &f.w(), [&] { f.w().cmdExit_Click(); });
+            if (filesStarted == (split ? 2 : 1) && n == 6)
+                QTimer::singleShot(0, &f.w(), [&] { f.w().cmdExit_Click(); });
         };
         split ? f.w().cmdSplit_Click() : f.w().cmdCut_Click();  // returns once the window has shut down
         logFault(std::string("Exit during a ") + (split ? "split" : "cut"), f.messages());

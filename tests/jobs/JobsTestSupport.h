@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the job tests: a window with the real engine whose output writer is watched
 // (and can be made to fail), and ffprobe/ffmpeg based checks of what the jobs wrote.
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,7 +9,6 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <functional>
-#include <gtest/gtest.h>
 
 #include "app/EngineFactory.h"
 #include "support/Clips.h"
@@ -21,11 +21,11 @@ namespace jobstest {
 class WriterTap : public VideoSink {
 public:
     std::unique_ptr<VideoSink> inner = createVideoFileWriter();
-    int videoFrames = 0;        // in the file being written
+    int videoFrames = 0;  // in the file being written
     int audioBlocks = 0;
-    int failAfterFrames = -1;   // the write after this many frames throws
+    int failAfterFrames = -1;  // the write after this many frames throws
     QString failure = QStringLiteral("No space left on device");
-    QStringList created;        // paths passed to CreateFile, in order
+    QStringList created;  // paths passed to CreateFile, in order
     int closes = 0;
     std::function<void(int)> afterVideoFrame;
 
@@ -117,8 +117,8 @@ struct JobWindow {
 inline void expectWindowRestored(const frmMain& w) {
     for (QWidget* c : std::initializer_list<QWidget*>{
              w.sldThum, w.sldThum2, w.cmdCut, w.cmdSplit, w.cmdFile, w.cmdPlayStop, w.cmdOptAVI, w.cmdOptMPEG,
-             w.cmdOptWMV, w.FrameOptVideoAvi, w.FrameOptVideoMpeg, w.FrameOptVideoWMV, w.FrameConvertTo,
-             w.cmdOutFile, w.cmdOutFile2, w.cmdPrevFrame, w.cmdNextFrame, w.cmdPrevFrame2, w.cmdNextFrame2})
+             w.cmdOptWMV, w.FrameOptVideoAvi, w.FrameOptVideoMpeg, w.FrameOptVideoWMV, w.FrameConvertTo, w.cmdOutFile,
+             w.cmdOutFile2, w.cmdPrevFrame, w.cmdNextFrame, w.cmdPrevFrame2, w.cmdNextFrame2})
         EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
     EXPECT_FALSE(w.cmdCancel->isEnabled());
     EXPECT_TRUE(w.ProgressBar1->isHidden());
@@ -160,9 +160,9 @@ inline Probed probed(const QString& path) {
 // own rate).
 inline qint64 audioSamples(const QString& path) {
     QByteArray pcm;
-    const int code = clips::run("ffmpeg", {"-nostdin", "-loglevel", "error", "-i", path, "-map", "0:a:0", "-ac", "1",
-                                           "-f", "s16le", "-"},
-                                &pcm);
+    const int code = clips::run(
+        "ffmpeg", {"-nostdin", "-loglevel", "error", "-i", path, "-map", "0:a:0", "-ac", "1", "-f", "s16le", "-"},
+        &pcm);
     if (code != 0) return -1;
     return pcm.size() / 2;
 }

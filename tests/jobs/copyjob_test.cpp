@@ -47,8 +47,7 @@ struct JobRun {
     }
     // Runs the job to its end; `beforePass` may act between passes (as the window's turn does).
     JobOutcome::Kind run(CopyJob& job, const std::function<void(CopyJob&)>& beforePass = {}) {
-        if (job.start())
-            do {
+        if (job.start()) do {
                 if (beforePass) beforePass(job);
             } while (job.step());
         return job.outcome().kind;
@@ -148,8 +147,7 @@ TEST(CopyJob, RefusedRequestsWriteNothing) {
 
 TEST(CopyJob, AnOutputThatCannotBeOpenedFailsTheJob) {
     JobRun run;
-    CopyJob job = CopyJob::cut(run.reader, run.sink, 1, 10,
-                               [](int) { throw MediaError("Permission denied"); });
+    CopyJob job = CopyJob::cut(run.reader, run.sink, 1, 10, [](int) { throw MediaError("Permission denied"); });
     EXPECT_EQ(run.run(job), JobOutcome::Kind::Failed);
     EXPECT_EQ(job.outcome().failure, "Permission denied");
 }

@@ -73,9 +73,9 @@ TEST(JobsBatchArguments, ReadsACutAndASplit) {
     EXPECT_EQ(cut.fps, "25.00");
     EXPECT_EQ(cut.channels, 1);
 
-    const BatchRequest split = parsed({"--split", "in.avi", "--at", "50", "--out1", "a.mpeg", "--out2", "b.mpeg",
-                                       "--format", "mpeg", "--mpeg-version", "2", "--video-kbps", "1500",
-                                       "--audio-kbps", "192"});
+    const BatchRequest split =
+        parsed({"--split", "in.avi", "--at", "50", "--out1", "a.mpeg", "--out2", "b.mpeg", "--format", "mpeg",
+                "--mpeg-version", "2", "--video-kbps", "1500", "--audio-kbps", "192"});
     EXPECT_EQ(split.job, BatchRequest::Job::Split);
     EXPECT_EQ(split.at, 50);
     EXPECT_EQ(split.out2, "b.mpeg");
@@ -90,9 +90,9 @@ TEST(JobsBatchArguments, ReadsACutAndASplit) {
 
 TEST(JobsBatchArguments, RefusesWhatMakesNoJob) {
     const QStringList cut{"--cut", "in.avi", "--from", "10", "--to", "30", "--out", "o.avi"};
-    EXPECT_FALSE(parseError({"--cut", "in.avi", "--from", "10", "--out", "o.avi"}).isEmpty());   // no --to
-    EXPECT_FALSE(parseError(cut + QStringList{"--at", "5"}).isEmpty());                          // split option
-    EXPECT_FALSE(parseError(cut + QStringList{"--from", "3"}).isEmpty());                        // twice
+    EXPECT_FALSE(parseError({"--cut", "in.avi", "--from", "10", "--out", "o.avi"}).isEmpty());  // no --to
+    EXPECT_FALSE(parseError(cut + QStringList{"--at", "5"}).isEmpty());                         // split option
+    EXPECT_FALSE(parseError(cut + QStringList{"--from", "3"}).isEmpty());                       // twice
     EXPECT_FALSE(parseError(cut + QStringList{"--format", "mov"}).isEmpty());
     EXPECT_FALSE(parseError(cut + QStringList{"--audio", "flac"}).isEmpty());
     EXPECT_FALSE(parseError(cut + QStringList{"--channels", "3"}).isEmpty());
@@ -107,8 +107,8 @@ TEST(JobsBatchArguments, RefusesWhatMakesNoJob) {
 TEST(JobsBatchProgram, CutsEndToEnd) {
     ProgramRun run;
     const QString target = run.home.path() + "/batch_1.avi";
-    run.run({"--cut", clips::get("avi_mjpeg_pcm").path, "--from", "30", "--to", "12", "--out", target, "--avi-codec",
-             "2"});
+    run.run(
+        {"--cut", clips::get("avi_mjpeg_pcm").path, "--from", "30", "--to", "12", "--out", target, "--avi-codec", "2"});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(windowMessages()[19])) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("written: " + target)) << run.out.toStdString();
@@ -132,8 +132,8 @@ TEST(JobsBatchProgram, ReportsRefusalsAndBadArguments) {
     const QString source = clips::get("avi_mjpeg_pcm").path;
     {
         ProgramRun run;  // no partner application: MPEG is refused after the offer
-        run.run({"--cut", source, "--from", "1", "--to", "20", "--out", run.home.path() + "/m_1.mpeg", "--format",
-                 "mpeg"});
+        run.run(
+            {"--cut", source, "--from", "1", "--to", "20", "--out", run.home.path() + "/m_1.mpeg", "--format", "mpeg"});
         EXPECT_EQ(run.exitCode, 3) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains("partner")) << run.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(run.home.path() + "/m_1.mpeg"));

@@ -56,10 +56,9 @@ TEST(JobsCut, LocksTheWindowWhileRunningAndIgnoresFrameSteps) {
         frmMain& w = job.w;
         EXPECT_TRUE(w.cmdCancel->isEnabled());
         EXPECT_FALSE(w.ProgressBar1->isHidden());
-        for (QWidget* c : std::initializer_list<QWidget*>{w.cmdCut, w.cmdSplit, w.cmdFile, w.cmdPlayStop, w.cmdOutFile,
-                                                          w.cmdOutFile2, w.FrameConvertTo, w.cmdOptAVI, w.sldThum,
-                                                          w.sldThum2, w.cmdPrevFrame, w.cmdNextFrame,
-                                                          w.cmdPrevFrame2, w.cmdNextFrame2})
+        for (QWidget* c : std::initializer_list<QWidget*>{
+                 w.cmdCut, w.cmdSplit, w.cmdFile, w.cmdPlayStop, w.cmdOutFile, w.cmdOutFile2, w.FrameConvertTo,
+                 w.cmdOptAVI, w.sldThum, w.sldThum2, w.cmdPrevFrame, w.cmdNextFrame, w.cmdPrevFrame2, w.cmdNextFrame2})
             EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
         // A user pressing the step buttons now changes nothing.
         QTimer::singleShot(0, &w, [&w] {

@@ -34,9 +34,9 @@ void runCase(const FormatCase& c) {
 }  // namespace
 
 TEST(JobsFormats, AviWithEveryAudioOption) {
-    const std::pair<const char*, const char*> options[] = {{"optPCM", "pcm_s16le"},    {"optADPCM", "adpcm_ima_wav"},
-                                                           {"optULAW", "pcm_mulaw"},   {"optALAW", "pcm_alaw"},
-                                                           {"optMP3", "mp3"},          {"optGSM", "gsm_ms"}};
+    const std::pair<const char*, const char*> options[] = {{"optPCM", "pcm_s16le"},  {"optADPCM", "adpcm_ima_wav"},
+                                                           {"optULAW", "pcm_mulaw"}, {"optALAW", "pcm_alaw"},
+                                                           {"optMP3", "mp3"},        {"optGSM", "gsm_ms"}};
     for (const auto& [button, codec] : options) {
         runCase({button,
                  [button = button](frmMain& w) {

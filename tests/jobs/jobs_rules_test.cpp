@@ -1,8 +1,8 @@
 // The jobs' arithmetic: range times, progress figures, the split guard.
 #include <gtest/gtest.h>
 
-#include "rules/Conversions.h"
 #include "jobs/JobRules.h"
+#include "rules/Conversions.h"
 
 TEST(JobsRules, RangeTimeIsTheEndOfTheFrame) {
     EXPECT_DOUBLE_EQ(rangeTime(25, 100, 4000), 1000.0);

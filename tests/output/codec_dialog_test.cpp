@@ -1,17 +1,17 @@
 // The codec configuration dialog, alone and as the window shows it for the writer, and the effect of
 // its settings on the file written.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
-#include <gtest/gtest.h>
 
-#include "engine/writer/WriterTestSupport.h"
-#include "output/CodecConfigDialog.h"
 #include "engine/writer/FfmpegWriter.h"
 #include "engine/writer/WriterCatalog.h"
+#include "engine/writer/WriterTestSupport.h"
+#include "output/CodecConfigDialog.h"
 
 using namespace writertest;
 
@@ -148,8 +148,8 @@ TEST(CodecDialog, TheChosenQualityAndKeyframesReachTheFile) {
 
     // Keyframes every 10 frames: frames 1, 11, 21, ... are key frames.
     QByteArray out;
-    clips::run("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=flags", "-of", "csv=p=0",
-                           finePath},
+    clips::run("ffprobe",
+               {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=flags", "-of", "csv=p=0", finePath},
                &out);
     const QList<QByteArray> flags = out.trimmed().split('\n');
     ASSERT_EQ(flags.size(), 100);

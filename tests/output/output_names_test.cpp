@@ -1,11 +1,12 @@
 // Output name rules: proposals, extension rewrite and the free-name search.
-#include <QSet>
 #include <gtest/gtest.h>
+#include <QSet>
 
 #include "output/OutputNames.h"
 
 TEST(OutputNames, ProposalsTakeTheExtensionAtTheFileNamesFirstDot) {
-    EXPECT_EQ(proposeOutputNames("/data/clip.avi", "avi"), std::pair(QString("/data/clip_1.avi"), QString("/data/clip_2.avi")));
+    EXPECT_EQ(proposeOutputNames("/data/clip.avi", "avi"),
+              std::pair(QString("/data/clip_1.avi"), QString("/data/clip_2.avi")));
     EXPECT_EQ(proposeOutputNames("/data/clip.part.mp4", "wmv").first, "/data/clip_1.wmv");
     // A dot in a folder does not count.
     EXPECT_EQ(proposeOutputNames("/home/anna.berg/clip.mkv", "mpeg").second, "/home/anna.berg/clip_2.mpeg");

@@ -1,8 +1,8 @@
 // Output format, output names and the writer configuration, on a real window. The writer
 // here records what the window asks of it, so each control's mapping is checked exactly.
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include "support/StubSource.h"
 #include "support/WindowHarness.h"
@@ -129,7 +129,8 @@ TEST(OutputFormat, ConvertToShowsTheFormatsFramesAndMarksItsButton) {
         w.ConvertTo(OutputFormat(ind));
         EXPECT_EQ(int(w.OutputFormat), ind);
         for (int f = 0; f < 3; ++f) {
-            for (QWidget* frame : frames[f]) EXPECT_EQ(!frame->isHidden(), f == ind) << frame->objectName().toStdString();
+            for (QWidget* frame : frames[f])
+                EXPECT_EQ(!frame->isHidden(), f == ind) << frame->objectName().toStdString();
             EXPECT_EQ(buttons[f]->font().bold(), f == ind);
         }
     }
@@ -251,8 +252,9 @@ TEST(OutputWriter, AviSettingsFollowTheControls) {
     o.source->audio = false;
     o.source->rate = 0;
     w.optPCM->setChecked(true);
-    EXPECT_EQ(o.configure(), (QStringList{"SetVideoFormat(320,240,25)", "SetHasVideo(true)", "SetHasAudio(false)",
-                                          "SetAudioPCM(0,1,16)", "SetAviVideo(320,240,29.97)", o.created("a_1.avi", 1)}));
+    EXPECT_EQ(o.configure(),
+              (QStringList{"SetVideoFormat(320,240,25)", "SetHasVideo(true)", "SetHasAudio(false)",
+                           "SetAudioPCM(0,1,16)", "SetAviVideo(320,240,29.97)", o.created("a_1.avi", 1)}));
 }
 
 TEST(OutputWriter, MpegSettingsFollowTheControls) {
@@ -260,15 +262,17 @@ TEST(OutputWriter, MpegSettingsFollowTheControls) {
     frmMain& w = o.w;
     w.PartnerAppPresent = true;
     w.cmdOptMPEG_Click();
-    EXPECT_EQ(o.configure("m.mpeg"), (kSourceLayout + QStringList{"SetMpegVideo(1,1150,320,240,29.97)",
-                                                                  "SetMpegAudio(128,44100,2)", o.created("m.mpeg", 2)}));
+    EXPECT_EQ(o.configure("m.mpeg"),
+              (kSourceLayout +
+               QStringList{"SetMpegVideo(1,1150,320,240,29.97)", "SetMpegAudio(128,44100,2)", o.created("m.mpeg", 2)}));
     w.rbMPEG2->setChecked(true);
     w.setListIndex(w.cmbVideoBitrateMPEG, 4);
     w.setListIndex(w.cmbAudioBitrateMPEG, 13);
     w.setListIndex(w.cmbFramerateMPEG, 0);
     w.setListIndex(w.cmbCnannelsMPEG, 0);
-    EXPECT_EQ(o.configure("m.mpeg"), (kSourceLayout + QStringList{"SetMpegVideo(2,2376,320,240,23.97)",
-                                                                  "SetMpegAudio(384,44100,1)", o.created("m.mpeg", 2)}));
+    EXPECT_EQ(o.configure("m.mpeg"),
+              (kSourceLayout +
+               QStringList{"SetMpegVideo(2,2376,320,240,23.97)", "SetMpegAudio(384,44100,1)", o.created("m.mpeg", 2)}));
 }
 
 TEST(OutputWriter, ExistingFilesGiveTheNextFreeName) {

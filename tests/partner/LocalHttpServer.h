@@ -23,14 +23,18 @@ public:
     struct Route {
         Route(int status = 404, QByteArray body = {}, qint64 declaredLength = -1, qint64 sendBytes = -1,
               bool stallAfterSending = false, QByteArray location = {})
-            : status(status), body(std::move(body)), declaredLength(declaredLength), sendBytes(sendBytes),
-              stallAfterSending(stallAfterSending), location(std::move(location)) {}
+            : status(status),
+              body(std::move(body)),
+              declaredLength(declaredLength),
+              sendBytes(sendBytes),
+              stallAfterSending(stallAfterSending),
+              location(std::move(location)) {}
         int status;
         QByteArray body;
-        qint64 declaredLength;    // Content-Length sent; -1 = the body's size
-        qint64 sendBytes;         // bytes of the body actually sent; -1 = all
-        bool stallAfterSending;   // then wait until the client hangs up
-        QByteArray location;      // Location header, for redirects
+        qint64 declaredLength;   // Content-Length sent; -1 = the body's size
+        qint64 sendBytes;        // bytes of the body actually sent; -1 = all
+        bool stallAfterSending;  // then wait until the client hangs up
+        QByteArray location;     // Location header, for redirects
     };
     struct Request {
         QByteArray path;
@@ -45,8 +49,8 @@ public:
         address.sin_port = 0;
         socklen_t size = sizeof address;
         if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(listenFd_, 8) != 0 || ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
-            ::pipe(wake_) != 0)
+            ::listen(listenFd_, 8) != 0 ||
+            ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &size) != 0 || ::pipe(wake_) != 0)
             throw std::runtime_error("cannot start the local HTTP server");
         port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] { run(); });

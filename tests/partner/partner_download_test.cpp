@@ -1,5 +1,6 @@
 // The installer download against a local HTTP server: complete, failed, cut-off, cancelled
 // and refused downloads, the connection check and the download queue.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "engine/platform/Dialogs.h"
 #include "partner/LocalHttpServer.h"
@@ -140,7 +140,8 @@ TEST_F(DownloadTest, FailedAndCutOffDownloadsLeaveNoFile) {
         DownloadPartnerInstaller(server_.url(kPath), target_, dialogs_);
         ASSERT_EQ(downloader().lastResults().size(), 1);
         EXPECT_NE(downloader().lastResults()[0], "");
-        EXPECT_TRUE(downloader().lastResults()[0].contains(c.reasonContains)) << downloader().lastResults()[0].toStdString();
+        EXPECT_TRUE(downloader().lastResults()[0].contains(c.reasonContains))
+            << downloader().lastResults()[0].toStdString();
         EXPECT_TRUE(targetFolderFiles().isEmpty()) << targetFolderFiles().join(", ").toStdString();
         EXPECT_TRUE(dialogs_.shownMessages.isEmpty());
         EXPECT_TRUE(downloader().queue().isEmpty());
@@ -185,7 +186,7 @@ TEST_F(DownloadTest, WithoutAConnectionOnlyTheMessageAppears) {
     ASSERT_EQ(dialogs_.shownMessages.size(), 1);
     EXPECT_EQ(dialogs_.shownMessages[0].text, "You are not connected to internet");
     EXPECT_EQ(dialogs_.shownMessages[0].buttons, MsgButtons::Ok);
-    EXPECT_EQ(dialogs_.shownMessages[0].title, "");  // the application's title
+    EXPECT_EQ(dialogs_.shownMessages[0].title, "");        // the application's title
     EXPECT_EQ(downloader().options().title, "untouched");  // no option set
     QCoreApplication::processEvents();
     EXPECT_FALSE(watcher.seen);

@@ -1,6 +1,6 @@
 // The partner installer's command line and the download address policy.
-#include <QUrl>
 #include <gtest/gtest.h>
+#include <QUrl>
 
 #include "partner/PartnerDownload.h"
 #include "partner/PartnerInstaller.h"
@@ -47,22 +47,19 @@ TEST(DownloadAddress, TheProgramsOwnAddressIsHttpsWithTheFixedPath) {
 }
 
 TEST(DownloadAddress, HttpsAnywherePlainHttpOnlyToThisComputer) {
-    for (const char* allowed : {"https://downloads.example.org/download/PandoSetup.exe",
-                                "HTTPS://Example.org:8443/download/PandoSetup.exe",
-                                "https://127.0.0.1/download/PandoSetup.exe",
-                                "http://127.0.0.1:8080/download/PandoSetup.exe",
-                                "http://localhost/download/PandoSetup.exe",
-                                "http://LocalHost:9/x", "HTTP://127.0.0.1/x"})
+    for (const char* allowed :
+         {"https://downloads.example.org/download/PandoSetup.exe", "HTTPS://Example.org:8443/download/PandoSetup.exe",
+          "https://127.0.0.1/download/PandoSetup.exe", "http://127.0.0.1:8080/download/PandoSetup.exe",
+          "http://localhost/download/PandoSetup.exe", "http://LocalHost:9/x", "HTTP://127.0.0.1/x"})
         EXPECT_EQ(downloadUrlProblem(allowed), "") << allowed;
 
-    for (const char* refused : {"http://example.org/download/PandoSetup.exe",
-                                // the host here is example.org; "localhost" is only a user name
-                                "http://localhost@example.org/download/PandoSetup.exe",
-                                "http://127.0.0.1.example.org/x", "http://localhost.example.org/x",
-                                "http://127.0.0.2/x", "http://10.0.0.1/x", "http://[::1]/x",
-                                "ftp://127.0.0.1/PandoSetup.exe", "file:///tmp/PandoSetup.exe",
-                                "https://", "", "not an address",
-                                "//example.org/download/PandoSetup.exe"})
+    for (const char* refused :
+         {"http://example.org/download/PandoSetup.exe",
+          // the host here is example.org; "localhost" is only a user name
+          "http://localhost@example.org/download/PandoSetup.exe", "http://127.0.0.1.example.org/x",
+          "http://localhost.example.org/x", "http://127.0.0.2/x", "http://10.0.0.1/x", "http://[::1]/x",
+          "ftp://127.0.0.1/PandoSetup.exe", "file:///tmp/PandoSetup.exe", "https://", "", "not an address",
+          "//example.org/download/PandoSetup.exe"})
         EXPECT_NE(downloadUrlProblem(refused), "") << refused;
 
     EXPECT_TRUE(downloadUrlProblem("http://example.org/x").contains("HTTPS"));

@@ -1,12 +1,12 @@
 // The partner offer in the real window: presence from the private registry store, the
 // offer on MPEG, WMV and Split, and what accepting it does (installer beside the program or
 // downloaded from a local server, its start through the platform layer, the program's end).
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "partner/LocalHttpServer.h"
 #include "partner/PartnerDownload.h"
@@ -112,8 +112,9 @@ TEST(PartnerOffer, DecliningChangesNothingAndTheNextClickAsksAgain) {
                 ASSERT_EQ(p.h.dialogs.shownMessages.size(), asked);
                 const auto& m = p.message(asked - 1);
                 EXPECT_EQ(m.text, QString(kPartnerOfferText));
-                EXPECT_EQ(m.text, "To use this option you need to Re-Install Pando(The program will be terminated). "
-                                  "To install Pando click yes below.");
+                EXPECT_EQ(m.text,
+                          "To use this option you need to Re-Install Pando(The program will be terminated). "
+                          "To install Pando click yes below.");
                 EXPECT_EQ(m.buttons, MsgButtons::YesNo);
                 EXPECT_EQ(m.icon, MsgIcon::Question);
                 EXPECT_EQ(m.title, "");  // the application's title

@@ -77,10 +77,15 @@ TEST(IniReader, ResultIsCutToOneLessThanTheBuffer) {
 }
 
 TEST(IniReader, DecodesUtf8OrElseWindows1252) {
-    EXPECT_EQ(valueOf("[s]\nk=Fran\xC3\xA7" "ais \xE2\x82\xAC\n", "s", "k"), QString::fromUtf8("Français €"));
+    EXPECT_EQ(valueOf("[s]\nk=Fran\xC3\xA7"
+                      "ais \xE2\x82\xAC\n",
+                      "s", "k"),
+              QString::fromUtf8("Français €"));
     EXPECT_EQ(valueOf("\xEF\xBB\xBF[s]\nk=\xC3\xBC\n", "s", "k"), QString::fromUtf8("ü"));
     // Not valid UTF-8: single-byte Windows text, where 0x80 is the euro sign.
-    EXPECT_EQ(valueOf("[s]\nk=Fran\xE7" "ais \x80 \x93q\x94\n", "s", "k"),
+    EXPECT_EQ(valueOf("[s]\nk=Fran\xE7"
+                      "ais \x80 \x93q\x94\n",
+                      "s", "k"),
               QString::fromUtf8("Français € \xE2\x80\x9Cq\xE2\x80\x9D"));
     // Section names are decoded the same way.
     EXPECT_EQ(valueOf("[Men\xFC]\nk=v\n", "MENÜ", "k"), "v");
@@ -89,7 +94,7 @@ TEST(IniReader, DecodesUtf8OrElseWindows1252) {
 TEST(IniReader, FileWrapperAndLanguageTextRule) {
     QTemporaryDir dir;
     const QString path = dir.filePath("Lang.ini");
-    EXPECT_EQ(readIniText(path, "frmMain", "0"), "Default");  // missing file
+    EXPECT_EQ(readIniText(path, "frmMain", "0"), "Default");        // missing file
     EXPECT_EQ(readIniText(dir.path(), "frmMain", "0"), "Default");  // a folder, not a file
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

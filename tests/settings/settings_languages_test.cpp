@@ -77,8 +77,7 @@ TEST(LanguageListing, EmptyOrMissingFolderGivesNoLanguages) {
 }
 
 TEST(LanguageListing, TheShippedLanguagesHaveTheirFlags) {
-    const QList<LanguageFile> languages =
-        listLanguageFiles(QStringLiteral(KORVELIN_SOURCE_DIR) + "/data/Languages");
+    const QList<LanguageFile> languages = listLanguageFiles(QStringLiteral(KORVELIN_SOURCE_DIR) + "/data/Languages");
     ASSERT_EQ(languages.size(), 3);
     EXPECT_EQ(languages[0].name, "Deutsch");
     EXPECT_EQ(languages[1].name, "English");

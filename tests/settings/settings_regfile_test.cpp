@@ -20,12 +20,12 @@ const RegValue* value(const RegData& data, const QString& key, const QString& na
 
 TEST(RegFileFormat, ReadsKeysNamedAndDefaultValuesWithEscapes) {
     const RegData data = parseRegFile(kHeader +
-        "[HKEY_LOCAL_MACHINE\\Software\\Halvorin\\Vantrel Settings]\r\n"
-        "@=\"default text\"\r\n"
-        "\"Lang\"=\"English\"\r\n"
-        "\"Path\"=\"C:\\\\Program Files\\\\Korvelin\"\r\n"
-        "\"Quote\"=\"say \\\"hi\\\"\"\r\n"
-        "\"Empty\"=\"\"\r\n");
+                                      "[HKEY_LOCAL_MACHINE\\Software\\Halvorin\\Vantrel Settings]\r\n"
+                                      "@=\"default text\"\r\n"
+                                      "\"Lang\"=\"English\"\r\n"
+                                      "\"Path\"=\"C:\\\\Program Files\\\\Korvelin\"\r\n"
+                                      "\"Quote\"=\"say \\\"hi\\\"\"\r\n"
+                                      "\"Empty\"=\"\"\r\n");
     EXPECT_FALSE(data.unrecognised);
     // The parents of a key exist too.
     EXPECT_TRUE(data.keys.contains(regFold("HKEY_LOCAL_MACHINE\\Software")));
@@ -71,12 +71,12 @@ TEST(RegFileFormat, WritesTheExportFormatAndReadsItBackUnchanged) {
 
 TEST(RegFileFormat, KeepsOtherValueKindsVerbatimAndReadsHexStrings) {
     const RegData data = parseRegFile(kHeader +
-        "[HKEY_LOCAL_MACHINE\\K]\n"
-        "\"Count\"=dword:0000001f\n"
-        "\"Text\"=hex(1):41,00,\\\n"
-        "  42,00,00,00\n"
-        "\"Expand\"=hex(2):25,00,00,00\n"
-        "\"Bad\"=hex(1):zz\n");
+                                      "[HKEY_LOCAL_MACHINE\\K]\n"
+                                      "\"Count\"=dword:0000001f\n"
+                                      "\"Text\"=hex(1):41,00,\\\n"
+                                      "  42,00,00,00\n"
+                                      "\"Expand\"=hex(2):25,00,00,00\n"
+                                      "\"Bad\"=hex(1):zz\n");
     const QString key = "HKEY_LOCAL_MACHINE\\K";
     ASSERT_NE(value(data, key, "Count"), nullptr);
     EXPECT_FALSE(value(data, key, "Count")->isString);
@@ -90,7 +90,8 @@ TEST(RegFileFormat, KeepsOtherValueKindsVerbatimAndReadsHexStrings) {
 }
 
 TEST(RegFileFormat, ReadsTheEditorsOwnUtf16ExportAndRegedit4) {
-    const QString text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Sw]\r\n\"Lang\"=\"Français\"\r\n";
+    const QString text =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Sw]\r\n\"Lang\"=\"Français\"\r\n";
     QByteArray utf16("\xFF\xFE");
     for (QChar c : text) {
         utf16.append(static_cast<char>(c.unicode() & 0xFF));
@@ -99,7 +100,9 @@ TEST(RegFileFormat, ReadsTheEditorsOwnUtf16ExportAndRegedit4) {
     EXPECT_EQ(value(parseRegFile(utf16), "HKEY_LOCAL_MACHINE\\Sw", "Lang")->data, "Français");
 
     // REGEDIT4 files are single-byte text.
-    const RegData ansi = parseRegFile("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Sw]\r\n\"Lang\"=\"Fran\xE7" "ais\"\r\n");
+    const RegData ansi = parseRegFile(
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Sw]\r\n\"Lang\"=\"Fran\xE7"
+        "ais\"\r\n");
     EXPECT_EQ(value(ansi, "HKEY_LOCAL_MACHINE\\Sw", "Lang")->data, "Français");
 }
 
@@ -112,16 +115,16 @@ TEST(RegFileFormat, CorruptOrOddInputReadsAsEmptyOrSkipsTheBadLines) {
     EXPECT_TRUE(parseRegFile(QByteArray("\x00\x01\xFF\xFE\x00", 5)).keys.isEmpty());
 
     const RegData mixed = parseRegFile(kHeader +
-        "\"outside\"=\"no key yet\"\n"
-        "[HKEY_LOCAL_MACHINE\\\\Double]\n\"x\"=\"ignored\"\n"
-        "[-HKEY_LOCAL_MACHINE\\Deleted]\n\"y\"=\"ignored\"\n"
-        "[HKEY_LOCAL_MACHINE\\Good]\n"
-        "\"unterminated\"=\"abc\n"
-        "\"trailing\"=\"abc\" junk\n"
-        "noquotes=\"x\"\n"
-        "\"removed\"=-\n"
-        "; a comment\n"
-        "\"ok\" = \"fine\"\n");
+                                       "\"outside\"=\"no key yet\"\n"
+                                       "[HKEY_LOCAL_MACHINE\\\\Double]\n\"x\"=\"ignored\"\n"
+                                       "[-HKEY_LOCAL_MACHINE\\Deleted]\n\"y\"=\"ignored\"\n"
+                                       "[HKEY_LOCAL_MACHINE\\Good]\n"
+                                       "\"unterminated\"=\"abc\n"
+                                       "\"trailing\"=\"abc\" junk\n"
+                                       "noquotes=\"x\"\n"
+                                       "\"removed\"=-\n"
+                                       "; a comment\n"
+                                       "\"ok\" = \"fine\"\n");
     EXPECT_EQ(mixed.keys.size(), 2);  // HKEY_LOCAL_MACHINE and its subkey Good
     const RegKey good = mixed.keys.value(regFold("HKEY_LOCAL_MACHINE\\Good"));
     EXPECT_EQ(good.values.size(), 1);

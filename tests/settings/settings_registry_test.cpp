@@ -1,11 +1,11 @@
 // The registry store, CRegister and ReadRegistryString on private store folders.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "settings/CRegister.h"
 #include "settings/Regg.h"
@@ -55,8 +55,7 @@ TEST_F(RegistryTest, FirstStartGivesTheDefaultAndASaveIsReadBack) {
     ASSERT_TRUE(r.REGSaveSetting(HKEY_LOCAL_MACHINE, kSettingsKey, "Lang", "Deutsch"));
     EXPECT_EQ(r.REGGetSetting(HKEY_LOCAL_MACHINE, kSettingsKey, "Lang", "English"), "Deutsch");
     // Names of keys and values ignore case; another CRegister sees the same store.
-    EXPECT_EQ(reg().REGGetSetting(HKEY_LOCAL_MACHINE, "SOFTWARE\\halvorin\\VANTREL SETTINGS", "lang", "x"),
-              "Deutsch");
+    EXPECT_EQ(reg().REGGetSetting(HKEY_LOCAL_MACHINE, "SOFTWARE\\halvorin\\VANTREL SETTINGS", "lang", "x"), "Deutsch");
     // The file is the registry editor's export text.
     const QByteArray text = machineFileBytes();
     EXPECT_TRUE(text.startsWith("Windows Registry Editor Version 5.00\n"));
@@ -125,8 +124,9 @@ TEST_F(RegistryTest, UnknownRootsAreRefused) {
 }
 
 TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndAreKeptAsideWhenReplaced) {
-    for (const QByteArray& garbage : {QByteArray("\x00\xFF\x13garbage", 10), QByteArray("[unterminated"),
-                                      QByteArray("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"open")}) {
+    for (const QByteArray& garbage :
+         {QByteArray("\x00\xFF\x13garbage", 10), QByteArray("[unterminated"),
+          QByteArray("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=\"open")}) {
         writeMachineFile(garbage);
         EXPECT_EQ(reg().REGGetSetting(HKEY_LOCAL_MACHINE, "K", "v", "dflt"), "dflt");
         EXPECT_TRUE(reg().GetAllKeys(HKEY_LOCAL_MACHINE, "").size() <= 1);
@@ -140,11 +140,12 @@ TEST_F(RegistryTest, CorruptFilesReadAsEmptyAndAreKeptAsideWhenReplaced) {
 }
 
 TEST_F(RegistryTest, WritesReplaceTheFileWholeAndKeepHandEditedParts) {
-    writeMachineFile("Windows Registry Editor Version 5.00\r\n\r\n"
-                     "; edited by hand\r\n"
-                     "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
-                     "\"Count\"=dword:00000010\r\n"
-                     "\"Name\"=\"kept\"\r\n");
+    writeMachineFile(
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "; edited by hand\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
+        "\"Count\"=dword:00000010\r\n"
+        "\"Name\"=\"kept\"\r\n");
     CRegister r = reg();
     ASSERT_TRUE(r.REGSaveSetting(HKEY_LOCAL_MACHINE, kSettingsKey, "Lang", "English"));
     EXPECT_EQ(r.REGGetSetting(HKEY_LOCAL_MACHINE, "Software\\Other", "Name", ""), "kept");
@@ -167,7 +168,8 @@ TEST_F(RegistryTest, AWriteReplacesTheFileInsteadOfRewritingItInPlace) {
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), before);
     EXPECT_TRUE(machineFileBytes().contains("\"Lang\"=\"Deutsch\""));
-    struct stat oldStat {}, newStat {};
+    struct stat oldStat {
+    }, newStat{};
     ASSERT_EQ(::stat(QFile::encodeName(oldName).constData(), &oldStat), 0);
     ASSERT_EQ(::stat(QFile::encodeName(machineFile()).constData(), &newStat), 0);
     EXPECT_NE(oldStat.st_ino, newStat.st_ino);

@@ -12,10 +12,22 @@ namespace {
 struct RecordingReader : ForwardingReader {
     QStringList* calls;
     explicit RecordingReader(QStringList* log) : calls(log) {}
-    int32_t OpenFile(const QString& p) override { *calls << "OpenFile " + p; return real->OpenFile(p); }
-    void CloseFile() override { *calls << "CloseFile"; real->CloseFile(); }
-    void SeekFrame(int32_t n) override { *calls << QString("SeekFrame %1").arg(n); real->SeekFrame(n); }
-    void SeekTime(int32_t ms) override { *calls << QString("SeekTime %1").arg(ms); real->SeekTime(ms); }
+    int32_t OpenFile(const QString& p) override {
+        *calls << "OpenFile " + p;
+        return real->OpenFile(p);
+    }
+    void CloseFile() override {
+        *calls << "CloseFile";
+        real->CloseFile();
+    }
+    void SeekFrame(int32_t n) override {
+        *calls << QString("SeekFrame %1").arg(n);
+        real->SeekFrame(n);
+    }
+    void SeekTime(int32_t ms) override {
+        *calls << QString("SeekTime %1").arg(ms);
+        real->SeekTime(ms);
+    }
 };
 
 QStringList lines(const QString& text) { return text.split("\r\n"); }
@@ -44,7 +56,8 @@ TEST(OpenSource, ShowsTheInformationAndProposesOutputNames) {
     ASSERT_EQ(audio.size(), 6);
     EXPECT_EQ(audio[3], w.Messages[Msg::SampleRate] + "\t44100");
     EXPECT_EQ(audio[5], w.Messages[Msg::Channels] + "\t2");
-    EXPECT_EQ(w.LabelT->caption(), w.Messages[Msg::VideoLength] + "\r" + QString::number(w.VideoFileIn1->VideoDuration()) + " " +
+    EXPECT_EQ(w.LabelT->caption(), w.Messages[Msg::VideoLength] + "\r" +
+                                       QString::number(w.VideoFileIn1->VideoDuration()) + " " +
                                        w.Messages[Msg::Milliseconds] + "\r" + w.Messages[Msg::FrameCount] + "\r100");
 
     EXPECT_EQ(w.SliderTimePosition1->maximum(), 100);
@@ -52,7 +65,8 @@ TEST(OpenSource, ShowsTheInformationAndProposesOutputNames) {
     EXPECT_EQ(w.SliderTimePosition2->value(), 1);
     EXPECT_EQ(w.sldThum->Left(), w.sldBack->Left());
     EXPECT_EQ(clips::frameNumberOf(w.FrameBits), 1);
-    EXPECT_EQ(w.LabelS->caption(), w.Messages[Msg::Marker] + "1#: 1\r" + w.Messages[Msg::Marker] + "2#: 1\r" + w.Messages[Msg::Preview] + " ~1");
+    EXPECT_EQ(w.LabelS->caption(), w.Messages[Msg::Marker] + "1#: 1\r" + w.Messages[Msg::Marker] + "2#: 1\r" +
+                                       w.Messages[Msg::Preview] + " ~1");
     for (QWidget* c : {(QWidget*)w.cmdOutFile, (QWidget*)w.cmdOutFile2, (QWidget*)w.cmdCut, (QWidget*)w.cmdSplit,
                        (QWidget*)w.cmdPlayStop, (QWidget*)w.cmbPlaySld, (QWidget*)w.cmdSavePictureAs,
                        (QWidget*)w.sldThum, (QWidget*)w.sldThum2, (QWidget*)w.cmbVideoSize})
@@ -129,9 +143,8 @@ TEST(OpenSource, FailedOpensGoBackToIdleAndReopenThePreviousFileOnce) {
 
 TEST(OpenSource, ASecondOpenClosesTheFirstBeforeAnythingElse) {
     QStringList calls;
-    WindowHarness h(true, [&](WindowServices& s) {
-        s.makeReader = [&] { return std::make_unique<RecordingReader>(&calls); };
-    });
+    WindowHarness h(
+        true, [&](WindowServices& s) { s.makeReader = [&] { return std::make_unique<RecordingReader>(&calls); }; });
     frmMain& w = *h.window;
     const QString a = clips::get("avi_mjpeg_pcm").path, b = clips::get("avi_noaudio").path;
     w.OpenSourceVideo(a);

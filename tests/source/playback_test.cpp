@@ -1,6 +1,6 @@
 // Preview playback with a driven clock and a sound output without a device.
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
+#include <QElapsedTimer>
 
 #include "engine/audio/FakeAudioSink.h"
 #include "source/PlaybackRules.h"
@@ -64,8 +64,8 @@ struct Playback : ::testing::Test {
     int shown() const { return clips::frameNumberOf(w->FrameBits); }
     // Moves the clock so that the picture is `lag` ms behind, then ticks once.
     void tickWithLag(int lag) {
-        platform.ticks = static_cast<uint32_t>(w->PlayStartTick) + static_cast<uint32_t>(
-            lag + w->VideoFileIn1->VideoTime() - w->PlayPosition[w->PlaySlider]);
+        platform.ticks = static_cast<uint32_t>(w->PlayStartTick) +
+                         static_cast<uint32_t>(lag + w->VideoFileIn1->VideoTime() - w->PlayPosition[w->PlaySlider]);
         w->Timer1_Timer();
     }
 };

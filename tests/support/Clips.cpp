@@ -74,11 +74,19 @@ Clip make(const QString& name, const QString& ext, int w, int h, double fps, int
 
     const QString fpsText = QString::number(fps, 'g', 10);
     const double seconds = frames / fps;
-    QStringList args{"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                     QStringLiteral("color=c=black:s=%1x%2:r=%3,format=yuv420p,%4")
-                         .arg(w).arg(h).arg(fpsText, patternFilter())};
+    QStringList args{
+        "-nostdin",
+        "-loglevel",
+        "error",
+        "-y",
+        "-f",
+        "lavfi",
+        "-i",
+        QStringLiteral("color=c=black:s=%1x%2:r=%3,format=yuv420p,%4").arg(w).arg(h).arg(fpsText, patternFilter())};
     if (audio) {
-        args << "-f" << "lavfi" << "-i"
+        args << "-f"
+             << "lavfi"
+             << "-i"
              << QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2").arg(rate).arg(seconds, 0, 'f', 6);
     }
     // With sound, both streams end at the same time: a frame limit would stop the output
@@ -103,24 +111,24 @@ Clip get(const QString& name) {
     const QStringList pcm{"-c:v", "mjpeg", "-q:v", "3", "-pix_fmt", "yuvj420p", "-c:a", "pcm_s16le"};
     if (name == "avi_mjpeg_pcm") return make(name, "avi", 320, 240, 25, 100, true, pcm);
     if (name == "mpeg2_ps")
-        return make(name, "mpg", 352, 288, 25, 100, true,
-                    {"-c:v", "mpeg2video", "-q:v", "3", "-bf", "2", "-g", "12", "-c:a", "mp2", "-b:a", "192k",
-                     "-f", "vob"},
-                    48000);
+        return make(
+            name, "mpg", 352, 288, 25, 100, true,
+            {"-c:v", "mpeg2video", "-q:v", "3", "-bf", "2", "-g", "12", "-c:a", "mp2", "-b:a", "192k", "-f", "vob"},
+            48000);
     if (name == "wmv_wma")
         return make(name, "wmv", 320, 240, 25, 100, true,
                     {"-c:v", "wmv2", "-q:v", "3", "-c:a", "wmav2", "-b:a", "128k"});
     if (name == "mp4_h264_aac")
         return make(name, "mp4", 320, 240, 30, 90, true,
-                    {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-bf", "3", "-g", "24",
-                     "-x264-params", "open-gop=1", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "128k"});
+                    {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-bf", "3", "-g", "24", "-x264-params",
+                     "open-gop=1", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "128k"});
     if (name == "mkv_mpeg4_vorbis")
         return make(name, "mkv", 320, 240, 25, 100, true,
                     {"-c:v", "mpeg4", "-q:v", "3", "-bf", "2", "-g", "20", "-c:a", "libvorbis"});
     if (name == "ts_h264_mp2")
         return make(name, "ts", 320, 240, 25, 100, true,
-                    {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-bf", "2", "-g", "25",
-                     "-pix_fmt", "yuv420p", "-c:a", "mp2", "-f", "mpegts"},
+                    {"-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-bf", "2", "-g", "25", "-pix_fmt",
+                     "yuv420p", "-c:a", "mp2", "-f", "mpegts"},
                     48000);
     if (name == "webm_vp8_opus")
         return make(name, "webm", 320, 240, 25, 100, true,
@@ -147,8 +155,7 @@ Clip get(const QString& name) {
 }
 
 QStringList videoClipNames() {
-    return {"avi_mjpeg_pcm", "mpeg2_ps", "wmv_wma", "mp4_h264_aac", "mkv_mpeg4_vorbis", "ts_h264_mp2",
-            "webm_vp8_opus"};
+    return {"avi_mjpeg_pcm", "mpeg2_ps", "wmv_wma", "mp4_h264_aac", "mkv_mpeg4_vorbis", "ts_h264_mp2", "webm_vp8_opus"};
 }
 
 int frameNumberOf(const QImage& source) {
@@ -200,8 +207,9 @@ QList<int> decodeFrameNumbers(const QString& path) {
     // Decode to small grey pictures with the ffmpeg tool and read each pattern.
     QByteArray raw;
     const int w = 256, h = 64;
-    if (run("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-vsync", "passthrough", "-vf",
-                       QStringLiteral("scale=%1:%2").arg(w).arg(h), "-pix_fmt", "gray", "-f", "rawvideo", "-"},
+    if (run("ffmpeg",
+            {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-vsync", "passthrough", "-vf",
+             QStringLiteral("scale=%1:%2").arg(w).arg(h), "-pix_fmt", "gray", "-f", "rawvideo", "-"},
             &raw) != 0)
         return {};
     QList<int> numbers;

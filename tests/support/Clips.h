@@ -29,8 +29,8 @@ Clip get(const QString& name);
 QStringList videoClipNames();  // the clips with video and audio in the common containers
 
 // A clip made from custom ffmpeg output options (after the pattern input and the sine input).
-Clip make(const QString& name, const QString& extension, int width, int height, double fps, int frames,
-          bool audio, const QStringList& outputOptions, int sampleRate = 44100, int channels = 2);
+Clip make(const QString& name, const QString& extension, int width, int height, double fps, int frames, bool audio,
+          const QStringList& outputOptions, int sampleRate = 44100, int channels = 2);
 
 // Folder for clips and other generated files of this build.
 QString clipsFolder();

@@ -1,6 +1,6 @@
 // Test entry point: a QApplication on Qt's offscreen platform, then every GoogleTest test.
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

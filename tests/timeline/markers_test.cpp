@@ -1,8 +1,8 @@
 // Markers in the real window: stepping, the frame on show, labels, thumbs and the band.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QMouseEvent>
 #include <functional>
-#include <gtest/gtest.h>
 
 #include "support/Clips.h"
 #include "support/WindowHarness.h"
@@ -102,8 +102,8 @@ TEST(Markers, BandFollowsTheMarkersInEitherOrder) {
 // may itself have moved since the last event.
 void dragThumb(PictureBox* thumb, int grabX, const QList<int>& pointerXs, std::function<void()> beforeRelease = {}) {
     const QPoint globalStart = thumb->mapToGlobal(QPoint(grabX, 3));
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(grabX, 3), QPointF(globalStart), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(grabX, 3), QPointF(globalStart), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(thumb, &press);
     QPoint global = globalStart;
     for (int x : pointerXs) {
@@ -132,7 +132,8 @@ TEST(Thumbs, TheThumbFollowsTheMouseAndThePreviewFollowsTheThumb) {
     EXPECT_LT(value, 60);
     EXPECT_EQ(o.shown(), value);
     // The thumb rests where the thumb rule puts the chosen frame, near the pointer.
-    EXPECT_FLOAT_EQ(w.sldThum->Left(), thumbLeft(value, 100, w.sldBack->Left(), w.sldBack->Width(), w.sldThum->Width()));
+    EXPECT_FLOAT_EQ(w.sldThum->Left(),
+                    thumbLeft(value, 100, w.sldBack->Left(), w.sldBack->Width(), w.sldThum->Width()));
     // The drag mapping and the thumb rule are not exact inverses: the thumb may rest up to
     // about two frame steps (3.8 pixels each here) from the pointer.
     EXPECT_NEAR(w.sldThum->mapToGlobal(QPoint(4, 3)).x(), start + 160, 8);

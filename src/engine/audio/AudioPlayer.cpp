@@ -32,8 +32,8 @@ constexpr int kPumpIntervalMs = 15;
 constexpr int kBytesPerSample = 2;
 
 int32_t clampToInt32(int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                   std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 // a * num / den rounded to nearest (halves away from zero).
@@ -130,9 +130,8 @@ void AudioPlayer::SetBufferCount(int32_t count) {
 
 void AudioPlayer::SetFormat(int32_t sampleRate, int32_t channels) {
     if (sampleRate < 1000 || sampleRate > 384000 || channels < 1 || channels > 8)
-        throw MediaError(QStringLiteral("The sound format %1 Hz with %2 channels cannot be played.")
-                             .arg(sampleRate)
-                             .arg(channels));
+        throw MediaError(
+            QStringLiteral("The sound format %1 Hz with %2 channels cannot be played.").arg(sampleRate).arg(channels));
     if (sampleRate == d->sampleRate && channels == d->channels) return;
     // Queued bytes belong to the old format.
     Stop();
@@ -165,7 +164,8 @@ void AudioPlayer::Stop() { d->halt(); }
 void AudioPlayer::QueueSamples(const AudioChunk& chunk) {
     const size_t usable = chunk.size() - chunk.size() % size_t(d->channels);
     if (usable == 0) return;
-    d->pending.push_back({QByteArray(reinterpret_cast<const char*>(chunk.data()), qsizetype(usable * kBytesPerSample))});
+    d->pending.push_back(
+        {QByteArray(reinterpret_cast<const char*>(chunk.data()), qsizetype(usable * kBytesPerSample))});
     d->queuedBytes += qint64(usable) * kBytesPerSample;
     d->chunkEnds.push_back(d->queuedBytes);
     d->endPlayRaised = false;
@@ -174,7 +174,9 @@ void AudioPlayer::QueueSamples(const AudioChunk& chunk) {
 
 int32_t AudioPlayer::MsToSamples(int32_t ms) const { return clampToInt32(roundedRatio(ms, d->sampleRate, 1000)); }
 
-int32_t AudioPlayer::SamplesToMs(int32_t amount) const { return clampToInt32(roundedRatio(amount, 1000, d->sampleRate)); }
+int32_t AudioPlayer::SamplesToMs(int32_t amount) const {
+    return clampToInt32(roundedRatio(amount, 1000, d->sampleRate));
+}
 
 int32_t AudioPlayer::PlayedSamples() {
     d->refreshPlayed();

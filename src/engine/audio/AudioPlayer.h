@@ -19,9 +19,9 @@ public:
     // Opens the output for signed 16-bit interleaved samples; false when it cannot.
     virtual bool start(int sampleRate, int channels) = 0;
     virtual void stop() = 0;
-    virtual qint64 bytesFree() = 0;                         // how much write() takes now
+    virtual qint64 bytesFree() = 0;                            // how much write() takes now
     virtual qint64 write(const char* data, qint64 bytes) = 0;  // returns bytes taken
-    virtual qint64 processedBytes() = 0;                    // played since start()
+    virtual qint64 processedBytes() = 0;                       // played since start()
 };
 
 // The sound output. Amounts (MsToSamples, PlayedSamples, QueuedSamples) count sample

@@ -23,8 +23,9 @@ bool QtAudioSink::start(int sampleRate, int channels) {
     stop();
     const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
     if (outputs.isEmpty()) return false;
-    const QAudioDevice device = deviceIndex_ >= 0 && deviceIndex_ < outputs.size() ? outputs[deviceIndex_]
-                                                                                   : QMediaDevices::defaultAudioOutput();
+    const QAudioDevice device = deviceIndex_ >= 0 && deviceIndex_ < outputs.size()
+                                    ? outputs[deviceIndex_]
+                                    : QMediaDevices::defaultAudioOutput();
     QAudioFormat format;
     format.setSampleRate(sampleRate);
     format.setChannelCount(channels);

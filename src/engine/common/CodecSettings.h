@@ -8,8 +8,8 @@ struct CodecCapabilities {
     QString qualityHint;  // e.g. "2 = best, 31 = smallest file"
     int qualityMin = 0;
     int qualityMax = 0;
-    bool bitrate = false;   // a target bitrate may be chosen instead of a quality
-    bool keyframes = false; // the keyframe interval can be chosen (false: every frame is one)
+    bool bitrate = false;    // a target bitrate may be chosen instead of a quality
+    bool keyframes = false;  // the keyframe interval can be chosen (false: every frame is one)
     bool hasQuality() const { return !qualityName.isEmpty(); }
     bool configurable() const { return hasQuality() || bitrate || keyframes; }
 };
@@ -18,7 +18,7 @@ struct CodecCapabilities {
 struct CodecSettings {
     enum class RateControl { Quality, Bitrate };
     RateControl rateControl = RateControl::Quality;
-    int quality = 0;           // on the codec's scale (CodecCapabilities)
+    int quality = 0;  // on the codec's scale (CodecCapabilities)
     int bitrateKbps = 2000;
     int keyframeInterval = 1;  // frames from one keyframe to the next
     bool operator==(const CodecSettings&) const = default;

@@ -84,7 +84,8 @@ void setOption(Dictionary& options, const char* key, int64_t value);
 
 // Runs an FFmpeg call that takes an AVDictionary** (and may replace the dictionary with the
 // entries it did not use), keeping the dictionary owned by the handle throughout.
-template <typename Call> auto withOptions(Dictionary& options, Call&& call) {
+template <typename Call>
+auto withOptions(Dictionary& options, Call&& call) {
     AVDictionary* raw = options.release();
     const auto result = call(&raw);
     options.reset(raw);

@@ -87,7 +87,8 @@ std::optional<FrameView> viewFrame(const FrameData& data) {
         const int need = av_image_get_linesize(static_cast<AVPixelFormat>(h.pixelFormat), h.width, p);
         const int64_t bytes = int64_t(h.lineSize[p]) * planeHeight(desc, p, h.height);
         if (need <= 0 || h.lineSize[p] < need || h.planeBytes[p] != bytes) return std::nullopt;
-        if (h.planeOffset[p] < qsizetype(sizeof(FrameHeader)) || int64_t(h.planeOffset[p]) + bytes + kFramePadding > data.size())
+        if (h.planeOffset[p] < qsizetype(sizeof(FrameHeader)) ||
+            int64_t(h.planeOffset[p]) + bytes + kFramePadding > data.size())
             return std::nullopt;
         view.planes[p] = reinterpret_cast<const uint8_t*>(data.constData()) + h.planeOffset[p];
     }

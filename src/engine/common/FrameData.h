@@ -13,7 +13,6 @@ extern "C" {
 struct AVFrame;
 }
 
-
 struct FrameHeader {
     static constexpr uint32_t kMagic = 0x3146564B;  // "KVF1"
     uint32_t magic = kMagic;
@@ -24,10 +23,10 @@ struct FrameHeader {
     std::array<int32_t, 4> lineSize{};
     std::array<int32_t, 4> planeOffset{};  // from the start of the array
     std::array<int32_t, 4> planeBytes{};
-    int32_t sarNum = 1;                    // sample aspect ratio
+    int32_t sarNum = 1;  // sample aspect ratio
     int32_t sarDen = 1;
-    int32_t frameNumber = 0;               // 1-based number in its source
-    int32_t timeMs = 0;                    // presentation time in its source
+    int32_t frameNumber = 0;  // 1-based number in its source
+    int32_t timeMs = 0;       // presentation time in its source
 };
 
 // Read-only view of a frame's planes; valid while the FrameData it came from lives.
@@ -51,8 +50,8 @@ std::optional<FrameView> viewFrame(const FrameData& data);
 class FrameConverter {
 public:
     // Writes the picture scaled to dstWidth x dstHeight in dstFormat into dst planes.
-    bool convert(const FrameView& src, AVPixelFormat dstFormat, int dstWidth, int dstHeight,
-                 uint8_t* const dst[], const int dstLineSize[]);
+    bool convert(const FrameView& src, AVPixelFormat dstFormat, int dstWidth, int dstHeight, uint8_t* const dst[],
+                 const int dstLineSize[]);
     // The frame as a 32-bit RGB image of the given size (the frame's own size when empty).
     QImage toImage(const FrameData& data, QSize size = {});
 

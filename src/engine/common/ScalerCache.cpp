@@ -8,12 +8,12 @@ extern "C" {
 
 PlainLayout plainLayout(AVPixelFormat format) {
     switch (format) {
-    case AV_PIX_FMT_YUVJ420P: return {AV_PIX_FMT_YUV420P, true};
-    case AV_PIX_FMT_YUVJ422P: return {AV_PIX_FMT_YUV422P, true};
-    case AV_PIX_FMT_YUVJ444P: return {AV_PIX_FMT_YUV444P, true};
-    case AV_PIX_FMT_YUVJ440P: return {AV_PIX_FMT_YUV440P, true};
-    case AV_PIX_FMT_YUVJ411P: return {AV_PIX_FMT_YUV411P, true};
-    default: return {format, false};
+        case AV_PIX_FMT_YUVJ420P: return {AV_PIX_FMT_YUV420P, true};
+        case AV_PIX_FMT_YUVJ422P: return {AV_PIX_FMT_YUV422P, true};
+        case AV_PIX_FMT_YUVJ444P: return {AV_PIX_FMT_YUV444P, true};
+        case AV_PIX_FMT_YUVJ440P: return {AV_PIX_FMT_YUV440P, true};
+        case AV_PIX_FMT_YUVJ411P: return {AV_PIX_FMT_YUV411P, true};
+        default: return {format, false};
     }
 }
 

@@ -8,7 +8,6 @@
 #include "engine/common/FrameBytes.h"
 #include "engine/common/MediaError.h"
 
-
 // What a copy job needs of an output: pictures and sound in, and the file completed.
 class FrameSink {
 public:

@@ -23,10 +23,10 @@ public:
     virtual QString AudioCodecName() const = 0;
     virtual int32_t VideoDuration() const = 0;
     virtual int32_t AudioDuration() const = 0;
-    virtual int32_t VideoBitRate() const = 0;      // kbit/s
-    virtual int32_t AudioBitRate() const = 0;      // kbit/s
-    virtual int32_t AudioSampleSize() const = 0;   // bits
-    virtual int32_t AudioSampleRate() const = 0;   // Hz
+    virtual int32_t VideoBitRate() const = 0;     // kbit/s
+    virtual int32_t AudioBitRate() const = 0;     // kbit/s
+    virtual int32_t AudioSampleSize() const = 0;  // bits
+    virtual int32_t AudioSampleRate() const = 0;  // Hz
     virtual int32_t AudioChannels() const = 0;
     virtual int32_t FrameCount() const = 0;
     virtual int32_t FrameWidth() const = 0;

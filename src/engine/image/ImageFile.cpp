@@ -133,8 +133,8 @@ QByteArray encodePicture(const FrameData& data, const Encoding& encoding) {
         ffmpeg::withOptions(options, [&](AVDictionary** d) { return avcodec_open2(context.get(), codec, d); });
     if (openResult < 0) fail(failure + ffmpegErrorText(openResult));
 
-    FramePtr frame = encoding.pixelFormat == AV_PIX_FMT_PAL8 ? palettePicture(data)
-                                                             : convertedPicture(data, encoding.pixelFormat);
+    FramePtr frame =
+        encoding.pixelFormat == AV_PIX_FMT_PAL8 ? palettePicture(data) : convertedPicture(data, encoding.pixelFormat);
     frame->pts = 0;
     frame->quality = context->global_quality;
     frame->sample_aspect_ratio = context->sample_aspect_ratio;
@@ -185,7 +185,7 @@ private:
 
 constexpr uint32_t kSrcCopy = 0x00CC0020;  // ternary raster operation: copy the source
 constexpr int kDpi = 96;
-constexpr int kPixelsPerMetre = 3780;      // 96 dpi
+constexpr int kPixelsPerMetre = 3780;  // 96 dpi
 constexpr int kBitmapInfoHeaderBytes = 40;
 
 // A bottom-up 24-bit BGR device-independent bitmap: BITMAPINFOHEADER, then rows padded to
@@ -235,12 +235,12 @@ QByteArray windowsMetafile(const FrameData& frame) {
     records.u32(stretchWords);
     records.u16(0x0F43);  // META_STRETCHDIB
     records.u32(kSrcCopy);
-    records.u16(0);       // DIB_RGB_COLORS
-    records.i16(h);       // source height, width, y, x
+    records.u16(0);  // DIB_RGB_COLORS
+    records.i16(h);  // source height, width, y, x
     records.i16(w);
     records.i16(0);
     records.i16(0);
-    records.i16(h);       // destination height, width, y, x
+    records.i16(h);  // destination height, width, y, x
     records.i16(w);
     records.i16(0);
     records.i16(0);
@@ -267,8 +267,8 @@ QByteArray windowsMetafile(const FrameData& frame) {
     header.u16(kHeaderWords);
     header.u16(0x0300);
     header.u32(uint32_t(kHeaderWords + records.size() / 2));  // whole metafile in words
-    header.u16(0);  // objects
-    header.u32(stretchWords);  // largest record
+    header.u16(0);                                            // objects
+    header.u32(stretchWords);                                 // largest record
     header.u16(0);
 
     return placeable.bytes + header.bytes + records.bytes;

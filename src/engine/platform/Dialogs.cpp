@@ -71,13 +71,9 @@ QStringList qtNameFilters(const QString& pipeFilter) {
 // ---------------------------------------------------------------------------------------
 // Qt dialogs
 
-void QtDialogs::ShowOpen() {
-    show(false);
-}
+void QtDialogs::ShowOpen() { show(false); }
 
-void QtDialogs::ShowSave() {
-    show(true);
-}
+void QtDialogs::ShowSave() { show(true); }
 
 void QtDialogs::show(bool save) {
     QFileDialog dialog(parent_);
@@ -125,11 +121,11 @@ MsgResult QtDialogs::MsgBox(const QString& text, MsgButtons buttons, MsgIcon ico
     box.setWindowTitle(title.isEmpty() ? QApplication::applicationDisplayName() : title);
     box.setText(text);
     switch (icon) {
-    case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-    case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
-    case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
-    case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+        case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+        case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
     }
     if (buttons == MsgButtons::Ok) {
         box.setStandardButtons(QMessageBox::Ok);
@@ -145,13 +141,9 @@ MsgResult QtDialogs::MsgBox(const QString& text, MsgButtons buttons, MsgIcon ico
 // ---------------------------------------------------------------------------------------
 // Scripted dialogs
 
-void ScriptedDialogs::ShowOpen() {
-    answer();
-}
+void ScriptedDialogs::ShowOpen() { answer(); }
 
-void ScriptedDialogs::ShowSave() {
-    answer();
-}
+void ScriptedDialogs::ShowSave() { answer(); }
 
 void ScriptedDialogs::answer() {
     shownFileDialogs.append(state);

@@ -37,8 +37,8 @@ public:
     virtual void ShowOpen() = 0;
     virtual void ShowSave() = 0;
     // A message box; title empty = the application's title.
-    virtual MsgResult MsgBox(const QString& text, MsgButtons buttons = MsgButtons::Ok,
-                             MsgIcon icon = MsgIcon::None, const QString& title = {}) = 0;
+    virtual MsgResult MsgBox(const QString& text, MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None,
+                             const QString& title = {}) = 0;
 };
 
 // "All Movie Files |*.avi;*.mpg|AVI Files (*.avi)|*.avi|" -> Qt name filters, one per pair:
@@ -65,7 +65,7 @@ private:
 class ScriptedDialogs : public Dialogs {
 public:
     struct FileAnswer {
-        QString fileName;  // "" = cancel
+        QString fileName;     // "" = cancel
         int filterIndex = 0;  // 0 = keep the state's index
     };
     struct Message {
@@ -75,7 +75,7 @@ public:
         QString title;
     };
 
-    QList<FileAnswer> fileAnswers;     // when empty: cancel
+    QList<FileAnswer> fileAnswers;  // when empty: cancel
     // Answers for the Yes/No boxes, in order; when empty: No. A box with only OK answers Ok
     // and takes nothing from this list.
     QList<MsgResult> messageAnswers;

@@ -28,9 +28,7 @@ QString Platform::tempFolder() {
     return folder;
 }
 
-bool Platform::openDocument(const QString& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
+bool Platform::openDocument(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 bool Platform::startDetached(const QString& program, const QStringList& arguments) {
     return QProcess::startDetached(program, arguments);
@@ -51,6 +49,4 @@ Platform& platform() {
     return replacement ? *replacement : real;
 }
 
-void setPlatform(Platform* replacement) {
-    replacementPlatform() = replacement;
-}
+void setPlatform(Platform* replacement) { replacementPlatform() = replacement; }

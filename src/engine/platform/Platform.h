@@ -26,6 +26,4 @@ void setPlatform(Platform* replacement);
 
 // Milliseconds from `earlier` to `later` on the wrapping 32-bit tick count: correct across
 // the counter's wrap as long as the true difference is below 2^31.
-inline int32_t tickDifference(uint32_t later, uint32_t earlier) {
-    return static_cast<int32_t>(later - earlier);
-}
+inline int32_t tickDifference(uint32_t later, uint32_t earlier) { return static_cast<int32_t>(later - earlier); }

@@ -27,7 +27,8 @@ AudioTrack::AudioTrack(const QString& path, int streamIndex, Seconds zero, Secon
     input_ = demux::open(path, false);
     if (!demux::streamDescribed(input_.get(), stream_)) {
         const int ret = avformat_find_stream_info(input_.get(), nullptr);
-        if (ret < 0) throw MediaError(QStringLiteral("The audio of %1 cannot be read (%2)").arg(path, ffmpegErrorText(ret)));
+        if (ret < 0)
+            throw MediaError(QStringLiteral("The audio of %1 cannot be read (%2)").arg(path, ffmpegErrorText(ret)));
     }
     if (stream_ < 0 || stream_ >= static_cast<int>(input_->nb_streams) ||
         input_->streams[stream_]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
@@ -162,7 +163,8 @@ void AudioTrack::place(const AVFrame* frame) {
         const int64_t drift = std::llabs(stamped - decodedEnd_);
         const int64_t tolerance = resync_ ? 0 : rate_ * 3 / 100;  // container timestamps jitter a little
         const int64_t maxJump = int64_t(rate_) * 60;              // beyond that: a timestamp discontinuity
-        if (resync_ && stamped > seekSample_ + rate_ / 100 && stamped > startSample_ + rate_ / 100 && seekAttempt_ < 2) {
+        if (resync_ && stamped > seekSample_ + rate_ / 100 && stamped > startSample_ + rate_ / 100 &&
+            seekAttempt_ < 2) {
             // The demuxer landed after the target although the audio had begun: go further back.
             applySeek(seekSample_, seekAttempt_ + 1);
             return;

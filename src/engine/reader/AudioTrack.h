@@ -4,10 +4,10 @@
 #include <optional>
 #include <vector>
 
-#include "engine/common/FfmpegHandles.h"
-#include "engine/common/MediaTime.h"
 #include "engine/common/AudioChunk.h"
+#include "engine/common/FfmpegHandles.h"
 #include "engine/common/MediaError.h"
+#include "engine/common/MediaTime.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -71,14 +71,14 @@ private:
     Seconds zero_;
     int64_t startSample_ = 0;  // where the source's audio begins, from zero
 
-    int64_t position_ = 0;         // next sample frame delivered
-    int64_t decodedEnd_ = 0;       // sample frame after the last one placed in pending_
+    int64_t position_ = 0;          // next sample frame delivered
+    int64_t decodedEnd_ = 0;        // sample frame after the last one placed in pending_
     std::vector<int16_t> pending_;  // decoded, not yet delivered
     size_t pendingOffset_ = 0;      // samples of pending_ already delivered
     std::optional<int64_t> seekTarget_;
-    bool resync_ = true;           // the next decoded frame fixes the position by its timestamp
+    bool resync_ = true;  // the next decoded frame fixes the position by its timestamp
     int seekAttempt_ = 0;
-    int64_t seekSample_ = 0;       // target of the last seek, for a retry from further back
+    int64_t seekSample_ = 0;  // target of the last seek, for a retry from further back
     bool sentEnd_ = false;
     bool ended_ = false;
 };

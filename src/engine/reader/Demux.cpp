@@ -40,7 +40,8 @@ ffmpeg::Input open(const QString& path, bool readStreamInfo) {
     const QByteArray name = QFile::encodeName(path);
     const AVInputFormat* format = probeFormat(name);
     if (format && opensOtherFiles(format->name))
-        throw MediaError(QStringLiteral("Not a video file: %1 (a playlist or script that refers to other files)").arg(path));
+        throw MediaError(
+            QStringLiteral("Not a video file: %1 (a playlist or script that refers to other files)").arg(path));
     // Only local files: nothing inside a source reaches the network.
     ffmpeg::Dictionary options;
     ffmpeg::setOption(options, "protocol_whitelist", "file");
@@ -51,8 +52,8 @@ ffmpeg::Input open(const QString& path, bool readStreamInfo) {
     if (readStreamInfo) {
         ret = avformat_find_stream_info(raw, nullptr);
         if (ret < 0)
-            throw MediaError(
-                QStringLiteral("Not a video file: %1 (its streams cannot be read: %2)").arg(path, ffmpegErrorText(ret)));
+            throw MediaError(QStringLiteral("Not a video file: %1 (its streams cannot be read: %2)")
+                                 .arg(path, ffmpegErrorText(ret)));
     }
     return input;
 }

@@ -27,8 +27,8 @@ constexpr double kFallbackFrameRate = 25;
 int32_t clampToInt32(double value) {
     if (!std::isfinite(value)) return 0;
     value = std::round(value);
-    return static_cast<int32_t>(std::clamp<double>(value, std::numeric_limits<int32_t>::min(),
-                                                   std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(
+        std::clamp<double>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 // A frame rate a person would believe, else 0.
@@ -63,8 +63,8 @@ int pickVideoStream(const AVFormatContext* input) {
 
 struct VideoTiming {
     double fps = kFallbackFrameRate;
-    Seconds zero;  // source time of the first frame: time 0 of the reader
-    Seconds end;   // from time 0 to the end of the last frame
+    Seconds zero;          // source time of the first frame: time 0 of the reader
+    Seconds end;           // from time 0 to the end of the last frame
     bool byOrder = false;  // frames are timed by their order at fps, not by their timestamps
 };
 
@@ -111,12 +111,12 @@ struct FfmpegReader::Source {
     int width = 0, height = 0;
     double fps = kFallbackFrameRate;
     bool timedByOrder = false;  // frame n shows at (n - 1) / fps
-    Seconds videoEnd;  // from time zero
+    Seconds videoEnd;           // from time zero
     Seconds audioEnd;
     int64_t videoKbps = 0, audioKbps = 0;
-    int next = 1;                 // frame the next ReadVideoFrame returns; FrameCount + 1 at the end
-    int skipHint = 0;             // frames announced as not shown
-    Milliseconds silentAudio;     // audio position of a file without audio, whole milliseconds
+    int next = 1;              // frame the next ReadVideoFrame returns; FrameCount + 1 at the end
+    int skipHint = 0;          // frames announced as not shown
+    Milliseconds silentAudio;  // audio position of a file without audio, whole milliseconds
 };
 
 FfmpegReader::FfmpegReader(int64_t frameCacheBytes) : frameCacheBytes_(frameCacheBytes) {}
@@ -153,7 +153,8 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
         s->width = st->codecpar->width;
         s->height = st->codecpar->height;
         if (s->width <= 0 || s->height <= 0 || s->width > kMaxPictureSide || s->height > kMaxPictureSide)
-            throw MediaError(QStringLiteral("Unsupported picture size %1x%2 in %3").arg(s->width).arg(s->height).arg(path));
+            throw MediaError(
+                QStringLiteral("Unsupported picture size %1x%2 in %3").arg(s->width).arg(s->height).arg(path));
         videoDecoder = demux::openDecoder(st, 0, QStringLiteral("video"), path);
         s->videoCodec = demux::codecName(st->codecpar->codec_id);
     }
@@ -332,7 +333,8 @@ FrameData FfmpegReader::pack(const AVFrame* frame, int n) {
             data = packFrame(plain.get(), n, frameMs(n));
     }
     if (data.isEmpty())
-        throw MediaError(QStringLiteral("Frame %1 of %2 has a picture layout that cannot be shown").arg(n).arg(source().path));
+        throw MediaError(
+            QStringLiteral("Frame %1 of %2 has a picture layout that cannot be shown").arg(n).arg(source().path));
     return data;
 }
 

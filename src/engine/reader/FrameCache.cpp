@@ -1,6 +1,5 @@
 #include "engine/reader/FrameCache.h"
 
-
 int64_t frameBytes(const AVFrame* frame) {
     int64_t bytes = 0;
     for (const AVBufferRef* buf : frame->buf)

@@ -44,14 +44,18 @@ std::vector<int64_t> completePresentationTimes(const std::vector<IndexedPacket>&
         times[i] = packets[i].pts;
         anyTime = anyTime || packets[i].pts != kNone || packets[i].dts != kNone;
     }
-    const bool anyMissing = std::any_of(packets.begin(), packets.end(), [](const IndexedPacket& p) { return p.pts == kNone; });
-    const bool ranked = std::all_of(packets.begin(), packets.end(), [](const IndexedPacket& p) { return p.order != kNone; });
+    const bool anyMissing =
+        std::any_of(packets.begin(), packets.end(), [](const IndexedPacket& p) { return p.pts == kNone; });
+    const bool ranked =
+        std::all_of(packets.begin(), packets.end(), [](const IndexedPacket& p) { return p.order != kNone; });
     if (anyMissing && ranked) {
         std::vector<size_t> display(n);
         std::iota(display.begin(), display.end(), size_t(0));
-        std::stable_sort(display.begin(), display.end(), [&](size_t a, size_t b) { return packets[a].order < packets[b].order; });
+        std::stable_sort(display.begin(), display.end(),
+                         [&](size_t a, size_t b) { return packets[a].order < packets[b].order; });
         std::vector<int64_t> stamps(n);
-        const bool allDts = std::all_of(packets.begin(), packets.end(), [](const IndexedPacket& p) { return p.dts != kNone; });
+        const bool allDts =
+            std::all_of(packets.begin(), packets.end(), [](const IndexedPacket& p) { return p.dts != kNone; });
         for (size_t i = 0; i < n; ++i) stamps[i] = allDts ? packets[i].dts : int64_t(i);
         std::sort(stamps.begin(), stamps.end());
         for (size_t k = 0; k < n; ++k) times[display[k]] = stamps[k];
@@ -96,9 +100,8 @@ PacketIndex::PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int6
     : packets_(std::move(packets)) {
     const int n = static_cast<int>(packets_.size());
     times_ = completePresentationTimes(packets_, reorders);
-    timesFromOrder_ = std::none_of(packets_.begin(), packets_.end(), [](const IndexedPacket& p) {
-        return p.pts != kNone || p.dts != kNone;
-    });
+    timesFromOrder_ = std::none_of(packets_.begin(), packets_.end(),
+                                   [](const IndexedPacket& p) { return p.pts != kNone || p.dts != kNone; });
 
     for (int i = 0; i < n; ++i)
         if (!packets_[i].discard) frames_.push_back(i);
@@ -133,8 +136,8 @@ PacketIndex::PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int6
 }
 
 int PacketIndex::frameShowingAt(int64_t ts) const {
-    const auto it = std::upper_bound(frames_.begin(), frames_.end(), ts,
-                                     [&](int64_t t, int packet) { return t < times_[packet]; });
+    const auto it =
+        std::upper_bound(frames_.begin(), frames_.end(), ts, [&](int64_t t, int packet) { return t < times_[packet]; });
     return std::max(1, static_cast<int>(it - frames_.begin()));
 }
 
@@ -149,5 +152,6 @@ std::optional<int> PacketIndex::locate(int64_t pos, int64_t pts, int64_t dts) co
 }
 
 int PacketIndex::keyframeCount() const {
-    return static_cast<int>(std::count_if(packets_.begin(), packets_.end(), [](const IndexedPacket& p) { return p.key; }));
+    return static_cast<int>(
+        std::count_if(packets_.begin(), packets_.end(), [](const IndexedPacket& p) { return p.key; }));
 }

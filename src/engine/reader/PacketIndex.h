@@ -9,14 +9,14 @@ struct IndexedPacket {
     static constexpr int64_t kNoTime = INT64_MIN;  // same value as AV_NOPTS_VALUE
     int64_t pts = kNoTime;
     int64_t dts = kNoTime;
-    int64_t pos = -1;       // byte position in the file, -1 when unknown
-    int64_t duration = 0;   // stream time base, 0 when unknown
-    int32_t size = 0;       // bytes
+    int64_t pos = -1;      // byte position in the file, -1 when unknown
+    int64_t duration = 0;  // stream time base, 0 when unknown
+    int32_t size = 0;      // bytes
     // Display rank from the bitstream (picture order count), kNoTime when not read. Used
     // only where the container gives no presentation times.
     int64_t order = kNoTime;
     bool key = false;
-    bool discard = false;   // decoded as a reference only; shows no frame
+    bool discard = false;  // decoded as a reference only; shows no frame
 };
 
 // The video stream's packets in decode order and its frames in presentation order, built
@@ -64,10 +64,10 @@ public:
 
 private:
     std::vector<IndexedPacket> packets_;
-    std::vector<int64_t> times_;        // per packet: presentation time (completed)
-    std::vector<int> frames_;           // per frame: packet index
-    std::vector<int> frameOfPacket_;    // per packet: frame number or 0
-    std::vector<int> startPacket_;      // per packet: where decoding starts for it
+    std::vector<int64_t> times_;      // per packet: presentation time (completed)
+    std::vector<int> frames_;         // per frame: packet index
+    std::vector<int> frameOfPacket_;  // per packet: frame number or 0
+    std::vector<int> startPacket_;    // per packet: where decoding starts for it
     std::vector<std::pair<int64_t, int>> byPos_, byPts_, byDts_;
     int64_t endTime_ = 0;
     bool timesFromOrder_ = false;

@@ -105,7 +105,8 @@ SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream)
             if (ts != AV_NOPTS_VALUE) {
                 // A packet without a duration (ASF gives none) lasts as long as the step to it.
                 int64_t duration = p->duration;
-                if (duration <= 0 && previousAudioTs != AV_NOPTS_VALUE) duration = std::max<int64_t>(0, ts - previousAudioTs);
+                if (duration <= 0 && previousAudioTs != AV_NOPTS_VALUE)
+                    duration = std::max<int64_t>(0, ts - previousAudioTs);
                 previousAudioTs = ts;
                 const auto [skipStart, skipEnd] = skippedSamples(p);
                 const int rate = audioRate > 0 ? audioRate : 1'000'000'000;  // no rate: skips count for next to nothing

@@ -12,8 +12,8 @@ constexpr int kMaxUnknownPackets = 256;
 
 }  // namespace
 
-VideoTrack::VideoTrack(const QString& path, ffmpeg::Input input, int stream, PacketIndex index,
-                       ffmpeg::Codec decoder, int64_t cacheBytes)
+VideoTrack::VideoTrack(const QString& path, ffmpeg::Input input, int stream, PacketIndex index, ffmpeg::Codec decoder,
+                       int64_t cacheBytes)
     : path_(path),
       input_(std::move(input)),
       stream_(stream),
@@ -180,11 +180,11 @@ bool VideoTrack::decodeOne(int wanted) {
 void VideoTrack::keep(const AVFrame* frame, int wanted) {
     if (frame->width <= 0 || frame->height <= 0 || frame->format < 0) return;
     int number = lastOutput_ + 1;  // a decoder that lost the tag: pictures come in order
-    if (frame->pts >= 0 && frame->pts < index_.packetCount()) number = index_.frameOfPacket(static_cast<int>(frame->pts));
+    if (frame->pts >= 0 && frame->pts < index_.packetCount())
+        number = index_.frameOfPacket(static_cast<int>(frame->pts));
     if (number <= 0 || number > index_.frameCount()) return;
     ++stats_.framesDecoded;
     lastOutput_ = std::max(lastOutput_, number);
     // Leading pictures of the run's first keyframe refer to pictures before it: not kept.
     if (index_.decodableFrom(number, runStart_)) cache_.put(number, frame, wanted);
-
 }

@@ -64,11 +64,11 @@ private:
 
     // The current decoding run.
     bool runActive_ = false;
-    bool drained_ = false;     // the decoder gave its last picture
-    bool sentEnd_ = false;     // the end of the stream was signalled to the decoder
-    bool held_ = false;        // packet_ holds the run's next packet, already tagged
-    int runStart_ = 0;         // packet the run started at
-    int nextPacket_ = 0;       // index of the next packet the demuxer delivers
-    int lastOutput_ = 0;       // highest frame number the run produced
+    bool drained_ = false;  // the decoder gave its last picture
+    bool sentEnd_ = false;  // the end of the stream was signalled to the decoder
+    bool held_ = false;     // packet_ holds the run's next packet, already tagged
+    int runStart_ = 0;      // packet the run started at
+    int nextPacket_ = 0;    // index of the next packet the demuxer delivers
+    int lastOutput_ = 0;    // highest frame number the run produced
     Stats stats_;
 };

@@ -266,7 +266,8 @@ void Splash::LoadSplashFile(const QString& path) {
                                     : parsed.splash.picture;
     QPixmap picture;
     if (!QFileInfo(picturePath).isFile() || !picture.load(picturePath))
-        throw fileError(path, QStringLiteral("the picture %1 cannot be read").arg(QDir::toNativeSeparators(picturePath)));
+        throw fileError(path,
+                        QStringLiteral("the picture %1 cannot be read").arg(QDir::toNativeSeparators(picturePath)));
     d->picture = picture;
     d->durationMs = parsed.splash.durationMs;
 }

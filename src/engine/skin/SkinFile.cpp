@@ -38,9 +38,7 @@ struct SectionFile {
     QString error;
 };
 
-QString lineError(int line, const QString& text) {
-    return QStringLiteral("line %1: %2").arg(line).arg(text);
-}
+QString lineError(int line, const QString& text) { return QStringLiteral("line %1: %2").arg(line).arg(text); }
 
 bool isWord(const QString& s, bool allowUpper) {
     if (s.isEmpty() || s.size() > 200) return false;
@@ -195,7 +193,9 @@ QString readLook(const Section& s, const QHash<QString, QString>& colours, Look*
 QString readPart(const Section& s, const SkinData& skin, Part* part) {
     const bool button = s.kind == "button";
     QStringList known{"window", "parent", "anchor", "rect", "caption", "look", "tip"};
-    if (button) known << "mirror" << "action";
+    if (button)
+        known << "mirror"
+              << "action";
     if (QString err = checkKeys(s, known); !err.isEmpty()) return err;
 
     part->kind = button ? Part::Kind::Button : Part::Kind::Panel;
@@ -279,8 +279,8 @@ SkinParseResult parseSkin(const QString& text) {
             }
             const QString look = s.value("look");
             if (!skin.looks.contains(look)) {
-                result.error = lineError(s.line, QStringLiteral("[window %1] needs the look of an existing [look]")
-                                                     .arg(s.name));
+                result.error =
+                    lineError(s.line, QStringLiteral("[window %1] needs the look of an existing [look]").arg(s.name));
                 return result;
             }
             skin.windowLooks.insert(s.name, look);

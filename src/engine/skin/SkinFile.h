@@ -23,17 +23,17 @@ struct Part {
     enum class Kind { Panel, Button };
     enum class Action { Click, Close };
     Kind kind = Kind::Panel;
-    QString name;     // objectName of the created widget and, for buttons, the clicked element's name
-    QString window;   // objectName of the window the part belongs to
-    QString parent;   // objectName of the widget it is put in; empty = the window itself
-    QString anchor;   // objectName of a widget the rect is measured from; empty = the parent
-    QRect rect;       // pixels, relative to the anchor (or parent)
+    QString name;    // objectName of the created widget and, for buttons, the clicked element's name
+    QString window;  // objectName of the window the part belongs to
+    QString parent;  // objectName of the widget it is put in; empty = the window itself
+    QString anchor;  // objectName of a widget the rect is measured from; empty = the parent
+    QRect rect;      // pixels, relative to the anchor (or parent)
     QString caption;
-    QString look;     // name of a Look; empty = none
-    QString mirror;   // objectName of the widget whose enabled state and bold font the button shows
+    QString look;    // name of a Look; empty = none
+    QString mirror;  // objectName of the widget whose enabled state and bold font the button shows
     QString tip;
     Action action = Action::Click;
-    int line = 0;     // where it was declared, for messages
+    int line = 0;  // where it was declared, for messages
 };
 
 struct SkinData {

@@ -54,16 +54,16 @@ QSize fitKeepingAspect(QSize picture, QSize view) {
 
 QSize drawnSize(int32_t mode, QSize picture, QSize view) {
     switch (mode) {
-    case 1: return picture;
-    case 2: return scaledSize(picture, 1, 2);
-    case 3: return scaledSize(picture, 1, 4);
-    case 4: return scaledSize(picture, 2, 1);
-    case 5: return view;
-    case 6: return fitKeepingAspect(picture, view);
-    case 7: return {view.width(), scaledLength(view.width(), picture.height(), picture.width())};
-    default:
-        if (picture.width() <= view.width() && picture.height() <= view.height()) return picture;
-        return fitKeepingAspect(picture, view);
+        case 1: return picture;
+        case 2: return scaledSize(picture, 1, 2);
+        case 3: return scaledSize(picture, 1, 4);
+        case 4: return scaledSize(picture, 2, 1);
+        case 5: return view;
+        case 6: return fitKeepingAspect(picture, view);
+        case 7: return {view.width(), scaledLength(view.width(), picture.height(), picture.width())};
+        default:
+            if (picture.width() <= view.width() && picture.height() <= view.height()) return picture;
+            return fitKeepingAspect(picture, view);
     }
 }
 
@@ -138,9 +138,7 @@ void VideoView::Clear() {
     update();
 }
 
-void VideoView::BeginPlayback(int32_t width, int32_t height) {
-    playing_ = true;
-}
+void VideoView::BeginPlayback(int32_t width, int32_t height) { playing_ = true; }
 
 void VideoView::EndPlayback() {
     playing_ = false;
@@ -158,9 +156,7 @@ QRect VideoView::targetRect() const {
     return videoTargetRect(viewSize_, frameDisplaySize(view->header), size());
 }
 
-QImage VideoView::renderedImage() {
-    return grab().toImage();
-}
+QImage VideoView::renderedImage() { return grab().toImage(); }
 
 void VideoView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);

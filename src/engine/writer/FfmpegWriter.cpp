@@ -95,7 +95,8 @@ int32_t FfmpegWriter::VideoCodecCount() const { return int32_t(aviCodecs().size(
 
 void FfmpegWriter::checkCodecIndex(int index) const {
     if (index < 1 || index > VideoCodecCount())
-        throw MediaError(QStringLiteral("There is no video codec number %1 (1 to %2)").arg(index).arg(VideoCodecCount()));
+        throw MediaError(
+            QStringLiteral("There is no video codec number %1 (1 to %2)").arg(index).arg(VideoCodecCount()));
 }
 
 void FfmpegWriter::SetVideoCodec(int32_t index) {
@@ -117,11 +118,15 @@ void FfmpegWriter::setCodecSettings(int index, const CodecSettings& settings) {
     settings_.codecSettings[size_t(index - 1)] = clampedSettings(settings, aviCodecs()[size_t(index - 1)].caps);
 }
 
-CodecCapabilities FfmpegWriter::VideoCodecCapabilities() const { return aviCodecs()[size_t(settings_.aviCodec - 1)].caps; }
+CodecCapabilities FfmpegWriter::VideoCodecCapabilities() const {
+    return aviCodecs()[size_t(settings_.aviCodec - 1)].caps;
+}
 
 CodecSettings FfmpegWriter::VideoCodecSettings() const { return codecSettings(settings_.aviCodec); }
 
-void FfmpegWriter::SetVideoCodecSettings(const CodecSettings& settings) { setCodecSettings(settings_.aviCodec, settings); }
+void FfmpegWriter::SetVideoCodecSettings(const CodecSettings& settings) {
+    setCodecSettings(settings_.aviCodec, settings);
+}
 
 // ---- WMV profiles ----
 
@@ -129,7 +134,8 @@ int32_t FfmpegWriter::WmvProfileCount() const { return int32_t(wmvProfiles().siz
 
 void FfmpegWriter::SetWmvProfile(int32_t index) {
     if (index < 1 || index > WmvProfileCount())
-        throw MediaError(QStringLiteral("There is no WMV profile number %1 (1 to %2)").arg(index).arg(WmvProfileCount()));
+        throw MediaError(
+            QStringLiteral("There is no WMV profile number %1 (1 to %2)").arg(index).arg(WmvProfileCount()));
     settings_.wmvProfile = index;
 }
 

@@ -1,11 +1,11 @@
 #include "engine/writer/OutputFile.h"
 
-#include <QFile>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QFile>
+#include <cerrno>
+#include <cstring>
 
 #include "engine/common/MediaError.h"
 
@@ -21,7 +21,8 @@ constexpr int kIoBufferSize = 256 * 1024;
 // True when the file being written no longer has a name (it, or its folder, was deleted):
 // whatever is written from then on is lost when the file is closed.
 bool deletedWhileOpen(const OutputFile::Io& io) {
-    struct stat open{}, named{};
+    struct stat open {
+    }, named{};
     if (::fstat(io.fd, &open) != 0 || open.st_nlink > 0) return false;
     return ::stat(io.path.constData(), &named) != 0 || named.st_ino != open.st_ino || named.st_dev != open.st_dev;
 }
@@ -45,7 +46,7 @@ int writePacket(void* opaque, uint8_t* data, int size) {
 int64_t seekFile(void* opaque, int64_t offset, int whence) {
     auto* io = static_cast<OutputFile::Io*>(opaque);
     if (whence & AVSEEK_SIZE) {
-        struct stat st{};
+        struct stat st {};
         return ::fstat(io->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
     }
     const off_t at = ::lseek(io->fd, offset, whence & ~AVSEEK_FORCE);
@@ -74,7 +75,8 @@ OutputFile::OutputFile(const QString& path, const OutputPlan& plan, int64_t writ
         if (container) avformat_alloc_output_context2(&format, container, nullptr, native.constData());
         format_.reset(format);
         if (!format_)
-            throw MediaError(QStringLiteral("The %1 container is not available").arg(QString::fromStdString(plan.muxer)));
+            throw MediaError(
+                QStringLiteral("The %1 container is not available").arg(QString::fromStdString(plan.muxer)));
         avio_ = ffmpeg::makeCustomIo(kIoBufferSize, true, &io_, nullptr, writePacket, seekFile);
         if (!avio_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
         format_->pb = avio_.get();
@@ -106,7 +108,8 @@ OutputFile::~OutputFile() {
     }
 }
 
-template <typename F> void OutputFile::guarded(F&& step) {
+template <typename F>
+void OutputFile::guarded(F&& step) {
     if (!failure_.isEmpty()) throw MediaError(failure_);
     try {
         step();
@@ -149,7 +152,8 @@ void OutputFile::finish() {
             const int fd = io_.fd;
             io_.fd = -1;
             if (::close(fd) != 0)
-                throw MediaError(QStringLiteral("Could not write the output file %1: %2").arg(path_, systemError(errno)));
+                throw MediaError(
+                    QStringLiteral("Could not write the output file %1: %2").arg(path_, systemError(errno)));
         });
     } catch (...) {
         if (headerWritten_) {

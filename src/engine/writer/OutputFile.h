@@ -39,7 +39,8 @@ public:
     };
 
 private:
-    template <typename F> void guarded(F&& step);
+    template <typename F>
+    void guarded(F&& step);
     void release() noexcept;
 
     QString path_;

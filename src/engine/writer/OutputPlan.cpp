@@ -17,12 +17,10 @@ QSize sourceSize(const WriterSettings& s) { return {s.sourceWidth, s.sourceHeigh
 // The output size: the one asked for, else the source's; checked and made even.
 QSize outputSize(const WriterSettings& s, int width, int height) {
     QSize size = width > 0 && height > 0 ? QSize(width, height) : sourceSize(s);
-    if (size.width() <= 0 || size.height() <= 0)
-        throw MediaError(QStringLiteral("The video frame size is not set"));
+    if (size.width() <= 0 || size.height() <= 0) throw MediaError(QStringLiteral("The video frame size is not set"));
     if (size.width() > kMaxFrameSide || size.height() > kMaxFrameSide)
-        throw MediaError(QStringLiteral("The video frame size %1 x %2 is too large")
-                             .arg(size.width())
-                             .arg(size.height()));
+        throw MediaError(
+            QStringLiteral("The video frame size %1 x %2 is too large").arg(size.width()).arg(size.height()));
     return evenSize(size);
 }
 
@@ -100,24 +98,25 @@ AudioPlan aviAudio(const WriterSettings& s) {
     const int channels = channelsOr(s.aviAudioChannels, s.sourceChannels, 8);
     using A = WriterSettings::AviAudio;
     switch (s.aviAudio) {
-    case A::Pcm:
-        switch (s.aviAudioBits) {
-        case 8: return audioPlan(s, "pcm_u8", rate, channels, 0);
-        case 16: return audioPlan(s, "pcm_s16le", rate, channels, 0);
-        case 24: return audioPlan(s, "pcm_s24le", rate, channels, 0);
-        case 32: return audioPlan(s, "pcm_s32le", rate, channels, 0);
-        default:
-            throw MediaError(QStringLiteral("PCM audio with %1 bits per sample is not supported (8, 16, 24 or 32)")
-                                 .arg(s.aviAudioBits));
+        case A::Pcm:
+            switch (s.aviAudioBits) {
+                case 8: return audioPlan(s, "pcm_u8", rate, channels, 0);
+                case 16: return audioPlan(s, "pcm_s16le", rate, channels, 0);
+                case 24: return audioPlan(s, "pcm_s24le", rate, channels, 0);
+                case 32: return audioPlan(s, "pcm_s32le", rate, channels, 0);
+                default:
+                    throw MediaError(
+                        QStringLiteral("PCM audio with %1 bits per sample is not supported (8, 16, 24 or 32)")
+                            .arg(s.aviAudioBits));
+            }
+        case A::Adpcm: return audioPlan(s, "adpcm_ima_wav", rate, std::min(channels, 2), 0);
+        case A::ALaw: return audioPlan(s, "pcm_alaw", rate, channels, 0);
+        case A::MuLaw: return audioPlan(s, "pcm_mulaw", rate, channels, 0);
+        case A::Gsm: return audioPlan(s, "libgsm_ms", 8000, 1, 0);  // GSM 6.10 is defined for 8 kHz mono only
+        case A::Mp3: {
+            const int mp3Rate = nearestRate(mp3SampleRates(), rate);
+            return audioPlan(s, "libmp3lame", mp3Rate, std::min(channels, 2), mp3Bitrate(s.aviAudioKbps, mp3Rate));
         }
-    case A::Adpcm: return audioPlan(s, "adpcm_ima_wav", rate, std::min(channels, 2), 0);
-    case A::ALaw: return audioPlan(s, "pcm_alaw", rate, channels, 0);
-    case A::MuLaw: return audioPlan(s, "pcm_mulaw", rate, channels, 0);
-    case A::Gsm: return audioPlan(s, "libgsm_ms", 8000, 1, 0);  // GSM 6.10 is defined for 8 kHz mono only
-    case A::Mp3: {
-        const int mp3Rate = nearestRate(mp3SampleRates(), rate);
-        return audioPlan(s, "libmp3lame", mp3Rate, std::min(channels, 2), mp3Bitrate(s.aviAudioKbps, mp3Rate));
-    }
     }
     throw MediaError(QStringLiteral("Unknown AVI audio format"));
 }
@@ -194,10 +193,9 @@ OutputPlan planOutput(const WriterSettings& settings, int container) {
     if (!settings.hasVideo && !settings.hasAudio)
         throw MediaError(QStringLiteral("There is nothing to write: neither video nor audio is set"));
     switch (container) {
-    case kContainerAvi: return planAvi(settings);
-    case kContainerMpeg: return planMpeg(settings);
-    case kContainerWmv: return planWmv(settings);
-    default:
-        throw MediaError(QStringLiteral("Unknown container type %1 (1 AVI, 2 MPEG, 3 WMV)").arg(container));
+        case kContainerAvi: return planAvi(settings);
+        case kContainerMpeg: return planMpeg(settings);
+        case kContainerWmv: return planWmv(settings);
+        default: throw MediaError(QStringLiteral("Unknown container type %1 (1 AVI, 2 MPEG, 3 WMV)").arg(container));
     }
 }

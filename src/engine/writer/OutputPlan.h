@@ -61,9 +61,9 @@ struct VideoPlan {
     int64_t bitRate = 0;          // bit/s; 0 with a quality below
     int64_t maxRate = 0;
     int64_t minRate = 0;
-    int bufferSize = 0;           // bits
-    int qscale = 0;               // fixed quantiser for FFmpeg's own MPEG-family encoders
-    int crf = -1;                 // x264 rate factor
+    int bufferSize = 0;  // bits
+    int qscale = 0;      // fixed quantiser for FFmpeg's own MPEG-family encoders
+    int crf = -1;        // x264 rate factor
     int gopSize = 12;
     int maxBFrames = 0;
     std::vector<std::pair<std::string, std::string>> options;  // encoder private options

@@ -74,7 +74,8 @@ void StreamEncoder::open(ffmpeg::Dictionary options) {
     if (ret < 0)
         throw MediaError(QStringLiteral("The %1 encoder could not be opened: %2").arg(name_, ffmpegErrorText(ret)));
     ret = avcodec_parameters_from_context(stream_->codecpar, ctx_.get());
-    if (ret < 0) throw MediaError(QStringLiteral("The %1 stream could not be set up: %2").arg(name_, ffmpegErrorText(ret)));
+    if (ret < 0)
+        throw MediaError(QStringLiteral("The %1 stream could not be set up: %2").arg(name_, ffmpegErrorText(ret)));
     stream_->time_base = ctx_->time_base;
     // The encoder's stream facts (such as the video buffer size the MPEG muxers need).
     for (int i = 0; i < ctx_->nb_coded_side_data; ++i) {
@@ -101,7 +102,8 @@ void StreamEncoder::encode(AVFrame* frame) {
 
 // ---- VideoEncoder ----
 
-VideoEncoder::VideoEncoder(Muxer& muxer, const VideoPlan& plan) : StreamEncoder(muxer, plan.encoder.c_str()), plan_(plan) {
+VideoEncoder::VideoEncoder(Muxer& muxer, const VideoPlan& plan)
+    : StreamEncoder(muxer, plan.encoder.c_str()), plan_(plan) {
     ctx_->width = plan.width;
     ctx_->height = plan.height;
     ctx_->pix_fmt = plan.pixelFormat;
@@ -167,7 +169,8 @@ void VideoEncoder::finish() { encode(nullptr); }
 
 // ---- AudioEncoder ----
 
-AudioEncoder::AudioEncoder(Muxer& muxer, const AudioPlan& plan) : StreamEncoder(muxer, plan.encoder.c_str()), plan_(plan) {
+AudioEncoder::AudioEncoder(Muxer& muxer, const AudioPlan& plan)
+    : StreamEncoder(muxer, plan.encoder.c_str()), plan_(plan) {
     const AVCodec* codec = ctx_->codec;
     ctx_->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     ctx_->sample_rate = plan.sampleRate;
@@ -189,12 +192,13 @@ AudioEncoder::AudioEncoder(Muxer& muxer, const AudioPlan& plan) : StreamEncoder(
     av_channel_layout_uninit(&input);
     if (ret >= 0) ret = swr_init(swr_.get());
     if (ret < 0)
-        throw MediaError(QStringLiteral("The audio cannot be converted from %1 Hz, %2 channels to %3 Hz, %4 channels: %5")
-                             .arg(plan.sourceRate)
-                             .arg(plan.sourceChannels)
-                             .arg(plan.sampleRate)
-                             .arg(plan.channels)
-                             .arg(ffmpegErrorText(ret)));
+        throw MediaError(
+            QStringLiteral("The audio cannot be converted from %1 Hz, %2 channels to %3 Hz, %4 channels: %5")
+                .arg(plan.sourceRate)
+                .arg(plan.sourceChannels)
+                .arg(plan.sampleRate)
+                .arg(plan.channels)
+                .arg(ffmpegErrorText(ret)));
     fifo_.reset(av_audio_fifo_alloc(ctx_->sample_fmt, plan.channels, frameSize_ * 2));
     frame_ = ffmpeg::makeFrame();
     if (!fifo_ || !frame_) throw MediaError(QStringLiteral("Out of memory while setting up the %1 encoder").arg(name_));

@@ -88,7 +88,7 @@ private:
     ffmpeg::AudioFifo fifo_;
     ffmpeg::Frame frame_;
     ffmpeg::SampleBuffer buffer_;  // resampler output, planes as the encoder wants them
-    int bufferCapacity_ = 0;      // in samples per channel
+    int bufferCapacity_ = 0;       // in samples per channel
     int frameSize_ = 0;
     bool padLastFrame_ = false;
     int64_t pts_ = 0;

@@ -50,8 +50,7 @@ const std::vector<AviCodec>& aviCodecs() {
         {QStringLiteral("Microsoft MPEG-4 version 2"), "msmpeg4v2", AV_PIX_FMT_YUV420P, "MP42", quantiser(true),
          quality(4, 100)},
         {QStringLiteral("Motion JPEG"), "mjpeg", AV_PIX_FMT_YUVJ420P, "MJPG", quantiser(false), quality(3, 1)},
-        {QStringLiteral("H.264 / AVC (x264)"), "libx264", AV_PIX_FMT_YUV420P, "H264", rateFactor(),
-         quality(23, 250)},
+        {QStringLiteral("H.264 / AVC (x264)"), "libx264", AV_PIX_FMT_YUV420P, "H264", rateFactor(), quality(23, 250)},
         {QStringLiteral("MPEG-4 Part 2 (Xvid compatible)"), "mpeg4", AV_PIX_FMT_YUV420P, "XVID", quantiser(true),
          quality(4, 250)},
     };
@@ -64,8 +63,7 @@ const std::vector<WmvProfile>& wmvProfiles() {
         {QStringLiteral("ISDN: 96 kbps video, 32 kbps mono audio"), 96, 32, 22050, 1, 240, 180},
         {QStringLiteral("DSL/cable: 300 kbps video, 64 kbps stereo audio"), 300, 64, 44100, 2, 320, 240},
         {QStringLiteral("Broadband: 700 kbps video, 128 kbps stereo audio"), 700, 128, 44100, 2, 640, 480},
-        {QStringLiteral("Near DVD quality: 1200 kbps video, 160 kbps stereo audio"), 1200, 160, 44100, 2, 720,
-         576},
+        {QStringLiteral("Near DVD quality: 1200 kbps video, 160 kbps stereo audio"), 1200, 160, 44100, 2, 720, 576},
         {QStringLiteral("High quality: 2000 kbps video, 192 kbps stereo audio"), 2000, 192, 44100, 2, 0, 0},
     };
     return profiles;

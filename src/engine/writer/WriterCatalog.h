@@ -10,10 +10,10 @@ extern "C" {
 
 // One video codec the writer offers for AVI files.
 struct AviCodec {
-    QString name;             // as the user sees it in the codec list
-    const char* encoder;      // FFmpeg encoder name
+    QString name;         // as the user sees it in the codec list
+    const char* encoder;  // FFmpeg encoder name
     AVPixelFormat pixelFormat;
-    const char* fourcc;       // AVI codec tag; nullptr = the muxer's usual tag
+    const char* fourcc;  // AVI codec tag; nullptr = the muxer's usual tag
     CodecCapabilities caps;
     CodecSettings defaults;
 };
@@ -29,7 +29,7 @@ struct WmvProfile {
     int audioKbps;
     int audioRate;
     int audioChannels;
-    int maxWidth;   // larger pictures are scaled down to fit, keeping their shape; 0 = no limit
+    int maxWidth;  // larger pictures are scaled down to fit, keeping their shape; 0 = no limit
     int maxHeight;
 };
 

@@ -20,7 +20,7 @@ AVRational exactFrameRate(double fps) {
 }
 
 AVRational nearestMpegFrameRate(AVRational rate) {
-    static const AVRational standard[] = {{24000, 1001}, {24, 1}, {25, 1}, {30000, 1001},
+    static const AVRational standard[] = {{24000, 1001}, {24, 1}, {25, 1},       {30000, 1001},
                                           {30, 1},       {50, 1}, {60000, 1001}, {60, 1}};
     const double wanted = rate.den ? av_q2d(rate) : 0;
     AVRational best = standard[2];

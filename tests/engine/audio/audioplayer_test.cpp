@@ -181,11 +181,11 @@ TEST_F(AudioPlayerTest, AmountsAndMillisecondsConvertAtTheFormatsRate) {
     EXPECT_EQ(player->MsToSamples(2500), 110250);
     EXPECT_EQ(player->MsToSamples(9000), 396900);
     EXPECT_EQ(player->SamplesToMs(44100), 1000);
-    EXPECT_EQ(player->SamplesToMs(22), 0);   // 0.499 ms
-    EXPECT_EQ(player->SamplesToMs(23), 1);   // 0.52 ms
+    EXPECT_EQ(player->SamplesToMs(22), 0);  // 0.499 ms
+    EXPECT_EQ(player->SamplesToMs(23), 1);  // 0.52 ms
     player->SetFormat(11025, 1);
-    EXPECT_EQ(player->MsToSamples(1), 11);   // 11.025
-    EXPECT_EQ(player->MsToSamples(2), 22);   // 22.05
+    EXPECT_EQ(player->MsToSamples(1), 11);  // 11.025
+    EXPECT_EQ(player->MsToSamples(2), 22);  // 22.05
     EXPECT_EQ(player->SamplesToMs(11025 * 3), 3000);
     EXPECT_EQ(player->MsToSamples(-1000), -11025);
     player->SetFormat(48000, 2);

@@ -102,20 +102,18 @@ struct FfmpegFormat {
 };
 
 const FfmpegFormat kFfmpegFormats[] = {
-    {"bmp", &ImageFile::SaveBMP, "bmp"},       {"jpg", &ImageFile::SaveJPEG, "mjpeg"},
-    {"gif", &ImageFile::SaveGIF, "gif"},       {"tif", &ImageFile::SaveTIFF, "tiff"},
-    {"pcx", &ImageFile::SavePCX, "pcx"},       {"tga", &ImageFile::SaveTGA, "targa"},
-    {"png", &ImageFile::SavePNG, "png"},       {"ras", &ImageFile::SaveRAS, "sunrast"},
+    {"bmp", &ImageFile::SaveBMP, "bmp"},           {"jpg", &ImageFile::SaveJPEG, "mjpeg"},
+    {"gif", &ImageFile::SaveGIF, "gif"},           {"tif", &ImageFile::SaveTIFF, "tiff"},
+    {"pcx", &ImageFile::SavePCX, "pcx"},           {"tga", &ImageFile::SaveTGA, "targa"},
+    {"png", &ImageFile::SavePNG, "png"},           {"ras", &ImageFile::SaveRAS, "sunrast"},
     {"j2k", &ImageFile::SaveJPEG2000, "jpeg2000"},
 };
 
-const Saver kAllSavers[] = {&ImageFile::SaveBMP, &ImageFile::SaveGIF, &ImageFile::SaveJPEG, &ImageFile::SavePNG,
-                            &ImageFile::SaveTIFF, &ImageFile::SaveWMF, &ImageFile::SaveEMF, &ImageFile::SavePCX,
-                            &ImageFile::SaveTGA, &ImageFile::SaveRAS, &ImageFile::SaveJPEG2000};
+const Saver kAllSavers[] = {&ImageFile::SaveBMP,  &ImageFile::SaveGIF, &ImageFile::SaveJPEG,    &ImageFile::SavePNG,
+                            &ImageFile::SaveTIFF, &ImageFile::SaveWMF, &ImageFile::SaveEMF,     &ImageFile::SavePCX,
+                            &ImageFile::SaveTGA,  &ImageFile::SaveRAS, &ImageFile::SaveJPEG2000};
 
-QJsonObject firstStream(const QString& file) {
-    return clips::probe(file)["streams"].toArray().first().toObject();
-}
+QJsonObject firstStream(const QString& file) { return clips::probe(file)["streams"].toArray().first().toObject(); }
 
 TEST_F(ImageFileTest, EveryFfmpegFormatIsARealPictureOfTheFrame) {
     for (const auto& format : kFfmpegFormats) {
@@ -135,7 +133,8 @@ TEST_F(ImageFileTest, OddAndTinyFramesKeepTheirSizeInEveryFormat) {
     for (const QSize size : {QSize(33, 17), QSize(1, 1)}) {
         const FrameData odd = oddFrame(size.width(), size.height());
         for (const auto& format : kFfmpegFormats) {
-            SCOPED_TRACE(format.extension + QStringLiteral(" %1x%2").arg(size.width()).arg(size.height()).toStdString());
+            SCOPED_TRACE(format.extension +
+                         QStringLiteral(" %1x%2").arg(size.width()).arg(size.height()).toStdString());
             const QString file = path(QStringLiteral("odd.%1").arg(format.extension));
             EXPECT_EQ((writer.*format.save)(odd, file), 0);
             const QJsonObject stream = firstStream(file);
@@ -229,8 +228,10 @@ QImage readDib(const QByteArray& b, qsizetype at, qsizetype available, QSize exp
     if (available != 40 + stride * expected.height()) return {};
     QImage image(expected, QImage::Format_RGB32);
     for (int y = 0; y < expected.height(); ++y) {
-        const uchar* row = reinterpret_cast<const uchar*>(b.constData()) + at + 40 + qsizetype(expected.height() - 1 - y) * stride;
-        for (int x = 0; x < expected.width(); ++x) image.setPixel(x, y, qRgb(row[3 * x + 2], row[3 * x + 1], row[3 * x]));
+        const uchar* row =
+            reinterpret_cast<const uchar*>(b.constData()) + at + 40 + qsizetype(expected.height() - 1 - y) * stride;
+        for (int x = 0; x < expected.width(); ++x)
+            image.setPixel(x, y, qRgb(row[3 * x + 2], row[3 * x + 1], row[3 * x]));
     }
     return image;
 }
@@ -323,7 +324,7 @@ QImage checkEmf(const QByteArray& b, QSize size) {
             EXPECT_EQ(QSize(i32At(b, at + 40), i32At(b, at + 44)), size);  // source size
             EXPECT_EQ(u32At(b, at + 48), 80u);                             // offBmiSrc
             EXPECT_EQ(u32At(b, at + 52), 40u);
-            EXPECT_EQ(u32At(b, at + 56), 120u);                            // offBitsSrc
+            EXPECT_EQ(u32At(b, at + 56), 120u);  // offBitsSrc
             EXPECT_EQ(u32At(b, at + 56) + u32At(b, at + 60), bytes);
             EXPECT_EQ(u32At(b, at + 64), 0u);
             EXPECT_EQ(u32At(b, at + 68), 0x00CC0020u);

@@ -18,11 +18,10 @@ namespace {
 const QString kOpenSourceFilter =
     "All Movie Files |*.avi;*.mpg;*.mpeg;*.wmv;*.asf|AVI Files (*.avi)|*.avi|Mpeg files (*.mpg, *.mpeg)|"
     "*.mpg; *.mpeg|Windows Media files (*.wmv, *.asf)|*.wmv; *.asf|";
-const QString kPictureFilter =
-    QString("BMP Files (*.bmp)|*.bmp|JPEG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|") +
-    "TIFF Files (*.tif)|*.tif;*.tif;*.cpt|PCX Files (*.pcx)|*.pcx|" +
-    "WMF Files (*.wmf)|*.wmf|EMF Files (*.emf)|*.emf|TGA Files (*.tga)|*.tga|" +
-    "PNG Files (*.png)|*.png|RAS Files (*.ras)|*.ras|JPEG2000 Files (*.j2k)|*.j2k|";
+const QString kPictureFilter = QString("BMP Files (*.bmp)|*.bmp|JPEG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|") +
+                               "TIFF Files (*.tif)|*.tif;*.tif;*.cpt|PCX Files (*.pcx)|*.pcx|" +
+                               "WMF Files (*.wmf)|*.wmf|EMF Files (*.emf)|*.emf|TGA Files (*.tga)|*.tga|" +
+                               "PNG Files (*.png)|*.png|RAS Files (*.ras)|*.ras|JPEG2000 Files (*.j2k)|*.j2k|";
 const QString kOutputFilter =
     "All Movie Files |*.avi;*.mpg;*.mpeg;*.wmv;*.wma;*.asf;*.mov;*.qt|AVI Files (*.avi)|*.avi|Mpeg files "
     "(*.mpg, *.mpeg)|*.mpg; *.mpeg|Windows Media files (*.wmv, *.wma, *.asf)|*.wmv; *.wma; *.asf|Quick Time "
@@ -46,10 +45,10 @@ void whenShown(std::function<void(T*)> act) {
 }  // namespace
 
 TEST(NameFilters, OpenSourceFilter) {
-    EXPECT_EQ(qtNameFilters(kOpenSourceFilter),
-              (QStringList{"All Movie Files (*.avi *.mpg *.mpeg *.wmv *.asf)", "AVI Files (*.avi) (*.avi)",
-                           "Mpeg files (*.mpg, *.mpeg) (*.mpg *.mpeg)",
-                           "Windows Media files (*.wmv, *.asf) (*.wmv *.asf)"}));
+    EXPECT_EQ(
+        qtNameFilters(kOpenSourceFilter),
+        (QStringList{"All Movie Files (*.avi *.mpg *.mpeg *.wmv *.asf)", "AVI Files (*.avi) (*.avi)",
+                     "Mpeg files (*.mpg, *.mpeg) (*.mpg *.mpeg)", "Windows Media files (*.wmv, *.asf) (*.wmv *.asf)"}));
 }
 
 TEST(NameFilters, PictureFilterHasElevenEntriesInOrder) {

@@ -43,7 +43,10 @@ TEST(PlatformFolders, TempFolderHasNoTrailingSeparator) {
     QDir().mkpath("/tmp/korvelin-tmp-test");
     qputenv("TMPDIR", "/tmp/korvelin-tmp-test/");
     EXPECT_EQ(real.tempFolder(), "/tmp/korvelin-tmp-test");
-    if (saved.isEmpty()) qunsetenv("TMPDIR"); else qputenv("TMPDIR", saved);
+    if (saved.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", saved);
     EXPECT_FALSE(real.tempFolder().endsWith('/'));
     EXPECT_TRUE(QDir(real.tempFolder()).exists());
 }

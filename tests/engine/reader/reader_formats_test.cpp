@@ -24,19 +24,20 @@ TEST(FfmpegReaderFormats, MoreContainersAndStreamsWithoutPresentationTimes) {
     // comes from the bitstream); HEVC with B-frames; an MPEG-2 transport stream with open
     // GOPs; QuickTime. A small cache makes every seek decode again.
     const QList<std::pair<QString, clips::Clip>> extra{
-        {"h264 in avi", clips::make("avi_h264_mp3", "avi", 320, 240, 25, 60, true,
-                                    {"-c:v", "libx264", "-preset", "veryfast", "-bf", "2", "-g", "12", "-c:a", "libmp3lame"})},
+        {"h264 in avi",
+         clips::make("avi_h264_mp3", "avi", 320, 240, 25, 60, true,
+                     {"-c:v", "libx264", "-preset", "veryfast", "-bf", "2", "-g", "12", "-c:a", "libmp3lame"})},
         {"raw h264", clips::make("raw_h264", "h264", 320, 240, 25, 60, false,
                                  {"-c:v", "libx264", "-preset", "veryfast", "-bf", "3", "-g", "20"})},
         {"hevc", clips::make("mp4_hevc", "mp4", 320, 240, 25, 60, true,
-                             {"-c:v", "libx265", "-preset", "fast", "-x265-params", "bframes=4:keyint=25:log-level=error",
-                              "-c:a", "aac"})},
+                             {"-c:v", "libx265", "-preset", "fast", "-x265-params",
+                              "bframes=4:keyint=25:log-level=error", "-c:a", "aac"})},
         {"mpeg-2 ts", clips::make("ts_mpeg2_opengop", "ts", 320, 240, 25, 60, true,
                                   {"-c:v", "mpeg2video", "-bf", "2", "-g", "12", "-c:a", "mp2"}, 48000)},
         {"mov", clips::make("mov_mjpeg", "mov", 320, 240, 25, 60, true, {"-c:v", "mjpeg", "-c:a", "pcm_s16le"})},
         // The AVI muxer counts an empty "dropped frame" entry ahead of MP3 audio in its header.
         {"mpeg-4 with mp3 in avi", clips::make("avi_mpeg4_mp3", "avi", 320, 240, 25, 60, true,
-                                              {"-c:v", "mpeg4", "-q:v", "3", "-c:a", "libmp3lame"})},
+                                               {"-c:v", "mpeg4", "-q:v", "3", "-c:a", "libmp3lame"})},
     };
     QRandomGenerator random(77);
     for (const auto& [label, clip] : extra) {
@@ -110,8 +111,8 @@ TEST(FfmpegReaderFormats, VariableFrameRateSeekTimeFindsTheFrameShowing) {
 }
 
 TEST(FfmpegReaderFormats, SurroundAudioIsMixedDownToStereo) {
-    const clips::Clip clip = clips::make("mkv_ac3_51", "mkv", 320, 240, 25, 25, true,
-                                         {"-c:v", "mpeg4", "-c:a", "ac3"}, 48000, 6);
+    const clips::Clip clip =
+        clips::make("mkv_ac3_51", "mkv", 320, 240, 25, 25, true, {"-c:v", "mpeg4", "-c:a", "ac3"}, 48000, 6);
     FfmpegReader reader;
     reader.OpenFile(clip.path);
     EXPECT_EQ(reader.AudioChannels(), 2);

@@ -30,7 +30,8 @@ Opened open(const QString& name) {
 // Length of the file's audio as the ffmpeg tool decodes it.
 double decodedAudioMs(const QString& path, int sampleRate) {
     QByteArray pcm;
-    clips::run("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-ac", "2", "-f", "s16le", "-"}, &pcm);
+    clips::run("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-ac", "2", "-f", "s16le", "-"},
+               &pcm);
     return pcm.size() / 4.0 / sampleRate * 1000;
 }
 
@@ -258,7 +259,8 @@ TEST(FfmpegReader, AudioFromASeekPointAddsUpToTheSourceFromThere) {
             int worst = 0;
             for (int i = allowedLag; i < compare; ++i)
                 for (int c = 0; c < channels; ++c)
-                    worst = std::max(worst, std::abs(whole[(skipped + i + lag) * channels + c] - rest[i * channels + c]));
+                    worst =
+                        std::max(worst, std::abs(whole[(skipped + i + lag) * channels + c] - rest[i * channels + c]));
             if (worst < bestWorst) bestWorst = worst, bestLag = lag;
         }
         const bool lossless = name == "avi_mjpeg_pcm" || name == "long_mpeg4";
@@ -279,8 +281,9 @@ TEST(FfmpegReader, AudioChunkSizesFollowTheRequest) {
 }
 
 TEST(FfmpegReader, AudioThatStartsLateIsPrecededBySilence) {
-    const clips::Clip clip = clips::make("late_audio", "mkv", 320, 240, 25, 50, true,
-                                         {"-c:v", "mpeg4", "-q:v", "3", "-c:a", "pcm_s16le", "-af", "asetpts=PTS+0.5/TB"});
+    const clips::Clip clip =
+        clips::make("late_audio", "mkv", 320, 240, 25, 50, true,
+                    {"-c:v", "mpeg4", "-q:v", "3", "-c:a", "pcm_s16le", "-af", "asetpts=PTS+0.5/TB"});
     FfmpegReader reader;
     reader.OpenFile(clip.path);
     ASSERT_TRUE(reader.HasAudio());
@@ -289,7 +292,8 @@ TEST(FfmpegReader, AudioThatStartsLateIsPrecededBySilence) {
     const size_t silence = static_cast<size_t>(rate / 2) * channels;
     ASSERT_GT(samples.size(), silence + 1000);
     EXPECT_TRUE(std::all_of(samples.begin(), samples.begin() + silence - channels, [](int16_t s) { return s == 0; }));
-    EXPECT_TRUE(std::any_of(samples.begin() + silence, samples.begin() + silence + 200, [](int16_t s) { return s != 0; }));
+    EXPECT_TRUE(
+        std::any_of(samples.begin() + silence, samples.begin() + silence + 200, [](int16_t s) { return s != 0; }));
 }
 
 TEST(FfmpegReader, FileWithoutAudioReportsAPlayableFormatAndNoSamples) {

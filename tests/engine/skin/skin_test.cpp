@@ -226,7 +226,8 @@ TEST(SkinFile, MistakesAreReportedWithTheirLine) {
     for (const Case& c : cases) {
         const auto r = parseSkin(QString::fromUtf8(c.text));
         ASSERT_FALSE(r.ok()) << c.text;
-        EXPECT_TRUE(r.error.startsWith(QStringLiteral("line %1: ").arg(c.line))) << c.text << " -> " << r.error.toStdString();
+        EXPECT_TRUE(r.error.startsWith(QStringLiteral("line %1: ").arg(c.line)))
+            << c.text << " -> " << r.error.toStdString();
         EXPECT_TRUE(r.error.contains(QString::fromUtf8(c.says))) << c.text << " -> " << r.error.toStdString();
     }
 }
@@ -248,16 +249,16 @@ TEST(SkinFile, DamagedFilesNeverCrashTheReader) {
     for (int i = 0; i < 600; ++i) {
         QString text = real;
         switch (i % 4) {
-        case 0: text.truncate(rng.bounded(real.size())); break;
-        case 1:
-            for (int k = 0; k < 8; ++k) text[rng.bounded(text.size())] = QChar(ushort(rng.bounded(1, 0x3000)));
-            break;
-        case 2: text = real.mid(rng.bounded(real.size())) + real.left(rng.bounded(real.size())); break;
-        default: {
-            QByteArray bytes(rng.bounded(1, 400), '\0');
-            for (char& b : bytes) b = char(rng.bounded(256));
-            text = QString::fromLatin1(bytes);
-        }
+            case 0: text.truncate(rng.bounded(real.size())); break;
+            case 1:
+                for (int k = 0; k < 8; ++k) text[rng.bounded(text.size())] = QChar(ushort(rng.bounded(1, 0x3000)));
+                break;
+            case 2: text = real.mid(rng.bounded(real.size())) + real.left(rng.bounded(real.size())); break;
+            default: {
+                QByteArray bytes(rng.bounded(1, 400), '\0');
+                for (char& b : bytes) b = char(rng.bounded(256));
+                text = QString::fromLatin1(bytes);
+            }
         }
         const auto r = parseSkin(text);
         if (!r.ok()) {
@@ -285,8 +286,8 @@ TEST(SkinFile, PictureUrlsPointIntoTheSkinFolder) {
 TEST(SkinFile, TheShippedSkinDeclaresEverythingTheProgramUses) {
     const auto r = parseSkin(readText(kDataDir + "/kvl.skn"));
     ASSERT_TRUE(r.ok()) << r.error.toStdString();
-    for (const char* element : {"Form", "combo", "Button", "SLDBACK", "SLDTHUM", "SLD_BTN_R", "SLD_BTN_L", "SmallForm",
-                                "Label"})
+    for (const char* element :
+         {"Form", "combo", "Button", "SLDBACK", "SLDTHUM", "SLD_BTN_R", "SLD_BTN_L", "SmallForm", "Label"})
         EXPECT_TRUE(r.skin.looks.contains(element)) << element;
     EXPECT_EQ(r.skin.looks["SLD_BTN_R"].arrow, "right");
     EXPECT_EQ(r.skin.looks["SLD_BTN_L"].arrow, "left");

@@ -147,7 +147,8 @@ TEST(VideoView, WidthsThatAreNoMultipleOfTheConvertersBlockAreDrawnWhole) {
         view.ShowFrame(greyFrame(size.width(), size.height(), 235));
         const QImage shown = view.renderedImage();
         for (int x : {0, size.width() / 2, size.width() - 1})
-            for (int y : {0, size.height() - 1}) EXPECT_GT(greyAt(shown, x, y), 240) << x << "," << y << " of " << size.width();
+            for (int y : {0, size.height() - 1})
+                EXPECT_GT(greyAt(shown, x, y), 240) << x << "," << y << " of " << size.width();
     }
 }
 
@@ -173,7 +174,8 @@ TEST(VideoView, MalformedFrameDataDrawsNothing) {
     FrameHeader header;
     memcpy(&header, good.constData(), sizeof header);
     header.pixelFormat = 100000;
-    const FrameData badFormat = QByteArray(reinterpret_cast<const char*>(&header), sizeof header) + good.mid(sizeof header);
+    const FrameData badFormat =
+        QByteArray(reinterpret_cast<const char*>(&header), sizeof header) + good.mid(sizeof header);
     const QList<FrameData> damaged{FrameData("garbage"), good.left(good.size() / 2), good.left(sizeof(FrameHeader) - 1),
                                    badFormat, FrameData(4096, '\xff')};
     for (const FrameData& data : damaged) {

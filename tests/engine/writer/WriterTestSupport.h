@@ -3,6 +3,7 @@
 // engine's reader does (frames in the decoder's pixel layout packed by packFrame, audio as
 // interleaved 16-bit samples at the source's rate and channels), a feeder that copies them into
 // a writer interleaved by time as the jobs do, and ffprobe-based checks of the result.
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +13,6 @@
 #include <cmath>
 #include <map>
 #include <optional>
-#include <gtest/gtest.h>
 #include <stdexcept>
 
 #include "engine/common/FrameData.h"
@@ -75,7 +75,7 @@ inline DecodedClip decodeClip(const QString& path) {
         clip.width = dec[0]->width;
         clip.height = dec[0]->height;
         clip.fps = av_q2d(fmt->streams[v]->avg_frame_rate.num ? fmt->streams[v]->avg_frame_rate
-                                                               : fmt->streams[v]->r_frame_rate);
+                                                              : fmt->streams[v]->r_frame_rate);
     }
     SwrContext* swr = nullptr;
     if (a >= 0) {
@@ -102,8 +102,8 @@ inline DecodedClip decodeClip(const QString& path) {
                 const int room = swr_get_out_samples(swr, frame->nb_samples);
                 clip.audio.resize(at + size_t(room) * clip.channels);
                 uint8_t* out[1] = {reinterpret_cast<uint8_t*>(clip.audio.data() + at)};
-                const int got = swr_convert(swr, out, room, const_cast<const uint8_t**>(frame->extended_data),
-                                            frame->nb_samples);
+                const int got =
+                    swr_convert(swr, out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
                 clip.audio.resize(at + size_t(std::max(got, 0)) * clip.channels);
             }
             av_frame_unref(frame);
@@ -174,7 +174,8 @@ inline Fed copyInterleaved(VideoSink& writer, const DecodedClip& clip, int first
     }
     Fed fed;
     fed.videoSeconds = count / clip.fps;
-    if (clip.hasAudio()) fed.audioSeconds = (lastSample - std::llround(start * clip.sampleRate)) / double(clip.sampleRate);
+    if (clip.hasAudio())
+        fed.audioSeconds = (lastSample - std::llround(start * clip.sampleRate)) / double(clip.sampleRate);
     return fed;
 }
 
@@ -247,8 +248,9 @@ inline FileFacts probeFile(const QString& path) {
     }
     if (facts.audio) {
         QByteArray out;
-        clips::run("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                               "packet=pts_time,dts_time,duration_time", "-of", "json", path},
+        clips::run("ffprobe",
+                   {"-v", "error", "-select_streams", "a:0", "-show_entries", "packet=pts_time,dts_time,duration_time",
+                    "-of", "json", path},
                    &out);
         bool first = true;
         for (const auto& p : QJsonDocument::fromJson(out).object()["packets"].toArray()) {

@@ -1,9 +1,9 @@
 // The writer's refusals and failures: each gives a readable MediaError, never a crash, never a
 // replaced file, and leaves the object able to write the next file.
-#include <QFileInfo>
 #include <gtest/gtest.h>
-#include <limits>
 #include <unistd.h>
+#include <QFileInfo>
+#include <limits>
 
 #include "WriterTestSupport.h"
 #include "engine/writer/FfmpegWriter.h"
@@ -163,8 +163,9 @@ TEST(WriterFailure, AudioTheResamplerCannotTakeFailsWithoutLeaking) {
     writer.SetAudioPCM(44100, 2, 16);
     writer.SetHasVideo(false);
     writer.SetHasAudio(true);
-    EXPECT_TRUE(errorOf([&] { writer.CreateFile(path, kContainerAvi); })
-                    .startsWith("The audio cannot be converted from 2147483647 Hz, 2 channels to 44100 Hz"));
+    EXPECT_TRUE(errorOf([&] {
+                    writer.CreateFile(path, kContainerAvi);
+                }).startsWith("The audio cannot be converted from 2147483647 Hz, 2 channels to 44100 Hz"));
     EXPECT_FALSE(writer.isOpen());
     EXPECT_FALSE(QFileInfo::exists(path));
 }

@@ -116,7 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
                       AudioCase{"adpcm", [](VideoSink& w, int r) { w.SetAudioADPCM(r, 1); }, "adpcm_ima_wav", 0, 1},
                       AudioCase{"alaw", [](VideoSink& w, int r) { w.SetAudioALaw(r, 2); }, "pcm_alaw", 0, 2},
                       AudioCase{"mulaw", [](VideoSink& w, int r) { w.SetAudioMuLaw(r, 1); }, "pcm_mulaw", 0, 1},
-                      AudioCase{"mp3", [](VideoSink& w, int r) { w.SetAudioMP3(128, r, 2); }, "mp3", 0, 2, 2 * 1152 / 44100.0},
+                      AudioCase{"mp3", [](VideoSink& w, int r) { w.SetAudioMP3(128, r, 2); }, "mp3", 0, 2,
+                                2 * 1152 / 44100.0},
                       AudioCase{"gsm", [](VideoSink& w, int r) { w.SetAudioGSM(r); }, "gsm_ms", 8000, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 

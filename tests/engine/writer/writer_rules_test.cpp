@@ -1,6 +1,6 @@
 // The writer's rules and the output each setting leads to, checked without writing files.
-#include <QSet>
 #include <gtest/gtest.h>
+#include <QSet>
 
 #include "WriterTestSupport.h"
 #include "engine/common/MediaError.h"
@@ -105,9 +105,8 @@ TEST(WriterCatalogTest, CodecsAndProfilesAreNamedAndAvailable) {
         EXPECT_GT(p.videoKbps, previous) << "profiles go from low bandwidth to high quality";
         previous = p.videoKbps;
         EXPECT_TRUE(p.name.contains(QStringLiteral("%1 kbps video").arg(p.videoKbps))) << p.name.toStdString();
-        EXPECT_TRUE(p.name.contains(QStringLiteral("%1 kbps %2 audio")
-                                        .arg(p.audioKbps)
-                                        .arg(p.audioChannels == 1 ? "mono" : "stereo")))
+        EXPECT_TRUE(p.name.contains(
+            QStringLiteral("%1 kbps %2 audio").arg(p.audioKbps).arg(p.audioChannels == 1 ? "mono" : "stereo")))
             << p.name.toStdString();
     }
 }

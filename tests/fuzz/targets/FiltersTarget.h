@@ -15,8 +15,8 @@ namespace fuzztargets {
 // come from the last parentheses when they hold only the characters Qt accepts there;
 // otherwise the whole filter, split at blanks, is taken as patterns.
 inline QStringList qtFilterPatterns(const QString& filter) {
-    static const QRegularExpression qtRule(QStringLiteral(
-        "^(.*)\\(([a-zA-Z0-9_.,*? +;#\\-\\[\\]@\\{\\}/!<>\\$%&=^~:\\|]*)\\)$"));
+    static const QRegularExpression qtRule(
+        QStringLiteral("^(.*)\\(([a-zA-Z0-9_.,*? +;#\\-\\[\\]@\\{\\}/!<>\\$%&=^~:\\|]*)\\)$"));
     const QRegularExpressionMatch match = qtRule.match(filter);
     return (match.hasMatch() ? match.captured(2) : filter).split(u' ', Qt::SkipEmptyParts);
 }
@@ -37,18 +37,18 @@ inline void fuzzDialogFilters(const uint8_t* data, size_t size) {
         FUZZ_CHECK(next < filters.size(), fuzzcheck::show(pipeFilter));
         if (next >= filters.size()) return;
         const QString& filter = filters.at(next++);
-        const std::string where = "pair " + fuzzcheck::show(pieces.at(i)) + " | " +
-                                  fuzzcheck::show(pieces.at(i + 1)) + " -> " + fuzzcheck::show(filter);
+        const std::string where = "pair " + fuzzcheck::show(pieces.at(i)) + " | " + fuzzcheck::show(pieces.at(i + 1)) +
+                                  " -> " + fuzzcheck::show(filter);
         // The description stays, its line breaks (which Qt's rule cannot read) made blanks.
         bool sameDescription = filter.size() > description.size();
         for (qsizetype k = 0; sameDescription && k < description.size(); ++k)
-            sameDescription = filter.at(k) == description.at(k) || (description.at(k).isSpace() && filter.at(k) == u' ');
+            sameDescription =
+                filter.at(k) == description.at(k) || (description.at(k).isSpace() && filter.at(k) == u' ');
         FUZZ_CHECK(sameDescription, where);
         const QStringList patterns = qtFilterPatterns(filter);
         FUZZ_CHECK(!patterns.isEmpty(), where);
         // Patterns never carry the description's words, and none is empty or holds blanks.
-        FUZZ_CHECK(filter.mid(description.size()).trimmed() == u'(' + patterns.join(u' ') + u')',
-                   where);
+        FUZZ_CHECK(filter.mid(description.size()).trimmed() == u'(' + patterns.join(u' ') + u')', where);
         for (const QString& pattern : patterns) FUZZ_CHECK(!pattern.contains(separators), where);
         // One pattern read for each written one that is more than parentheses; "*" for none.
         qsizetype meant = 0;

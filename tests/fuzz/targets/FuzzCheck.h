@@ -66,7 +66,7 @@ inline QStringList lines(const QByteArray& input, int limit) {
 
 }  // namespace fuzzcheck
 
-#define FUZZ_CHECK(condition, what)                                                   \
-    do {                                                                              \
+#define FUZZ_CHECK(condition, what)                                                                         \
+    do {                                                                                                    \
         if (!(condition)) ::fuzzcheck::fail(__FILE__, __LINE__, std::string(#condition) + " -- " + (what)); \
     } while (0)

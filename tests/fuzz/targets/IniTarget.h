@@ -38,8 +38,8 @@ inline void checkProfileString(const QByteArray& bytes, const QString& section, 
                                const QString& defaultText, int bufferSize) {
     QString returned = QStringLiteral("left over");
     const int count = profileStringFromBytes(bytes, section, key, defaultText, returned, bufferSize);
-    const std::string where = "section " + fuzzcheck::show(section) + " key " + fuzzcheck::show(key) +
-                              " buffer " + std::to_string(bufferSize) + " returned " + fuzzcheck::show(returned);
+    const std::string where = "section " + fuzzcheck::show(section) + " key " + fuzzcheck::show(key) + " buffer " +
+                              std::to_string(bufferSize) + " returned " + fuzzcheck::show(returned);
     FUZZ_CHECK(count == returned.size(), where);
     FUZZ_CHECK(fuzzcheck::characterCount(returned) <= std::max(bufferSize - 1, 0), where);
     const std::optional<QString> found = findIniValue(decodeSettingsText(bytes), section, key);
@@ -63,7 +63,8 @@ inline void fuzzIniReader(const uint8_t* data, size_t size) {
         checkProfileString(bytes, sections.front(), keys.front(), QStringLiteral(" Fall back  "), bufferSize);
 
     // The language text rule reads the same bytes from a file.
-    const QString path = QDir::temp().filePath(QStringLiteral("korvelin-fuzz-ini-%1.ini").arg(QCoreApplication::applicationPid()));
+    const QString path =
+        QDir::temp().filePath(QStringLiteral("korvelin-fuzz-ini-%1.ini").arg(QCoreApplication::applicationPid()));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
     file.write(bytes);

@@ -48,7 +48,8 @@ inline void fuzzOutputNames(const uint8_t* data, size_t size) {
 
     // Proposal: beside the source, different from it and from each other.
     const auto [first, second] = proposeOutputNames(source, extension);
-    const std::string proposal = fuzzcheck::show(source) + " -> " + fuzzcheck::show(first) + " , " + fuzzcheck::show(second);
+    const std::string proposal =
+        fuzzcheck::show(source) + " -> " + fuzzcheck::show(first) + " , " + fuzzcheck::show(second);
     FUZZ_CHECK(first != source && second != source && first != second, proposal);
     FUZZ_CHECK(folderOf(first) == folderOf(source) && folderOf(second) == folderOf(source), proposal);
     if (!extension.contains(u'.')) {
@@ -101,7 +102,9 @@ inline void fuzzOutputNames(const uint8_t* data, size_t size) {
         FUZZ_CHECK(fuzzcheck::characterCount(source) >= 4, where);
         FUZZ_CHECK(picture.endsWith(QStringLiteral(" Frame") + QString::number(frame)), where);
         if (fuzzcheck::wellFormed(source)) FUZZ_CHECK(fuzzcheck::wellFormed(picture), where);
-        FUZZ_CHECK(source.startsWith(picture.left(picture.size() - (QStringLiteral(" Frame") + QString::number(frame)).size())), where);
+        FUZZ_CHECK(source.startsWith(
+                       picture.left(picture.size() - (QStringLiteral(" Frame") + QString::number(frame)).size())),
+                   where);
     } catch (const std::invalid_argument&) {
         FUZZ_CHECK(fuzzcheck::characterCount(source) < 4, "refused " + fuzzcheck::show(source));
     }

@@ -3,9 +3,9 @@
 // weighs it when guessing the format), the rest is the file. Opening either succeeds or
 // throws MediaError; an opened file answers a bounded round of reads and seeks, each of
 // which may only fail with MediaError.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QCoreApplication>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,7 +28,8 @@ inline bool readExpectedFrame(VideoSource& reader, int n) {
         return false;
     }
     if (frame.isEmpty()) {
-        FUZZ_CHECK(n > reader.FrameCount(), "no frame " + std::to_string(n) + " of " + std::to_string(reader.FrameCount()));
+        FUZZ_CHECK(n > reader.FrameCount(),
+                   "no frame " + std::to_string(n) + " of " + std::to_string(reader.FrameCount()));
         return false;
     }
     const std::optional<FrameView> view = viewFrame(frame);
