@@ -69,8 +69,14 @@ double peakRssMiB() {
 }
 
 ChildRun runChild(const QString& program, const QStringList& args, const QStringList& extraEnv) {
+    // The child is started through the small launcher beside this program, so that the peak
+    // memory wait4() gives is the child's own (see spawn_main.cpp).
+    const QString peakReport = benchFolder() + QStringLiteral("/child-%1.peak").arg(getpid());
+    const QString launcher = QCoreApplication::applicationDirPath() + "/korvelin_bench_spawn";
     std::vector<QByteArray> storage;
     std::vector<char*> argv, envp;
+    storage.push_back(QFile::encodeName(launcher));
+    storage.push_back(QFile::encodeName(peakReport));
     storage.push_back(QFile::encodeName(program));
     for (const QString& a : args) storage.push_back(a.toLocal8Bit());
     const size_t argCount = storage.size();
@@ -88,21 +94,24 @@ ChildRun runChild(const QString& program, const QStringList& args, const QString
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, reportName.constData(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     ChildRun run;
+    QFile::remove(peakReport);
     const double start = nowMs();
     pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return run;
     int status = 0;
-    rusage usage{};
-    const bool ok = wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const bool ok = waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     const double elapsed = nowMs() - start;
     QFile errors(report);
     if (errors.open(QIODevice::ReadOnly)) run.errors = errors.readAll();
     errors.remove();
-    if (!ok) return run;
+    QFile peak(peakReport);
+    const QList<QByteArray> fields = peak.open(QIODevice::ReadOnly) ? peak.readAll().split(' ') : QList<QByteArray>{};
+    peak.remove();
+    if (!ok || fields.size() < 2) return run;
     run.ms = elapsed;
-    run.peakMiB = usage.ru_maxrss / 1024.0;
+    run.peakMiB = fields[1].trimmed().toDouble() / 1024.0;
     return run;
 }
 

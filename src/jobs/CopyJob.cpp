@@ -35,6 +35,7 @@ bool CopyJob::start() {
             if (first_ > last_) Swap(first_, last_);
             if (startTime > endTime) Swap(startTime, endTime);
             endTime_ = endTime;
+            source_.SetSequentialRead(true);
             openOutput_(1);
             source_.SeekFrame(first_);
         } else {
@@ -42,6 +43,7 @@ bool CopyJob::start() {
                 refuse(JobRefusal::SplitPointOutOfRange);
                 return false;
             }
+            source_.SetSequentialRead(true);
             source_.SeekTime(0);
             openOutput_(1);
         }
@@ -147,6 +149,10 @@ JobProgress CopyJob::progress() const {
 void CopyJob::finish(JobOutcome::Kind kind, const QString& failure) {
     outcome_.kind = kind;
     outcome_.failure = failure;
+    try {
+        source_.SetSequentialRead(false);  // the window steps through the source again
+    } catch (...) {
+    }
     try {
         sink_.CloseFile();
     } catch (...) {

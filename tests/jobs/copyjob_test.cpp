@@ -2,6 +2,7 @@
 // that records which source frames each output file received.
 #include <gtest/gtest.h>
 
+#include "engine/reader/FfmpegReader.h"
 #include "jobs/CopyJob.h"
 #include "support/Clips.h"
 #include "support/ForwardingReader.h"
@@ -150,4 +151,20 @@ TEST(CopyJob, AnOutputThatCannotBeOpenedFailsTheJob) {
     CopyJob job = CopyJob::cut(run.reader, run.sink, 1, 10, [](int) { throw MediaError("Permission denied"); });
     EXPECT_EQ(run.run(job), JobOutcome::Kind::Failed);
     EXPECT_EQ(job.outcome().failure, "Permission denied");
+}
+
+TEST(CopyJob, KeepsNoDecodedFramesWhileItReadsAndGivesTheCacheBackAfter) {
+    JobRun run;
+    auto& reader = dynamic_cast<FfmpegReader&>(*run.reader.real);
+    const int64_t oneFrame = int64_t(clip().width) * clip().height * 2;  // at most 16 bits a pixel
+    int64_t most = 0;
+    CopyJob job = CopyJob::cut(run.reader, run.sink, 1, 100, run.opener());
+    job.onProgress = [&](const JobProgress&) { most = std::max(most, reader.frameCacheBytesInUse()); };
+    EXPECT_EQ(run.run(job), JobOutcome::Kind::Finished);
+    EXPECT_GT(most, 0);
+    EXPECT_LE(most, oneFrame);
+    // Stepping in the window keeps frames again.
+    run.reader.SeekFrame(10);
+    for (int i = 0; i < 10; ++i) run.reader.ReadVideoFrame();
+    EXPECT_GT(reader.frameCacheBytesInUse(), 5 * most);
 }

@@ -32,4 +32,5 @@ struct ForwardingReader : VideoSource {
     void SkipFrames(int32_t n) override { real->SkipFrames(n); }
     FrameData ReadVideoFrame() override { return real->ReadVideoFrame(); }
     AudioChunk ReadAudio(int32_t bytes) override { return real->ReadAudio(bytes); }
+    void SetSequentialRead(bool on) override { real->SetSequentialRead(on); }
 };

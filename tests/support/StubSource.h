@@ -29,4 +29,5 @@ struct StubSource : VideoSource {
     void SkipFrames(int32_t) override {}
     FrameData ReadVideoFrame() override { return {}; }
     AudioChunk ReadAudio(int32_t) override { return {}; }
+    void SetSequentialRead(bool) override {}
 };

@@ -47,4 +47,7 @@ public:
     virtual FrameData ReadVideoFrame() = 0;
     // bytes == 0: one decoded chunk; bytes > 0: about that many bytes. Empty at the end.
     virtual AudioChunk ReadAudio(int32_t bytes) = 0;
+    // On: the caller reads frames in order, each once (a cut or split), so decoded frames are
+    // not kept for stepping back. Off: they are kept again.
+    virtual void SetSequentialRead(bool on) = 0;
 };

@@ -193,7 +193,7 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
         s->videoKbps = kbitPerSecond(scan.videoBytes, s->videoEnd);
         if (s->videoKbps <= 0) s->videoKbps = st->codecpar->bit_rate / 1000;
         s->video = std::make_unique<VideoTrack>(path, std::move(input), videoStream, std::move(index),
-                                                std::move(videoDecoder), frameCacheBytes_);
+                                                std::move(videoDecoder), sequentialRead_ ? 0 : frameCacheBytes_);
     }
     if (audioStream >= 0) {
         s->audio = std::make_unique<AudioTrack>(path, audioStream, zero, scan.audioSeen ? scan.audioStart : zero);
@@ -363,5 +363,16 @@ int FfmpegReader::keyframeCount() const {
 
 void FfmpegReader::setFrameCacheBytes(int64_t bytes) {
     frameCacheBytes_ = bytes;
-    if (source_ && source_->video) source_->video->setCacheLimit(bytes);
+    if (source_ && source_->video && !sequentialRead_) source_->video->setCacheLimit(bytes);
+}
+
+void FfmpegReader::SetSequentialRead(bool on) {
+    sequentialRead_ = on;
+    // A budget of nothing keeps only the frame being read.
+    if (source_ && source_->video) source_->video->setCacheLimit(on ? 0 : frameCacheBytes_);
+}
+
+int64_t FfmpegReader::frameCacheBytesInUse() const {
+    const Source& s = source();
+    return s.video ? s.video->cacheBytes() : 0;
 }

@@ -54,6 +54,7 @@ public:
     void SkipFrames(int32_t n) override;
     FrameData ReadVideoFrame() override;
     AudioChunk ReadAudio(int32_t bytes) override;
+    void SetSequentialRead(bool on) override;
 
     // Beyond the shared interface, for tests and the benchmark.
     struct Stats {
@@ -64,6 +65,7 @@ public:
     int decoderThreads() const;
     int keyframeCount() const;
     void setFrameCacheBytes(int64_t bytes);
+    int64_t frameCacheBytesInUse() const;
 
 private:
     struct Source;
@@ -75,6 +77,7 @@ private:
 
     std::unique_ptr<Source> source_;
     int64_t frameCacheBytes_;
+    bool sequentialRead_ = false;
     ScalerCache converter_;  // only for pictures in a layout frame data cannot hold
 };
 

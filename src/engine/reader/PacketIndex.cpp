@@ -10,28 +10,27 @@ constexpr int64_t kNone = IndexedPacket::kNoTime;
 // decoded from the first packet (only broken timestamps get there).
 constexpr int kKeyframeSearchDepth = 16;
 
-// Sorted (key, packet) pairs for the keys that identify exactly one packet.
+// Packet indexes sorted by key, for the keys that identify exactly one packet.
 template <typename KeyOf>
-std::vector<std::pair<int64_t, int>> uniqueKeys(const std::vector<IndexedPacket>& packets, KeyOf keyOf) {
-    std::vector<std::pair<int64_t, int>> keys;
+std::vector<int32_t> uniqueKeys(const std::vector<IndexedPacket>& packets, KeyOf keyOf) {
+    std::vector<std::pair<int64_t, int32_t>> keys;
     for (int i = 0; i < static_cast<int>(packets.size()); ++i) {
         const int64_t key = keyOf(packets[i]);
         if (key != kNone) keys.emplace_back(key, i);
     }
     std::sort(keys.begin(), keys.end());
-    std::vector<std::pair<int64_t, int>> unique;
+    std::vector<int32_t> unique;
     for (size_t i = 0; i < keys.size(); ++i) {
         const bool repeated = (i > 0 && keys[i - 1].first == keys[i].first) ||
                               (i + 1 < keys.size() && keys[i + 1].first == keys[i].first);
-        if (!repeated) unique.push_back(keys[i]);
+        if (!repeated) unique.push_back(keys[i].second);
     }
+    unique.shrink_to_fit();
     return unique;
 }
 
-std::optional<int> lookUp(const std::vector<std::pair<int64_t, int>>& keys, int64_t key) {
-    const auto it = std::lower_bound(keys.begin(), keys.end(), std::make_pair(key, INT32_MIN));
-    if (it == keys.end() || it->first != key) return std::nullopt;
-    return it->second;
+int32_t clampedDuration(int64_t duration) {
+    return static_cast<int32_t>(std::clamp<int64_t>(duration, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace
@@ -96,49 +95,80 @@ std::vector<int64_t> completePresentationTimes(const std::vector<IndexedPacket>&
     return times;
 }
 
-PacketIndex::PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int64_t defaultDuration)
-    : packets_(std::move(packets)) {
-    const int n = static_cast<int>(packets_.size());
-    times_ = completePresentationTimes(packets_, reorders);
-    timesFromOrder_ = std::none_of(packets_.begin(), packets_.end(),
+PacketIndex::PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int64_t defaultDuration) {
+    const int n = static_cast<int>(packets.size());
+    const std::vector<int64_t> times = completePresentationTimes(packets, reorders);
+    timesFromOrder_ = std::none_of(packets.begin(), packets.end(),
                                    [](const IndexedPacket& p) { return p.pts != kNone || p.dts != kNone; });
+    packets_.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        const IndexedPacket& p = packets[i];
+        const uint32_t size = static_cast<uint32_t>(std::clamp<int32_t>(p.size, 0, kSizeMask));
+        const uint32_t flags = (p.key ? kKey : 0) | (p.discard ? kDiscard : 0);
+        packets_.push_back({times[i], p.pts, p.dts, p.pos, clampedDuration(p.duration), size | flags});
+    }
 
     for (int i = 0; i < n; ++i)
-        if (!packets_[i].discard) frames_.push_back(i);
-    std::stable_sort(frames_.begin(), frames_.end(), [&](int a, int b) { return times_[a] < times_[b]; });
+        if (!packets[i].discard) frames_.push_back(i);
+    std::stable_sort(frames_.begin(), frames_.end(), [&](int a, int b) { return times[a] < times[b]; });
+    frames_.shrink_to_fit();
     frameOfPacket_.assign(n, 0);
     for (int f = 0; f < static_cast<int>(frames_.size()); ++f) frameOfPacket_[frames_[f]] = f + 1;
 
-    startPacket_.assign(n, 0);
-    std::vector<int> keys;
-    for (int d = 0; d < n; ++d) {
-        if (packets_[d].key) keys.push_back(d);
-        int depth = 0;
-        for (auto it = keys.rbegin(); it != keys.rend() && depth < kKeyframeSearchDepth; ++it, ++depth) {
-            if (times_[*it] <= times_[d]) {
-                startPacket_[d] = *it;
-                break;
-            }
-        }
-    }
-
     if (!frames_.empty()) {
         const int last = frames_.back();
-        int64_t duration = packets_[last].duration;
-        if (duration <= 0 && frames_.size() >= 2) duration = times_[last] - times_[frames_[frames_.size() - 2]];
+        int64_t duration = packets[last].duration;
+        if (duration <= 0 && frames_.size() >= 2) duration = times[last] - times[frames_[frames_.size() - 2]];
         if (duration <= 0) duration = std::max<int64_t>(0, defaultDuration);
-        endTime_ = times_[last] + duration;
+        endTime_ = times[last] + duration;
     }
 
-    byPos_ = uniqueKeys(packets_, [](const IndexedPacket& p) { return p.pos >= 0 ? p.pos : kNone; });
-    byPts_ = uniqueKeys(packets_, [](const IndexedPacket& p) { return p.pts; });
-    byDts_ = uniqueKeys(packets_, [](const IndexedPacket& p) { return p.dts; });
+    byPos_ = uniqueKeys(packets, [](const IndexedPacket& p) { return p.pos >= 0 ? p.pos : kNone; });
+    byPts_ = uniqueKeys(packets, [](const IndexedPacket& p) { return p.pts; });
+    byDts_ = uniqueKeys(packets, [](const IndexedPacket& p) { return p.dts; });
+}
+
+IndexedPacket PacketIndex::packet(int index) const {
+    const StoredPacket& s = packets_[index];
+    IndexedPacket p;
+    p.pts = s.pts;
+    p.dts = s.dts;
+    p.pos = s.pos;
+    p.duration = s.duration;
+    p.size = s.size();
+    p.key = s.has(kKey);
+    p.discard = s.has(kDiscard);
+    return p;
+}
+
+int PacketIndex::startPacketFor(int frame) const {
+    const int packet = frames_[frame - 1];
+    const int64_t time = packets_[packet].time;
+    int depth = 0;
+    for (int i = packet; i >= 0 && depth < kKeyframeSearchDepth; --i) {
+        if (!packets_[i].has(kKey)) continue;
+        if (packets_[i].time <= time) return i;
+        ++depth;
+    }
+    return 0;
 }
 
 int PacketIndex::frameShowingAt(int64_t ts) const {
-    const auto it =
-        std::upper_bound(frames_.begin(), frames_.end(), ts, [&](int64_t t, int packet) { return t < times_[packet]; });
+    const auto it = std::upper_bound(frames_.begin(), frames_.end(), ts,
+                                     [&](int64_t t, int packet) { return t < packets_[packet].time; });
     return std::max(1, static_cast<int>(it - frames_.begin()));
+}
+
+int64_t PacketIndex::keyOf(const std::vector<int32_t>& lookup, int packet) const {
+    const StoredPacket& p = packets_[packet];
+    return &lookup == &byPos_ ? p.pos : &lookup == &byPts_ ? p.pts : p.dts;
+}
+
+std::optional<int> PacketIndex::lookUp(const std::vector<int32_t>& lookup, int64_t key) const {
+    const auto it = std::lower_bound(lookup.begin(), lookup.end(), key,
+                                     [&](int32_t packet, int64_t k) { return keyOf(lookup, packet) < k; });
+    if (it == lookup.end() || keyOf(lookup, *it) != key) return std::nullopt;
+    return *it;
 }
 
 std::optional<int> PacketIndex::locate(int64_t pos, int64_t pts, int64_t dts) const {
@@ -153,5 +183,10 @@ std::optional<int> PacketIndex::locate(int64_t pos, int64_t pts, int64_t dts) co
 
 int PacketIndex::keyframeCount() const {
     return static_cast<int>(
-        std::count_if(packets_.begin(), packets_.end(), [](const IndexedPacket& p) { return p.key; }));
+        std::count_if(packets_.begin(), packets_.end(), [](const StoredPacket& p) { return p.has(kKey); }));
+}
+
+int64_t PacketIndex::memoryBytes() const {
+    auto bytes = [](const auto& v) { return int64_t(v.capacity() * sizeof(v[0])); };
+    return bytes(packets_) + bytes(frames_) + bytes(frameOfPacket_) + bytes(byPos_) + bytes(byPts_) + bytes(byDts_);
 }

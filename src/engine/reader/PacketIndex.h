@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -31,13 +32,14 @@ public:
 
     int packetCount() const { return static_cast<int>(packets_.size()); }
     int frameCount() const { return static_cast<int>(frames_.size()); }
-    const IndexedPacket& packet(int index) const { return packets_[index]; }
-    bool isKeyPacket(int index) const { return packets_[index].key; }
+    // The packet as it was indexed (its display rank is not kept).
+    IndexedPacket packet(int index) const;
+    bool isKeyPacket(int index) const { return packets_[index].has(kKey); }
 
     int packetOfFrame(int frame) const { return frames_[frame - 1]; }
     int frameOfPacket(int index) const { return frameOfPacket_[index]; }
     // Presentation time of a frame in the stream's time base (completed where missing).
-    int64_t frameTime(int frame) const { return times_[frames_[frame - 1]]; }
+    int64_t frameTime(int frame) const { return packets_[frames_[frame - 1]].time; }
     int64_t firstTime() const { return frames_.empty() ? 0 : frameTime(1); }
     // End of the last frame: its time plus its duration.
     int64_t endTime() const { return endTime_; }
@@ -45,7 +47,7 @@ public:
     // The packet where decoding must start so that the frame comes out right: the last
     // keyframe at or before the frame's packet that is not shown after the frame (leading
     // pictures of an open GOP need the keyframe before their own). 0 when there is none.
-    int startPacketFor(int frame) const { return startPacket_[frames_[frame - 1]]; }
+    int startPacketFor(int frame) const;
     // True when decoding from startPacket onward produces this frame correctly.
     bool decodableFrom(int frame, int startPacket) const { return startPacketFor(frame) >= startPacket; }
 
@@ -61,14 +63,32 @@ public:
     int keyframeCount() const;
     // True when no packet had a timestamp: times are then the packet order.
     bool timesFromOrder() const { return timesFromOrder_; }
+    // Memory the index holds, in bytes.
+    int64_t memoryBytes() const;
 
 private:
-    std::vector<IndexedPacket> packets_;
-    std::vector<int64_t> times_;      // per packet: presentation time (completed)
-    std::vector<int> frames_;         // per frame: packet index
-    std::vector<int> frameOfPacket_;  // per packet: frame number or 0
-    std::vector<int> startPacket_;    // per packet: where decoding starts for it
-    std::vector<std::pair<int64_t, int>> byPos_, byPts_, byDts_;
+    // A packet as the index keeps it: 40 bytes, so a two-hour source's index stays small.
+    struct StoredPacket {
+        int64_t time;  // presentation time, completed where the packet had none
+        int64_t pts;
+        int64_t dts;
+        int64_t pos;
+        int32_t duration;
+        uint32_t sizeAndFlags;  // the size in the low 30 bits, then kKey and kDiscard
+        int32_t size() const { return static_cast<int32_t>(sizeAndFlags & kSizeMask); }
+        bool has(uint32_t flag) const { return sizeAndFlags & flag; }
+    };
+    static constexpr uint32_t kSizeMask = (1u << 30) - 1, kKey = 1u << 30, kDiscard = 1u << 31;
+    static_assert(sizeof(StoredPacket) == 40);
+    int64_t keyOf(const std::vector<int32_t>& lookup, int packet) const;
+    std::optional<int> lookUp(const std::vector<int32_t>& lookup, int64_t key) const;
+
+    std::vector<StoredPacket> packets_;
+    std::vector<int32_t> frames_;         // per frame: packet index
+    std::vector<int32_t> frameOfPacket_;  // per packet: frame number or 0
+    // Packet indexes sorted by byte position, presentation and decode time; only keys that
+    // identify exactly one packet.
+    std::vector<int32_t> byPos_, byPts_, byDts_;
     int64_t endTime_ = 0;
     bool timesFromOrder_ = false;
 };

@@ -38,6 +38,7 @@ public:
 
     void setCacheLimit(int64_t bytes) { cache_.setByteLimit(bytes); }
     int64_t cacheLimit() const { return cache_.byteLimit(); }
+    int64_t cacheBytes() const { return cache_.bytes(); }
     Stats stats() const { return stats_; }
     int decoderThreads() const { return decoder_->thread_count; }
 

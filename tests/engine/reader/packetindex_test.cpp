@@ -131,6 +131,25 @@ ffmpeg::Frame smallFrame() {
     return frame;
 }
 
+TEST(PacketIndex, HoldsAtMost64BytesAPacketAndKeepsWhatItWasGiven) {
+    // A two-hour source has about 180,000 packets: a GOP of 50 with B-frames, positions known.
+    std::vector<IndexedPacket> packets;
+    for (int i = 0; i < 180000; ++i) {
+        packets.push_back(packet(i % 3 == 1 ? i + 1 : i, i, i % 50 == 0, int64_t(i) * 20000));
+        packets.back().duration = 1;
+        packets.back().size = 20000 + i % 7;
+    }
+    const PacketIndex index(packets, true, 1);
+    EXPECT_LE(index.memoryBytes(), 64 * int64_t(packets.size()));
+    const IndexedPacket p = index.packet(12345);
+    EXPECT_EQ(p.pts, packets[12345].pts);
+    EXPECT_EQ(p.pos, packets[12345].pos);
+    EXPECT_EQ(p.size, packets[12345].size);
+    EXPECT_EQ(index.packet(100).key, true);
+    EXPECT_EQ(index.locate(-1, kNone, 179999), 179999);
+    EXPECT_EQ(index.startPacketFor(index.frameOfPacket(179999)), 179950);
+}
+
 TEST(FrameCache, StaysWithinItsBudgetKeepingTheFramesBeforeTheWantedOne) {
     const ffmpeg::Frame frame = smallFrame();
     const int64_t each = frameBytes(frame.get());
