@@ -572,6 +572,11 @@ void frmMain::endProgram() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    if (opening_) {  // the open stops first; the window then closes
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

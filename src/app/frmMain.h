@@ -246,6 +246,8 @@ public:
     // ---------------- source: open, preview, playback, save frame ----------------
     void cmdFile_Click();
     void OpenSourceVideo(const QString& path);
+    // An open that takes longer than this shows its progress.
+    static constexpr int32_t kOpenProgressAfterMs = 500;
     void ShowPreviewFrame();
     void cmbVideoSize_Click();
     void cmdPlayStop_Click();
@@ -346,5 +348,8 @@ private:
     QPointer<frmAbout> about_;
     bool unloaded_ = false;
     bool reopening_ = false;
+    bool opening_ = false;         // the reader is reading a file for its index
+    bool closeRequested_ = false;  // the window was closed during an open
+    void openWithProgress(const QString& path);
     std::optional<JobOutcome> lastJobOutcome_;  // a failed open is re-opening the previous file
 };

@@ -1,6 +1,11 @@
 // Opening a source video and the frame preview.
+#include <QCoreApplication>
+#include <QScopeGuard>
+#include <QTimer>
+
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
+#include "engine/platform/Platform.h"
 #include "output/OutputNames.h"
 #include "rules/Conversions.h"
 #include "source/InfoTexts.h"
@@ -52,7 +57,7 @@ void frmMain::OpenSourceVideo(const QString& path) {
                                                           cmdOutFile2, cmdCut, cmdSplit})
             w->setEnabled(true);
         // 5, 6.
-        VideoFileIn1->OpenFile(path);
+        openWithProgress(path);
         SliderTimePosition1->setValue(1);
         SliderTimePosition2->setValue(1);
         // 7, 8.
@@ -103,6 +108,8 @@ void frmMain::OpenSourceVideo(const QString& path) {
         failure = describeError(std::current_exception());
     }
 
+    if (closeRequested_) return;  // the window closes as soon as the open has stopped
+
     // Failure: back to the idle look.
     FileLoaded = true;
     InternalMarkerChange = true;
@@ -151,4 +158,35 @@ void frmMain::ShowPreviewFrame() {
 void frmMain::cmbVideoSize_Click() {
     VideoView1->SetViewSize(toInt32(leadingNumber(cmbVideoSize->currentText())));
     Skin1->SkinWindowAs(cmbVideoSize, "Button");
+}
+
+void frmMain::openWithProgress(const QString& path) {
+    // Opening reads the whole file for its frame index. When that takes a while the window
+    // shows how far it is and keeps repainting; input waits until the open is done, and a
+    // request to close the window stops the open and closes it afterwards.
+    const uint32_t started = platform().GetTickCount();
+    bool shown = false;
+    opening_ = true;
+    VideoFileIn1->SetOpenProgress([&](int percent) {
+        if (closeRequested_) return false;
+        if (!shown && tickDifference(platform().GetTickCount(), started) < kOpenProgressAfterMs) return true;
+        if (!shown) {
+            shown = true;
+            LabelS->setCaption(Messages[Msg::ReadingFile]);
+            ProgressBar1->show();
+        }
+        ProgressBar1->setValue(percent);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return !closeRequested_;
+    });
+    auto done = qScopeGuard([&] {
+        resumeNext("openWithProgress: forget progress", [&] { VideoFileIn1->SetOpenProgress({}); });
+        opening_ = false;
+        if (shown) {
+            ProgressBar1->hide();
+            ProgressBar1->setValue(0);
+        }
+        if (closeRequested_) QTimer::singleShot(0, this, &QWidget::close);
+    });
+    VideoFileIn1->OpenFile(path);
 }

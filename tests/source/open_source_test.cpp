@@ -1,8 +1,11 @@
 // Opening a source through the real window: information texts, proposals, failures.
 #include <gtest/gtest.h>
+#include <QCloseEvent>
+#include <QCoreApplication>
 
 #include "support/ClipCopies.h"
 #include "support/Clips.h"
+#include "support/FakePlatform.h"
 #include "support/ForwardingReader.h"
 #include "support/WindowHarness.h"
 
@@ -31,6 +34,18 @@ struct RecordingReader : ForwardingReader {
 };
 
 QStringList lines(const QString& text) { return text.split("\r\n"); }
+
+// A reader whose open takes long: the test plays the part of the index scan in `duringOpen`,
+// with the progress report the window gave.
+struct SlowOpenReader : ForwardingReader {
+    std::function<bool(int)> report;
+    std::function<void(SlowOpenReader&)> duringOpen;
+    void SetOpenProgress(std::function<bool(int)> r) override { report = std::move(r); }
+    int32_t OpenFile(const QString& p) override {
+        if (duringOpen && report) duringOpen(*this);
+        return real->OpenFile(p);
+    }
+};
 
 TEST(OpenSource, ShowsTheInformationAndProposesOutputNames) {
     WindowHarness h;
@@ -186,3 +201,43 @@ TEST(OpenSource, CancellingTheOpenDialogChangesNothing) {
 }
 
 }  // namespace
+
+TEST(OpenSource, ALongOpenShowsItsProgressAndACloseWaitsForIt) {
+    FakePlatform platform;
+    SlowOpenReader* reader = nullptr;
+    WindowHarness h(true, [&](WindowServices& s) {
+        s.makeReader = [&] {
+            auto r = std::make_unique<SlowOpenReader>();
+            reader = r.get();
+            return r;
+        };
+    });
+    frmMain& w = *h.window;
+    const QString clip = clips::get("avi_mjpeg_pcm").path;
+    int shownValue = -1;
+    reader->duringOpen = [&](SlowOpenReader& r) {
+        EXPECT_TRUE(r.report(10));
+        EXPECT_TRUE(w.ProgressBar1->isHidden());  // a short open shows nothing
+        platform.ticks += 600;
+        EXPECT_TRUE(r.report(40));
+        if (!w.ProgressBar1->isHidden()) shownValue = w.ProgressBar1->value();
+    };
+    w.OpenSourceVideo(clip);
+    EXPECT_EQ(shownValue, 40);
+    EXPECT_TRUE(w.FileLoaded);
+    EXPECT_TRUE(w.ProgressBar1->isHidden());
+
+    // Closing the window during an open stops the open; the window closes after it.
+    reader->duringOpen = [&](SlowOpenReader& r) {
+        platform.ticks += 600;
+        QCoreApplication::postEvent(&w, new QCloseEvent);
+        EXPECT_FALSE(r.report(50));
+        EXPECT_FALSE(w.unloaded());
+        throw MediaError("Opening the file was cancelled");
+    };
+    h.dialogs.shownMessages.clear();
+    w.OpenSourceVideo(clip);
+    EXPECT_TRUE(h.messages().isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.unloaded());
+}

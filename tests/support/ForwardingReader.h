@@ -8,6 +8,7 @@
 struct ForwardingReader : VideoSource {
     std::unique_ptr<VideoSource> real = createVideoFileReader();
     int32_t OpenFile(const QString& p) override { return real->OpenFile(p); }
+    void SetOpenProgress(std::function<bool(int)> report) override { real->SetOpenProgress(std::move(report)); }
     void CloseFile() override { real->CloseFile(); }
     bool HasVideo() const override { return real->HasVideo(); }
     bool HasAudio() const override { return real->HasAudio(); }

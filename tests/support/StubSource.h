@@ -5,6 +5,7 @@
 
 struct StubSource : VideoSource {
     int32_t OpenFile(const QString&) override { return 0; }
+    void SetOpenProgress(std::function<bool(int)>) override {}
     void CloseFile() override {}
     bool HasVideo() const override { return false; }
     bool HasAudio() const override { return false; }

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 #include "engine/common/AudioChunk.h"
 #include "engine/common/FrameBytes.h"
@@ -15,6 +16,9 @@ public:
     virtual ~VideoSource() = default;
 
     virtual int32_t OpenFile(const QString& path) = 0;
+    // Called now and then while OpenFile reads the file for its index, with how far it is
+    // (0..100); returning false stops the open, which then fails. Empty: not called.
+    virtual void SetOpenProgress(std::function<bool(int percent)> report) = 0;
     // Closes the source; does nothing when nothing is open.
     virtual void CloseFile() = 0;
     virtual bool HasVideo() const = 0;

@@ -164,7 +164,7 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
         s->audioCodec = demux::codecName(input->streams[audioStream]->codecpar->codec_id);
     }
 
-    SourceScan scan = scanPackets(input.get(), videoStream, audioStream);
+    SourceScan scan = scanPackets(input.get(), videoStream, audioStream, openProgress_);
 
     Seconds zero = scan.audioSeen ? scan.audioStart : Seconds{};
     if (videoStream >= 0) {
@@ -365,6 +365,8 @@ void FfmpegReader::setFrameCacheBytes(int64_t bytes) {
     frameCacheBytes_ = bytes;
     if (source_ && source_->video && !sequentialRead_) source_->video->setCacheLimit(bytes);
 }
+
+void FfmpegReader::SetOpenProgress(std::function<bool(int percent)> report) { openProgress_ = std::move(report); }
 
 void FfmpegReader::SetSequentialRead(bool on) {
     sequentialRead_ = on;

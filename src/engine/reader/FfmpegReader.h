@@ -30,6 +30,7 @@ public:
     ~FfmpegReader() override;
 
     int32_t OpenFile(const QString& path) override;
+    void SetOpenProgress(std::function<bool(int percent)> report) override;
     void CloseFile() override;
     bool HasVideo() const override;
     bool HasAudio() const override;
@@ -78,6 +79,7 @@ private:
     std::unique_ptr<Source> source_;
     int64_t frameCacheBytes_;
     bool sequentialRead_ = false;
+    std::function<bool(int)> openProgress_;
     ScalerCache converter_;  // only for pictures in a layout frame data cannot hold
 };
 

@@ -64,7 +64,16 @@ private:
 
 }  // namespace
 
-SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream) {
+// How far the demuxer is through the file, 0..100 (0 when the size is unknown).
+static int percentRead(AVFormatContext* input) {
+    const int64_t size = input->pb ? avio_size(input->pb) : -1;
+    if (size <= 0) return 0;
+    return static_cast<int>(std::clamp<int64_t>(avio_tell(input->pb) * 100 / size, 0, 100));
+}
+
+constexpr int kPacketsBetweenReports = 64;
+
+SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream, const ScanProgress& progress) {
     SourceScan scan;
     keepOnlyStreams(input, {videoStream, audioStream});
     const AVRational audioBase = audioStream >= 0 ? input->streams[audioStream]->time_base : AVRational{1, 1};
@@ -76,8 +85,11 @@ SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream)
     bool rankerDecided = false;
     ffmpeg::Packet packet = ffmpeg::makePacket();
     if (!packet) throw MediaError(QStringLiteral("Out of memory while indexing"));
+    int64_t packetsRead = 0;
     while (av_read_frame(input, packet.get()) >= 0) {
         const AVPacket* p = packet.get();
+        if (progress && ++packetsRead % kPacketsBetweenReports == 0 && !progress(percentRead(input)))
+            throw MediaError(QStringLiteral("Opening the file was cancelled"));
         if (p->stream_index == videoStream) {
             if (++scan.videoPacketsRead > kMaxVideoPackets)
                 throw MediaError(QStringLiteral("The video holds more than %1 frames").arg(kMaxVideoPackets));

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "engine/common/FfmpegHandles.h"
@@ -22,6 +23,11 @@ struct SourceScan {
     int64_t audioBytes = 0;
 };
 
+// How far a scan is through the file, 0..100; returning false stops it.
+using ScanProgress = std::function<bool(int percent)>;
+
 // Reads every packet of the two streams (-1 for none) from the demuxer's current place to
-// the end. Throws MediaError when the file holds more packets than the reader can index.
-SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream);
+// the end, telling `progress` (when set) every few dozen packets how far it is. Throws
+// MediaError when the file holds more packets than the reader can index, or when progress
+// stops the scan.
+SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream, const ScanProgress& progress = {});

@@ -410,3 +410,24 @@ TEST(FfmpegReader, FactoryGivesAWorkingReader) {
 }
 
 }  // namespace
+
+TEST(FfmpegReader, OpenReportsItsProgressAndStopsWhenAsked) {
+    const clips::Clip clip = clips::get("avi_mjpeg_pcm");
+    FfmpegReader reader;
+    QList<int> seen;
+    reader.SetOpenProgress([&](int percent) {
+        seen << percent;
+        return true;
+    });
+    reader.OpenFile(clip.path);
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_GT(seen.last(), 0);
+    EXPECT_LE(seen.last(), 100);
+    reader.SetOpenProgress([](int) { return false; });
+    EXPECT_THROW(reader.OpenFile(clip.path), MediaError);
+    EXPECT_FALSE(reader.HasVideo());
+    reader.SetOpenProgress({});
+    reader.OpenFile(clip.path);
+    EXPECT_EQ(reader.FrameCount(), clip.frames);
+}
