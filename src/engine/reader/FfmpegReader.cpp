@@ -374,6 +374,16 @@ void FfmpegReader::SetSequentialRead(bool on) {
     if (source_ && source_->video) source_->video->setCacheLimit(on ? 0 : frameCacheBytes_);
 }
 
+int FfmpegReader::indexedPackets() const {
+    const Source& s = source();
+    return s.video ? s.video->index().packetCount() : 0;
+}
+
+int64_t FfmpegReader::indexMemoryBytes() const {
+    const Source& s = source();
+    return s.video ? s.video->index().memoryBytes() : 0;
+}
+
 int64_t FfmpegReader::frameCacheBytesInUse() const {
     const Source& s = source();
     return s.video ? s.video->cacheBytes() : 0;

@@ -67,6 +67,9 @@ public:
     int keyframeCount() const;
     void setFrameCacheBytes(int64_t bytes);
     int64_t frameCacheBytesInUse() const;
+    // The packet index: how many packets it holds and the memory it takes.
+    int indexedPackets() const;
+    int64_t indexMemoryBytes() const;
 
 private:
     struct Source;

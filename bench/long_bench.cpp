@@ -1,0 +1,179 @@
+// Case "long": a two-hour 1080p H.264 source. Opening it through the window against
+// `ffprobe -count_packets`, the packet index's memory, and stepping, a drag and a cut near its
+// end against the same on the two-minute clip.
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include "Bench.h"
+#include "app/frmMain.h"
+#include "engine/reader/FfmpegReader.h"
+
+namespace {
+
+constexpr int kPieceSeconds = 60;
+constexpr int kPieces = 120;  // two hours
+constexpr int kRuns = 3;
+
+// The two-hour clip: one minute encoded once at about 1 Mbit/s, then joined 120 times by
+// stream copy, so the file stays under 1 GB and takes a minute or two to make.
+QString clip2h() {
+    const QString path = bench::benchFolder() + "/h264-1080p-2h.mp4";
+    if (QFileInfo::exists(path)) return path;
+    const QString piece = bench::benchFolder() + "/h264-1080p-1min-1mbit.mp4";
+    bench::printNote("making " + path);
+    if (!QFileInfo::exists(piece) && bench::timeCommand("ffmpeg", {"-nostdin", "-loglevel",
+                                                                   "error",    "-y",
+                                                                   "-f",       "lavfi",
+                                                                   "-i",       "testsrc2=size=1920x1080:rate=25",
+                                                                   "-f",       "lavfi",
+                                                                   "-i",       "sine=frequency=330:sample_rate=48000",
+                                                                   "-t",       QString::number(kPieceSeconds),
+                                                                   "-c:v",     "libx264",
+                                                                   "-preset",  "veryfast",
+                                                                   "-b:v",     "1M",
+                                                                   "-maxrate", "1M",
+                                                                   "-bufsize", "2M",
+                                                                   "-g",       "50",
+                                                                   "-bf",      "2",
+                                                                   "-pix_fmt", "yuv420p",
+                                                                   "-c:a",     "aac",
+                                                                   "-ac",      "2",
+                                                                   piece}) < 0)
+        return {};
+    const QString list = bench::benchFolder() + "/h264-1080p-2h.txt";
+    QFile listFile(list);
+    if (!listFile.open(QIODevice::WriteOnly)) return {};
+    QTextStream lines(&listFile);
+    for (int i = 0; i < kPieces; ++i) lines << "file '" << piece << "'\n";
+    lines.flush();
+    listFile.close();
+    const QString part = path + ".part.mp4";
+    if (bench::timeCommand("ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-f", "concat", "-safe", "0", "-i", list,
+                                      "-c", "copy", part}) < 0 ||
+        !QFile::rename(part, path))
+        return {};
+    return path;
+}
+
+// A window with private settings and scripted dialogs, offscreen.
+struct Window {
+    QTemporaryDir home;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<frmMain> w;
+    Window() {
+        qputenv("KORVELIN_REGISTRY_DIR", (home.path() + "/registry").toUtf8());
+        qputenv("KORVELIN_SETTINGS_DIR", (home.path() + "/settings").toUtf8());
+        qputenv("KORVELIN_LOCK_DIR", (home.path() + "/lock").toUtf8());
+        WindowServices s;
+        s.dialogs = &dialogs;
+        s.showSplash = false;
+        s.endProgram = [] {};
+        s.anotherCopyRunning = [] { return false; };
+        w = std::make_unique<frmMain>(std::move(s));
+        w->Form_Load();
+    }
+};
+
+template <typename F>
+double timed(F&& f) {
+    const double start = bench::nowMs();
+    f();
+    return bench::nowMs() - start;
+}
+
+// Medians of a frame step forward, a step back, a drag to a random frame in the last tenth
+// and a 250-frame cut ending 100 frames before the end, through the window's handlers.
+struct Handling {
+    double next = 0, prev = 0, drag = 0, cut = 0;
+};
+
+Handling handlingNearTheEnd(const QString& clip) {
+    Window win;
+    frmMain& w = *win.w;
+    w.OpenSourceVideo(clip);
+    Handling h;
+    if (!w.FileLoaded) return h;
+    const int count = w.SliderTimePosition1->maximum();
+    w.SliderTimePosition1->setValue(count - 300);
+    QCoreApplication::processEvents();
+    std::vector<double> next, prev, drag, cut;
+    for (int i = 0; i < 40; ++i) next.push_back(timed([&] { w.cmdNextFrame_Click(); }));
+    for (int i = 0; i < 40; ++i) prev.push_back(timed([&] { w.cmdPrevFrame_Click(); }));
+    QRandomGenerator random(11);
+    for (int i = 0; i < 10; ++i) {
+        const int t = count - 1 - random.bounded(count / 10);
+        const float travel = w.sldBack->Width() - w.sldThum->Width();
+        const float wanted = w.sldBack->Left() + float(t) / count * travel;
+        w.sldThum_MouseDown(1, 0, 0, 0);
+        drag.push_back(timed([&] { w.sldThum_MouseMove(1, 0, wanted - w.sldThum->Left(), 0); }));
+        w.sldThum_MouseUp(1, 0, 0, 0);
+    }
+    for (int run = 0; run < kRuns; ++run) {
+        const QString out = win.home.path() + QStringLiteral("/cut%1.avi").arg(run);
+        win.dialogs.fileAnswers = {{out, 0}};
+        w.cmdOutFile_Click();
+        w.SliderTimePosition1->setValue(count - 350);
+        w.SliderTimePosition2->setValue(count - 101);
+        cut.push_back(timed([&] { w.cmdCut_Click(); }));
+        QFile::remove(out);
+    }
+    return {bench::median(next), bench::median(prev), bench::median(drag), bench::median(cut)};
+}
+
+void longSource() {
+    const QString clip = clip2h();
+    if (clip.isEmpty()) {
+        bench::printNote("could not make the two-hour clip");
+        return;
+    }
+    const QStringList probeArgs{"-v",
+                                "error",
+                                "-count_packets",
+                                "-select_streams",
+                                "v:0",
+                                "-show_entries",
+                                "stream=nb_read_packets",
+                                "-of",
+                                "csv=p=0",
+                                clip};
+    bench::timeCommand("ffprobe", probeArgs);  // both read the file from a warm cache
+    std::vector<double> ours, peers;
+    for (int i = 0; i < kRuns; ++i) {
+        Window win;
+        ours.push_back(timed([&] { win.w->OpenSourceVideo(clip); }));
+        if (!win.w->FileLoaded) {
+            bench::printNote("the window could not open the two-hour clip");
+            return;
+        }
+        peers.push_back(bench::timeCommand("ffprobe", probeArgs));
+    }
+    const double open = bench::median(ours), probe = bench::median(peers);
+    bench::printFigure("open_index_2h_1080p", open, "ms", probe, "ms (ffprobe -count_packets)", open / probe, "<= 1.0");
+
+    FfmpegReader reader;
+    reader.OpenFile(clip);
+    const double perPacket = double(reader.indexMemoryBytes()) / reader.indexedPackets();
+    bench::printFigure("packet_index_bytes_per_packet_2h", perPacket, "bytes", 64, "bytes (limit)", perPacket / 64,
+                       "<= 1.0");
+    bench::printNote(QStringLiteral("%1 packets, index %2 MiB")
+                         .arg(reader.indexedPackets())
+                         .arg(reader.indexMemoryBytes() / 1048576.0, 0, 'f', 1));
+    reader.CloseFile();
+
+    const Handling longClip = handlingNearTheEnd(clip), shortClip = handlingNearTheEnd(bench::clip1080p());
+    auto figure = [](const char* name, double mine, double peer) {
+        bench::printFigure(name, mine, "ms", peer, "ms (two-minute clip)", peer > 0 ? mine / peer : 0, "<= 1.10");
+    };
+    figure("window_next_frame_step_2h_1080p", longClip.next, shortClip.next);
+    figure("window_prev_frame_step_2h_1080p", longClip.prev, shortClip.prev);
+    figure("window_drag_near_end_2h_1080p", longClip.drag, shortClip.drag);
+    figure("cut_near_end_2h_1080p", longClip.cut, shortClip.cut);
+}
+
+const bench::Register longCase("long", longSource);
+
+}  // namespace
