@@ -13,6 +13,7 @@ packages=(
   xvfb xauth
   fonts-liberation
   python3
+  shared-mime-info
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <QFileInfo>
 #include <QHash>
 
 #include "app/EngineFactory.h"
@@ -100,4 +101,8 @@ std::optional<int> runCommandLineMode(const QStringList& args, QTextStream& out,
         err << "korvelin: " << describeError(std::current_exception()) << "\n";
         return 1;
     }
+}
+
+QString startupSourcePath(const QStringList& arguments) {
+    return arguments.isEmpty() || arguments[0].isEmpty() ? QString() : QFileInfo(arguments[0]).absoluteFilePath();
 }

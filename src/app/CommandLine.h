@@ -9,3 +9,8 @@
 // Both run through the same engine objects as the window. Returns the exit code, or
 // nullopt when the arguments name neither mode (the window starts).
 std::optional<int> runCommandLineMode(const QStringList& arguments, QTextStream& out, QTextStream& err);
+
+// The source the window opens after start-up (`korvelin VIDEO`), as an absolute path: a
+// relative one names a file from the caller's working folder, which start-up leaves for the
+// program's. Empty without an argument.
+QString startupSourcePath(const QStringList& arguments);

@@ -338,7 +338,7 @@ std::vector<QGroupBox*> frmMain::formatOptionFrames(::OutputFormat format) const
 
 void frmMain::connectHandlers() {
     auto onClick = [this](QPushButton* b, void (frmMain::*handler)()) {
-        connect(b, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+        connect(b, &QPushButton::clicked, this, [this, handler] { guardedHandler([&] { (this->*handler)(); }); });
     };
     onClick(cmdFile, &frmMain::cmdFile_Click);
     onClick(cmdSavePictureAs, &frmMain::cmdSavePictureAs_Click);
@@ -350,7 +350,7 @@ void frmMain::connectHandlers() {
     // Each format's button chooses its format (cmdOptAVI_Click, cmdOptMPEG_Click, ...).
     for (const OutputFormatInfo& info : kOutputFormats)
         connect(formatButton(info.format), &QPushButton::clicked, this,
-                [this, format = info.format] { chooseOutputFormat(format); });
+                [this, format = info.format] { guardedHandler([&] { chooseOutputFormat(format); }); });
     onClick(cmdOutFile, &frmMain::cmdOutFile_Click);
     onClick(cmdOutFile2, &frmMain::cmdOutFile2_Click);
     onClick(btnConfigureVideoCodec, &frmMain::btnConfigureVideoCodec_Click);
@@ -375,23 +375,33 @@ void frmMain::connectHandlers() {
         {LstLang, &frmMain::LstLang_Click},
     };
     for (const auto& [box, handler] : lists) {
-        connect(box, &QComboBox::activated, this, [this, handler = handler] { (this->*handler)(); });
+        connect(box, &QComboBox::activated, this,
+                [this, handler = handler] { guardedHandler([&] { (this->*handler)(); }); });
         clickHandlers_.insert(box, handler);
     }
 
     // Markers: a changed value runs the change handler.
-    connect(SliderTimePosition1, &QSlider::valueChanged, this, [this] { SliderTimePosition1_Change(); });
-    connect(SliderTimePosition2, &QSlider::valueChanged, this, [this] { SliderTimePosition2_Change(); });
-    connect(sldThum, &PictureBox::MouseDown, this, &frmMain::sldThum_MouseDown);
-    connect(sldThum, &PictureBox::MouseMove, this, &frmMain::sldThum_MouseMove);
-    connect(sldThum, &PictureBox::MouseUp, this, &frmMain::sldThum_MouseUp);
-    connect(sldThum2, &PictureBox::MouseDown, this, &frmMain::sldThum2_MouseDown);
-    connect(sldThum2, &PictureBox::MouseMove, this, &frmMain::sldThum2_MouseMove);
-    connect(sldThum2, &PictureBox::MouseUp, this, &frmMain::sldThum2_MouseUp);
+    connect(SliderTimePosition1, &QSlider::valueChanged, this,
+            [this] { guardedHandler([&] { SliderTimePosition1_Change(); }); });
+    connect(SliderTimePosition2, &QSlider::valueChanged, this,
+            [this] { guardedHandler([&] { SliderTimePosition2_Change(); }); });
+    using MouseHandler = void (frmMain::*)(int, int, float, float);
+    auto onMouse = [this](PictureBox* box, void (PictureBox::*signal)(int, int, float, float), MouseHandler handler) {
+        connect(box, signal, this, [this, handler](int button, int shift, float x, float y) {
+            guardedHandler([&] { (this->*handler)(button, shift, x, y); });
+        });
+    };
+    onMouse(sldThum, &PictureBox::MouseDown, &frmMain::sldThum_MouseDown);
+    onMouse(sldThum, &PictureBox::MouseMove, &frmMain::sldThum_MouseMove);
+    onMouse(sldThum, &PictureBox::MouseUp, &frmMain::sldThum_MouseUp);
+    onMouse(sldThum2, &PictureBox::MouseDown, &frmMain::sldThum2_MouseDown);
+    onMouse(sldThum2, &PictureBox::MouseMove, &frmMain::sldThum2_MouseMove);
+    onMouse(sldThum2, &PictureBox::MouseUp, &frmMain::sldThum2_MouseUp);
 
     connect(Timer1, &QTimer::timeout, this, [this] { guardedTick([this] { Timer1_Timer(); }); });
     connect(Timer2, &QTimer::timeout, this, &frmMain::Timer2_Timer);
-    connect(Skin1, &Skin::ElementClick, this, &frmMain::Skin1_ElementClick);
+    connect(Skin1, &Skin::ElementClick, this,
+            [this](const SkinElement& element) { guardedHandler([&] { Skin1_ElementClick(element); }); });
 }
 
 void frmMain::setListIndex(QComboBox* box, int index) {
@@ -445,9 +455,14 @@ bool frmMain::Form_Load() {
 
     const QString folder = platform().programFolder();
     // 2. Partner probe.
+    // The partner counts as present when the settings store has its key, or when the
+    // desktop's MIME database knows its file type (where programs register them on Linux).
     resumeNext("Form_Load: ReadRegistryString", [&] {
         PartnerAppPresent = !ReadRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.pando", "", "").isEmpty();
     });
+    if (!PartnerAppPresent)
+        resumeNext("Form_Load: fileTypeRegistered",
+                   [&] { PartnerAppPresent = platform().fileTypeRegistered(QStringLiteral("*.pando")); });
     // 3. Places of the frames.
     resumeNext("Form_Load: PlaceFrames", [&] { PlaceFrames(); });
     // 4. Engine objects.
@@ -498,7 +513,14 @@ bool frmMain::Form_Load() {
     resumeNext("Form_Load: FillEngineLists", [&] { FillEngineLists(); });
     // 12. Initial list items.
     resumeNext("Form_Load: choose cmbFramerateAVI", [&] {
-        setListIndex(cmbFramerateAVI, toInt16(strictNumber(GetSetting("Korvelin", "Settings", "VideoFrameRate", "5"))));
+        // A stored value that is not an item of the list (a damaged setting, or -1 stored from
+        // an empty list) falls back to the default item, so the choice heals.
+        constexpr int kDefaultRate = 5;  // 25.00
+        int index = kDefaultRate;
+        resumeNext("Form_Load: stored VideoFrameRate",
+                   [&] { index = toInt16(strictNumber(GetSetting("Korvelin", "Settings", "VideoFrameRate", "5"))); });
+        if (index < 0 || index >= cmbFramerateAVI->count()) index = kDefaultRate;
+        setListIndex(cmbFramerateAVI, index);
     });
     resumeNext("Form_Load: choose cmbAudioBitrateMPEG", [&] { setListIndex(cmbAudioBitrateMPEG, 7); });
     resumeNext("Form_Load: choose cmbVideoBitrateMPEG", [&] { setListIndex(cmbVideoBitrateMPEG, 1); });
@@ -533,9 +555,19 @@ bool frmMain::Form_Load() {
     // 18. Show the window.
     Timer2->start();
     setWindowState(Qt::WindowNoState);
+    resumeNext("Form_Load: centre", [&] { centreOnScreen(); });
     show();
     setWindowState(Qt::WindowNoState);
     return true;
+}
+
+// The window opens in the middle of the screen's available area.
+void frmMain::centreOnScreen() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
 }
 
 void frmMain::Form_Unload() {
@@ -587,7 +619,18 @@ void frmMain::Form_Paint() {
 
 void frmMain::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
-    Form_Paint();
+    endQuietly("paintEvent: Form_Paint", [&] { Form_Paint(); });  // a message box here would paint again
+}
+
+void frmMain::reportHandlerFailure(std::exception_ptr error) noexcept {
+    logSwallowed("event handler", error);
+    // A drag that the failure interrupted is over.
+    MoveShape = MoveShape2 = false;
+    if (unloaded_) return;
+    resumeNext("reportHandlerFailure: MsgBox", [&] {
+        dialogs().MsgBox(Messages[Msg::OperationFailed] + " " + describeError(error), MsgButtons::Ok,
+                         MsgIcon::Critical);
+    });
 }
 
 void frmMain::cmdExit_Click() {

@@ -284,9 +284,9 @@ public:
     void chooseOutputFormat(::OutputFormat format);
     void cmdOutFile_Click();
     void cmdOutFile2_Click();
-    // Sets the output writer up for the chosen format and creates the file at the first free
+    // Sets the output writer up for `format` and creates the file at the first free
     // name from `path` (path becomes that name). Returns the reason when it fails.
-    std::optional<QString> ConfigureOutputWriter(QString& path);
+    std::optional<QString> ConfigureOutputWriter(QString& path, ::OutputFormat format);
     void FillEngineLists();
     void cmbAVICodecs_Click();
     void btnConfigureVideoCodec_Click();
@@ -321,8 +321,20 @@ private:
         }
     }
     void recoverFromTickFailure();
+    // The last guard of every event handler that reaches the engine: no exception leaves it
+    // into Qt's event loop. A failure is reported in a message box and the window stays usable.
+    template <typename F>
+    void guardedHandler(F&& handler) noexcept {
+        try {
+            handler();
+        } catch (...) {
+            reportHandlerFailure(std::current_exception());
+        }
+    }
+    void reportHandlerFailure(std::exception_ptr error) noexcept;
     void connectHandlers();
     void PlaceFrames();
+    void centreOnScreen();
     void endProgram();
     // Marker change handler shared by both markers (k = 1 or 2).
     void markerChanged(int k);
@@ -339,6 +351,12 @@ private:
     CopyJob::OpenOutput outputOpener();
     bool runJobPasses(CopyJob& job);  // false when the window was closed during the job
     void reportJobOutcome(const JobOutcome& outcome, int finishedMessage);
+    // The files of the running or last job: the name in the text box and the name written.
+    struct JobOutput {
+        QString chosen;
+        QString written;
+    };
+    std::vector<JobOutput> jobOutputs_;
 
     WindowServices services_;
     QHash<QComboBox*, void (frmMain::*)()> clickHandlers_;
@@ -351,5 +369,6 @@ private:
     bool opening_ = false;         // the reader is reading a file for its index
     bool closeRequested_ = false;  // the window was closed during an open
     void openWithProgress(const QString& path);
-    std::optional<JobOutcome> lastJobOutcome_;  // a failed open is re-opening the previous file
+    int lastPictureFormat_ = 1;  // the frame dialog's filter index of the last picture saved
+    std::optional<JobOutcome> lastJobOutcome_;
 };

@@ -40,10 +40,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Korvelin");
     QApplication::setApplicationDisplayName("Korvelin");
+    // A relative path names a file from the caller's folder: resolved before start-up moves
+    // to the program's folder.
+    const QString path = startupSourcePath(arguments);
     frmMain window;
     if (!window.Form_Load()) return 0;  // another copy is running
-    if (!arguments.isEmpty()) {
-        const QString path = arguments[0];
+    if (!path.isEmpty()) {
         QTimer::singleShot(0, &window, [&window, path] { window.OpenSourceVideo(path); });
     }
     return app.exec();

@@ -30,11 +30,10 @@ bool CopyJob::start() {
                 refuse(JobRefusal::SameFrame);
                 return false;
             }
-            double startTime = rangeTime(first_, frameCount_, source_.VideoDuration());
-            double endTime = rangeTime(last_, frameCount_, source_.VideoDuration());
             if (first_ > last_) Swap(first_, last_);
-            if (startTime > endTime) Swap(startTime, endTime);
-            endTime_ = endTime;
+            // The sound runs from the first frame's own time (the seek) to the end of the last.
+            const FrameTiming last = source_.FrameTimes(last_);
+            endTime_ = frameEndTime(last.time, last.duration, source_.FrameRate());
             source_.SetSequentialRead(true);
             openOutput_(1);
             source_.SeekFrame(first_);
@@ -43,6 +42,7 @@ bool CopyJob::start() {
                 refuse(JobRefusal::SplitPointOutOfRange);
                 return false;
             }
+            splitTime_ = source_.FrameTimes(first_).time;
             source_.SetSequentialRead(true);
             source_.SeekTime(0);
             openOutput_(1);
@@ -82,10 +82,11 @@ void CopyJob::stepSplit() {
     // so a job cancelled during the first file never starts the second.
     if (cancelRequested_) return finish(JobOutcome::Kind::Cancelled);
     // The first file ends where the next frame due is the split frame: it holds frames 1 to
-    // split - 1 and the second file starts with the split frame. The audio has caught up with
-    // the video by then, so the two sound tracks meet within one block.
+    // split - 1 and the second file starts with the split frame. Its sound runs to the split
+    // frame's own time, where the second file's sound starts, so the two sound tracks meet
+    // within one block.
     if (part_ == 1 && (source_.CurrentFrame() + 1 >= first_ || videoFinished_) &&
-        (source_.VideoTime() <= source_.AudioTime() || audioFinished_))
+        (source_.AudioTime() >= splitTime_ || audioFinished_))
         switchToSecondFile();
     copyVideo();
     copyAudio();

@@ -86,9 +86,10 @@ private:
     VideoSource& source_;
     FrameSink& sink_;
     OpenOutput openOutput_;
-    int32_t first_ = 0;   // cut: first frame; split: the split frame
-    int32_t last_ = 0;    // cut: last frame
-    double endTime_ = 0;  // cut: where the range's sound ends (ms)
+    int32_t first_ = 0;      // cut: first frame; split: the split frame
+    int32_t last_ = 0;       // cut: last frame
+    double endTime_ = 0;     // cut: where the range's sound ends (ms)
+    int32_t splitTime_ = 0;  // split: the split frame's own time, where the second file's sound starts (ms)
     int32_t frameCount_ = 0;
     int part_ = 1;
     bool videoFinished_ = false;

@@ -11,8 +11,10 @@ namespace {
 int16_t barValue(double percent) { return ClipValue(toInt16(std::clamp(percent, -1.0, 101.0))); }
 }  // namespace
 
-double rangeTime(int32_t frame, int32_t frameCount, int32_t videoDuration) {
-    return double(frame) / double(frameCount) * double(videoDuration);
+double frameEndTime(int32_t frameTime, int32_t frameDuration, double frameRate) {
+    double duration = std::max(0, frameDuration);
+    if (frameRate > 0) duration = std::min(duration, 1000.0 / frameRate);
+    return double(frameTime) + duration;
 }
 
 int32_t cutMarkerValue(int32_t audioTime, int32_t videoTime, int32_t audioDuration, int32_t videoDuration,

@@ -8,8 +8,11 @@
 // Bytes of audio the jobs read per pass.
 constexpr int32_t kJobAudioBlockBytes = 2304;
 
-// The source time (ms) at the end of frame `frame`: frame / frameCount x videoDuration.
-double rangeTime(int32_t frame, int32_t frameCount, int32_t videoDuration);
+// The source time (ms) where a frame's picture ends in the output: its own presentation time
+// plus its duration. The output shows every frame for one frame at the source's rate, so a
+// frame that holds the picture longer (the one before a gap in the recording, as phones
+// write them) ends there one frame after it starts.
+double frameEndTime(int32_t frameTime, int32_t frameDuration, double frameRate);
 
 // Where the cut job puts its progress marker: the reader's position in the whole source,
 // (audioTime + videoTime) / (audioDuration + videoDuration), times the marker's maximum.

@@ -2,7 +2,9 @@
 // a time, and each pass gives the window one turn of its message loop, which serves Cancel,
 // the progress display and the preview. The job itself lives in CopyJob.
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <algorithm>
 #include <optional>
 
 #include "app/ErrorPolicy.h"
@@ -81,9 +83,14 @@ private:
 void frmMain::cmdCancel_Click() { CancelRequested = true; }
 
 CopyJob::OpenOutput frmMain::outputOpener() {
-    return [this](int part) {
-        QString path = (part == 1 ? EdOutFile : EdOutFile2)->text();
-        if (auto failure = ConfigureOutputWriter(path)) throw MediaError(*failure);
+    // The format is the one chosen when the job started: a split's second file is written in
+    // the same format as its first, whatever happens to the choice while the job runs.
+    jobOutputs_.clear();
+    return [this, format = OutputFormat](int part) {
+        QLineEdit* box = part == 1 ? EdOutFile : EdOutFile2;
+        QString path = box->text();
+        if (auto failure = ConfigureOutputWriter(path, format)) throw MediaError(*failure);
+        jobOutputs_.push_back({box->text(), path});
     };
 }
 
@@ -105,7 +112,17 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
         case JobOutcome::Kind::Refused:
             text = Messages[outcome.refusal == JobRefusal::SameFrame ? Msg::SameFrame : Msg::SplitPointOutOfRange];
             break;
-        default: text = Messages[finishedMessage];
+        default:
+            text = Messages[finishedMessage];
+            // An existing file is never replaced: the job wrote under the next free name. The
+            // message then says where the output went (the text boxes keep the chosen names).
+            const bool renamed = std::any_of(jobOutputs_.begin(), jobOutputs_.end(),
+                                             [](const JobOutput& o) { return o.chosen != o.written; });
+            if (renamed) {
+                QStringList written;
+                for (const JobOutput& o : jobOutputs_) written << QDir::toNativeSeparators(o.written);
+                text += "\n" + written.join(", ");
+            }
     }
     dialogs().MsgBox(text, MsgButtons::Ok);
 }
@@ -150,7 +167,12 @@ void frmMain::cmdSplit_Click() {
     if (!PartnerAppPresent && CHKPANDO()) return;
     if (!FileLoaded) return;
     CopyJob job = CopyJob::split(*VideoFileIn1, *VideoFileOut, SliderTimePosition1->value(), outputOpener());
-    job.onFrame = [this](const FrameData& frame) { VideoView1->ShowFrame(frame); };
+    // The preview keeps the last frame the job read: the reader stands after it when the job
+    // ends, and Save Frame writes what the preview shows.
+    job.onFrame = [this](const FrameData& frame) {
+        FrameBits = frame;
+        VideoView1->ShowFrame(frame);
+    };
     job.onProgress = [this](const JobProgress& p) {
         ProgressBar1->setValue(p.percent);
         const int16_t overall = splitOverallPercent(p.audioTime, p.videoTime, p.audioDuration, p.videoDuration);

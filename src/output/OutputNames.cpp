@@ -50,3 +50,16 @@ QString framePictureProposal(const QString& sourcePath, int32_t frameNumber) {
     }
     return sourcePath.left(cut) + " Frame" + QString::number(frameNumber);
 }
+
+int pictureFormatOfName(const QString& path) {
+    static const std::pair<const char*, int> kExtensions[] = {
+        {"bmp", 1}, {"jpg", 2}, {"jpeg", 2}, {"gif", 3}, {"tif", 4},  {"tiff", 4}, {"pcx", 5},
+        {"wmf", 6}, {"emf", 7}, {"tga", 8},  {"png", 9}, {"ras", 10}, {"jp2", 11}, {"j2k", 11}};
+    const QString name = path.section(u'/', -1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot < 0) return 0;
+    const QString extension = name.mid(dot + 1).toLower();
+    for (const auto& [ext, format] : kExtensions)
+        if (extension == QLatin1String(ext)) return format;
+    return 0;
+}

@@ -39,3 +39,8 @@ QString freeName(QString path, Exists exists) {
 // " Frame" and the frame number (a surrogate pair counts as one character). Throws
 // std::invalid_argument for paths shorter than four characters.
 QString framePictureProposal(const QString& sourcePath, int32_t frameNumber);
+
+// The picture format a file name asks for by its extension (case ignored), as the index of
+// the frame dialog's filter: 1 BMP, 2 JPEG (jpg, jpeg), 3 GIF, 4 TIFF (tif, tiff), 5 PCX,
+// 6 WMF, 7 EMF, 8 TGA, 9 PNG, 10 RAS, 11 JPEG 2000 (jp2, j2k). 0 for any other name.
+int pictureFormatOfName(const QString& path);

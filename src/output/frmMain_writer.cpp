@@ -7,7 +7,7 @@
 #include "output/OutputNames.h"
 #include "rules/Conversions.h"
 
-std::optional<QString> frmMain::ConfigureOutputWriter(QString& path) {
+std::optional<QString> frmMain::ConfigureOutputWriter(QString& path, ::OutputFormat format) {
     try {
         VideoSource& in = *VideoFileIn1;
         VideoSink& out = *VideoFileOut;
@@ -15,7 +15,7 @@ std::optional<QString> frmMain::ConfigureOutputWriter(QString& path) {
         if (in.HasAudio()) out.SetAudioFormat(in.AudioSampleRate(), in.AudioChannels());
         out.SetHasVideo(in.HasVideo());
         out.SetHasAudio(in.HasAudio());
-        switch (OutputFormat) {
+        switch (format) {
             case ::OutputFormat::Avi: {
                 const int32_t channels = cmbCnannelsAVI->currentIndex() + 1;
                 const int32_t rate = in.AudioSampleRate();
@@ -51,7 +51,7 @@ std::optional<QString> frmMain::ConfigureOutputWriter(QString& path) {
             const QFileInfo entry(p);
             return entry.exists() || entry.isSymLink();
         });
-        out.CreateFile(path, formatInfo(OutputFormat).container);
+        out.CreateFile(path, formatInfo(format).container);
     } catch (...) {
         return describeError(std::current_exception());
     }

@@ -11,6 +11,10 @@ inline constexpr char kPartnerOfferText[] =
     "To use this option you need to Re-Install Pando(The program will be terminated). "
     "To install Pando click yes below.";
 
+// Said instead of starting an installer that this system cannot run (fixed English text).
+inline constexpr char kPartnerInstallerNotRunnableText[] =
+    "The Pando installer cannot be started on this system: it is not a program this system can run.";
+
 // The installer's parameter string, built from four pieces:
 //   " /V\"/qn /l*v " + tempFolder + "\\PandoSetup.log" + " PARTNER=Brevant\""
 // /V hands the quoted text to the installer engine: /qn runs without a user interface,

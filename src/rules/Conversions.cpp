@@ -66,7 +66,10 @@ double leadingNumber(const QString& text) {
 
 QString realText(double value) {
     if (value == 0) return QStringLiteral("0");
-    return QLocale().toString(value, 'g', 15);
+    // The plain number: the locale's decimal separator, never a group separator ("1000").
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'g', 15);
 }
 
 double strictNumber(const QString& text) {

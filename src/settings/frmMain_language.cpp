@@ -1,6 +1,7 @@
 // Languages: the language list, the texts of the current language and applying them.
 #include <QPixmap>
 
+#include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
 #include "engine/platform/Platform.h"
 #include "settings/IniReader.h"
@@ -38,61 +39,88 @@ void frmMain::LstLang_Click() {
 }
 
 void frmMain::SetCaption() {
+    // Each step stands alone: one that fails (a text the language file gets wrong, a reader
+    // that cannot answer) is skipped and the others still apply.
     auto key = [&](int k) { return GetFromINI("frmMain", QString::number(k)); };
     CurLangPath = platform().programFolder() + "/Languages/" + CurLang + ".ini";
-    setWindowTitle(key(Caption::WindowTitle));
-    cmdSavePictureAs->setText(key(Caption::SaveFrame));
-    cmdCut->setText(key(Caption::Cut));
-    cmdSplit->setText(key(Caption::Split));
-    cmdCancel->setText(key(Caption::Cancel));
-    lblVideoInfo->setCaption(key(Caption::VideoInformation));
-    lblAudioInfo->setCaption(key(Caption::AudioInformation));
+    resumeNext("SetCaption: buttons", [&] {
+        setWindowTitle(key(Caption::WindowTitle));
+        cmdSavePictureAs->setText(key(Caption::SaveFrame));
+        cmdCut->setText(key(Caption::Cut));
+        cmdSplit->setText(key(Caption::Split));
+        cmdCancel->setText(key(Caption::Cancel));
+        lblVideoInfo->setCaption(key(Caption::VideoInformation));
+        lblAudioInfo->setCaption(key(Caption::AudioInformation));
+    });
 
     // Each option frame gets its caption while it is shown; the window ends on its format.
     const ::OutputFormat format = OutputFormat;
-    ConvertTo(::OutputFormat::Avi);
-    FrameOptVideoAvi->setTitle(key(Caption::VideoFormat));
-    FrameOptAudioAvi->setTitle(key(Caption::AudioFormat));
-    ConvertTo(::OutputFormat::Mpeg);
-    FrameOptVideoMpeg->setTitle(key(Caption::VideoFormat));
-    FrameOptAudioMpeg->setTitle(key(Caption::AudioFormat));
-    FrameOptVersionMpeg->setTitle(key(Caption::MpegVersion));
-    ConvertTo(::OutputFormat::Wmv);
-    FrameOptVideoWMV->setTitle(key(Caption::OutputVideoFormat));
-    ConvertTo(format);
+    resumeNext("SetCaption: AVI frames", [&] {
+        ConvertTo(::OutputFormat::Avi);
+        FrameOptVideoAvi->setTitle(key(Caption::VideoFormat));
+        FrameOptAudioAvi->setTitle(key(Caption::AudioFormat));
+    });
+    resumeNext("SetCaption: MPEG frames", [&] {
+        ConvertTo(::OutputFormat::Mpeg);
+        FrameOptVideoMpeg->setTitle(key(Caption::VideoFormat));
+        FrameOptAudioMpeg->setTitle(key(Caption::AudioFormat));
+        FrameOptVersionMpeg->setTitle(key(Caption::MpegVersion));
+    });
+    resumeNext("SetCaption: WMV frame", [&] {
+        ConvertTo(::OutputFormat::Wmv);
+        FrameOptVideoWMV->setTitle(key(Caption::OutputVideoFormat));
+    });
+    resumeNext("SetCaption: ConvertTo", [&] { ConvertTo(format); });
+    OutputFormat = format;
 
-    lblLang->setCaption(key(Caption::Language));
-    lblFrameRate->setCaption(key(Caption::FrameRate));
-    lblFrameRate2->setCaption(key(Caption::FrameRate));
-    lblVideoBitrate->setCaption(key(Caption::VideoBitrate));
-    lblChannels2->setCaption(key(Caption::Channels));
-    lblChannels->setCaption(key(Caption::Channels));
-    lblAudioBitrate->setCaption(key(Caption::AudioBitrate));
-    lblAVICodec->setCaption(key(Caption::AviCodec));
-    btnConfigureVideoCodec->setText(key(Caption::ConfigureCodec));
-    cmdHelp->setText(key(Caption::About));
-    cmdExit->setText(key(Caption::Exit));
-    cmbVideoSize->setItemText(0, key(Caption::ViewSizeFirst));
-    cmbVideoSize->setItemText(1, key(Caption::ViewSizeSecond));
-    Skin1->SkinWindowAs(cmbVideoSize, "Button");
-    cmdPlayStop->setText(Playing ? key(Caption::Stop) : key(Caption::Play));
-    cmdPlayStop->update();
-    lblSldNo->setCaption(key(Caption::UsingSlider));
-    for (int i = 0; i < Msg::Count; ++i) Messages[i] = GetFromINI("MSGX", QString::number(i));
+    resumeNext("SetCaption: labels", [&] {
+        lblLang->setCaption(key(Caption::Language));
+        lblFrameRate->setCaption(key(Caption::FrameRate));
+        lblFrameRate2->setCaption(key(Caption::FrameRate));
+        lblVideoBitrate->setCaption(key(Caption::VideoBitrate));
+        lblChannels2->setCaption(key(Caption::Channels));
+        lblChannels->setCaption(key(Caption::Channels));
+        lblAudioBitrate->setCaption(key(Caption::AudioBitrate));
+        lblAVICodec->setCaption(key(Caption::AviCodec));
+        btnConfigureVideoCodec->setText(key(Caption::ConfigureCodec));
+        cmdHelp->setText(key(Caption::About));
+        cmdExit->setText(key(Caption::Exit));
+    });
+    resumeNext("SetCaption: size list", [&] {
+        cmbVideoSize->setItemText(0, key(Caption::ViewSizeFirst));
+        cmbVideoSize->setItemText(1, key(Caption::ViewSizeSecond));
+        Skin1->SkinWindowAs(cmbVideoSize, "Button");
+    });
+    resumeNext("SetCaption: play", [&] {
+        cmdPlayStop->setText(Playing ? key(Caption::Stop) : key(Caption::Play));
+        cmdPlayStop->update();
+        lblSldNo->setCaption(key(Caption::UsingSlider));
+    });
+    resumeNext("SetCaption: messages", [&] {
+        for (int i = 0; i < Msg::Count; ++i) Messages[i] = GetFromINI("MSGX", QString::number(i));
+    });
 
     if (FileLoaded) {
-        const int p1 = SliderTimePosition1->value(), p2 = SliderTimePosition2->value();
-        LabelS->setCaption(positionLabel({}));
-        LabelT->setCaption(sourceSummary(*VideoFileIn1, Messages));
-        update();
-        sldThum->setToolTip(Messages[Msg::Marker] + ":" + QString::number(p1));
-        sldThum2->setToolTip(Messages[Msg::Marker] + ":" + QString::number(p2));
-        EdInfoVideo->setText(VideoFileIn1->HasVideo() ? videoInformation(*VideoFileIn1, Messages) : QString());
-        EdInfoAudio->setText(VideoFileIn1->HasAudio() ? audioInformation(*VideoFileIn1, Messages) : QString());
+        resumeNext("SetCaption: position", [&] {
+            const int p1 = SliderTimePosition1->value(), p2 = SliderTimePosition2->value();
+            LabelS->setCaption(positionLabel({}));
+            update();
+            sldThum->setToolTip(Messages[Msg::Marker] + ":" + QString::number(p1));
+            sldThum2->setToolTip(Messages[Msg::Marker] + ":" + QString::number(p2));
+        });
+        resumeNext("SetCaption: source summary", [&] { LabelT->setCaption(sourceSummary(*VideoFileIn1, Messages)); });
+        resumeNext("SetCaption: video information", [&] {
+            EdInfoVideo->setText(VideoFileIn1->HasVideo() ? videoInformation(*VideoFileIn1, Messages) : QString());
+        });
+        resumeNext("SetCaption: audio information", [&] {
+            EdInfoAudio->setText(VideoFileIn1->HasAudio() ? audioInformation(*VideoFileIn1, Messages) : QString());
+        });
     } else {
-        txtFile->setText(key(Caption::SelectInputFile));
-        EdOutFile->setText(key(Caption::SelectOutputFile));
-        EdOutFile2->setText(key(Caption::SelectOutputFile));
+        resumeNext("SetCaption: idle names", [&] {
+            txtFile->setText(key(Caption::SelectInputFile));
+            EdOutFile->setText(key(Caption::SelectOutputFile));
+            EdOutFile2->setText(key(Caption::SelectOutputFile));
+        });
     }
     for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmdCancel, cmdExit, cmdHelp, cmdSavePictureAs})
         w->update();

@@ -35,6 +35,7 @@ void frmMain::cmdFile_Click() {
         d.Filter = kOpenFilter;
         d.FilterIndex = 1;
         dialogs().ShowOpen();
+        if (unloaded_) return;  // closed while the dialog was up
         if (!d.FileName.isEmpty()) OpenSourceVideo(d.FileName);
     });
 }
@@ -128,7 +129,9 @@ void frmMain::OpenSourceVideo(const QString& path) {
     VideoView1->Clear();
     Timer2->start();
     picScreen->show();
-    for (QWidget* w : std::initializer_list<QWidget*>{cmdSavePictureAs, sldThum, sldThum2, cmbVideoSize})
+    // Idle without a source: nothing that needs one can be used.
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdPlayStop, cmbPlaySld, cmdSavePictureAs, sldThum, sldThum2,
+                                                      cmbVideoSize, cmdCut, cmdSplit})
         w->setEnabled(false);
     // The previous file is tried once; if that fails too, the window stays idle.
     if (!PrevOpenedFile.isEmpty() && !reopening_) {
@@ -156,8 +159,12 @@ void frmMain::ShowPreviewFrame() {
 }
 
 void frmMain::cmbVideoSize_Click() {
-    VideoView1->SetViewSize(toInt32(leadingNumber(cmbVideoSize->currentText())));
-    Skin1->SkinWindowAs(cmbVideoSize, "Button");
+    // The items' texts come from the language file: one whose number does not fit ends the
+    // handler quietly.
+    endQuietly("cmbVideoSize_Click", [&] {
+        VideoView1->SetViewSize(toInt32(leadingNumber(cmbVideoSize->currentText())));
+        Skin1->SkinWindowAs(cmbVideoSize, "Button");
+    });
 }
 
 void frmMain::openWithProgress(const QString& path) {

@@ -64,7 +64,9 @@ void frmMain::StopPlayback() {
         cmdPlayStop->setText(GetFromINI("frmMain", QString::number(Caption::Play)));
         cmdPlayStop->update();
     });
-    for (QWidget* w : std::initializer_list<QWidget*>{sldThum, sldThum2, cmbPlaySld}) w->setEnabled(true);
+    // The thumbs move the reader: they come back only with a source to move.
+    for (QWidget* w : std::initializer_list<QWidget*>{sldThum, sldThum2}) w->setEnabled(FileLoaded);
+    cmbPlaySld->setEnabled(true);
     Playing = false;
     resumeNext("StopPlayback: keep position", [&] { PlayPosition.at(PlaySlider) = VideoFileIn1->VideoTime(); });
     Timer1->stop();

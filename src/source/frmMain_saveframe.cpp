@@ -26,9 +26,15 @@ void frmMain::cmdSavePictureAs_Click() {
         d.DialogTitle = "Save Picture To File";
         d.CancelError = true;
         d.Filter = kPictureFilter;
+        d.FilterIndex = lastPictureFormat_;  // not the index another dialog left behind
         dialogs().ShowSave();
-        if (d.FileName.isEmpty()) return;
-        const int index = d.FilterIndex;
-        if (index >= 1 && index <= 11) (ImageFile1.get()->*kSaveByFilterIndex[index - 1])(FrameBits, d.FileName);
+        if (unloaded_ || d.FileName.isEmpty()) return;
+        // A name ending in one of the formats' extensions is written in that format; any
+        // other name in the format of the chosen filter.
+        const int byName = pictureFormatOfName(d.FileName);
+        const int index = byName != 0 ? byName : d.FilterIndex;
+        if (index < 1 || index > 11) return;
+        lastPictureFormat_ = index;
+        (ImageFile1.get()->*kSaveByFilterIndex[index - 1])(FrameBits, d.FileName);
     });
 }

@@ -64,6 +64,8 @@ void frmMain::thumbMouseMove(int k, int button, int shift, float x) {
     QSlider* slider = k == 1 ? SliderTimePosition1 : SliderTimePosition2;
     const float delta = x - (k == 1 ? MoveShapeXOld : MoveShapeXOld2);
     QCoreApplication::processEvents();
+    // The window may have been closed during that turn; its reader is gone then.
+    if (unloaded_) return;
     thumb->setLeft(thumb->Left() + delta);
     update();
     if (thumb->Left() < strip->Left()) {

@@ -74,14 +74,14 @@ TEST(WindowStartup, FrameRateChoiceSurvivesARestartThroughTheWindow) {
     EXPECT_EQ(h.window->cmbFramerateAVI->currentText(), "29.97");
 }
 
-TEST(WindowStartup, AStoredFrameRateThatIsNoIndexLeavesTheListEmpty) {
-    for (const QString stored : {"99", "abc", ""}) {
+TEST(WindowStartup, AStoredFrameRateThatIsNoIndexFallsBackToTheDefaultItem) {
+    for (const QString stored : {"99", "abc", "", "-1"}) {
         WindowHarness h(false);
         SaveSetting("Korvelin", "Settings", "VideoFrameRate", stored);
         ASSERT_TRUE(h.start());
-        EXPECT_EQ(h.window->cmbFramerateAVI->currentIndex(), -1) << stored.toStdString();
+        EXPECT_EQ(h.window->cmbFramerateAVI->currentText(), "25.00") << stored.toStdString();
         h.closeWindow();
-        EXPECT_EQ(GetSetting("Korvelin", "Settings", "VideoFrameRate"), "-1");
+        EXPECT_EQ(GetSetting("Korvelin", "Settings", "VideoFrameRate"), "5");
     }
 }
 

@@ -97,7 +97,8 @@ TEST(JobsCut, AnExistingOutputIsNeverReplaced) {
     job.chooseOutput("keep_1.avi");
     job.setMarkers(1, 10);
     job.w.cmdCut_Click();
-    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished]});
+    // The message names the file written.
+    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished] + "\n" + job.path("keep_3.avi")});
     EXPECT_EQ(fileBytes(job.path("keep_1.avi")), "precious keep_1.avi");
     EXPECT_EQ(fileBytes(job.path("keep_2.avi")), "precious keep_2.avi");
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("keep_3.avi")), range(1, 10));
@@ -140,7 +141,7 @@ TEST(JobsCut, AWriteFailureIsReportedAndTheWindowStaysUsable) {
     job.harness.dialogs.shownMessages.clear();
     job.tap->failAfterFrames = -1;
     job.w.cmdCut_Click();
-    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished]});
+    EXPECT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished] + "\n" + job.path("full_2.avi")});
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("full_2.avi")), range(40, 70));
 }
 

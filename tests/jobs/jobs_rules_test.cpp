@@ -4,10 +4,12 @@
 #include "jobs/JobRules.h"
 #include "rules/Conversions.h"
 
-TEST(JobsRules, RangeTimeIsTheEndOfTheFrame) {
-    EXPECT_DOUBLE_EQ(rangeTime(25, 100, 4000), 1000.0);
-    EXPECT_DOUBLE_EQ(rangeTime(100, 100, 4000), 4000.0);
-    EXPECT_DOUBLE_EQ(rangeTime(1, 3, 100), 100.0 / 3);
+TEST(JobsRules, FrameEndTimeIsTheFramesOwnEndAtMostOneFrameOn) {
+    EXPECT_DOUBLE_EQ(frameEndTime(960, 40, 25), 1000.0);
+    // A frame before a one-second gap ends one frame after it starts; a short one keeps its own length.
+    EXPECT_DOUBLE_EQ(frameEndTime(960, 1040, 25), 1000.0);
+    EXPECT_DOUBLE_EQ(frameEndTime(960, 20, 25), 980.0);
+    EXPECT_DOUBLE_EQ(frameEndTime(0, 33, 0), 33.0);
 }
 
 TEST(JobsRules, CutMarkerFollowsTheReaderThroughTheSource) {

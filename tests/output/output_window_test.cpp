@@ -105,7 +105,7 @@ struct OutputWindow {
     QStringList configure(const QString& name = "a_1.avi") {
         writer->calls.clear();
         QString path = dir.path() + "/" + name;
-        failure = w.ConfigureOutputWriter(path);
+        failure = w.ConfigureOutputWriter(path, w.OutputFormat);
         return writer->calls;
     }
     QString created(const QString& name, int container) const {

@@ -49,7 +49,7 @@ TEST(SaveFrame, EachFilterEntryCallsItsOwnWriterWithTheFrameOnShow) {
     EXPECT_TRUE(h.messages().isEmpty());
 }
 
-TEST(SaveFrame, ProposalCutsFourCharactersAndThePngEntryWinsOverTheName) {
+TEST(SaveFrame, ProposalCutsFourCharactersAndTheNameWinsOverThePngEntry) {
     WindowHarness h;
     frmMain& w = *h.window;
     const QString source = copyClipTo(clips::get("mpeg2_ps").path, h.home.path() + "/v/clip.mpeg");
@@ -63,17 +63,19 @@ TEST(SaveFrame, ProposalCutsFourCharactersAndThePngEntryWinsOverTheName) {
     EXPECT_EQ(h.dialogs.shownFileDialogs.last().FileName, h.home.path() + "/v/clip. Frame12");
     QFile f(target);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.read(8), QByteArray("\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(f.read(2), QByteArray("BM"));
     f.close();
-    QImage image(target, "PNG");
+    QImage image(target, "BMP");
     EXPECT_EQ(image.size(), QSize(352, 288));
     EXPECT_EQ(clips::frameNumberOf(image), 12);
-    // The dialog keeps the index it was left with.
+    // The dialog opens on the format last written; a name without a known extension takes it.
     const QString plain = h.home.path() + "/out/noextension";
     h.dialogs.fileAnswers.append({plain, 0});
     w.cmdSavePictureAs_Click();
-    EXPECT_EQ(h.dialogs.shownFileDialogs.last().FilterIndex, 9);
-    EXPECT_TRUE(QFileInfo::exists(plain));
+    EXPECT_EQ(h.dialogs.shownFileDialogs.last().FilterIndex, 1);
+    QFile written(plain);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.read(2), QByteArray("BM"));
 }
 
 TEST(SaveFrame, CancelWritesNothingAndNothingHappensWithoutASource) {

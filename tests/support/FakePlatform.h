@@ -11,6 +11,7 @@ struct FakePlatform : Platform {
     bool realClock = false;
     QStringList openedDocuments;
     QList<QPair<QString, QStringList>> startedPrograms;
+    bool realRunCheck = false;  // false: every file counts as a program this system runs
 
     FakePlatform() { setPlatform(this); }
     ~FakePlatform() override { setPlatform(nullptr); }
@@ -20,6 +21,7 @@ struct FakePlatform : Platform {
         openedDocuments << path;
         return true;
     }
+    bool canRun(const QString& program) override { return realRunCheck ? Platform::canRun(program) : true; }
     bool startDetached(const QString& program, const QStringList& arguments) override {
         startedPrograms.append({program, arguments});
         return true;

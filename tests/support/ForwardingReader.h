@@ -25,6 +25,7 @@ struct ForwardingReader : VideoSource {
     int32_t FrameWidth() const override { return real->FrameWidth(); }
     int32_t FrameHeight() const override { return real->FrameHeight(); }
     double FrameRate() const override { return real->FrameRate(); }
+    FrameTiming FrameTimes(int32_t n) const override { return real->FrameTimes(n); }
     int32_t CurrentFrame() const override { return real->CurrentFrame(); }
     int32_t VideoTime() const override { return real->VideoTime(); }
     int32_t AudioTime() const override { return real->AudioTime(); }

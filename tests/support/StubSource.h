@@ -22,6 +22,7 @@ struct StubSource : VideoSource {
     int32_t FrameWidth() const override { return 0; }
     int32_t FrameHeight() const override { return 0; }
     double FrameRate() const override { return 0; }
+    FrameTiming FrameTimes(int32_t) const override { return {}; }
     int32_t CurrentFrame() const override { return 0; }
     int32_t VideoTime() const override { return 0; }
     int32_t AudioTime() const override { return 0; }

@@ -1,5 +1,6 @@
 // The marker arithmetic: thumb rule, drag mapping, stepping, band, ClipValue.
 #include <gtest/gtest.h>
+#include <QLocale>
 
 #include <stdexcept>
 
@@ -76,6 +77,14 @@ TEST(Conversions, RoundingOverflowAndLeadingNumbers) {
     EXPECT_THROW(strictNumber("6x"), std::invalid_argument);
     EXPECT_THROW(strictNumber(""), std::invalid_argument);
     EXPECT_EQ(realText(25), "25");
+    {
+        // Rates of 1000 and more are written without a group separator, whatever the locale.
+        const QLocale saved;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        EXPECT_EQ(realText(1000), "1000");
+        EXPECT_EQ(realText(12345.5), "12345.5");
+        QLocale::setDefault(saved);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,12 @@
 #include "engine/common/FrameBytes.h"
 #include "engine/common/MediaError.h"
 
+// Where a frame is shown and for how long, in milliseconds from the reader's time 0.
+struct FrameTiming {
+    int32_t time = 0;
+    int32_t duration = 0;
+};
+
 // The media engine's source reader, as the window and the jobs use it. Failures are thrown
 // as MediaError, so a test can put any odd or failing reader in its place.
 //
@@ -36,6 +42,9 @@ public:
     virtual int32_t FrameWidth() const = 0;
     virtual int32_t FrameHeight() const = 0;
     virtual double FrameRate() const = 0;
+    // Frame n's presentation time and duration as the file gives them (a frame without a
+    // duration of its own lasts one frame at FrameRate). n is 1..FrameCount.
+    virtual FrameTiming FrameTimes(int32_t n) const = 0;
     // Number of the last frame read (0 before the first read; FrameCount after the last).
     virtual int32_t CurrentFrame() const = 0;
     // Time of the next frame / next audio sample the reader delivers.

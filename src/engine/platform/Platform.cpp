@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
 
 uint32_t Platform::GetTickCount() {
@@ -32,6 +35,27 @@ bool Platform::openDocument(const QString& path) { return QDesktopServices::open
 
 bool Platform::startDetached(const QString& program, const QStringList& arguments) {
     return QProcess::startDetached(program, arguments);
+}
+
+bool Platform::canRun(const QString& program) {
+    QFile file(program);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray head = file.read(4);
+    return head == QByteArray(
+                       "\x7f"
+                       "ELF",
+                       4) ||
+           head.startsWith("#!");
+}
+
+bool Platform::fileTypeRegistered(const QString& pattern) {
+    // The types whose patterns match a name of that pattern, then the pattern itself among them.
+    QString sample = pattern;
+    sample.replace(u'*', QStringLiteral("file"));
+    const QList<QMimeType> types = QMimeDatabase().mimeTypesForFileName(sample);
+    return std::any_of(types.begin(), types.end(), [&](const QMimeType& type) {
+        return type.globPatterns().contains(pattern, Qt::CaseInsensitive);
+    });
 }
 
 namespace {

@@ -18,6 +18,12 @@ public:
     virtual bool openDocument(const QString& path);
     // Starts a program as a separate process, without a shell and without waiting.
     virtual bool startDetached(const QString& program, const QStringList& arguments);
+    // Whether the file is a program this system can run: an ELF executable or a script with
+    // a "#!" line (an installer for another system is neither).
+    virtual bool canRun(const QString& program);
+    // Whether the desktop's MIME database (shared-mime-info) knows a file type with the
+    // glob pattern `pattern` ("*.pando"): how programs register their file types here.
+    virtual bool fileTypeRegistered(const QString& pattern);
 };
 
 // The object in use; never null. setPlatform(nullptr) restores the real one.

@@ -238,6 +238,19 @@ double FfmpegReader::FrameRate() const {
     const Source& s = source();
     return s.video ? s.fps : 0;
 }
+FrameTiming FfmpegReader::FrameTimes(int32_t n) const {
+    const Source& s = source();
+    if (!s.video || n < 1 || n > s.video->index().frameCount())
+        throw MediaError(QStringLiteral("Frame %1 is not in the video").arg(n));
+    const Seconds oneFrame{1.0 / s.fps};
+    Seconds duration = oneFrame;
+    if (!s.timedByOrder) {
+        const PacketIndex& index = s.video->index();
+        const int64_t ticks = index.packet(index.packetOfFrame(n)).duration;
+        if (ticks > 0) duration = toSeconds(StreamTicks{ticks}, s.video->timeBase());
+    }
+    return {frameMs(n), clampToInt32(toMilliseconds(duration).value)};
+}
 int32_t FfmpegReader::CurrentFrame() const {
     const Source& s = source();
     return s.video ? s.next - 1 : 0;

@@ -47,6 +47,7 @@ public:
     int32_t FrameWidth() const override;
     int32_t FrameHeight() const override;
     double FrameRate() const override;
+    FrameTiming FrameTimes(int32_t n) const override;
     int32_t CurrentFrame() const override;
     int32_t VideoTime() const override;
     int32_t AudioTime() const override;
