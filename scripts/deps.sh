@@ -9,6 +9,8 @@ packages=(
   libcurl4-openssl-dev
   fp-utils
   ffmpeg
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  vcdimager dvdauthor
   libgtest-dev libgmock-dev
   xvfb xauth
   fonts-liberation

@@ -3,6 +3,7 @@
 #include "engine/common/MediaError.h"
 
 extern "C" {
+#include <libavcodec/codec_par.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
@@ -11,6 +12,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -33,6 +35,20 @@ int planeHeight(const AVPixFmtDescriptor* desc, int plane, int height) {
 
 }  // namespace
 
+QSize frameDisplaySize(const FrameHeader& header) {
+    if (header.width <= 0 || header.height <= 0) return {};
+    const bool sarUsable = header.sarNum > 0 && header.sarDen > 0 && int64_t(header.sarNum) <= 16LL * header.sarDen &&
+                           int64_t(header.sarDen) <= 16LL * header.sarNum;
+    if (!sarUsable) return {header.width, header.height};
+    const int64_t width = (int64_t(header.width) * header.sarNum + header.sarDen / 2) / header.sarDen;
+    return {static_cast<int>(std::max<int64_t>(1, width)), header.height};
+}
+
+int fieldOrderOf(const AVFrame* frame) {
+    if (!frame->interlaced_frame) return AV_FIELD_PROGRESSIVE;
+    return frame->top_field_first ? AV_FIELD_TT : AV_FIELD_BB;
+}
+
 FrameData packFrame(const AVFrame* frame, int frameNumber, int timeMs) {
     if (!frame || frame->width <= 0 || frame->height <= 0) return {};
     const auto* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
@@ -48,6 +64,7 @@ FrameData packFrame(const AVFrame* frame, int frameNumber, int timeMs) {
     header.sarDen = frame->sample_aspect_ratio.den > 0 ? frame->sample_aspect_ratio.den : 1;
     header.frameNumber = frameNumber;
     header.timeMs = timeMs;
+    header.fieldOrder = fieldOrderOf(frame);
 
     int64_t offset = sizeof(FrameHeader);
     for (int p = 0; p < header.planeCount; ++p) {

@@ -27,6 +27,7 @@ struct FrameHeader {
     int32_t sarDen = 1;
     int32_t frameNumber = 0;  // 1-based number in its source
     int32_t timeMs = 0;       // presentation time in its source
+    int32_t fieldOrder = 0;   // AVFieldOrder: unknown, progressive, or which field comes first
 };
 
 // Read-only view of a frame's planes; valid while the FrameData it came from lives.
@@ -37,6 +38,13 @@ struct FrameView {
     int height() const { return header.height; }
     AVPixelFormat format() const { return static_cast<AVPixelFormat>(header.pixelFormat); }
 };
+
+// The size the frame shows at with square pixels: the width scaled by the sample aspect ratio.
+// A ratio beyond 16:1 either way is damage, not a picture shape, and is ignored.
+QSize frameDisplaySize(const FrameHeader& header);
+
+// The field order a decoded frame states (AV_FIELD_PROGRESSIVE, AV_FIELD_TT or AV_FIELD_BB).
+int fieldOrderOf(const AVFrame* frame);
 
 // Packs a decoded frame (any pixel layout FFmpeg knows) into frame data.
 FrameData packFrame(const AVFrame* frame, int frameNumber, int timeMs);

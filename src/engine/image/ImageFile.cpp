@@ -79,7 +79,11 @@ FramePtr allocatePicture(AVPixelFormat format, int width, int height) {
     return frame;
 }
 
-// The frame's picture at its own size in another pixel layout. FFmpeg's converters work on
+// Pictures are saved as players show the frame: with square pixels, the width scaled by the
+// frame's sample aspect ratio.
+QSize savedSize(const FrameView& view) { return frameDisplaySize(view.header); }
+
+// The frame's picture at its saved size in another pixel layout. FFmpeg's converters work on
 // whole blocks of pixels and may touch a few bytes past the end of a row: the picture goes
 // into a buffer FFmpeg allocated for that, and the source gets slack at its end.
 FramePtr convertedPicture(const FrameData& data, AVPixelFormat format) {
@@ -87,9 +91,10 @@ FramePtr convertedPicture(const FrameData& data, AVPixelFormat format) {
     padded.reserve(data.size() + AV_INPUT_BUFFER_PADDING_SIZE);
     padded.append(data);
     const FrameView view = pictureOf(padded);
-    FramePtr frame = allocatePicture(format, view.width(), view.height());
+    const QSize size = savedSize(view);
+    FramePtr frame = allocatePicture(format, size.width(), size.height());
     FrameConverter converter;
-    if (!converter.convert(view, format, view.width(), view.height(), frame->data, frame->linesize))
+    if (!converter.convert(view, format, size.width(), size.height(), frame->data, frame->linesize))
         fail(QStringLiteral("Cannot save the picture: the frame's pixel layout cannot be converted."));
     return frame;
 }
@@ -116,11 +121,12 @@ QByteArray encodePicture(const FrameData& data, const Encoding& encoding) {
 
     ffmpeg::Codec context(avcodec_alloc_context3(codec));
     if (!context) fail(failure + QStringLiteral("out of memory."));
-    context->width = view.width();
-    context->height = view.height();
+    const QSize size = savedSize(view);
+    context->width = size.width();
+    context->height = size.height();
     context->pix_fmt = encoding.pixelFormat;
     context->time_base = {1, 25};
-    context->sample_aspect_ratio = {view.header.sarNum, view.header.sarDen};
+    context->sample_aspect_ratio = {1, 1};
     if (encoding.pixelFormat == AV_PIX_FMT_YUVJ420P) {
         // High quality fixed quantiser, as a photo export should be.
         context->color_range = AVCOL_RANGE_JPEG;
@@ -128,7 +134,7 @@ QByteArray encodePicture(const FrameData& data, const Encoding& encoding) {
         context->global_quality = FF_QP2LAMBDA * 2;
     }
     ffmpeg::Dictionary options;
-    if (encoding.configure) encoding.configure(codec, QSize(view.width(), view.height()), options);
+    if (encoding.configure) encoding.configure(codec, size, options);
     const int openResult =
         ffmpeg::withOptions(options, [&](AVDictionary** d) { return avcodec_open2(context.get(), codec, d); });
     if (openResult < 0) fail(failure + ffmpegErrorText(openResult));
@@ -217,8 +223,10 @@ QByteArray deviceIndependentBitmap(const FrameData& data) {
 }
 
 QByteArray windowsMetafile(const FrameData& frame) {
-    const FrameView view = pictureOf(frame);
-    const int w = view.width(), h = view.height();  // at most 16384: fits the 16-bit fields
+    const QSize size = savedSize(pictureOf(frame));
+    const int w = size.width(), h = size.height();
+    if (w > 32767 || h > 32767)
+        fail(QStringLiteral("Cannot save a WMF picture: %1 x %2 pixels is beyond its size fields.").arg(w).arg(h));
     const QByteArray dib = deviceIndependentBitmap(frame);
 
     // Records after the header, each: size in 16-bit words, function, parameters.
@@ -275,8 +283,8 @@ QByteArray windowsMetafile(const FrameData& frame) {
 }
 
 QByteArray enhancedMetafile(const FrameData& frame) {
-    const FrameView view = pictureOf(frame);
-    const int w = view.width(), h = view.height();
+    const QSize size = savedSize(pictureOf(frame));
+    const int w = size.width(), h = size.height();
     const QByteArray dib = deviceIndependentBitmap(frame);
     // Reference device: 1920 x 1440 pixels on 508 x 381 mm, exactly 96 dpi.
     constexpr int kDeviceWidth = 1920, kDeviceHeight = 1440, kDeviceMmWidth = 508, kDeviceMmHeight = 381;

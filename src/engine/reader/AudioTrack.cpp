@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/common/Decoding.h"
 #include "engine/common/StreamSelection.h"
@@ -9,6 +10,8 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/downmix_info.h>
+#include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -18,6 +21,22 @@ constexpr int kMaxSampleRate = 768000;
 constexpr int64_t kMaxChunkBytes = 64 << 20;  // one ReadAudio never allocates more
 constexpr double kSeekPrerollSeconds = 0.25;  // decoders settle before the target sample
 constexpr double kRetryPrerollSeconds = 5.0;
+
+// More channels than two are folded into stereo by the standard downmix: centre and surrounds
+// at -3 dB (or the levels an AC-3 stream states for it), the low-frequency channel left out.
+// The resampler then scales the mix so that full-scale sound in every channel does not clip.
+void setDownmixLevels(SwrContext* resampler, const AVFrame* frame) {
+    double centre = M_SQRT1_2, surround = M_SQRT1_2, lfe = 0;
+    if (const AVFrameSideData* side = av_frame_get_side_data(frame, AV_FRAME_DATA_DOWNMIX_INFO)) {
+        const auto* info = reinterpret_cast<const AVDownmixInfo*>(side->data);
+        if (info->center_mix_level > 0) centre = info->center_mix_level;
+        if (info->surround_mix_level > 0) surround = info->surround_mix_level;
+        if (info->lfe_mix_level > 0) lfe = info->lfe_mix_level;
+    }
+    av_opt_set_double(resampler, "center_mix_level", centre, 0);
+    av_opt_set_double(resampler, "surround_mix_level", surround, 0);
+    av_opt_set_double(resampler, "lfe_mix_level", lfe, 0);
+}
 
 }  // namespace
 
@@ -204,6 +223,7 @@ bool AudioTrack::convert(const AVFrame* frame, std::vector<int16_t>* out) {
                                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
         av_channel_layout_uninit(&outLayout);
         ffmpeg::Resampler resampler(raw);
+        if (ret >= 0 && in.nb_channels > channels_) setDownmixLevels(resampler.get(), frame);
         if (ret < 0 || swr_init(resampler.get()) < 0) {
             av_channel_layout_uninit(&in);
             return false;

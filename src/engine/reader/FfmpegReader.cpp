@@ -3,15 +3,18 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "engine/common/MediaTime.h"
 #include "engine/reader/AudioTrack.h"
 #include "engine/reader/Demux.h"
+#include "engine/reader/Orientation.h"
 #include "engine/reader/SourceScan.h"
 #include "engine/reader/VideoTrack.h"
 
 extern "C" {
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
@@ -97,6 +100,16 @@ VideoTiming videoTiming(const PacketIndex& index, AVRational timeBase, double he
     return t;
 }
 
+// The turn the stream's display matrix asks for, if it has one.
+Orientation streamOrientation(const AVStream* st) {
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!data || size < 9 * sizeof(int32_t)) return {};
+    int32_t matrix[9];
+    std::memcpy(matrix, data, sizeof matrix);
+    return orientationOf(matrix);
+}
+
 int64_t kbitPerSecond(int64_t bytes, Seconds time) {
     return time.value > 0 ? std::llround(bytes * 8.0 / time.value / 1000.0) : 0;
 }
@@ -108,7 +121,8 @@ struct FfmpegReader::Source {
     std::unique_ptr<VideoTrack> video;  // null in a file without video
     std::unique_ptr<AudioTrack> audio;  // null in a file without audio
     QString videoCodec, audioCodec;
-    int width = 0, height = 0;
+    int width = 0, height = 0;  // as shown, turned upright
+    Orientation orientation;    // how stored pictures are turned upright
     double fps = kFallbackFrameRate;
     bool timedByOrder = false;  // frame n shows at (n - 1) / fps
     Seconds videoEnd;           // from time zero
@@ -155,6 +169,10 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
         if (s->width <= 0 || s->height <= 0 || s->width > kMaxPictureSide || s->height > kMaxPictureSide)
             throw MediaError(
                 QStringLiteral("Unsupported picture size %1x%2 in %3").arg(s->width).arg(s->height).arg(path));
+        s->orientation = streamOrientation(st);
+        const QSize shown = orientedSize(QSize(s->width, s->height), s->orientation);
+        s->width = shown.width();
+        s->height = shown.height();
         videoDecoder = demux::openDecoder(st, 0, QStringLiteral("video"), path);
         s->videoCodec = demux::codecName(st->codecpar->codec_id);
     }
@@ -329,6 +347,13 @@ FrameData FfmpegReader::ReadVideoFrame() {
 }
 
 FrameData FfmpegReader::pack(const AVFrame* frame, int n) {
+    ffmpeg::Frame turned;
+    if (const Orientation orientation = source().orientation; !orientation.isIdentity()) {
+        turned = orientFrame(frame, orientation, converter_);
+        if (!turned)
+            throw MediaError(QStringLiteral("Frame %1 of %2 could not be turned upright").arg(n).arg(source().path));
+        frame = turned.get();
+    }
     FrameData data = packFrame(frame, n, frameMs(n));
     if (!data.isEmpty()) return data;
     // A layout frame data cannot carry (e.g. a hardware or bitstream format): plain YUV 4:2:0.

@@ -96,15 +96,6 @@ QImage convertToRgb(FrameConverter& converter, const FrameData& data, QSize size
 
 }  // namespace
 
-QSize frameDisplaySize(const FrameHeader& header) {
-    if (header.width <= 0 || header.height <= 0) return {};
-    // A sample aspect ratio beyond 16:1 either way is damage, not a picture shape.
-    const bool sarUsable = header.sarNum > 0 && header.sarDen > 0 && int64_t(header.sarNum) <= 16LL * header.sarDen &&
-                           int64_t(header.sarDen) <= 16LL * header.sarNum;
-    if (!sarUsable) return {header.width, header.height};
-    return {scaledLength(header.width, header.sarNum, header.sarDen), header.height};
-}
-
 QRect videoTargetRect(int32_t mode, QSize displaySize, QSize viewSize) {
     if (displaySize.isEmpty() || viewSize.isEmpty()) return {};
     const QSize size = drawnSize(mode, displaySize, viewSize);

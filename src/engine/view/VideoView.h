@@ -48,10 +48,6 @@ private:
     FrameConverter converter_;
 };
 
-// The size a frame is meant to be seen at: its coded size with the width corrected by the
-// sample aspect ratio. Empty for malformed headers.
-QSize frameDisplaySize(const FrameHeader& header);
-
 // Where a picture of displaySize is drawn inside a view of viewSize for a ViewSize mode
 // (the modes are listed in VideoView.cpp). The result may reach outside the view; the
 // view crops it. Empty when either size is empty.

@@ -84,16 +84,12 @@ OutputFile::OutputFile(const QString& path, const OutputPlan& plan, int64_t writ
         muxer_ = std::make_unique<Muxer>(format_.get(), path);
         if (plan.video) video_ = std::make_unique<VideoEncoder>(*muxer_, *plan.video);
         if (plan.audio) audio_ = std::make_unique<AudioEncoder>(*muxer_, *plan.audio);
-
         ffmpeg::Dictionary options;
         for (const auto& [key, value] : plan.muxerOptions) ffmpeg::setOption(options, key.c_str(), value.c_str());
-        const int ret =
-            ffmpeg::withOptions(options, [&](AVDictionary** d) { return avformat_write_header(format_.get(), d); });
-        if (avio_->error < 0) muxer_->check(avio_->error);
-        if (ret < 0)
-            throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
-                                 .arg(QString::fromStdString(plan.muxer), ffmpegErrorText(ret)));
-        headerWritten_ = true;
+        // Whether the container takes these streams is known now; with video, the header waits
+        // for the first picture, which tells the source's shape and field order.
+        muxer_->init(std::move(options));
+        if (!video_) startMuxer();
     } catch (...) {
         release();
         ::unlink(native.constData());  // ours, created above, and holding nothing useful
@@ -122,8 +118,28 @@ void OutputFile::guarded(F&& step) {
     }
 }
 
+void OutputFile::startMuxer() {
+    try {
+        muxer_->start();
+    } catch (...) {
+        // A file whose header could not be written holds nothing useful: it goes.
+        release();
+        ::unlink(io_.path.constData());
+        throw;
+    }
+    headerWritten_ = true;
+}
+
 void OutputFile::writeVideo(const FrameView& frame) {
-    if (video_) guarded([&] { video_->write(frame); });
+    if (!video_) return;
+    guarded([&] {
+        if (!headerWritten_) {
+            video_->adoptSource(
+                {frame.width(), frame.height(), {frame.header.sarNum, frame.header.sarDen}, frame.header.fieldOrder});
+            startMuxer();
+        }
+        video_->write(frame);
+    });
 }
 
 void OutputFile::writeAudio(const int16_t* samples, int64_t count) {
@@ -143,6 +159,7 @@ void OutputFile::finish() {
     }
     try {
         guarded([&] {
+            if (!headerWritten_) startMuxer();  // no picture came: the file as planned
             if (video_) video_->finish();
             if (audio_) audio_->finish();
             headerWritten_ = false;

@@ -42,6 +42,7 @@ private:
     template <typename F>
     void guarded(F&& step);
     void release() noexcept;
+    void startMuxer();
 
     QString path_;
     Io io_;

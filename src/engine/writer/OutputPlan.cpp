@@ -8,6 +8,10 @@
 #include "engine/writer/WriterCatalog.h"
 #include "engine/writer/WriterRules.h"
 
+extern "C" {
+#include <libavcodec/codec_par.h>
+}
+
 namespace {
 
 constexpr int kMaxFrameSide = 16384;
@@ -165,6 +169,15 @@ OutputPlan planMpeg(const WriterSettings& s) {
         const int channels = channelsOr(s.mpegAudioChannels, s.sourceChannels, 2);
         plan.audio = audioPlan(s, "mp2", mpeg2 ? 48000 : 44100, channels, mp2Bitrate(s.mpegAudioKbps, channels));
     }
+    if (!mpeg2 && plan.video &&
+        isVideoCdShape(QSize(plan.video->width, plan.video->height), plan.video->frameRate, s.mpegVideoKbps,
+                       bool(plan.audio), plan.audio ? int(plan.audio->bitRate / 1000) : 0,
+                       plan.audio ? plan.audio->channels : 0, plan.audio ? plan.audio->sampleRate : 0)) {
+        // Video CD tools take only whole 2324-byte sectors at the disc's mux rate, with the
+        // decoder's start-up delay the standard gives.
+        plan.muxer = "vcd";
+        plan.muxerOptions = {{"packetsize", "2324"}, {"muxrate", "1411200"}, {"preload", "440000"}};
+    }
     return plan;
 }
 
@@ -188,6 +201,28 @@ OutputPlan planWmv(const WriterSettings& s) {
 }
 
 }  // namespace
+
+VideoPlan adaptToSource(const VideoPlan& plan, const SourcePicture& source) {
+    VideoPlan v = plan;
+    const bool sarUsable = source.sampleAspect.num > 0 && source.sampleAspect.den > 0;
+    const double displayAspect =
+        source.width > 0 && source.height > 0
+            ? double(source.width) / source.height * (sarUsable ? av_q2d(source.sampleAspect) : 1.0)
+            : 0;
+    const QSize output(plan.width, plan.height);
+    if (plan.encoder == "mpeg1video" || plan.encoder == "mpeg2video") {
+        const MpegShape shape = mpegShape(plan.encoder == "mpeg2video" ? 2 : 1, output, displayAspect);
+        v.width = shape.width;
+        v.sampleAspect = shape.sampleAspect;
+    } else {
+        v.sampleAspect = sampleAspectFor(displayAspect, output);
+    }
+    // MPEG-1 and the other encoders without field coding get the frames as they are.
+    const bool fields = source.fieldOrder == AV_FIELD_TT || source.fieldOrder == AV_FIELD_BB;
+    v.fieldOrder = source.fieldOrder;
+    v.interlaced = fields && (plan.encoder == "mpeg2video" || plan.encoder == "mpeg4" || plan.encoder == "libx264");
+    return v;
+}
 
 OutputPlan planOutput(const WriterSettings& settings, int container) {
     if (!settings.hasVideo && !settings.hasAudio)

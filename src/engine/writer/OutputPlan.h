@@ -66,6 +66,9 @@ struct VideoPlan {
     int crf = -1;        // x264 rate factor
     int gopSize = 12;
     int maxBFrames = 0;
+    AVRational sampleAspect{1, 1};
+    int fieldOrder = 0;                                        // AVFieldOrder stated for the stream; 0: unknown
+    bool interlaced = false;                                   // coded as two fields (encoders that can), in fieldOrder
     std::vector<std::pair<std::string, std::string>> options;  // encoder private options
 };
 
@@ -84,6 +87,19 @@ struct OutputPlan {
     std::optional<AudioPlan> audio;
     std::vector<std::pair<std::string, std::string>> muxerOptions;
 };
+
+// The source's picture as its first frame shows it.
+struct SourcePicture {
+    int width = 0;
+    int height = 0;
+    AVRational sampleAspect{1, 1};
+    int fieldOrder = 0;  // AVFieldOrder
+};
+
+// The video plan for the source's picture: a sample aspect ratio that shows the output at the
+// source's display aspect (MPEG through its aspect code, the width adjusted where no code fits),
+// the source's field order stated, and interlaced coding where the encoder has it.
+VideoPlan adaptToSource(const VideoPlan& plan, const SourcePicture& source);
 
 // Decides the output file for a container (1 AVI, 2 MPEG, 3 WMV) from the settings; throws
 // MediaError when the settings cannot make a file.

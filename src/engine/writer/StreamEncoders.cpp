@@ -51,7 +51,42 @@ void Muxer::check(int result) const {
         throw MediaError(QStringLiteral("Could not write the output file %1: %2").arg(path_, ffmpegErrorText(error)));
 }
 
-void Muxer::write(AVPacket* packet) { check(av_interleaved_write_frame(format_, packet)); }
+Muxer::~Muxer() = default;
+
+void Muxer::write(AVPacket* packet, AVRational timeBase) {
+    if (started_) return send(packet, timeBase);
+    Held held{ffmpeg::makePacket(), timeBase};
+    if (!held.packet) throw MediaError(QStringLiteral("Out of memory while writing %1").arg(path_));
+    av_packet_move_ref(held.packet.get(), packet);
+    held_.push_back(std::move(held));
+}
+
+void Muxer::send(AVPacket* packet, AVRational timeBase) {
+    // The container may have chosen its own time base for the stream when it wrote its header.
+    av_packet_rescale_ts(packet, timeBase, format_->streams[packet->stream_index]->time_base);
+    check(av_interleaved_write_frame(format_, packet));
+}
+
+void Muxer::init(ffmpeg::Dictionary options) {
+    const int ret = ffmpeg::withOptions(options, [&](AVDictionary** d) { return avformat_init_output(format_, d); });
+    if (format_->pb && format_->pb->error < 0) check(format_->pb->error);
+    if (ret < 0)
+        throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
+                             .arg(QString::fromUtf8(format_->oformat->name), ffmpegErrorText(ret)));
+    initialized_ = true;
+}
+
+void Muxer::start() {
+    const int ret = avformat_write_header(format_, nullptr);
+    if (format_->pb) avio_flush(format_->pb);  // a file that cannot take its header fails here
+    if (format_->pb && format_->pb->error < 0) check(format_->pb->error);
+    if (ret < 0)
+        throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
+                             .arg(QString::fromUtf8(format_->oformat->name), ffmpegErrorText(ret)));
+    started_ = true;
+    std::vector<Held> held = std::move(held_);
+    for (Held& h : held) send(h.packet.get(), h.timeBase);
+}
 
 // ---- StreamEncoder ----
 
@@ -67,16 +102,28 @@ StreamEncoder::StreamEncoder(Muxer& muxer, const char* encoder) : muxer_(muxer),
     ctx_->thread_count = 0;  // as many threads as the codec can use on this machine
 }
 
+void StreamEncoder::resetContext() {
+    const AVCodec* codec = ctx_->codec;
+    ctx_.reset(avcodec_alloc_context3(codec));
+    if (!ctx_) throw MediaError(QStringLiteral("Out of memory while setting up the %1 encoder").arg(name_));
+    if (muxer_.format()->oformat->flags & AVFMT_GLOBALHEADER) ctx_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    ctx_->thread_count = 0;
+}
+
 StreamEncoder::~StreamEncoder() = default;
 
 void StreamEncoder::open(ffmpeg::Dictionary options) {
     int ret = ffmpeg::withOptions(options, [&](AVDictionary** d) { return avcodec_open2(ctx_.get(), ctx_->codec, d); });
     if (ret < 0)
         throw MediaError(QStringLiteral("The %1 encoder could not be opened: %2").arg(name_, ffmpegErrorText(ret)));
+    // A stream opened again after the container was set up keeps the tag the container chose.
+    const uint32_t tag = stream_->codecpar->codec_tag;
     ret = avcodec_parameters_from_context(stream_->codecpar, ctx_.get());
+    if (muxer_.initialized()) stream_->codecpar->codec_tag = tag;
     if (ret < 0)
         throw MediaError(QStringLiteral("The %1 stream could not be set up: %2").arg(name_, ffmpegErrorText(ret)));
-    stream_->time_base = ctx_->time_base;
+    // Once set up, the container keeps the time base it chose; packets are converted to it.
+    if (!muxer_.initialized()) stream_->time_base = ctx_->time_base;
     // The encoder's stream facts (such as the video buffer size the MPEG muxers need).
     for (int i = 0; i < ctx_->nb_coded_side_data; ++i) {
         const AVPacketSideData& data = ctx_->coded_side_data[i];
@@ -94,9 +141,8 @@ void StreamEncoder::encode(AVFrame* frame) {
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
         if (ret < 0) throw MediaError(QStringLiteral("The %1 encoder failed: %2").arg(name_, ffmpegErrorText(ret)));
         adjust(packet_.get());
-        av_packet_rescale_ts(packet_.get(), ctx_->time_base, stream_->time_base);
         packet_->stream_index = stream_->index;
-        muxer_.write(packet_.get());
+        muxer_.write(packet_.get(), ctx_->time_base);
     }
 }
 
@@ -104,12 +150,32 @@ void StreamEncoder::encode(AVFrame* frame) {
 
 VideoEncoder::VideoEncoder(Muxer& muxer, const VideoPlan& plan)
     : StreamEncoder(muxer, plan.encoder.c_str()), plan_(plan) {
+    configure();
+    frame_ = ffmpeg::makeFrame();
+    if (!frame_) throw MediaError(QStringLiteral("Out of memory while setting up the %1 encoder").arg(name_));
+}
+
+void VideoEncoder::adoptSource(const SourcePicture& source) {
+    const VideoPlan adapted = adaptToSource(plan_, source);
+    if (adapted.width == plan_.width && av_cmp_q(adapted.sampleAspect, plan_.sampleAspect) == 0 &&
+        adapted.fieldOrder == plan_.fieldOrder && adapted.interlaced == plan_.interlaced)
+        return;
+    plan_ = adapted;
+    resetContext();
+    configure();
+    av_frame_unref(frame_.get());
+}
+
+void VideoEncoder::configure() {
+    const VideoPlan& plan = plan_;
     ctx_->width = plan.width;
     ctx_->height = plan.height;
     ctx_->pix_fmt = plan.pixelFormat;
     ctx_->framerate = plan.frameRate;
     ctx_->time_base = av_inv_q(plan.frameRate);
-    ctx_->sample_aspect_ratio = {1, 1};
+    ctx_->sample_aspect_ratio = plan.sampleAspect;
+    ctx_->field_order = AVFieldOrder(plan.fieldOrder);
+    if (plan.interlaced) ctx_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
     ctx_->gop_size = plan.gopSize;
     ctx_->max_b_frames = plan.maxBFrames;
     if (plan.bitRate > 0) ctx_->bit_rate = plan.bitRate;
@@ -129,9 +195,8 @@ VideoEncoder::VideoEncoder(Muxer& muxer, const VideoPlan& plan)
     if (!plan.fourcc.empty() && plan.fourcc.size() == 4)
         stream_->codecpar->codec_tag = MKTAG(plan.fourcc[0], plan.fourcc[1], plan.fourcc[2], plan.fourcc[3]);
     stream_->avg_frame_rate = plan.frameRate;
-
-    frame_ = ffmpeg::makeFrame();
-    if (!frame_) throw MediaError(QStringLiteral("Out of memory while setting up the %1 encoder").arg(name_));
+    stream_->sample_aspect_ratio = plan.sampleAspect;
+    stream_->codecpar->field_order = AVFieldOrder(plan.fieldOrder);
 }
 
 // A picture buffer the encoder does not share any more (it may keep a reference to the last one).
@@ -157,6 +222,8 @@ void VideoEncoder::write(const FrameView& frame) {
                              .arg(frame.height())
                              .arg(name_));
     frame_->sample_aspect_ratio = ctx_->sample_aspect_ratio;
+    frame_->interlaced_frame = plan_.interlaced;
+    frame_->top_field_first = plan_.interlaced && plan_.fieldOrder == AV_FIELD_TT;
     if (ctx_->color_range != AVCOL_RANGE_UNSPECIFIED) frame_->color_range = ctx_->color_range;
     frame_->quality = ctx_->global_quality;
     while (outputFrames_ < due) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 #include "engine/common/FfmpegHandles.h"
 #include "engine/common/FrameData.h"
@@ -12,19 +13,38 @@ struct AVStream;
 }
 
 // Hands encoded packets to the container and turns every failure into a readable MediaError.
+// Packets that come before the container's header is written (sound encoded before the first
+// picture has told the video's shape) are held and written after it.
 class Muxer {
 public:
     Muxer(AVFormatContext* format, const QString& path) : format_(format), path_(path) {}
-    // Writes the packet (taking its reference); throws when the container or the file refuses it.
-    void write(AVPacket* packet);
+    ~Muxer();
+    // Writes the packet (taking its reference), its times given in timeBase; throws when the
+    // container or the file refuses it.
+    void write(AVPacket* packet, AVRational timeBase);
+    // Sets the container up with these options; throws when it cannot hold the streams.
+    void init(ffmpeg::Dictionary options);
+    // Writes the container's header, then the packets held until now.
+    void start();
+    bool initialized() const { return initialized_; }
+    bool started() const { return started_; }
     // Throws when the file has seen a write error, or when result is negative.
     void check(int result) const;
     AVFormatContext* format() const { return format_; }
     const QString& path() const { return path_; }
 
 private:
+    struct Held {
+        ffmpeg::Packet packet;
+        AVRational timeBase;
+    };
+    void send(AVPacket* packet, AVRational timeBase);
+
     AVFormatContext* format_;
     QString path_;
+    bool initialized_ = false;
+    bool started_ = false;
+    std::vector<Held> held_;
 };
 
 // One encoder with its output stream; sends frames and writes what comes out.
@@ -36,6 +56,8 @@ public:
 
 protected:
     StreamEncoder(Muxer& muxer, const char* encoder);
+    // A fresh codec context for the same encoder and stream, to be set up and opened anew.
+    void resetContext();
     // Opens the codec and fills the stream's parameters; called by the subclass once ctx_ is set up.
     void open(ffmpeg::Dictionary options);
     // Sends a frame (nullptr: end of stream) and writes every packet the encoder has ready.
@@ -52,14 +74,20 @@ protected:
 
 // Takes frames in any pixel layout and size, converts them to the encoder's, and drops or
 // repeats them so the output rate shows each moment of the source at the right time.
+//
+// It opens with the plan as given; adoptSource, before the first frame, sets it up again for
+// the source's picture shape and field order.
 class VideoEncoder : public StreamEncoder {
 public:
     VideoEncoder(Muxer& muxer, const VideoPlan& plan);
+    void adoptSource(const SourcePicture& source);
     void write(const FrameView& frame);
     void finish();
     int64_t framesWritten() const { return outputFrames_; }
+    const VideoPlan& plan() const { return plan_; }
 
 private:
+    void configure();
     void prepareFrame();
 
     VideoPlan plan_;

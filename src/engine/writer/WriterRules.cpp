@@ -77,3 +77,54 @@ int mp3Bitrate(int kbps, int sampleRate) {
     static const std::vector<int> low{8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
     return nearestRate(sampleRate >= 32000 ? high : low, kbps);
 }
+
+AVRational sampleAspectFor(double displayAspect, QSize output) {
+    if (!(displayAspect > 0) || !std::isfinite(displayAspect) || output.isEmpty()) return {1, 1};
+    return av_d2q(displayAspect * output.height() / output.width(), 100000);
+}
+
+namespace {
+
+// Height / width of a pixel for each MPEG-1 aspect code from 1 (ISO 11172-2, table 2-D.4).
+constexpr double kMpeg1PelAspect[] = {1.0,    0.6735, 0.7031, 0.7615, 0.8055, 0.8437, 0.8935,
+                                      0.9157, 0.9815, 1.0255, 1.0695, 1.0950, 1.1575, 1.2015};
+// Display aspects of MPEG-2 codes 2 to 4.
+constexpr AVRational kMpeg2DisplayAspect[] = {{4, 3}, {16, 9}, {221, 100}};
+constexpr double kShapeTolerance = 0.005;
+
+int evenWidth(double width) { return std::clamp(2 * static_cast<int>(std::lround(width / 2)), 2, 4094); }
+
+}  // namespace
+
+MpegShape mpegShape(int version, QSize output, double displayAspect) {
+    MpegShape shape;
+    shape.width = output.width();
+    if (!(displayAspect > 0) || !std::isfinite(displayAspect) || output.isEmpty()) return shape;
+    const double wanted = displayAspect * output.height() / output.width();  // sample aspect
+    if (version == 2) {
+        for (const AVRational& dar : kMpeg2DisplayAspect) {
+            if (std::abs(displayAspect / av_q2d(dar) - 1) <= 2 * kShapeTolerance) {
+                shape.sampleAspect = av_mul_q(dar, AVRational{output.height(), output.width()});
+                return shape;
+            }
+        }
+        // Square pixels: any shape shows right once the width matches it.
+        if (std::abs(wanted - 1) > kShapeTolerance) shape.width = evenWidth(output.height() * displayAspect);
+        shape.sampleAspect = {1, 1};
+        return shape;
+    }
+    double best = 1;
+    for (double pel : kMpeg1PelAspect)
+        if (std::abs(1 / pel - wanted) < std::abs(1 / best - wanted)) best = pel;
+    if (std::abs(wanted * best - 1) > kShapeTolerance) shape.width = evenWidth(output.height() * displayAspect * best);
+    shape.sampleAspect = sampleAspectFor(displayAspect, QSize(shape.width, output.height()));
+    return shape;
+}
+
+bool isVideoCdShape(QSize size, AVRational rate, int videoKbps, bool audio, int audioKbps, int audioChannels,
+                    int audioRate) {
+    const bool pal = size == QSize(352, 288) && av_cmp_q(rate, AVRational{25, 1}) == 0;
+    const bool ntsc = size == QSize(352, 240) && av_cmp_q(rate, AVRational{30000, 1001}) == 0;
+    const bool sound = !audio || (audioKbps == 224 && audioChannels == 2 && audioRate == 44100);
+    return (pal || ntsc) && videoKbps == 1150 && sound;
+}

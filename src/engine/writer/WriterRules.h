@@ -38,3 +38,23 @@ int nearestRate(const std::vector<int>& rates, int wanted);
 const std::vector<int>& mp3SampleRates();
 // MP3 bitrate nearest to kbps among those MPEG audio allows at the sample rate.
 int mp3Bitrate(int kbps, int sampleRate);
+
+// The sample aspect ratio that shows a picture of size output at displayAspect (width / height
+// as seen); {1, 1} when displayAspect is not a positive number.
+AVRational sampleAspectFor(double displayAspect, QSize output);
+
+// MPEG video states its picture shape by a code: MPEG-1 a pixel aspect among fourteen,
+// MPEG-2 a display aspect (4:3, 16:9, 2.21:1) or square pixels. The width that, with the code
+// nearest to the source's shape, shows the picture at displayAspect within half a percent (the
+// output width itself when the code allows it), and the sample aspect ratio that makes FFmpeg's
+// encoder choose that code.
+struct MpegShape {
+    int width = 0;
+    AVRational sampleAspect{1, 1};
+};
+MpegShape mpegShape(int version, QSize output, double displayAspect);
+
+// Whether MPEG-1 output is a video CD stream: 352 x 288 at 25 or 352 x 240 at 29.97 frames a
+// second, 1150 kbit/s video, and either no sound or 224 kbit/s stereo MP2 at 44.1 kHz.
+bool isVideoCdShape(QSize size, AVRational rate, int videoKbps, bool audio, int audioKbps, int audioChannels,
+                    int audioRate);

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include "../GeometryClips.h"
 #include "engine/common/MediaError.h"
 #include "engine/image/ImageFile.h"
 #include "support/Clips.h"
@@ -126,6 +127,21 @@ TEST_F(ImageFileTest, EveryFfmpegFormatIsARealPictureOfTheFrame) {
         EXPECT_EQ(stream["height"].toInt(), 240);
         // Decoded by the ffmpeg tool, the picture still shows the frame's number.
         EXPECT_EQ(clips::decodeFrameNumbers(file), QList<int>{kFrameNumber});
+    }
+}
+
+TEST_F(ImageFileTest, NonSquarePixelsAreSavedAtTheDisplayAspect) {
+    // 4:3 DV: 720 x 576 with pixels 16:15 wide is seen, and saved, as 768 x 576 square pixels.
+    const FrameData dv = decodeFrame(geometry::dvClip().path, 3);
+    for (const auto& [extension, save] :
+         {std::pair{"png", &ImageFile::SavePNG}, std::pair{"jpg", &ImageFile::SaveJPEG}}) {
+        SCOPED_TRACE(extension);
+        const QString file = path(QStringLiteral("dv.%1").arg(extension));
+        (writer.*save)(dv, file);
+        const QJsonObject stream = firstStream(file);
+        EXPECT_EQ(stream["width"].toInt(), 768);
+        EXPECT_EQ(stream["height"].toInt(), 576);
+        EXPECT_EQ(clips::decodeFrameNumbers(file), QList<int>{3});
     }
 }
 

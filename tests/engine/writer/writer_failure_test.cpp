@@ -144,12 +144,15 @@ TEST(WriterFailure, ASetupThatCannotWorkLeavesNoFileBehind) {
     writer.SetHasAudio(false);
     EXPECT_EQ(errorOf([&] { writer.CreateFile(path, kContainerAvi); }),
               "There is nothing to write: neither video nor audio is set");
-    // A header that cannot be written (no room at all) removes the file it had just made.
+    // A header that cannot be written (no room at all; it is written with the first picture,
+    // which tells the source's shape) removes the file it had just made.
     setUpAvi(writer);
     writer.setWriteLimitForTesting(0);
-    EXPECT_EQ(errorOf([&] { writer.CreateFile(path, kContainerAvi); }),
+    writer.CreateFile(path, kContainerAvi);
+    EXPECT_EQ(errorOf([&] { writer.WriteVideoFrame(decoded("avi_mjpeg_pcm").frames[0]); }),
               "Could not write the output file " + path + ": No space left on device");
     EXPECT_FALSE(QFileInfo::exists(path));
+    writer.CloseFile();
     EXPECT_FALSE(writer.isOpen());
 }
 
