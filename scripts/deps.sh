@@ -13,6 +13,7 @@ packages=(
   xvfb xauth
   fonts-liberation
   python3
+  pulseaudio pulseaudio-utils
 )
 missing=()
 for p in "${packages[@]}"; do
