@@ -8,9 +8,16 @@
 #include "support/Clips.h"
 #include "support/FakePlatform.h"
 #include "support/ForwardingReader.h"
+#include "support/SoundServer.h"
 #include "support/WindowHarness.h"
 
 namespace {
+
+// The sound device is looked for before any test asks Qt for devices.
+struct SoundDeviceEnvironment : ::testing::Environment {
+    void SetUp() override { soundDevice(); }
+};
+const auto* const kSoundDevice = ::testing::AddGlobalTestEnvironment(new SoundDeviceEnvironment);
 
 TEST(PlaybackRules, PacingTable) {
     const double p = 40;                            // 25 frames per second
@@ -268,6 +275,56 @@ TEST_F(Playback, AFailingReadDuringATickStopsPlaybackAndTheWindowStaysUsable) {
     failReads = false;
     w->cmdNextFrame_Click();
     EXPECT_EQ(shown(), w->SliderTimePosition1->value());
+}
+
+// Playback through the system's output, a real QAudioSink, with the real clock.
+TEST(PlaybackOnTheSystemsOutput, TheSoundReachesTheSinkAndThePictureKeepsToIt) {
+    if (!soundDevice().available) GTEST_SKIP() << "no sound device: " << soundDevice().reason.toStdString();
+    FakePlatform platform;
+    platform.realClock = true;
+    WindowHarness h;
+    frmMain* w = h.window.get();
+    ASSERT_FALSE(w->NoAudioDevice);
+    w->OpenSourceVideo(clips::get("long_mpeg4").path);
+    ASSERT_TRUE(w->FileLoaded);
+    AudioPlayer& player = *w->AudioPlayer;
+    int finishedChunks = 0;
+    QObject::connect(&player, &AudioPlayer::EndArrayPlay, [&] { ++finishedChunks; });
+    MonitorRecording recording(44100, 2);
+    ASSERT_TRUE(recording.waitUntilRecording());
+
+    w->cmdPlayStop_Click();
+    ASSERT_TRUE(player.isPlaying());
+    const int32_t preRead = player.QueuedSamples();
+    const int firstFrame = w->VideoFileIn1->CurrentFrame();
+    // Never ahead of the played sound by more than half a frame period (the rule shows the
+    // next frame once it is the nearer one); how far behind depends on the machine.
+    const double halfPeriod = 20;
+    double mostAhead = -1e9;
+    int lastFrame = -1;
+    QElapsedTimer clock;
+    clock.start();
+    while (w->Playing && clock.elapsed() < 20000 && player.PlayedSamples() < 2 * 44100) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const auto view = viewFrame(w->FrameBits);
+        if (!view || view->header.frameNumber == lastFrame || player.PlayedSamples() == 0) continue;
+        lastFrame = view->header.frameNumber;
+        const double sound = w->PlayPosition[1] + player.SamplesToMs(player.PlayedSamples());
+        mostAhead = std::max(mostAhead, view->header.timeMs - sound);
+    }
+    EXPECT_TRUE(w->Playing);
+    EXPECT_GE(player.PlayedSamples(), 2 * 44100);
+    EXPECT_LE(mostAhead, halfPeriod + 2);
+    EXPECT_GT(w->VideoFileIn1->CurrentFrame() - firstFrame, 25);
+    // Finished chunks came from the sink, and with 2 s or less left queued they refilled.
+    EXPECT_GT(finishedChunks, 0);
+    EXPECT_GT(player.QueuedSamples(), preRead);
+
+    w->cmdPlayStop_Click();
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.QueuedSamples(), player.PlayedSamples());
+    QThread::msleep(300);
+    EXPECT_GT(recording.soundSpanMs(recording.stop()), 1800);  // the clip's tone reached the sink
 }
 
 }  // namespace
