@@ -232,24 +232,32 @@ public:
         while (pid_ > 0 && QFile(path_).size() == 0 && waited.elapsed() < 5000) QThread::msleep(10);
         return pid_ > 0 && QFile(path_).size() > 0;
     }
-    // Reads what arrived since the last call; returns the time (by nowMs) at which the first
-    // sound above the threshold reached the sink, or a negative number while none has.
+    // Reads what arrived since the last call, noting when (by nowMs) the first sound above
+    // the threshold reached the sink.
     template <typename Clock>
-    double firstSoundAt(Clock nowMs, int threshold = 200) {
-        if (firstSoundMs_ >= 0 || path_.isEmpty()) return firstSoundMs_;
+    void poll(Clock nowMs, int threshold = 200) {
         QFile f(path_);
-        if (!f.open(QIODevice::ReadOnly) || !f.seek(read_)) return -1;
-        const QByteArray fresh = f.read(f.size() - read_ - (f.size() - read_) % 2);
+        if (path_.isEmpty() || !f.open(QIODevice::ReadOnly) || !f.seek(read_)) return;
+        const qint64 available = f.size() - read_;
+        const QByteArray fresh = f.read(available - available % 2);
         const double now = nowMs();
+        if (firstSoundMs_ < 0) {
+            const auto* s = reinterpret_cast<const int16_t*>(fresh.constData());
+            const qsizetype n = fresh.size() / 2;
+            for (qsizetype i = 0; i < n; ++i)
+                if (std::abs(s[i]) > threshold) {
+                    firstSoundMs_ = now - double(n - i) / channels_ * 1000.0 / rate_;
+                    firstSoundByte_ = read_ + 2 * i;
+                    break;
+                }
+        }
         read_ += fresh.size();
-        const auto* s = reinterpret_cast<const int16_t*>(fresh.constData());
-        const qsizetype n = fresh.size() / 2;
-        for (qsizetype i = 0; i < n; ++i)
-            if (std::abs(s[i]) > threshold) {
-                firstSoundMs_ = now - double(n - i) / channels_ * 1000.0 / rate_;
-                break;
-            }
-        return firstSoundMs_;
+    }
+    // When the first sound reached the sink (by the clock given to poll); negative before.
+    double firstSoundMs() const { return firstSoundMs_; }
+    // How much has been recorded since the first sound, in ms.
+    double heardMs() const {
+        return firstSoundMs_ < 0 ? 0 : double(read_ - firstSoundByte_) / 2 / channels_ * 1000.0 / rate_;
     }
     // Stops recording and returns all samples.
     std::vector<int16_t> stop() {
@@ -279,5 +287,6 @@ private:
     QString path_;
     pid_t pid_ = -1;
     qint64 read_ = 0;
+    qint64 firstSoundByte_ = 0;
     double firstSoundMs_ = -1;
 };
