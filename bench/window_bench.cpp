@@ -134,7 +134,7 @@ struct PlaybackRun {
     std::vector<double> offsets;  // |shown frame's time - sound position| after the first second
     int dropped = 0;
     int shown = 0;
-    double heardMs = 0;   // recorded at the sink's monitor since the first sound
+    double heardMs = 0;   // sound recorded at the sink's monitor
     double playedMs = 0;  // the player's played position at the end
 };
 
@@ -210,7 +210,7 @@ void playback(const QString& clip, const char* name) {
         dropped += run.dropped;
         shown += run.shown;
         bench::printNote(QStringLiteral("%1 run %2: first sound %3 ms, first new picture %4 ms, %5 frames shown, "
-                                        "%6 dropped, heard at the sink %7 ms, played by the player %8 ms")
+                                        "%6 dropped, sound heard at the sink %7 ms, played by the player %8 ms")
                              .arg(name)
                              .arg(i + 1)
                              .arg(run.firstSoundMs, 0, 'f', 1)

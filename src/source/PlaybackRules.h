@@ -10,8 +10,8 @@ struct PacingDecision {
 // time one frame is on show. The next frame is shown once it is nearer the clock than the
 // frame on show (lag of minus half a period or more), so the picture stays within half a
 // period of the clock plus one tick. Frames are dropped only when the picture is more than
-// kCatchUpAfterPeriods periods behind: then as many as bring the shown frame to the clock,
-// at most one second's worth in one tick.
+// kCatchUpAfterPeriods periods behind: each tick then drops the frames due divided by the
+// frame rate (rounded up), so the picture catches up within a second of ticks.
 PacingDecision pacingFor(int32_t lagMs, double framePeriodMs);
 inline constexpr int kCatchUpAfterPeriods = 3;
 

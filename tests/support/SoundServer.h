@@ -241,24 +241,23 @@ public:
         const qint64 available = f.size() - read_;
         const QByteArray fresh = f.read(available - available % 2);
         const double now = nowMs();
-        if (firstSoundMs_ < 0) {
-            const auto* s = reinterpret_cast<const int16_t*>(fresh.constData());
-            const qsizetype n = fresh.size() / 2;
-            for (qsizetype i = 0; i < n; ++i)
-                if (std::abs(s[i]) > threshold) {
-                    firstSoundMs_ = now - double(n - i) / channels_ * 1000.0 / rate_;
-                    firstSoundByte_ = read_ + 2 * i;
-                    break;
-                }
+        const auto* s = reinterpret_cast<const int16_t*>(fresh.constData());
+        const qsizetype n = fresh.size() / 2;
+        const qint64 blockSamples = qint64(rate_) * channels_ / 100;  // 10 ms
+        for (qsizetype i = 0; i < n; ++i) {
+            if (std::abs(s[i]) <= threshold) continue;
+            if (firstSoundMs_ < 0) {
+                firstSoundMs_ = now - double(n - i) / channels_ * 1000.0 / rate_;
+            }
+            const qint64 block = (read_ / 2 + i) / blockSamples;
+            if (block != lastSoundBlock_) ++soundBlocks_, lastSoundBlock_ = block;
         }
         read_ += fresh.size();
     }
     // When the first sound reached the sink (by the clock given to poll); negative before.
     double firstSoundMs() const { return firstSoundMs_; }
-    // How much has been recorded since the first sound, in ms.
-    double heardMs() const {
-        return firstSoundMs_ < 0 ? 0 : double(read_ - firstSoundByte_) / 2 / channels_ * 1000.0 / rate_;
-    }
+    // How much sound (not silence) has reached the sink, counted in 10 ms blocks.
+    double heardMs() const { return soundBlocks_ * 10.0; }
     // Stops recording and returns all samples.
     std::vector<int16_t> stop() {
         sound::end(pid_);
@@ -287,6 +286,7 @@ private:
     QString path_;
     pid_t pid_ = -1;
     qint64 read_ = 0;
-    qint64 firstSoundByte_ = 0;
+    qint64 lastSoundBlock_ = -1;
+    qint64 soundBlocks_ = 0;
     double firstSoundMs_ = -1;
 };
