@@ -221,6 +221,14 @@ void playback(const QString& clip, const char* name) {
                              .arg(run.playedMs, 0, 'f', 0));
         QCoreApplication::processEvents();
     }
+    if (!offsets.empty()) {
+        std::vector<double> sorted = offsets;
+        std::sort(sorted.begin(), sorted.end());
+        bench::printNote(QStringLiteral("%1: %2 offset samples, 99th percentile %3 ms")
+                             .arg(name)
+                             .arg(sorted.size())
+                             .arg(sorted[sorted.size() * 99 / 100], 0, 'f', 1));
+    }
     const double median = bench::median(offsets);
     const double worst = offsets.empty() ? 0 : *std::max_element(offsets.begin(), offsets.end());
     const QString periodUnit = "ms (frame period)";
