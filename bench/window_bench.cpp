@@ -1,17 +1,22 @@
 // The window's own handlers on the 1080p clip: frame steps and drag moves compared with the
-// reader alone, and real-time playback with the real clock.
+// reader alone, and real-time playback with sound on the system's output (a private null
+// sink when no sound server runs) and the real clock.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "Bench.h"
 #include "app/EngineFactory.h"
 #include "app/frmMain.h"
 #include "engine/platform/Platform.h"
+#include "source/PlaybackRules.h"
 #include "support/ForwardingReader.h"
+#include "support/SoundServer.h"
 
 namespace {
 
@@ -21,6 +26,7 @@ struct BenchWindow {
     ScriptedDialogs dialogs;
     std::unique_ptr<frmMain> window;
     explicit BenchWindow(std::function<void(WindowServices&)> adjust = {}) {
+        soundDevice();  // before the window's audio player asks Qt for devices
         qputenv("KORVELIN_REGISTRY_DIR", (home.path() + "/registry").toUtf8());
         qputenv("KORVELIN_SETTINGS_DIR", (home.path() + "/settings").toUtf8());
         qputenv("KORVELIN_LOCK_DIR", (home.path() + "/lock").toUtf8());
@@ -121,6 +127,61 @@ void stepsAndDrags() {
                          .arg(bench::median(paints), 0, 'f', 2));
 }
 
+// One start of playback: from the Play click, `seconds` of playing, then Stop.
+struct PlaybackRun {
+    double firstSoundMs = -1;     // click to the first sound reaching the sink
+    double firstPictureMs = -1;   // click to the first frame other than the one on show
+    std::vector<double> offsets;  // |shown frame's time - sound position| after the first second
+    int dropped = 0;
+    int shown = 0;
+    double heardMs = 0;   // sound recorded at the sink's monitor
+    double playedMs = 0;  // the player's played position at the end
+};
+
+int shownFrameNumber(const frmMain& w) {
+    const auto view = viewFrame(w.FrameBits);
+    return view ? view->header.frameNumber : -1;
+}
+
+PlaybackRun playOnce(frmMain& w, CountingReader& counting, double seconds) {
+    PlaybackRun run;
+    MonitorRecording recording(48000, 2);
+    const bool recorded = !w.NoAudioDevice && recording.waitUntilRecording();
+    counting.skipped = 0;
+    const int frameBefore = shownFrameNumber(w);
+    const int firstRead = w.VideoFileIn1->CurrentFrame();
+    const double clicked = bench::nowMs();
+    w.cmdPlayStop_Click();
+    double lastSample = 0;
+    while (w.Playing && bench::nowMs() - clicked < seconds * 1000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        const double now = bench::nowMs();
+        if (recorded) recording.poll(bench::nowMs);
+        const auto view = viewFrame(w.FrameBits);
+        if (!view) continue;
+        if (run.firstPictureMs < 0 && view->header.frameNumber != frameBefore) run.firstPictureMs = now - clicked;
+        if (now - clicked < 1000 || now - lastSample < 5) continue;
+        lastSample = now;
+        // The sound's played position; the tick clock when no sound plays.
+        const AudioPlayer& player = *w.AudioPlayer;
+        const double position =
+            w.PlayPosition[w.PlaySlider] + (!w.NoAudioDevice && player.isPlaying()
+                                                ? w.AudioPlayer->SamplesToMs(w.AudioPlayer->PlayedSamples())
+                                                : tickDifference(platform().GetTickCount(), uint32_t(w.PlayStartTick)));
+        run.offsets.push_back(std::abs(view->header.timeMs - position));
+    }
+    if (!w.NoAudioDevice) run.playedMs = w.AudioPlayer->SamplesToMs(w.AudioPlayer->PlayedSamples());
+    if (recorded) {
+        recording.poll(bench::nowMs);
+        if (recording.firstSoundMs() >= 0) run.firstSoundMs = recording.firstSoundMs() - clicked;
+        run.heardMs = recording.heardMs();
+    }
+    run.dropped = counting.skipped;
+    run.shown = w.VideoFileIn1->CurrentFrame() - firstRead - counting.skipped;
+    if (w.Playing) w.cmdPlayStop_Click();
+    return run;
+}
+
 void playback(const QString& clip, const char* name) {
     CountingReader* counting = nullptr;
     BenchWindow b([&](WindowServices& s) {
@@ -133,34 +194,58 @@ void playback(const QString& clip, const char* name) {
     frmMain& w = *b.window;
     w.OpenSourceVideo(clip);
     if (!w.FileLoaded) return;
-    w.cmdPlayStop_Click();
-    double worstLag = 0;
-    std::vector<double> lags;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        if (!w.Playing) return;
-        const double lag = tickDifference(platform().GetTickCount(), uint32_t(w.PlayStartTick)) +
-                           w.PlayPosition[w.PlaySlider] - w.VideoFileIn1->VideoTime();
-        worstLag = std::max(worstLag, lag);
-        lags.push_back(lag);
-    });
-    probe.start(100);
-    QElapsedTimer clock;
-    clock.start();
-    const int framesBefore = w.VideoFileIn1->CurrentFrame();
-    while (clock.elapsed() < 60000 && w.Playing) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    const int shownFrames = w.VideoFileIn1->CurrentFrame() - framesBefore - counting->skipped;
-    const double seconds = clock.elapsed() / 1000.0;
-    w.cmdPlayStop_Click();
-    bench::printFigure(QStringLiteral("playback_worst_lag_%1").arg(name), worstLag, "ms", 1000, "ms (limit)",
-                       worstLag / 1000, "< 1.00");
-    bench::printNote(QStringLiteral("%1: median lag %2 ms, %3 frames dropped, %4 frames shown in %5 s (%6 fps)")
-                         .arg(name)
-                         .arg(bench::median(lags), 0, 'f', 0)
-                         .arg(counting->skipped)
-                         .arg(shownFrames)
-                         .arg(seconds, 0, 'f', 1)
-                         .arg(shownFrames / seconds, 0, 'f', 2));
+    if (w.NoAudioDevice)
+        bench::printNote("no sound device (" + soundDevice().reason + "): offsets against the tick clock");
+    else
+        bench::printNote(soundDevice().privateServer ? "sound: private PulseAudio server, null sink"
+                                                     : "sound: the running sound server");
+    const double period = framePeriodMs(w.VideoFileIn1->FrameRate());
+    std::vector<double> offsets, firstSound, firstPicture;
+    int dropped = 0, shown = 0;
+    for (int i = 0; i < 3; ++i) {
+        const PlaybackRun run = playOnce(w, *counting, 8);
+        offsets.insert(offsets.end(), run.offsets.begin(), run.offsets.end());
+        if (run.firstSoundMs >= 0) firstSound.push_back(run.firstSoundMs);
+        firstPicture.push_back(run.firstPictureMs);
+        dropped += run.dropped;
+        shown += run.shown;
+        bench::printNote(QStringLiteral("%1 run %2: first sound %3 ms, first new picture %4 ms, %5 frames shown, "
+                                        "%6 dropped, sound heard at the sink %7 ms, played by the player %8 ms")
+                             .arg(name)
+                             .arg(i + 1)
+                             .arg(run.firstSoundMs, 0, 'f', 1)
+                             .arg(run.firstPictureMs, 0, 'f', 1)
+                             .arg(run.shown)
+                             .arg(run.dropped)
+                             .arg(run.heardMs, 0, 'f', 0)
+                             .arg(run.playedMs, 0, 'f', 0));
+        QCoreApplication::processEvents();
+    }
+    if (!offsets.empty()) {
+        std::vector<double> sorted = offsets;
+        std::sort(sorted.begin(), sorted.end());
+        bench::printNote(QStringLiteral("%1: %2 offset samples, 99th percentile %3 ms")
+                             .arg(name)
+                             .arg(sorted.size())
+                             .arg(sorted[sorted.size() * 99 / 100], 0, 'f', 1));
+    }
+    const double median = bench::median(offsets);
+    const double worst = offsets.empty() ? 0 : *std::max_element(offsets.begin(), offsets.end());
+    const QString periodUnit = "ms (frame period)";
+    bench::printFigure(QStringLiteral("playback_av_offset_median_%1").arg(name), median, "ms", period, periodUnit,
+                       median / period, "<= 0.5");
+    bench::printFigure(QStringLiteral("playback_av_offset_worst_%1").arg(name), worst, "ms", period, periodUnit,
+                       worst / period, "<= 1.2");
+    bench::printFigure(QStringLiteral("playback_frames_dropped_%1").arg(name), dropped, "frames", shown, "frames shown",
+                       shown ? double(dropped) / shown : 0, "0");
+    if (!firstSound.empty()) {
+        const double m = bench::median(firstSound);
+        bench::printFigure(QStringLiteral("playback_start_to_first_sound_%1").arg(name), m, "ms", 150, "ms (limit)",
+                           m / 150, "<= 1.00");
+    }
+    const double p = bench::median(firstPicture);
+    bench::printFigure(QStringLiteral("playback_start_to_first_picture_%1").arg(name), p, "ms", 150, "ms (limit)",
+                       p / 150, "<= 1.00");
 }
 
 bench::Register steps("window_steps", stepsAndDrags);

@@ -16,6 +16,7 @@ packages=(
   fonts-liberation
   python3
   shared-mime-info
+  pulseaudio pulseaudio-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,14 +1,23 @@
 #pragma once
 #include <cstdint>
 
-// What one playback tick does, from how far the picture is behind the clock (ms).
+// What one playback tick does, from how far the picture is behind the clock.
 struct PacingDecision {
     bool show = false;  // read and show one frame
     int16_t drop = 0;   // frames to read without showing first
 };
-// Nothing until the picture is more than half a second behind; from 1.5 s on, frames are
-// dropped: lag / 1000 rounded (ties to even) is the number of frames read this tick.
-PacingDecision pacingFor(int32_t lagMs);
+// lagMs is the clock minus the time of the next frame the reader delivers; framePeriodMs the
+// time one frame is on show. The next frame is shown once it is nearer the clock than the
+// frame on show (lag of minus half a period or more), so the picture stays within half a
+// period of the clock plus one tick. Frames are dropped only when the picture is more than
+// kCatchUpAfterPeriods periods behind: each tick then drops the frames due divided by the
+// frame rate (rounded up), so the picture catches up within a second of ticks.
+PacingDecision pacingFor(int32_t lagMs, double framePeriodMs);
+inline constexpr int kCatchUpAfterPeriods = 3;
+
+// The time one frame is on show, 1000 / frame rate in ms; 40 ms (25 frames per second) for
+// a frame rate that is not a positive number.
+double framePeriodMs(double frameRate);
 
 // The timer interval for five ticks per frame period, rounded to whole ms (ties to even).
 // Throws std::domain_error for a frame rate of 0 (the timer then keeps its interval).

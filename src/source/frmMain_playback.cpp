@@ -1,4 +1,6 @@
-// Preview playback with sound, paced against the tick clock.
+// Preview playback with sound. The picture follows a clock: the position the sound device
+// has played while it plays the sound, the tick count otherwise (no device, no sound, or
+// the sound has ended).
 #include <vector>
 
 #include "app/ErrorPolicy.h"
@@ -74,13 +76,29 @@ void frmMain::StopPlayback() {
     if (FileLoaded) resumeNext("StopPlayback: EndPlayback", [&] { VideoView1->EndPlayback(); });
 }
 
+namespace {
+
+// The sound is the clock while the device plays what playback queued: it runs from the
+// device's start-up, through its buffering, to the end of the sound.
+bool soundIsTheClock(bool noAudioDevice, AudioPlayer* player) {
+    return !noAudioDevice && player && player->isPlaying() && player->QueuedSamples() > 0;
+}
+
+}  // namespace
+
 void frmMain::Timer1_Timer() {
     if (!FileLoaded) return;
     const int k = PlaySlider;
+    const uint32_t now = platform().GetTickCount();
+    // With the sound as the clock, the start tick is moved to where the played sound puts
+    // it; when the sound stops, the tick clock carries on from there without a jump.
+    if (soundIsTheClock(NoAudioDevice, AudioPlayer.get()))
+        PlayStartTick =
+            static_cast<int32_t>(now - static_cast<uint32_t>(AudioPlayer->SamplesToMs(AudioPlayer->PlayedSamples())));
     // The tick difference is taken modulo 2^32, so the counter's wrap never disturbs it.
-    const int32_t elapsed = tickDifference(platform().GetTickCount(), static_cast<uint32_t>(PlayStartTick));
+    const int32_t elapsed = tickDifference(now, static_cast<uint32_t>(PlayStartTick));
     const int32_t lag = sub32(add32(elapsed, PlayPosition.at(k)), VideoFileIn1->VideoTime());
-    const PacingDecision decision = pacingFor(lag);
+    const PacingDecision decision = pacingFor(lag, framePeriodMs(VideoFileIn1->FrameRate()));
     if (!decision.show) return;
     if (decision.drop > 0) {
         VideoFileIn1->SkipFrames(decision.drop);

@@ -1,27 +1,43 @@
 // Preview playback with a driven clock and a sound output without a device.
 #include <gtest/gtest.h>
 #include <QElapsedTimer>
+#include <limits>
 
 #include "engine/audio/FakeAudioSink.h"
 #include "source/PlaybackRules.h"
 #include "support/Clips.h"
 #include "support/FakePlatform.h"
 #include "support/ForwardingReader.h"
+#include "support/SoundServer.h"
 #include "support/WindowHarness.h"
 
 namespace {
 
+// The sound device is looked for before any test asks Qt for devices.
+struct SoundDeviceEnvironment : ::testing::Environment {
+    void SetUp() override { soundDevice(); }
+};
+const auto* const kSoundDevice = ::testing::AddGlobalTestEnvironment(new SoundDeviceEnvironment);
+
 TEST(PlaybackRules, PacingTable) {
-    EXPECT_FALSE(pacingFor(-20).show);
-    EXPECT_FALSE(pacingFor(0).show);
-    EXPECT_FALSE(pacingFor(500).show);  // 0.5 rounds to 0
-    const PacingDecision one = pacingFor(501);
-    EXPECT_TRUE(one.show);
-    EXPECT_EQ(one.drop, 0);
-    EXPECT_EQ(pacingFor(1499).drop, 0);
-    EXPECT_EQ(pacingFor(1500).drop, 1);  // 1.5 rounds to 2: one dropped, one shown
-    EXPECT_EQ(pacingFor(2500).drop, 1);  // 2.5 rounds to 2 as well
-    EXPECT_EQ(pacingFor(3600).drop, 3);
+    const double p = 40;                            // 25 frames per second
+    EXPECT_FALSE(pacingFor(-21, p).show);           // the frame on show is still the nearer one
+    const PacingDecision half = pacingFor(-20, p);  // half a period: the next one is as near
+    EXPECT_TRUE(half.show);
+    EXPECT_EQ(half.drop, 0);
+    EXPECT_EQ(pacingFor(0, p).drop, 0);
+    EXPECT_EQ(pacingFor(120, p).drop, 0);   // three periods behind: shown one per tick
+    EXPECT_EQ(pacingFor(121, p).drop, 1);   // more: a share of the frames due is dropped
+    EXPECT_EQ(pacingFor(1019, p).drop, 1);  // 25 frames due: one per tick
+    EXPECT_EQ(pacingFor(1020, p).drop, 2);  // 26
+    EXPECT_EQ(pacingFor(5000, p).drop, 5);
+    EXPECT_EQ(pacingFor(std::numeric_limits<int32_t>::max(), 0.01).drop, 32767);
+    const double ntsc = framePeriodMs(29.97);
+    EXPECT_NEAR(ntsc, 33.367, 0.001);
+    EXPECT_FALSE(pacingFor(-17, ntsc).show);
+    EXPECT_TRUE(pacingFor(-16, ntsc).show);
+    EXPECT_DOUBLE_EQ(framePeriodMs(0), 40);
+    EXPECT_DOUBLE_EQ(framePeriodMs(-5), 40);
     EXPECT_EQ(playbackTimerInterval(25), 8);
     EXPECT_EQ(playbackTimerInterval(29.97), 7);
     EXPECT_THROW(playbackTimerInterval(0), std::domain_error);
@@ -71,7 +87,7 @@ struct Playback : ::testing::Test {
 };
 
 TEST_F(Playback, StartAndStopSwitchControlsAndCaptions) {
-    open();
+    open(0);  // the tick count is the clock
     w->cmdPlayStop_Click();
     EXPECT_TRUE(w->Playing);
     EXPECT_EQ(w->PlaySlider, 1);
@@ -83,20 +99,21 @@ TEST_F(Playback, StartAndStopSwitchControlsAndCaptions) {
     EXPECT_EQ(w->Timer1->interval(), 8);
     EXPECT_EQ(w->PlayStartTick, int32_t(platform.ticks));
 
-    // On time: nothing is read.
+    // The frame at the start position is due at once; the next one when it is nearer the
+    // clock than the one on show; frames are dropped only when more than three behind.
     const int before = w->VideoFileIn1->CurrentFrame();
     w->Timer1_Timer();
-    EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before);
-    tickWithLag(500);
-    EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before);
-    tickWithLag(501);
     EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 1);
-    tickWithLag(1500);  // one frame dropped, the next shown
+    tickWithLag(-21);
+    EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 1);
+    tickWithLag(-20);
+    EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 2);
+    tickWithLag(120);
     EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 3);
-    EXPECT_EQ(shown(), before + 3);
-    EXPECT_EQ(w->SliderTimePosition1->value(), before + 2);
-    tickWithLag(2500);
+    tickWithLag(121);  // one dropped, the next shown
     EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 5);
+    EXPECT_EQ(shown(), before + 5);
+    EXPECT_EQ(w->SliderTimePosition1->value(), before + 4);
 
     w->cmdPlayStop_Click();
     EXPECT_FALSE(w->Playing);
@@ -134,11 +151,11 @@ TEST_F(Playback, PlayAndStopFollowThePlayingStateWhateverTheCaptions) {
 }
 
 TEST_F(Playback, ReachingTheLastFrameStopsAndGoesBackToTheStart) {
-    open();
+    open(0);
     w->SliderTimePosition1->setValue(95);
     w->PlayPosition[1] = w->VideoFileIn1->VideoTime();
     w->cmdPlayStop_Click();
-    for (int i = 0; i < 50 && w->Playing; ++i) tickWithLag(600);
+    for (int i = 0; i < 50 && w->Playing; ++i) tickWithLag(0);
     EXPECT_FALSE(w->Playing);
     EXPECT_EQ(w->SliderTimePosition1->value(), 1);
     EXPECT_EQ(w->PlayPosition[1], 1);
@@ -192,20 +209,53 @@ TEST_F(Playback, WithoutADeviceTheSilentPictureKeepsItsPace) {
     EXPECT_EQ(w->AudioPlayer->QueuedSamples(), 0);
     EXPECT_EQ(sink->stops, 0);
     const int before = w->VideoFileIn1->CurrentFrame();
-    tickWithLag(501);
+    tickWithLag(0);
     EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 1);
     w->cmdPlayStop_Click();
     EXPECT_EQ(sink->starts, 0);
 }
 
+TEST_F(Playback, WithASoundDeviceThePictureFollowsThePlayedSound) {
+    open(1, "long_mpeg4");
+    w->cmdPlayStop_Click();
+    AudioPlayer& player = *w->AudioPlayer;
+    const int bytesPerMs = sink->sampleRate * sink->channels * 2 / 1000;
+    const int32_t start = w->PlayPosition[1];
+    auto shownTime = [&] { return viewFrame(w->FrameBits)->header.timeMs; };
+    // The device has not played anything yet: the frame at the start and no more, however
+    // far the ticks run.
+    w->Timer1_Timer();
+    const int first = shown();
+    platform.ticks += 5000;
+    for (int i = 0; i < 3; ++i) w->Timer1_Timer();
+    EXPECT_EQ(shown(), first);
+    // It has played a second: the picture is at that second, frames dropped on the way.
+    sink->playUpTo(1000 * bytesPerMs);
+    for (int i = 0; i < 30; ++i) w->Timer1_Timer();
+    EXPECT_NEAR(shownTime(), start + 1000, 20);
+    sink->playUpTo(1200 * bytesPerMs);
+    for (int i = 0; i < 20; ++i) w->Timer1_Timer();
+    EXPECT_NEAR(shownTime(), start + 1200, 20);
+    // The sound ends (the device reports it all played): the tick clock carries on from the
+    // sound's last position.
+    player.Stop();
+    EXPECT_FALSE(player.isPlaying());
+    platform.ticks += 400;
+    for (int i = 0; i < 20; ++i) w->Timer1_Timer();
+    EXPECT_NEAR(shownTime(), start + 1600, 20);
+    EXPECT_TRUE(w->Playing);
+    w->cmdPlayStop_Click();
+}
+
 TEST_F(Playback, TheTickCounterMayWrapDuringPlayback) {
-    open();
-    platform.ticks = 0xFFFFFF00u;
+    open(0);
+    platform.ticks = 0xFFFFFFE0u;
     w->cmdPlayStop_Click();
     const int before = w->VideoFileIn1->CurrentFrame();
-    platform.ticks = 0x00000100u;  // 512 ms later, past the wrap
     w->Timer1_Timer();
-    EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 1);
+    tickWithLag(0);  // about 70 ms later, past the wrap
+    EXPECT_LT(platform.ticks, 0x100u);
+    EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 2);
     EXPECT_TRUE(w->Playing);
     w->cmdPlayStop_Click();
 }
@@ -225,6 +275,56 @@ TEST_F(Playback, AFailingReadDuringATickStopsPlaybackAndTheWindowStaysUsable) {
     failReads = false;
     w->cmdNextFrame_Click();
     EXPECT_EQ(shown(), w->SliderTimePosition1->value());
+}
+
+// Playback through the system's output, a real QAudioSink, with the real clock.
+TEST(PlaybackOnTheSystemsOutput, TheSoundReachesTheSinkAndThePictureKeepsToIt) {
+    if (!soundDevice().available) GTEST_SKIP() << "no sound device: " << soundDevice().reason.toStdString();
+    FakePlatform platform;
+    platform.realClock = true;
+    WindowHarness h;
+    frmMain* w = h.window.get();
+    ASSERT_FALSE(w->NoAudioDevice);
+    w->OpenSourceVideo(clips::get("long_mpeg4").path);
+    ASSERT_TRUE(w->FileLoaded);
+    AudioPlayer& player = *w->AudioPlayer;
+    int finishedChunks = 0;
+    QObject::connect(&player, &AudioPlayer::EndArrayPlay, [&] { ++finishedChunks; });
+    MonitorRecording recording(44100, 2);
+    ASSERT_TRUE(recording.waitUntilRecording());
+
+    w->cmdPlayStop_Click();
+    ASSERT_TRUE(player.isPlaying());
+    const int32_t preRead = player.QueuedSamples();
+    const int firstFrame = w->VideoFileIn1->CurrentFrame();
+    // Never ahead of the played sound by more than half a frame period (the rule shows the
+    // next frame once it is the nearer one); how far behind depends on the machine.
+    const double halfPeriod = 20;
+    double mostAhead = -1e9;
+    int lastFrame = -1;
+    QElapsedTimer clock;
+    clock.start();
+    while (w->Playing && clock.elapsed() < 20000 && player.PlayedSamples() < 2 * 44100) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const auto view = viewFrame(w->FrameBits);
+        if (!view || view->header.frameNumber == lastFrame || player.PlayedSamples() == 0) continue;
+        lastFrame = view->header.frameNumber;
+        const double sound = w->PlayPosition[1] + player.SamplesToMs(player.PlayedSamples());
+        mostAhead = std::max(mostAhead, view->header.timeMs - sound);
+    }
+    EXPECT_TRUE(w->Playing);
+    EXPECT_GE(player.PlayedSamples(), 2 * 44100);
+    EXPECT_LE(mostAhead, halfPeriod + 2);
+    EXPECT_GT(w->VideoFileIn1->CurrentFrame() - firstFrame, 25);
+    // Finished chunks came from the sink, and with 2 s or less left queued they refilled.
+    EXPECT_GT(finishedChunks, 0);
+    EXPECT_GT(player.QueuedSamples(), preRead);
+
+    w->cmdPlayStop_Click();
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.QueuedSamples(), player.PlayedSamples());
+    QThread::msleep(300);
+    EXPECT_GT(recording.soundSpanMs(recording.stop()), 1800);  // the clip's tone reached the sink
 }
 
 }  // namespace

@@ -185,6 +185,8 @@ int32_t AudioPlayer::PlayedSamples() {
 
 int32_t AudioPlayer::QueuedSamples() const { return clampToInt32(d->queuedBytes / d->frameBytes()); }
 
+bool AudioPlayer::isPlaying() const { return d->playing; }
+
 void AudioPlayer::pump() {
     if (!d->playing) return;
     if (!d->feed()) {

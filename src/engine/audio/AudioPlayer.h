@@ -50,6 +50,8 @@ public:
     int32_t SamplesToMs(int32_t amount) const;
     int32_t PlayedSamples();
     int32_t QueuedSamples() const;
+    // True from a Play that started the output until Stop, ResetPlayer or a failing output.
+    bool isPlaying() const;
 
     // Moves queued samples to the sink and raises the events; the player's own timer calls
     // it, tests may call it directly after advancing their sink.

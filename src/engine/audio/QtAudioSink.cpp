@@ -3,6 +3,7 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QMediaDevices>
+#include <algorithm>
 
 QtAudioSink::QtAudioSink() = default;
 
@@ -64,5 +65,10 @@ qint64 QtAudioSink::processedBytes() {
     if (!sink_) return 0;
     // Idle in push mode means the output ran dry: everything written has been played.
     if (sink_->state() == QAudio::IdleState) return written_;
-    return std::min(written_, sink_->processedUSecs() * bytesPerSecond_ / 1000000);
+    // The played position: the output's processed time (on PulseAudio the server's read
+    // position less the device's latency, interpolated between timing updates), never more
+    // than was written less what the output still buffers, which has not been played.
+    const qint64 processed = sink_->processedUSecs() * bytesPerSecond_ / 1000000;
+    const qint64 buffered = std::max<qint64>(0, sink_->bufferSize() - sink_->bytesFree());
+    return std::clamp<qint64>(std::min(processed, written_ - buffered), 0, written_);
 }

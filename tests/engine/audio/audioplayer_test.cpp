@@ -1,16 +1,41 @@
 #include <gtest/gtest.h>
 
 #include <QAudioDevice>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMediaDevices>
 #include <QTimer>
+#include <cmath>
 #include <limits>
 
 #include "engine/audio/AudioPlayer.h"
 #include "engine/audio/FakeAudioSink.h"
+#include "support/SoundServer.h"
 
 namespace {
+
+// The sound device is looked for before any test asks Qt for devices.
+struct SoundDeviceEnvironment : ::testing::Environment {
+    void SetUp() override { soundDevice(); }
+};
+const auto* const kSoundDevice = ::testing::AddGlobalTestEnvironment(new SoundDeviceEnvironment);
+
+// A 440 Hz tone of `ms` milliseconds at 44.1 kHz stereo.
+AudioChunk toneOf(int ms) {
+    AudioChunk chunk(size_t(44100) * ms / 1000 * 2);
+    for (size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = int16_t(8000 * std::sin(2 * M_PI * 440 * double(i / 2) / 44100));
+    return chunk;
+}
+
+// Runs the event loop until done() or the time limit.
+template <typename Done>
+void runUntil(Done done, int limitMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
 
 // A chunk of `frames` sample frames whose samples count up, so the bytes can be traced.
 AudioChunk chunkOf(int frames, int channels, int16_t first = 0) {
@@ -289,6 +314,70 @@ TEST(AudioPlayerSystemOutput, ReportsTheSystemsDevicesAndNeverFailsWithoutOne) {
         EXPECT_EQ(player.PlayedSamples(), 0);
     }
     player.Stop();
+}
+
+// The system's output, a real QAudioSink: the private null sink when no sound server runs.
+class SystemOutput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!soundDevice().available) GTEST_SKIP() << "no sound device: " << soundDevice().reason.toStdString();
+        ASSERT_GE(player.DeviceCount(), 1);
+        player.SetOutputDevice(0);
+        player.SetVolume(65535);
+        player.SetBufferCount(50);
+        player.SetFormat(44100, 2);
+        QObject::connect(&player, &AudioPlayer::EndArrayPlay, [this] { ++events.endArray; });
+        QObject::connect(&player, &AudioPlayer::EndPlay, [this] { ++events.endPlay; });
+        ASSERT_TRUE(recording.waitUntilRecording());
+    }
+    AudioPlayer player;
+    Events events;
+    MonitorRecording recording{44100, 2};
+};
+
+TEST_F(SystemOutput, PlaysRefillsAndEndsAndTheSoundReachesTheSink) {
+    // Four chunks of 100 ms to start with; each finished chunk queues the next, ten in all,
+    // as playback refills on EndArrayPlay.
+    int queued = 0;
+    QObject::connect(&player, &AudioPlayer::EndArrayPlay, [&] {
+        if (queued < 10) player.QueueSamples(toneOf(100)), ++queued;
+    });
+    player.Play();
+    EXPECT_TRUE(player.isPlaying());
+    for (; queued < 4; ++queued) player.QueueSamples(toneOf(100));
+    runUntil([&] { return events.endPlay > 0; }, 15000);
+    EXPECT_EQ(events.endArray, 10);
+    EXPECT_EQ(events.endPlay, 1);
+    EXPECT_EQ(player.QueuedSamples(), 44100);
+    EXPECT_EQ(player.PlayedSamples(), 44100);
+    QThread::msleep(300);  // the sink's monitor delivers its last part
+    const std::vector<int16_t> samples = recording.stop();
+    const double span = recording.soundSpanMs(samples);
+    EXPECT_NEAR(span, 1000, 30);
+    // It is the tone: 440 Hz counted by rising zero crossings of the left channel.
+    int crossings = 0;
+    for (size_t i = 2; i < samples.size(); i += 2)
+        if (samples[i - 2] < 0 && samples[i] >= 0) ++crossings;
+    EXPECT_NEAR(crossings / (span / 1000), 440, 15);
+}
+
+TEST_F(SystemOutput, StopEndsTheSoundAndNothingIsRaisedAfterwards) {
+    player.Play();
+    for (int i = 0; i < 30; ++i) player.QueueSamples(toneOf(100));
+    runUntil([&] { return player.PlayedSamples() >= 8820; }, 10000);  // 200 ms played
+    const int32_t played = player.PlayedSamples();
+    EXPECT_GE(played, 8820);
+    EXPECT_LT(played, 3 * 44100);
+    player.Stop();
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.QueuedSamples(), player.PlayedSamples());
+    const Events before = events;
+    runUntil([] { return false; }, 500);
+    EXPECT_EQ(events.endArray, before.endArray);
+    EXPECT_EQ(events.endPlay, 0);
+    const double span = recording.soundSpanMs(recording.stop());
+    EXPECT_GT(span, 100);
+    EXPECT_LT(span, 2000);  // far from the three seconds queued
 }
 
 }  // namespace
