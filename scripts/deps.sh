@@ -10,7 +10,8 @@ packages=(
   fp-utils
   ffmpeg
   libgtest-dev libgmock-dev
-  xvfb xauth
+  xvfb xauth xdotool imagemagick
+  xdg-utils desktop-file-utils appstream dpkg-dev
   fonts-liberation
   python3
 )

@@ -1,6 +1,7 @@
 #pragma once
 // A platform layer for tests: a clock the test drives, and records of what the window asked
 // to open or start instead of doing it. Installs itself while it lives.
+#include <QHash>
 #include <QList>
 #include <QPair>
 
@@ -11,6 +12,7 @@ struct FakePlatform : Platform {
     bool realClock = false;
     QStringList openedDocuments;
     QList<QPair<QString, QStringList>> startedPrograms;
+    QHash<QString, QString> handlers;  // MIME type -> desktop entry of the program that opens it
 
     FakePlatform() { setPlatform(this); }
     ~FakePlatform() override { setPlatform(nullptr); }
@@ -20,6 +22,7 @@ struct FakePlatform : Platform {
         openedDocuments << path;
         return true;
     }
+    QString defaultApplicationFor(const QString& mimeType) override { return handlers.value(mimeType); }
     bool startDetached(const QString& program, const QStringList& arguments) override {
         startedPrograms.append({program, arguments});
         return true;
