@@ -299,9 +299,23 @@ public:
     // ---------------- partner: check, offer, download ----------------
     bool CHKPANDO();
 
+    // ---------------- app/frmMain_desktop: keys, drop, full-screen preview, title, help ----------------
+    // The help: kvl.chm with the desktop's CHM viewer, else its HTML pages in the browser, else a
+    // message saying where the pages are.
+    void openHelp();
+    // The preview alone on the whole screen, aspect kept; the window keeps working behind it.
+    void showPreviewFullScreen();
+    void leavePreviewFullScreen();
+    // The full-screen window while the preview is in it, else null.
+    QWidget* previewFullScreenWindow() const { return previewStage_; }
+    void updateWindowTitle();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildControls();
@@ -337,6 +351,11 @@ private:
     CopyJob::OpenOutput outputOpener();
     bool runJobPasses(CopyJob& job);  // false when the window was closed during the job
     void reportJobOutcome(const JobOutcome& outcome, int finishedMessage);
+    // frmMain_desktop.cpp
+    void setUpDesktop();
+    void sourceChanged();  // after every OpenSourceVideo, whichever way it ended
+    bool runKeyCommand(int command);
+    void updateKeyTooltips();
 
     WindowServices services_;
     QHash<QComboBox*, void (frmMain::*)()> clickHandlers_;
@@ -347,4 +366,7 @@ private:
     bool unloaded_ = false;
     bool reopening_ = false;
     std::optional<JobOutcome> lastJobOutcome_;  // a failed open is re-opening the previous file
+    QPointer<QWidget> previewStage_;            // the full-screen window holding VideoView1
+    QRect previewPlace_;                        // VideoView1's place in the window while full screen
+    int32_t previewViewSize_ = 0;               // its ViewSize there
 };

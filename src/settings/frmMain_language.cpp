@@ -40,7 +40,7 @@ void frmMain::LstLang_Click() {
 void frmMain::SetCaption() {
     auto key = [&](int k) { return GetFromINI("frmMain", QString::number(k)); };
     CurLangPath = platform().programFolder() + "/Languages/" + CurLang + ".ini";
-    setWindowTitle(key(Caption::WindowTitle));
+    updateWindowTitle();
     cmdSavePictureAs->setText(key(Caption::SaveFrame));
     cmdCut->setText(key(Caption::Cut));
     cmdSplit->setText(key(Caption::Split));
@@ -96,4 +96,5 @@ void frmMain::SetCaption() {
     }
     for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmdCancel, cmdExit, cmdHelp, cmdSavePictureAs})
         w->update();
+    updateKeyTooltips();
 }

@@ -1,4 +1,6 @@
 // Opening a source video and the frame preview.
+#include <QScopeGuard>
+
 #include "app/ErrorPolicy.h"
 #include "app/frmMain.h"
 #include "output/OutputNames.h"
@@ -35,6 +37,7 @@ void frmMain::cmdFile_Click() {
 }
 
 void frmMain::OpenSourceVideo(const QString& path) {
+    const auto afterOpen = qScopeGuard([this] { sourceChanged(); });  // title, focus, full screen
     QString failure;
     try {
         // 1. Only one source is open at a time.
