@@ -40,36 +40,41 @@ window=$(timeout 30 xdotool search --sync --onlyvisible --name "^clip\.avi — K
   fail "no window titled \"clip.avi — Korvelin\" appeared; program output: $(cat "$work/app.log")"
 xdotool mousemove 1279 799          # no tooltip over the window
 xdotool windowfocus --sync "$window"
-sleep 1
 
 # The preview: VideoView1 inside FrameCutEditor, a margin inside its 308 x 222 pixels.
 preview() { import -window "$window" -crop 280x200+30+125 +repage "$work/$1.png"; }
 differing() { compare -metric AE "$work/$1.png" "$work/$2.png" null: 2>&1 || true; }
-preview first
+# Runs a check until it holds, for up to 20 seconds: the machine may be busy.
+eventually() {
+  for _ in $(seq 40); do "$@" && return 0; sleep 0.5; done
+  return 1
+}
+stepped() { preview "$1" && [[ $(differing first "$1") -gt 1000 ]]; }
+unchanged() { preview "$1" && [[ $(differing first "$1") -eq 0 ]]; }
+
+# The first frame on show: two captures alike.
+settled() { preview first && sleep 0.5 && preview settled && [[ $(differing first settled) -eq 0 ]]; }
+eventually settled || fail "the preview does not settle on the first frame"
 xdotool key --window "$window" --clearmodifiers Right
-sleep 1
-preview second
+eventually stepped second || fail "Right did not step the preview ($(differing first second) pixels differ)"
 xdotool key --window "$window" --clearmodifiers Left
-sleep 1
-preview back
-[[ $(differing first second) -gt 1000 ]] || fail "Right did not step the preview ($(differing first second) pixels differ)"
-[[ $(differing first back) -eq 0 ]] || fail "Left did not step back to the first frame ($(differing first back) pixels differ)"
+eventually unchanged back || fail "Left did not step back to the first frame ($(differing first back) pixels differ)"
 
 # Full screen: a 16:9 picture on a 16:10 screen leaves black bands above and below it.
+pixel() { convert "$work/$1.png" -format "%[fx:int(255*r)],%[fx:int(255*g)],%[fx:int(255*b)]" \
+  -crop "1x1+$2+$3" +repage info:; }
+full_screen() {
+  import -window root "$work/$1.png" && [[ $(pixel "$1" 640 20) == "0,0,0" ]] &&
+    [[ $(pixel "$1" 640 400) != "0,0,0" ]] && [[ $(pixel "$1" 5 400) != "0,0,0" ]]
+}
 xdotool key --window "$window" --clearmodifiers f
-sleep 1
-import -window root "$work/fullscreen.png"
-pixel() { convert "$work/fullscreen.png" -format "%[fx:int(255*r)],%[fx:int(255*g)],%[fx:int(255*b)]" \
-  -crop "1x1+$1+$2" +repage info:; }
-[[ $(pixel 640 20) == "0,0,0" ]] || fail "no black band above the full-screen picture: $(pixel 640 20)"
-[[ $(pixel 640 400) != "0,0,0" ]] || fail "the full-screen picture is not in the middle of the screen"
-[[ $(pixel 5 400) != "0,0,0" ]] || fail "the full-screen picture does not reach the screen's sides"
+eventually full_screen fullscreen || fail "F did not show the picture full screen with its aspect kept" \
+  "(pixels at (640,20) (640,400) (5,400): $(pixel fullscreen 640 20) $(pixel fullscreen 640 400)" \
+  "$(pixel fullscreen 5 400))"
 xdotool key --clearmodifiers Escape
-sleep 1
-import -window root "$work/returned.png"
+returned() { ! full_screen returned && unchanged returned-preview; }
+eventually returned || fail "Esc did not bring the preview back into the window"
 xdotool search --onlyvisible --name "^clip\.avi — Korvelin$" >/dev/null || fail "the window is gone after Esc"
-preview returned-preview
-[[ $(differing first returned-preview) -eq 0 ]] || fail "the preview is not back in the window after Esc"
 
 if [[ -n "$shots" ]]; then
   mkdir -p "$shots"
