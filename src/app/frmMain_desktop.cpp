@@ -68,6 +68,10 @@ KeyCommand keyCommand(const QKeyEvent& event) {
     return NoCommand;
 }
 
+bool repeatsWhileHeld(KeyCommand command) {
+    return command == StepBack || command == StepForward || command == StepOtherBack || command == StepOtherForward;
+}
+
 // The key of a command as the desktop writes it ("Ctrl+O", "Shift+Left").
 QString keyText(KeyCommand command) {
     for (const KeyBinding& b : kKeyBindings)
@@ -118,7 +122,11 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
             auto* target = qobject_cast<QWidget*>(watched);
             if (!target || (target->window() != this && target->window() != previewStage_)) break;
             if (takesTyping(QApplication::focusWidget())) break;
-            if (runKeyCommand(keyCommand(*static_cast<QKeyEvent*>(event)))) return true;
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const KeyCommand command = keyCommand(*key);
+            // A held arrow keeps stepping; a held Space or F must not toggle over and over.
+            if (key->isAutoRepeat() && !repeatsWhileHeld(command)) return command != NoCommand;
+            if (runKeyCommand(command)) return true;
             break;
         }
         case QEvent::MouseButtonDblClick:

@@ -80,8 +80,16 @@ TEST(DesktopKeys, ArrowsStepTheDrivenMarkerShiftTheOtherSpacePlays) {
     EXPECT_EQ(w.cmbVideoSize->currentIndex(), 0);
     d.press(Qt::Key_Space);
     EXPECT_TRUE(w.Playing);
+    // Space held down: its repeats do not stop playback again; a held arrow steps on every repeat.
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QString(" "), true);
+    QApplication::sendEvent(&w, &repeat);
+    EXPECT_TRUE(w.Playing);
     d.press(Qt::Key_Space);
     EXPECT_FALSE(w.Playing);
+    const int before = w.SliderTimePosition2->value();
+    QKeyEvent heldArrow(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(&w, &heldArrow);
+    EXPECT_EQ(w.SliderTimePosition2->value(), before + 1);
 }
 
 TEST(DesktopKeys, CommandKeysClickTheirButtonsAndTextBoxesKeepTheirKeys) {
