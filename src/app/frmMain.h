@@ -368,5 +368,4 @@ private:
     std::optional<JobOutcome> lastJobOutcome_;  // a failed open is re-opening the previous file
     QPointer<QWidget> previewStage_;            // the full-screen window holding VideoView1
     QRect previewPlace_;                        // VideoView1's place in the window while full screen
-    int32_t previewViewSize_ = 0;               // its ViewSize there
 };

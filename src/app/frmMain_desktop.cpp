@@ -259,7 +259,6 @@ void frmMain::showPreviewFullScreen() {
 
     // The same view moves over, so stepping, dragging and playback draw into it as before.
     previewPlace_ = VideoView1->geometry();
-    previewViewSize_ = VideoView1->ViewSize();
     layout->addWidget(VideoView1);
     VideoView1->SetViewSize(6);  // as large as the screen allows, aspect kept
     previewStage_ = stage;
@@ -275,7 +274,8 @@ void frmMain::leavePreviewFullScreen() {
     previewStage_ = nullptr;
     VideoView1->setParent(FrameCutEditor);
     VideoView1->setGeometry(previewPlace_);
-    VideoView1->SetViewSize(previewViewSize_);
+    // The size chosen in the window's list, even if it was changed meanwhile.
+    resumeNext("leavePreviewFullScreen: view size", [&] { cmbVideoSize_Click(); });
     VideoView1->lower();  // under the idle picture and the strips, where it was built
     VideoView1->show();
     stage->hide();

@@ -195,13 +195,14 @@ TEST(DesktopPreview, DoubleClickShowsThePictureFullScreenAndKeysGoOnThere) {
     EXPECT_TRUE(w.Playing);
     EXPECT_TRUE(w.VideoView1->isPlaying());
     d.press(Qt::Key_Space);
+    w.setListIndex(w.cmbVideoSize, 1);  // chosen in the window meanwhile (100 %)
 
-    // Esc returns the view to its place, at the size chosen in the window.
+    // Esc returns the view to its place, at the size chosen in the window's list.
     d.press(Qt::Key_Escape);
     EXPECT_EQ(w.previewFullScreenWindow(), nullptr);
     EXPECT_EQ(w.VideoView1->parentWidget(), w.FrameCutEditor);
     EXPECT_EQ(w.VideoView1->geometry(), place);
-    EXPECT_EQ(w.VideoView1->ViewSize(), 4);
+    EXPECT_EQ(w.VideoView1->ViewSize(), 1);
     EXPECT_TRUE(w.VideoView1->isVisible());
 
     // F and a second double-click go there and back too; closing the window takes it along.
