@@ -12,7 +12,8 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
   vcdimager dvdauthor
   libgtest-dev libgmock-dev
-  xvfb xauth
+  xvfb xauth xdotool imagemagick
+  xdg-utils desktop-file-utils appstream dpkg-dev
   fonts-liberation
   python3
   shared-mime-info

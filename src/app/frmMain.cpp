@@ -108,6 +108,7 @@ frmMain::frmMain(WindowServices services) : services_(std::move(services)) {
     }
     buildControls();
     connectHandlers();
+    setUpDesktop();
 }
 
 frmMain::~frmMain() {
@@ -658,7 +659,7 @@ void frmMain::cmbWMVCodecs_Click() { Skin1->SkinWindowAs(cmbWMVCodecs, "Button")
 void frmMain::cmbPlaySld_Click() { Skin1->SkinWindowAs(cmbPlaySld, "Button"); }
 
 void frmMain::Skin1_ElementClick(const SkinElement& element) {
-    if (element.Name() == "Help") platform().openDocument(platform().programFolder() + "/kvl.chm");
+    if (element.Name() == "Help") openHelp();
     for (const OutputFormatInfo& info : kOutputFormats)
         if (enabledFlag(formatButton(info.format)) && element.Name() == QLatin1String(info.skinButton))
             chooseOutputFormat(info.format);

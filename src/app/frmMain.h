@@ -301,9 +301,23 @@ public:
     // ---------------- partner: check, offer, download ----------------
     bool CHKPANDO();
 
+    // ---------------- app/frmMain_desktop: keys, drop, full-screen preview, title, help ----------------
+    // The help: kvl.chm with the desktop's CHM viewer, else its HTML pages in the browser, else a
+    // message saying where the pages are.
+    void openHelp();
+    // The preview alone on the whole screen, aspect kept; the window keeps working behind it.
+    void showPreviewFullScreen();
+    void leavePreviewFullScreen();
+    // The full-screen window while the preview is in it, else null.
+    QWidget* previewFullScreenWindow() const { return previewStage_; }
+    void updateWindowTitle();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildControls();
@@ -357,6 +371,11 @@ private:
         QString written;
     };
     std::vector<JobOutput> jobOutputs_;
+    // frmMain_desktop.cpp
+    void setUpDesktop();
+    void sourceChanged();  // after every OpenSourceVideo, whichever way it ended
+    bool runKeyCommand(int command);
+    void updateKeyTooltips();
 
     WindowServices services_;
     QHash<QComboBox*, void (frmMain::*)()> clickHandlers_;
@@ -371,4 +390,6 @@ private:
     void openWithProgress(const QString& path);
     int lastPictureFormat_ = 1;  // the frame dialog's filter index of the last picture saved
     std::optional<JobOutcome> lastJobOutcome_;
+    QPointer<QWidget> previewStage_;  // the full-screen window holding VideoView1
+    QRect previewPlace_;              // VideoView1's place in the window while full screen
 };

@@ -39,7 +39,9 @@ enum : int {
     AboutCut = 32,
     AboutSplit = 33,
     AboutSaveFrame = 34,
-    Count = 35
+    HelpNotOpened = 35,
+    FullScreenPreview = 36,
+    Count = 37
 };
 }  // namespace Msg
 

@@ -44,7 +44,7 @@ void frmMain::SetCaption() {
     auto key = [&](int k) { return GetFromINI("frmMain", QString::number(k)); };
     CurLangPath = platform().programFolder() + "/Languages/" + CurLang + ".ini";
     resumeNext("SetCaption: buttons", [&] {
-        setWindowTitle(key(Caption::WindowTitle));
+        updateWindowTitle();
         cmdSavePictureAs->setText(key(Caption::SaveFrame));
         cmdCut->setText(key(Caption::Cut));
         cmdSplit->setText(key(Caption::Split));
@@ -124,4 +124,5 @@ void frmMain::SetCaption() {
     }
     for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmdCancel, cmdExit, cmdHelp, cmdSavePictureAs})
         w->update();
+    updateKeyTooltips();
 }

@@ -41,6 +41,7 @@ void frmMain::cmdFile_Click() {
 }
 
 void frmMain::OpenSourceVideo(const QString& path) {
+    const auto afterOpen = qScopeGuard([this] { sourceChanged(); });  // title, focus, full screen
     QString failure;
     try {
         // 1. Only one source is open at a time.

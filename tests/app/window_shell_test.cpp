@@ -159,6 +159,7 @@ TEST(WindowLanguages, MissingKeysShowDefaultAndTheNameIsCaseSensitive) {
 
 TEST(WindowSkin, OnlyTheExactElementNamesAct) {
     FakePlatform fake;
+    fake.handlers["application/vnd.ms-htmlhelp"] = "xchm.desktop";
     WindowHarness h;
     frmMain& w = *h.window;
     w.PartnerAppPresent = true;

@@ -49,8 +49,8 @@ struct ProgramRun {
 };
 
 // The texts the window shows, in the language the program starts with.
-const std::array<QString, 35>& windowMessages() {
-    static const std::array<QString, 35> messages = [] {
+const std::array<QString, Msg::Count>& windowMessages() {
+    static const std::array<QString, Msg::Count> messages = [] {
         WindowHarness h;
         return h.window->Messages;
     }();

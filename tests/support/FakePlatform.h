@@ -1,6 +1,7 @@
 #pragma once
 // A platform layer for tests: a clock the test drives, and records of what the window asked
 // to open or start instead of doing it. Installs itself while it lives.
+#include <QHash>
 #include <QList>
 #include <QPair>
 
@@ -12,6 +13,7 @@ struct FakePlatform : Platform {
     QStringList openedDocuments;
     QList<QPair<QString, QStringList>> startedPrograms;
     bool realRunCheck = false;  // false: every file counts as a program this system runs
+    QHash<QString, QString> handlers;  // MIME type -> desktop entry of the program that opens it
 
     FakePlatform() { setPlatform(this); }
     ~FakePlatform() override { setPlatform(nullptr); }
@@ -22,6 +24,7 @@ struct FakePlatform : Platform {
         return true;
     }
     bool canRun(const QString& program) override { return realRunCheck ? Platform::canRun(program) : true; }
+    QString defaultApplicationFor(const QString& mimeType) override { return handlers.value(mimeType); }
     bool startDetached(const QString& program, const QStringList& arguments) override {
         startedPrograms.append({program, arguments});
         return true;

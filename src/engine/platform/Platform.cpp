@@ -4,8 +4,10 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeDatabase>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
@@ -21,7 +23,16 @@ uint32_t Platform::GetTickCount() {
 QString Platform::programFolder() {
     const QString fromEnvironment = qEnvironmentVariable("KORVELIN_PROGRAM_DIR");
     if (!fromEnvironment.isEmpty()) return fromEnvironment;
-    return QCoreApplication::applicationDirPath();
+    return programFolderBeside(QCoreApplication::applicationDirPath());
+}
+
+QString programFolderBeside(const QString& binaryFolder) {
+    // The skin is the one file every program folder holds.
+    auto holdsProgramFiles = [](const QString& folder) { return QFileInfo::exists(folder + "/kvl.skn"); };
+    if (holdsProgramFiles(binaryFolder)) return binaryFolder;
+    const QString installed = QDir::cleanPath(binaryFolder + "/../share/korvelin");
+    if (holdsProgramFiles(installed)) return installed;
+    return binaryFolder;
 }
 
 QString Platform::tempFolder() {
@@ -32,6 +43,21 @@ QString Platform::tempFolder() {
 }
 
 bool Platform::openDocument(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+
+QString Platform::defaultApplicationFor(const QString& mimeType) {
+    // xdg-mime (xdg-utils) reads the same associations xdg-open uses to open the file.
+    const QString xdgMime = QStandardPaths::findExecutable("xdg-mime");
+    if (xdgMime.isEmpty()) return {};
+    QProcess query;
+    query.start(xdgMime, {"query", "default", mimeType});
+    if (!query.waitForFinished(5000)) {
+        query.kill();
+        query.waitForFinished(1000);
+        return {};
+    }
+    if (query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0) return {};
+    return QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+}
 
 bool Platform::startDetached(const QString& program, const QStringList& arguments) {
     return QProcess::startDetached(program, arguments);

@@ -10,12 +10,16 @@ public:
     virtual ~Platform() = default;
     // Milliseconds of a monotonic clock as a wrapping 32-bit count.
     virtual uint32_t GetTickCount();
-    // The program's folder: $KORVELIN_PROGRAM_DIR when set, else the executable's folder.
+    // The program's folder: $KORVELIN_PROGRAM_DIR when set, else programFolderBeside() of the
+    // executable's folder.
     virtual QString programFolder();
     // The temporary folder, without a trailing separator.
     virtual QString tempFolder();
     // Opens a document with the desktop's default handler.
     virtual bool openDocument(const QString& path);
+    // The desktop entry of the program the desktop opens files of a MIME type with ("xchm.desktop"),
+    // empty when none is registered or the desktop cannot be asked.
+    virtual QString defaultApplicationFor(const QString& mimeType);
     // Starts a program as a separate process, without a shell and without waiting.
     virtual bool startDetached(const QString& program, const QStringList& arguments);
     // Whether the file is a program this system can run: an ELF executable or a script with
@@ -25,6 +29,11 @@ public:
     // glob pattern `pattern` ("*.pando"): how programs register their file types here.
     virtual bool fileTypeRegistered(const QString& pattern);
 };
+
+// Where the program's files are for a program in binaryFolder: the folder itself when it holds them
+// (the build tree), else ../share/korvelin beside it when that does (an installed bin/korvelin),
+// else the folder itself.
+QString programFolderBeside(const QString& binaryFolder);
 
 // The object in use; never null. setPlatform(nullptr) restores the real one.
 Platform& platform();

@@ -83,3 +83,49 @@ TEST(PlatformObject, StartDetachedRunsWithoutAShell) {
     EXPECT_FALSE(QFile::exists("injected"));
     EXPECT_FALSE(platform().startDetached(dir.filePath("no-such-program"), {}));
 }
+
+TEST(PlatformFolders, ProgramFilesBesideTheProgramOrInShareWhenInstalled) {
+    QTemporaryDir root;
+    auto touch = [](const QString& path) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly);
+    };
+    const QString bin = root.filePath("usr/bin");
+    QDir().mkpath(bin);
+    EXPECT_EQ(programFolderBeside(bin), bin);  // nothing anywhere: the program's own folder
+    ASSERT_TRUE(touch(root.filePath("usr/share/korvelin/kvl.skn")));
+    EXPECT_EQ(programFolderBeside(bin), root.filePath("usr/share/korvelin"));
+    ASSERT_TRUE(touch(bin + "/kvl.skn"));  // a build folder holds its files itself
+    EXPECT_EQ(programFolderBeside(bin), bin);
+}
+
+TEST(PlatformDesktop, DefaultApplicationComesFromTheDesktopsAssociations) {
+    QTemporaryDir home;
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME"), savedData = qgetenv("XDG_DATA_HOME");
+    QDir().mkpath(home.filePath("data/applications"));
+    QDir().mkpath(home.filePath("config"));
+    QFile entry(home.filePath("data/applications/korvelin-test-viewer.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write(
+        "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %f\n"
+        "MimeType=application/x-korvelin-test;\n");
+    entry.close();
+    QFile associations(home.filePath("config/mimeapps.list"));
+    ASSERT_TRUE(associations.open(QIODevice::WriteOnly));
+    associations.write("[Default Applications]\napplication/x-korvelin-test=korvelin-test-viewer.desktop\n");
+    associations.close();
+    qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+    Platform real;
+    EXPECT_EQ(real.defaultApplicationFor("application/x-korvelin-test"), "korvelin-test-viewer.desktop");
+    EXPECT_EQ(real.defaultApplicationFor("application/x-korvelin-nothing-opens-this"), "");
+    auto restore = [](const char* name, const QByteArray& value) {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    };
+    restore("XDG_CONFIG_HOME", savedConfig);
+    restore("XDG_DATA_HOME", savedData);
+}

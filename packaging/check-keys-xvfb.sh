@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Starts Korvelin on a private X server with a clip and presses keys as a user would (xdotool):
+#   Right steps the preview to the next frame, Left steps back to the same picture,
+#   F shows the preview on the whole screen with its aspect kept, Esc returns.
+#   packaging/check-keys-xvfb.sh PROGRAM [SCREENSHOT_DIR]
+# With SCREENSHOT_DIR the screenshots it compares are kept there.
+set -euo pipefail
+program=$1
+shots=${2:-}
+work=$(mktemp -d /tmp/korvelin-keys.XXXXXX)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "check-keys-xvfb: $*" >&2; exit 1; }
+
+# A private display; Xvfb writes the number it chose.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(cat "$work/display")"
+
+# Twenty-five numbered frames: each differs from the next.
+ffmpeg -loglevel error -f lavfi -i testsrc2=size=640x360:rate=25 -t 1 -c:v mpeg4 -q:v 3 "$work/clip.avi"
+
+export KORVELIN_REGISTRY_DIR="$work/registry" KORVELIN_SETTINGS_DIR="$work/settings" KORVELIN_LOCK_DIR="$work/lock"
+unset KORVELIN_PROGRAM_DIR QT_QPA_PLATFORM
+mkdir -p "$KORVELIN_REGISTRY_DIR" "$KORVELIN_SETTINGS_DIR"
+"$program" "$work/clip.avi" >"$work/app.log" 2>&1 &
+app_pid=$!
+
+# The title names the open file once the clip is open (and the language file was found).
+window=$(timeout 30 xdotool search --sync --onlyvisible --name "^clip\.avi — Korvelin$" | head -n1) ||
+  fail "no window titled \"clip.avi — Korvelin\" appeared; program output: $(cat "$work/app.log")"
+xdotool mousemove 1279 799          # no tooltip over the window
+xdotool windowfocus --sync "$window"
+
+# The preview: VideoView1 inside FrameCutEditor, a margin inside its 308 x 222 pixels.
+preview() { import -window "$window" -crop 280x200+30+125 +repage "$work/$1.png"; }
+differing() { compare -metric AE "$work/$1.png" "$work/$2.png" null: 2>&1 || true; }
+# Runs a check until it holds, for up to 20 seconds: the machine may be busy.
+eventually() {
+  for _ in $(seq 40); do "$@" && return 0; sleep 0.5; done
+  return 1
+}
+stepped() { preview "$1" && [[ $(differing first "$1") -gt 1000 ]]; }
+unchanged() { preview "$1" && [[ $(differing first "$1") -eq 0 ]]; }
+
+# The first frame on show: two captures alike.
+settled() { preview first && sleep 0.5 && preview settled && [[ $(differing first settled) -eq 0 ]]; }
+eventually settled || fail "the preview does not settle on the first frame"
+xdotool key --window "$window" --clearmodifiers Right
+eventually stepped second || fail "Right did not step the preview ($(differing first second) pixels differ)"
+xdotool key --window "$window" --clearmodifiers Left
+eventually unchanged back || fail "Left did not step back to the first frame ($(differing first back) pixels differ)"
+
+# Full screen: a 16:9 picture on a 16:10 screen leaves black bands above and below it.
+pixel() { convert "$work/$1.png" -format "%[fx:int(255*r)],%[fx:int(255*g)],%[fx:int(255*b)]" \
+  -crop "1x1+$2+$3" +repage info:; }
+full_screen() {
+  import -window root "$work/$1.png" && [[ $(pixel "$1" 640 20) == "0,0,0" ]] &&
+    [[ $(pixel "$1" 640 400) != "0,0,0" ]] && [[ $(pixel "$1" 5 400) != "0,0,0" ]]
+}
+xdotool key --window "$window" --clearmodifiers f
+eventually full_screen fullscreen || fail "F did not show the picture full screen with its aspect kept" \
+  "(pixels at (640,20) (640,400) (5,400): $(pixel fullscreen 640 20) $(pixel fullscreen 640 400)" \
+  "$(pixel fullscreen 5 400))"
+xdotool key --clearmodifiers Escape
+returned() { ! full_screen returned && unchanged returned-preview; }
+eventually returned || fail "Esc did not bring the preview back into the window"
+xdotool search --onlyvisible --name "^clip\.avi — Korvelin$" >/dev/null || fail "the window is gone after Esc"
+
+if [[ -n "$shots" ]]; then
+  mkdir -p "$shots"
+  cp "$work"/*.png "$shots"/
+fi
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+echo "check-keys-xvfb: Right and Left step the preview, F shows it full screen, Esc returns"
