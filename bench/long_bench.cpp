@@ -1,6 +1,6 @@
 // Case "long": a two-hour 1080p H.264 source. Opening it through the window against
 // `ffprobe -count_packets`, the packet index's memory, and stepping, a drag and a cut near its
-// end against the same on the two-minute clip.
+// end against the same on a two-minute clip of the same encoding.
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -18,37 +18,47 @@ constexpr int kPieceSeconds = 60;
 constexpr int kPieces = 120;  // two hours
 constexpr int kRuns = 3;
 
-// The two-hour clip: one minute encoded once at about 1 Mbit/s, then joined 120 times by
-// stream copy, so the file stays under 1 GB and takes a minute or two to make.
-QString clip2h() {
-    const QString path = bench::benchFolder() + "/h264-1080p-2h.mp4";
+// One minute of 1080p H.264 at about 1 Mbit/s, encoded once.
+QString piece() {
+    const QString path = bench::benchFolder() + "/h264-1080p-1min-1mbit.mp4";
     if (QFileInfo::exists(path)) return path;
-    const QString piece = bench::benchFolder() + "/h264-1080p-1min-1mbit.mp4";
-    bench::printNote("making " + path);
-    if (!QFileInfo::exists(piece) && bench::timeCommand("ffmpeg", {"-nostdin", "-loglevel",
-                                                                   "error",    "-y",
-                                                                   "-f",       "lavfi",
-                                                                   "-i",       "testsrc2=size=1920x1080:rate=25",
-                                                                   "-f",       "lavfi",
-                                                                   "-i",       "sine=frequency=330:sample_rate=48000",
-                                                                   "-t",       QString::number(kPieceSeconds),
-                                                                   "-c:v",     "libx264",
-                                                                   "-preset",  "veryfast",
-                                                                   "-b:v",     "1M",
-                                                                   "-maxrate", "1M",
-                                                                   "-bufsize", "2M",
-                                                                   "-g",       "50",
-                                                                   "-bf",      "2",
-                                                                   "-pix_fmt", "yuv420p",
-                                                                   "-c:a",     "aac",
-                                                                   "-ac",      "2",
-                                                                   piece}) < 0)
+    const QString part = path + ".part.mp4";
+    if (bench::timeCommand("ffmpeg", {"-nostdin", "-loglevel",
+                                      "error",    "-y",
+                                      "-f",       "lavfi",
+                                      "-i",       "testsrc2=size=1920x1080:rate=25",
+                                      "-f",       "lavfi",
+                                      "-i",       "sine=frequency=330:sample_rate=48000",
+                                      "-t",       QString::number(kPieceSeconds),
+                                      "-c:v",     "libx264",
+                                      "-preset",  "veryfast",
+                                      "-b:v",     "1M",
+                                      "-maxrate", "1M",
+                                      "-bufsize", "2M",
+                                      "-g",       "50",
+                                      "-bf",      "2",
+                                      "-pix_fmt", "yuv420p",
+                                      "-c:a",     "aac",
+                                      "-ac",      "2",
+                                      part}) < 0 ||
+        !QFile::rename(part, path))
         return {};
-    const QString list = bench::benchFolder() + "/h264-1080p-2h.txt";
+    return path;
+}
+
+// `pieces` copies of the piece joined by stream copy: the two-hour clip (under 1 GB, made in a
+// minute or two) and a two-minute clip of the same encoding to compare it with.
+QString joinedClip(int pieces) {
+    const QString path = bench::benchFolder() + QStringLiteral("/h264-1080p-1mbit-%1min.mp4").arg(pieces);
+    if (QFileInfo::exists(path)) return path;
+    const QString one = piece();
+    if (one.isEmpty()) return {};
+    bench::printNote("making " + path);
+    const QString list = path + ".txt";
     QFile listFile(list);
     if (!listFile.open(QIODevice::WriteOnly)) return {};
     QTextStream lines(&listFile);
-    for (int i = 0; i < kPieces; ++i) lines << "file '" << piece << "'\n";
+    for (int i = 0; i < pieces; ++i) lines << "file '" << one << "'\n";
     lines.flush();
     listFile.close();
     const QString part = path + ".part.mp4";
@@ -125,8 +135,8 @@ Handling handlingNearTheEnd(const QString& clip) {
 }
 
 void longSource() {
-    const QString clip = clip2h();
-    if (clip.isEmpty()) {
+    const QString clip = joinedClip(kPieces), twoMinutes = joinedClip(2);
+    if (clip.isEmpty() || twoMinutes.isEmpty()) {
         bench::printNote("could not make the two-hour clip");
         return;
     }
@@ -164,7 +174,7 @@ void longSource() {
                          .arg(reader.indexMemoryBytes() / 1048576.0, 0, 'f', 1));
     reader.CloseFile();
 
-    const Handling longClip = handlingNearTheEnd(clip), shortClip = handlingNearTheEnd(bench::clip1080p());
+    const Handling longClip = handlingNearTheEnd(clip), shortClip = handlingNearTheEnd(twoMinutes);
     auto figure = [](const char* name, double mine, double peer) {
         bench::printFigure(name, mine, "ms", peer, "ms (two-minute clip)", peer > 0 ? mine / peer : 0, "<= 1.10");
     };
