@@ -115,6 +115,19 @@ ChildRun runChild(const QString& program, const QStringList& args, const QString
     return run;
 }
 
+QStringList countVideoPacketsArgs(const QString& clip) {
+    return {"-v",
+            "error",
+            "-count_packets",
+            "-select_streams",
+            "v:0",
+            "-show_entries",
+            "stream=nb_read_packets",
+            "-of",
+            "csv=p=0",
+            clip};
+}
+
 QString benchFolder() {
     const QString dir = qEnvironmentVariable("KORVELIN_BENCH_DIR", "/tmp/korvelin-bench");
     QDir().mkpath(dir);

@@ -38,6 +38,10 @@ struct ChildRun {
 };
 ChildRun runChild(const QString& program, const QStringList& args, const QStringList& extraEnv = {});
 
+// The ffprobe arguments that count a clip's video packets, reading the whole file as the
+// reader's index does.
+QStringList countVideoPacketsArgs(const QString& clip);
+
 // Folder for benchmark clips ($KORVELIN_BENCH_DIR, default /tmp/korvelin-bench).
 QString benchFolder();
 // A 1080p H.264 clip with AAC audio of the given length in seconds, made once and reused.

@@ -9,6 +9,7 @@
 #include <QTextStream>
 
 #include "Bench.h"
+#include "BenchWindow.h"
 #include "app/frmMain.h"
 #include "engine/reader/FfmpegReader.h"
 
@@ -69,25 +70,6 @@ QString joinedClip(int pieces) {
     return path;
 }
 
-// A window with private settings and scripted dialogs, offscreen.
-struct Window {
-    QTemporaryDir home;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<frmMain> w;
-    Window() {
-        qputenv("KORVELIN_REGISTRY_DIR", (home.path() + "/registry").toUtf8());
-        qputenv("KORVELIN_SETTINGS_DIR", (home.path() + "/settings").toUtf8());
-        qputenv("KORVELIN_LOCK_DIR", (home.path() + "/lock").toUtf8());
-        WindowServices s;
-        s.dialogs = &dialogs;
-        s.showSplash = false;
-        s.endProgram = [] {};
-        s.anotherCopyRunning = [] { return false; };
-        w = std::make_unique<frmMain>(std::move(s));
-        w->Form_Load();
-    }
-};
-
 template <typename F>
 double timed(F&& f) {
     const double start = bench::nowMs();
@@ -102,8 +84,8 @@ struct Handling {
 };
 
 Handling handlingNearTheEnd(const QString& clip) {
-    Window win;
-    frmMain& w = *win.w;
+    BenchWindow win;
+    frmMain& w = *win.window;
     w.OpenSourceVideo(clip);
     Handling h;
     if (!w.FileLoaded) return h;
@@ -140,22 +122,13 @@ void longSource() {
         bench::printNote("could not make the two-hour clip");
         return;
     }
-    const QStringList probeArgs{"-v",
-                                "error",
-                                "-count_packets",
-                                "-select_streams",
-                                "v:0",
-                                "-show_entries",
-                                "stream=nb_read_packets",
-                                "-of",
-                                "csv=p=0",
-                                clip};
+    const QStringList probeArgs = bench::countVideoPacketsArgs(clip);
     bench::timeCommand("ffprobe", probeArgs);  // both read the file from a warm cache
     std::vector<double> ours, peers;
     for (int i = 0; i < kRuns; ++i) {
-        Window win;
-        ours.push_back(timed([&] { win.w->OpenSourceVideo(clip); }));
-        if (!win.w->FileLoaded) {
+        BenchWindow win;
+        ours.push_back(timed([&] { win.window->OpenSourceVideo(clip); }));
+        if (!win.window->FileLoaded) {
             bench::printNote("the window could not open the two-hour clip");
             return;
         }

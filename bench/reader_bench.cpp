@@ -19,16 +19,7 @@ double peerDecodeMs(const QString& clip, int threads, int frames) {
 }
 
 void openAndIndex(const QString& clip) {
-    const QStringList probeArgs{"-v",
-                                "error",
-                                "-count_packets",
-                                "-select_streams",
-                                "v:0",
-                                "-show_entries",
-                                "stream=nb_read_packets",
-                                "-of",
-                                "csv=p=0",
-                                clip};
+    const QStringList probeArgs = bench::countVideoPacketsArgs(clip);
     bench::timeCommand("ffprobe", probeArgs);  // both read the file once from a warm cache
     std::vector<double> ours, peers;
     for (int i = 0; i < kRuns; ++i) {
