@@ -140,7 +140,9 @@ TEST(OpenSource, FailedOpensGoBackToIdleAndReopenThePreviousFileOnce) {
         h.dialogs.shownMessages.clear();
         w.OpenSourceVideo(bad);
         ASSERT_EQ(h.messages().size(), 1) << bad.toStdString();
-        if (bad == audioOnly) EXPECT_EQ(h.messages()[0], w.Messages[Msg::NoVideoStream]);
+        if (bad == audioOnly) {
+            EXPECT_EQ(h.messages()[0], w.Messages[Msg::NoVideoStream]);
+        }
         // The previous file is open again.
         EXPECT_TRUE(w.FileLoaded) << bad.toStdString();
         EXPECT_EQ(w.txtFile->text(), good);
