@@ -130,6 +130,7 @@ struct FfmpegReader::Source {
     int64_t videoKbps = 0, audioKbps = 0;
     int next = 1;              // frame the next ReadVideoFrame returns; FrameCount + 1 at the end
     int skipHint = 0;          // frames announced as not shown
+    int lastRead = 0;          // the frame ReadVideoFrame returned last
     Milliseconds silentAudio;  // audio position of a file without audio, whole milliseconds
 };
 
@@ -340,7 +341,12 @@ FrameData FfmpegReader::ReadVideoFrame() {
     Source& s = source();
     if (!s.video || s.next > s.video->index().frameCount()) return {};
     const int n = s.next;
-    FrameData data = pack(s.video->frame(n), n);
+    // A jump keeps only the frames just before its target: caching its whole group would hold
+    // up to a group of decoded pictures (and grow the decoder's buffer pool to match) for a
+    // step back that rarely follows. Stepping, forwards or back, keeps everything it decodes.
+    const bool step = n == s.lastRead + 1 || n == s.lastRead - 1;
+    FrameData data = pack(s.video->frame(n, step ? 1 : n - kFramesKeptBeforeJump), n);
+    s.lastRead = n;
     ++s.next;
     s.skipHint = std::max(0, s.skipHint - 1);
     return data;

@@ -25,6 +25,8 @@ class AudioTrack;
 class FfmpegReader : public VideoSource {
 public:
     static constexpr int64_t kDefaultFrameCacheBytes = int64_t(256) << 20;
+    // How many decoded frames before a jump's target stay cached.
+    static constexpr int kFramesKeptBeforeJump = 2;
 
     explicit FfmpegReader(int64_t frameCacheBytes = kDefaultFrameCacheBytes);
     ~FfmpegReader() override;

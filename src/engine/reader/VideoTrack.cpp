@@ -27,8 +27,9 @@ VideoTrack::VideoTrack(const QString& path, ffmpeg::Input input, int stream, Pac
 
 void VideoTrack::applyDiscard() { keepOnlyStreams(input_.get(), {stream_}); }
 
-const AVFrame* VideoTrack::frame(int n) {
+const AVFrame* VideoTrack::frame(int n, int keepFrom) {
     if (const AVFrame* cached = cache_.find(n)) return cached;
+    keepFrom_ = keepFrom;
     auto decodeTo = [&] {
         while (!cache_.find(n) && lastOutput_ < n && decodeOne(n)) {
         }
@@ -186,5 +187,6 @@ void VideoTrack::keep(const AVFrame* frame, int wanted) {
     ++stats_.framesDecoded;
     lastOutput_ = std::max(lastOutput_, number);
     // Leading pictures of the run's first keyframe refer to pictures before it: not kept.
+    if (number < keepFrom_ && number != wanted) return;
     if (index_.decodableFrom(number, runStart_)) cache_.put(number, frame, wanted);
 }

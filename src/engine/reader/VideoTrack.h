@@ -34,7 +34,10 @@ public:
     // Frame n (1..frameCount), decoded; the pointer stays valid until the next call. A frame
     // the decoder cannot produce is replaced by its nearest decoded neighbour. Throws
     // MediaError when nothing around it can be decoded.
-    const AVFrame* frame(int n);
+    //
+    // keepFrom: decoded frames before this number are not kept in the cache (a jump keeps
+    // only the frames just before its target; stepping keeps them all).
+    const AVFrame* frame(int n, int keepFrom = 1);
 
     void setCacheLimit(int64_t bytes) { cache_.setByteLimit(bytes); }
     int64_t cacheLimit() const { return cache_.byteLimit(); }
@@ -71,5 +74,6 @@ private:
     int runStart_ = 0;      // packet the run started at
     int nextPacket_ = 0;    // index of the next packet the demuxer delivers
     int lastOutput_ = 0;    // highest frame number the run produced
+    int keepFrom_ = 1;      // frames before this one are decoded but not cached
     Stats stats_;
 };

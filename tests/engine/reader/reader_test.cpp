@@ -431,3 +431,23 @@ TEST(FfmpegReader, OpenReportsItsProgressAndStopsWhenAsked) {
     reader.OpenFile(clip.path);
     EXPECT_EQ(reader.FrameCount(), clip.frames);
 }
+
+TEST(FfmpegReader, AJumpKeepsOnlyTheFramesJustBeforeItsTarget) {
+    const clips::Clip clip = clips::get("long_mpeg4");
+    FfmpegReader reader;
+    reader.OpenFile(clip.path);
+    const int target = clip.frames - 5;
+    reader.SeekFrame(target);
+    const FrameData shown = reader.ReadVideoFrame();
+    ASSERT_EQ(clips::frameNumberOf(shown), target);
+    // 44 frames after its keyframe (groups of 50): at most the target and the frames kept before it,
+    // with room for the decoder's padding.
+    const int64_t oneFrame = int64_t(clip.width) * clip.height * 3 / 2;
+    EXPECT_LE(reader.frameCacheBytesInUse(), (FfmpegReader::kFramesKeptBeforeJump + 1) * 2 * oneFrame);
+    // Stepping back past them decodes the group once and keeps it: every frame comes right.
+    for (int n = target - 1; n > target - 20; --n) {
+        reader.SeekFrame(n);
+        ASSERT_EQ(readNumber(reader), n);
+    }
+    EXPECT_GT(reader.frameCacheBytesInUse(), 10 * oneFrame);
+}
