@@ -163,8 +163,3 @@ void CopyJob::finish(JobOutcome::Kind kind, const QString& failure) {
         }
     }
 }
-
-void CopyJob::refuse(JobRefusal why) {
-    outcome_.kind = JobOutcome::Kind::Refused;
-    outcome_.refusal = why;
-}

@@ -1,0 +1,84 @@
+#pragma once
+// What every cut or split job has in common, whatever writes its output: the window and
+// batch mode run a job pass by pass through this interface and map its outcome to a message.
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+#include "engine/common/FrameData.h"
+
+// Why a job did not start.
+enum class JobRefusal {
+    None,
+    SameFrame,             // a cut whose two markers are on the same frame
+    SplitPointOutOfRange,  // a split point closer than four frames to either end
+    EdgesNeedEncoder,      // a cut in the source's own format whose edges need encoding the codec lacks
+};
+
+// The frames nearest to a refused range where a cut in the source's own format needs no
+// encoding: it may start at startBefore or startAfter and end at endBefore or endAfter
+// (0 where there is no such frame).
+struct CopyableEdges {
+    int32_t startBefore = 0, startAfter = 0;
+    int32_t endBefore = 0, endAfter = 0;
+};
+
+// How a job ended.
+struct JobOutcome {
+    enum class Kind { Running, Finished, Cancelled, Failed, Refused };
+    Kind kind = Kind::Running;
+    QString failure;                        // Failed: the description of what failed
+    JobRefusal refusal = JobRefusal::None;  // Refused: why
+    QString codecName;                      // EdgesNeedEncoder: the codec that cannot be encoded
+    CopyableEdges edges;                    // EdgesNeedEncoder: where a cut would need no encoding
+};
+
+// The figures a caller shows while the job runs.
+struct JobProgress {
+    int16_t percent = 0;  // the progress bar, 0..100 (a split counts each file on its own)
+    int part = 1;         // the output file being written (a split's second file is 2)
+    int32_t currentFrame = 0;
+    int32_t videoTime = 0;
+    int32_t audioTime = 0;
+    int32_t videoDuration = 0;
+    int32_t audioDuration = 0;
+};
+
+class Job {
+public:
+    virtual ~Job() = default;
+
+    // Each frame the job decoded, as it goes to the output.
+    std::function<void(const FrameData&)> onFrame;
+    // After every pass.
+    std::function<void(const JobProgress&)> onProgress;
+
+    // Checks the request and opens the first file. False when the job ended at once (refused,
+    // or failed to start).
+    virtual bool start() = 0;
+    // One pass of the job. False once the job has ended; the output is then complete.
+    virtual bool step() = 0;
+    // Ends the job at its next pass; what was written so far is kept and closed readable.
+    void cancel() { cancelRequested_ = true; }
+
+    bool running() const { return outcome_.kind == JobOutcome::Kind::Running; }
+    const JobOutcome& outcome() const { return outcome_; }
+    // The range of a cut in ascending order (its first and last frame).
+    int32_t firstFrame() const { return first_; }
+    int32_t lastFrame() const { return last_; }
+
+protected:
+    Job() = default;
+    Job(const Job&) = default;
+    Job& operator=(const Job&) = default;
+
+    void refuse(JobRefusal why) {
+        outcome_.kind = JobOutcome::Kind::Refused;
+        outcome_.refusal = why;
+    }
+
+    int32_t first_ = 0;  // cut: first frame; split: the split frame
+    int32_t last_ = 0;   // cut: last frame
+    bool cancelRequested_ = false;
+    JobOutcome outcome_;
+};

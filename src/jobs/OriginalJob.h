@@ -1,0 +1,55 @@
+#pragma once
+// Cut and split in the source's own format: the file is rewritten packet by packet. Groups
+// of pictures that lie wholly inside the range are copied unchanged; only the frames between
+// a marker and the nearest keyframe inside the range are decoded and encoded again. The
+// source reader of the window is not used: the job reads the file on its own.
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "jobs/Job.h"
+
+class RemuxCut;
+
+// What a finished job wrote, for reports and the benchmark.
+struct RemuxStats {
+    int64_t videoPacketsCopied = 0;   // taken unchanged from the source
+    int64_t videoPacketsEncoded = 0;  // frames decoded and encoded again
+    int64_t audioPacketsCopied = 0;
+    int64_t audioPacketsEncoded = 0;
+};
+
+class OriginalJob : public Job {
+public:
+    // The path file `part` (1, or 2 for a split's second file) is written to; called once per
+    // file, just before it is created. Throws MediaError when there is none.
+    using OutputPath = std::function<QString(int part)>;
+
+    // Frames startMarker..endMarker (either order) of the source into one file.
+    static std::unique_ptr<OriginalJob> cut(const QString& sourcePath, int32_t startMarker, int32_t endMarker,
+                                            OutputPath outputPath);
+    // Frames 1..splitFrame-1 into file 1 and splitFrame..last into file 2.
+    static std::unique_ptr<OriginalJob> split(const QString& sourcePath, int32_t splitFrame, OutputPath outputPath);
+    ~OriginalJob() override;
+
+    bool start() override;
+    bool step() override;
+
+    const RemuxStats& stats() const { return stats_; }
+
+private:
+    enum class Kind { Cut, Split };
+    OriginalJob(Kind kind, QString sourcePath, OutputPath outputPath);
+
+    bool beginPart(int part);
+    void finish(JobOutcome::Kind kind, const QString& failure = {});
+
+    Kind kind_;
+    QString sourcePath_;
+    OutputPath outputPath_;
+    std::unique_ptr<RemuxCut> remux_;
+    int part_ = 1;
+    int32_t frameCount_ = 0;
+    RemuxStats stats_;
+};
