@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "engine/common/FrameData.h"
+#include "engine/remux/RemuxCut.h"
 
 // Why a job did not start.
 enum class JobRefusal {
@@ -13,14 +14,6 @@ enum class JobRefusal {
     SameFrame,             // a cut whose two markers are on the same frame
     SplitPointOutOfRange,  // a split point closer than four frames to either end
     EdgesNeedEncoder,      // a cut in the source's own format whose edges need encoding the codec lacks
-};
-
-// The frames nearest to a refused range where a cut in the source's own format needs no
-// encoding: it may start at startBefore or startAfter and end at endBefore or endAfter
-// (0 where there is no such frame).
-struct CopyableEdges {
-    int32_t startBefore = 0, startAfter = 0;
-    int32_t endBefore = 0, endAfter = 0;
 };
 
 // How a job ended.

@@ -7,18 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 
+#include "engine/remux/RemuxCut.h"
 #include "jobs/Job.h"
-
-class RemuxCut;
-
-// What a finished job wrote, for reports and the benchmark.
-struct RemuxStats {
-    int64_t videoPacketsCopied = 0;   // taken unchanged from the source
-    int64_t videoPacketsEncoded = 0;  // frames decoded and encoded again
-    int64_t audioPacketsCopied = 0;
-    int64_t audioPacketsEncoded = 0;
-};
 
 class OriginalJob : public Job {
 public:
@@ -42,7 +34,10 @@ private:
     enum class Kind { Cut, Split };
     OriginalJob(Kind kind, QString sourcePath, OutputPath outputPath);
 
-    bool beginPart(int part);
+    std::pair<int32_t, int32_t> rangeOf(int part) const;
+    void beginPart(int part);
+    JobProgress progress() const;
+    void addStats();
     void finish(JobOutcome::Kind kind, const QString& failure = {});
 
     Kind kind_;
