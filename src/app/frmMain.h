@@ -149,6 +149,7 @@ public:
     QPushButton* cmdOptAVI{};
     QPushButton* cmdOptMPEG{};
     QPushButton* cmdOptWMV{};
+    QPushButton* cmdOptOriginal{};
     QGroupBox* FrameOptVideoAvi{};
     SkinLabel* lblFrameRate2{};
     QComboBox* cmbFramerateAVI{};
@@ -179,6 +180,8 @@ public:
     QComboBox* cmbAudioBitrateMPEG{};
     QGroupBox* FrameOptVideoWMV{};
     QComboBox* cmbWMVCodecs{};
+    QGroupBox* FrameOptOriginal{};  // the source's own format: one line of explanation, no options
+    SkinLabel* lblOriginalFormat{};
     // Frame1, Frame2
     SkinLabel* lblLang{};
     QComboBox* LstLang{};
@@ -203,6 +206,7 @@ public:
     bool CancelRequested = false;
     int32_t CutStartValue = 0;
     int32_t CutEndValue = 0;
+    // The extension of output names per format; Original's follows the source opened last.
     std::array<QString, kOutputFormats.size()> OutputExtensions;
     ::OutputFormat OutputFormat = ::OutputFormat::Avi;
     std::unique_ptr<CRegister> Registry;
@@ -241,6 +245,9 @@ public:
     void Load_Language();
     void LstLang_Click();
     QString GetFromINI(const QString& Hd, const QString& ID);
+    // Key `key` of `section` ("frmMain" or "MSGX") through GetFromINI; a key added after the
+    // first language files falls back to the English file's text when the language lacks it.
+    QString languageText(const QString& section, int key);
     void SetCaption();
 
     // ---------------- source: open, preview, playback, save frame ----------------
@@ -279,13 +286,15 @@ public:
     void cmdOptAVI_Click();
     void cmdOptMPEG_Click();
     void cmdOptWMV_Click();
+    void cmdOptOriginal_Click();
     // Chooses a format as its button does (a format that needs the partner application
     // offers it first).
     void chooseOutputFormat(::OutputFormat format);
     void cmdOutFile_Click();
     void cmdOutFile2_Click();
     // Sets the output writer up for `format` and creates the file at the first free
-    // name from `path` (path becomes that name). Returns the reason when it fails.
+    // name from `path` (path becomes that name). Returns the reason when it fails. Original
+    // is not written by the writer: only the free name is chosen; its job creates the file.
     std::optional<QString> ConfigureOutputWriter(QString& path, ::OutputFormat format);
     void FillEngineLists();
     void cmbAVICodecs_Click();
