@@ -33,6 +33,7 @@
 #include "engine/skin/Skin.h"
 #include "engine/view/VideoView.h"
 #include "jobs/CopyJob.h"
+#include "jobs/OriginalJob.h"
 #include "output/OutputFormats.h"
 #include "settings/CRegister.h"
 #include "settings/TextKeys.h"
@@ -371,8 +372,15 @@ private:
     QPushButton* formatButton(::OutputFormat format) const;
     std::vector<QGroupBox*> formatOptionFrames(::OutputFormat format) const;
     class JobControlsLock;
+    // The output of file `part` of a job in `format`, at the first free name from its text
+    // box, recorded in jobOutputs_. Throws MediaError when it cannot be set up.
+    QString claimJobOutput(int part, ::OutputFormat format);
     CopyJob::OpenOutput outputOpener();
-    bool runJobPasses(CopyJob& job);  // false when the window was closed during the job
+    OriginalJob::OutputPath originalOutputPath();
+    // The cut or split job of the chosen format.
+    std::unique_ptr<Job> makeCutJob(int32_t startMarker, int32_t endMarker);
+    std::unique_ptr<Job> makeSplitJob(int32_t splitFrame);
+    bool runJobPasses(Job& job);  // false when the window was closed during the job
     void reportJobOutcome(const JobOutcome& outcome, int finishedMessage);
     // The files of the running or last job: the name in the text box and the name written.
     struct JobOutput {
