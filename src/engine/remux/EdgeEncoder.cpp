@@ -167,6 +167,26 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
     }
 }
 
+bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size) {
+    if (par->codec_id != AV_CODEC_ID_H264) return true;
+    auto isIdr = [](const uint8_t* unit, int unitSize) { return unitSize > 0 && (unit[0] & 0x1f) == 5; };
+    if (!lengthPrefixed(par)) {
+        for (const auto& [unit, unitSize] : nalUnits(data, size))
+            if (isIdr(unit, unitSize)) return true;
+        return false;
+    }
+    const int lengthSize = nalLengthSize(par);
+    for (int at = 0; at + lengthSize <= size;) {
+        uint32_t length = 0;
+        for (int b = 0; b < lengthSize; ++b) length = (length << 8) | data[at + b];
+        at += lengthSize;
+        if (length > uint32_t(size - at)) return false;
+        if (isIdr(data + at, int(length))) return true;
+        at += int(length);
+    }
+    return false;
+}
+
 std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* data, int size) {
     if (!lengthPrefixed(par)) return std::vector<uint8_t>(data, data + size);
     std::vector<uint8_t> out;

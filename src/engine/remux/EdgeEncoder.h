@@ -33,6 +33,12 @@ std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size);
 // nothing.
 std::vector<uint8_t> inBandHeader(const AVCodecParameters* par);
 
+// True when decoding can start cleanly at this keyframe packet of the stream. An H.264
+// keyframe that is not an IDR picture (an open group of pictures) is not such a start: the
+// pictures that follow it still refer to frames before it by their numbering and memory
+// management, and leaving those out breaks the decoding.
+bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size);
+
 // An encoded packet's bytes in the form the source's packets have: H.264 and HEVC in a
 // container that stores NAL units with length fields get them instead of start codes.
 std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* data, int size);

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "engine/common/Decoding.h"
 #include "engine/common/MediaError.h"
@@ -69,6 +70,10 @@ struct RemuxCut::Impl {
     AVRational videoBase() const { return video()->time_base; }
     AVRational audioBase() const { return info->streams[audioStream]->time_base; }
 
+    // Keyframes known to be clean starts for decoding, read from the file when first asked.
+    ffmpeg::Input probeIn;
+    std::map<int, bool> cleanStarts;
+
     // --- One output file ---
     enum class Phase { Head, Copy, Tail, Done };
     QString outPath;
@@ -110,7 +115,10 @@ struct RemuxCut::Impl {
     void close();
 
     void createOutput();
+    bool seekPacket(ffmpeg::Input& in, AVPacket* into, int target);
     void positionVideo(int target);
+    bool cleanStart(int packet);
+    CutPlan planFor(int32_t first, int32_t last);
     bool readVideo();
     void writePacket(AVPacket* p, int stream, AVRational base);
     void writeVideo(AVPacket* p, int64_t pts, int64_t dts);
@@ -180,7 +188,7 @@ void RemuxCut::Impl::createOutput() {
 
 void RemuxCut::Impl::begin(const QString& outputPath, int32_t first, int32_t last) {
     outPath = outputPath;
-    plan = planCut(index, first, last);
+    plan = planFor(first, last);
     if (plan.needsEncoding() && !encodable)
         throw MediaError(QStringLiteral("Frames of %1 cannot be encoded again").arg(path));
     origin = index.frameTime(first);
@@ -189,6 +197,10 @@ void RemuxCut::Impl::begin(const QString& outputPath, int32_t first, int32_t las
     videoWritten = 0;
     current = 0;
     stats = {};
+    if (plan.hasCopy()) {
+        stats.firstCopiedFrame = plan.copyFirst;
+        stats.lastCopiedFrame = plan.copyLast;
+    }
     const AVCodecParameters* par = video()->codecpar;
     headerBeforeCopy.clear();
     if (plan.hasHead() && plan.hasCopy()) headerBeforeCopy = inBandHeader(par);
@@ -246,42 +258,59 @@ bool RemuxCut::Impl::step() {
     return true;
 }
 
-// Places the video demuxer so that the next packet read is `target`: by the timestamp of
-// the target or the keyframe before it, else from the start of the file.
-void RemuxCut::Impl::positionVideo(int target) {
-    av_packet_unref(packet.get());
-    held = false;
+// Places a video demuxer so that `target` is the packet it delivered last (in `into`): by
+// the target's timestamp, else from the start of the file. False when it is not found.
+bool RemuxCut::Impl::seekPacket(ffmpeg::Input& in, AVPacket* into, int target) {
+    av_packet_unref(into);
     auto scanTo = [&](bool fromStart) {
         int at = -1;
-        while (av_read_frame(videoIn.get(), packet.get()) >= 0) {
-            if (packet->stream_index != videoStream || packet->size <= 0) {
-                av_packet_unref(packet.get());
+        while (av_read_frame(in.get(), into) >= 0) {
+            if (into->stream_index != videoStream || into->size <= 0) {
+                av_packet_unref(into);
                 continue;
             }
-            const auto found = index.locate(packet->pos, packet->pts, packet->dts);
-            if (found && index.packet(*found).size == packet->size)
+            const auto found = index.locate(into->pos, into->pts, into->dts);
+            if (found && index.packet(*found).size == into->size)
                 at = *found;
             else if (at >= 0 || fromStart)
                 ++at;
-            if (at == target) {
-                held = true;
-                nextPacket = target;
-                return true;
-            }
-            av_packet_unref(packet.get());
+            if (at == target) return true;
+            av_packet_unref(into);
             if (at > target) return false;
         }
         return false;
     };
     const IndexedPacket p = index.packet(target);
     const int64_t ts = p.dts != kNone ? p.dts : p.pts;
-    if (ts != kNone && avformat_seek_file(videoIn.get(), videoStream, INT64_MIN, ts, ts, 0) >= 0 && scanTo(false))
-        return;
-    if (demux::rewind(videoIn, path)) {
-        keepOnlyStreams(videoIn.get(), {videoStream});
-        if (scanTo(true)) return;
+    if (ts != kNone && avformat_seek_file(in.get(), videoStream, INT64_MIN, ts, ts, 0) >= 0 && scanTo(false))
+        return true;
+    if (!demux::rewind(in, path)) return false;
+    keepOnlyStreams(in.get(), {videoStream});
+    return scanTo(true);
+}
+
+void RemuxCut::Impl::positionVideo(int target) {
+    held = seekPacket(videoIn, packet.get(), target);
+    if (!held) throw MediaError(QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(path));
+    nextPacket = target;
+}
+
+bool RemuxCut::Impl::cleanStart(int packetNumber) {
+    if (video()->codecpar->codec_id != AV_CODEC_ID_H264) return true;
+    if (const auto known = cleanStarts.find(packetNumber); known != cleanStarts.end()) return known->second;
+    if (!probeIn) {
+        probeIn = demux::open(path, false);
+        keepOnlyStreams(probeIn.get(), {videoStream});
     }
-    throw MediaError(QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(path));
+    ffmpeg::Packet p = ffmpeg::makePacket();
+    const bool clean = p && seekPacket(probeIn, p.get(), packetNumber) &&
+                       startsCleanly(video()->codecpar, p->data, p->size);
+    cleanStarts[packetNumber] = clean;
+    return clean;
+}
+
+CutPlan RemuxCut::Impl::planFor(int32_t first, int32_t last) {
+    return planCut(index, first, last, [this](int p) { return cleanStart(p); });
 }
 
 // The next video packet into `packet`, its index number in nextPacket - 1.
@@ -507,7 +536,7 @@ RemuxCut::~RemuxCut() {
 int32_t RemuxCut::frameCount() const { return impl_->index.frameCount(); }
 QString RemuxCut::codecName() const { return demux::codecName(impl_->video()->codecpar->codec_id); }
 bool RemuxCut::canWrite(int32_t first, int32_t last) const {
-    return impl_->encodable || !planCut(impl_->index, first, last).needsEncoding();
+    return impl_->encodable || !impl_->planFor(first, last).needsEncoding();
 }
 CopyableEdges RemuxCut::copyableEdges(int32_t first, int32_t last) const {
     return ::copyableEdges(impl_->index, first, last);
