@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 
 #include "engine/common/MediaError.h"
 
@@ -196,7 +197,7 @@ std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* d
 }
 
 ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame, AVRational frameRate,
-                              const std::set<int>& usedParameterSetIds) {
+                              int64_t sourceBitRate, const std::set<int>& usedParameterSetIds) {
     const AVCodecParameters* par = source->codecpar;
     const char* name = encoderName(par->codec_id);
     const AVCodec* codec = name ? avcodec_find_encoder_by_name(name) : nullptr;
@@ -234,8 +235,8 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
             if (interlaced) params += topFirst ? ":tff=1" : ":bff=1";
             av_opt_set(opts, "x264-params", params.constData(), 0);
             if (const char* profile = x264Profile(par->profile)) av_opt_set(opts, "profile", profile, 0);
-            av_opt_set(opts, "preset", "faster", 0);
-            av_opt_set_double(opts, "crf", 17, 0);
+            av_opt_set(opts, "preset", "veryfast", 0);
+            av_opt_set_double(opts, "crf", 16, 0);
             break;
         }
         case AV_CODEC_ID_HEVC: {
@@ -261,7 +262,9 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
             break;
         case AV_CODEC_ID_VP8:
         case AV_CODEC_ID_VP9:
-            c->bit_rate = par->bit_rate > 0 ? par->bit_rate : 0;
+            // libvpx takes the rate as the ceiling of its quality mode; the source's keeps the
+            // pieces near its quality.
+            c->bit_rate = std::max<int64_t>(par->bit_rate, sourceBitRate) * 3 / 2;
             av_opt_set_int(opts, "crf", par->codec_id == AV_CODEC_ID_VP9 ? 20 : 8, 0);
             av_opt_set_int(opts, "lag-in-frames", 0, 0);
             av_opt_set_int(opts, "auto-alt-ref", 0, 0);

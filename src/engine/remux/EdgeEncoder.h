@@ -21,8 +21,9 @@ bool canEncodeEdges(const AVCodecParameters* par);
 // Frames go in in display order with pts 0, 1, 2, ...; packets come out with those pts and
 // decode times in the same units (in display order, except MPEG-4 pieces of a source with
 // B-frames).
+// sourceBitRate: the source's average video bit rate (bits per second, 0 when unknown).
 ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame, AVRational frameRate,
-                              const std::set<int>& usedParameterSetIds);
+                              int64_t sourceBitRate, const std::set<int>& usedParameterSetIds);
 
 // The parameter set (SPS and PPS) identifiers an H.264 stream's header uses.
 std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size);
