@@ -132,7 +132,7 @@ void original() {
         if (head.ms < 0 || tail.ms < 0) return bench::printNote("ffmpeg failed on the edges");
         const double edges = head.ms + tail.ms;
         limitPeak = std::max({copyPeak, head.peakMiB, tail.peakMiB});
-        ourMs.push_back(run.child.ms);
+        ourMs.push_back(run.jobMs);
         copyMs.push_back(copy);
         limitMs.push_back(copy + edges);
     }
