@@ -14,6 +14,7 @@
 #include "engine/reader/SourceScan.h"
 #include "engine/remux/CutPlan.h"
 #include "engine/remux/EdgeEncoder.h"
+#include "engine/remux/SoundReencoder.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -116,6 +117,7 @@ struct RemuxCut::Impl {
     ffmpeg::Packet audioPacket = ffmpeg::makePacket();
     int64_t audioFrom = 0, audioTo = 0;  // audio time base: the range's sound
     bool audioDone = true;
+    std::unique_ptr<SoundReencoder> sound;  // when the container cannot carry the source's sound codec
     int64_t audioNext = kNone;     // audio time base: where the packet read last ends
     int64_t audioPacketTicks = 1;  // audio time base: its duration
 
@@ -139,6 +141,9 @@ struct RemuxCut::Impl {
     void drainEncoder();
     void endPiece();
     void writeAudioUpTo(int64_t videoTime);
+    SoundReencoder::Write writeSound() {
+        return [this](AVPacket* p, AVRational base) { writePacket(p, outAudio, base); };
+    }
     void nextPhase();
 };
 
@@ -191,9 +196,19 @@ void RemuxCut::Impl::createOutput() {
         return st->index;
     };
     outVideo = addStream(sv);
-    const bool audioFits = audioStream >= 0 && avformat_query_codec(format, info->streams[audioStream]->codecpar->codec_id,
-                                                                    FF_COMPLIANCE_NORMAL) != 0;
-    outAudio = audioFits ? addStream(info->streams[audioStream]) : -1;
+    outAudio = -1;
+    sound.reset();
+    if (audioStream >= 0) {
+        const AVStream* sa = info->streams[audioStream];
+        if (avformat_query_codec(format, sa->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 0) {
+            outAudio = addStream(sa);
+        } else {
+            AVStream* st = avformat_new_stream(raw, nullptr);
+            if (!st) throw MediaError(QStringLiteral("Out of memory"));
+            sound = std::make_unique<SoundReencoder>(sa, format, st);
+            outAudio = st->index;
+        }
+    }
     int ret = avio_open(&raw->pb, name.constData(), AVIO_FLAG_WRITE);
     if (ret < 0) throw MediaError(QStringLiteral("Cannot create %1 (%2)").arg(outPath, ffmpegErrorText(ret)));
     ret = avformat_write_header(raw, nullptr);
@@ -267,6 +282,7 @@ bool RemuxCut::Impl::step() {
             break;
         case Phase::Done:
             writeAudioUpTo(INT64_MAX);
+            if (sound) sound->finish(writeSound());
             close();
             return false;
     }
@@ -521,8 +537,13 @@ void RemuxCut::Impl::writeAudioUpTo(int64_t videoTime) {
         }
         a->pts = a->dts = ts - audioFrom;
         const int64_t shown = av_rescale_q(a->pts, audioBase(), videoBase());
-        writePacket(a, outAudio, audioBase());
-        ++stats.audioPacketsCopied;
+        if (sound) {
+            sound->push(a, a->pts * av_q2d(audioBase()), writeSound());
+            av_packet_unref(a);
+        } else {
+            writePacket(a, outAudio, audioBase());
+            ++stats.audioPacketsCopied;
+        }
         if (shown > videoTime) break;
     }
 }
@@ -542,6 +563,7 @@ void RemuxCut::Impl::close() {
     decoder.reset();
     videoIn.reset();
     audioIn.reset();
+    sound.reset();
     pieceOpen = false;
     phase = Phase::Done;
     if (!failure.isEmpty()) throw MediaError(failure);
