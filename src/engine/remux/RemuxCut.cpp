@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "engine/common/Decoding.h"
 #include "engine/common/MediaError.h"
@@ -127,6 +128,10 @@ struct RemuxCut::Impl {
     void close();
 
     void createOutput();
+    void addPieceParameterSets(AVCodecParameters* out);
+    std::set<int> sourceParameterSetIds() const {
+        return h264ParameterSetIds(video()->codecpar->extradata, video()->codecpar->extradata_size);
+    }
     bool seekPacket(ffmpeg::Input& in, AVPacket* into, int target);
     void positionVideo(int target);
     bool cleanStart(int packet);
@@ -196,6 +201,7 @@ void RemuxCut::Impl::createOutput() {
         return st->index;
     };
     outVideo = addStream(sv);
+    if (plan.needsEncoding()) addPieceParameterSets(raw->streams[outVideo]->codecpar);
     outAudio = -1;
     sound.reset();
     if (audioStream >= 0) {
@@ -214,6 +220,28 @@ void RemuxCut::Impl::createOutput() {
     ret = avformat_write_header(raw, nullptr);
     if (ret < 0) throw MediaError(QStringLiteral("Cannot write %1 (%2)").arg(outPath, ffmpegErrorText(ret)));
     headerWritten = true;
+}
+
+// The container's header gets the H.264 pieces' parameter sets too, under identifiers the
+// source does not use: a decoder that takes them from the header alone decodes the pieces.
+void RemuxCut::Impl::addPieceParameterSets(AVCodecParameters* out) {
+    const AVCodecParameters* par = video()->codecpar;
+    if (par->codec_id != AV_CODEC_ID_H264 || par->format < 0) return;
+    ffmpeg::Frame shape = ffmpeg::makeFrame();
+    if (!shape) throw MediaError(QStringLiteral("Out of memory"));
+    shape->width = par->width;
+    shape->height = par->height;
+    shape->format = par->format;
+    const ffmpeg::Codec probe =
+        openEdgeEncoder(video(), shape.get(), frameRateOf(video()), sourceBitRate(), sourceParameterSetIds(), true);
+    const std::vector<uint8_t> header = withPieceParameterSets(par, probe->extradata, probe->extradata_size);
+    if (header.empty()) return;
+    uint8_t* copy = static_cast<uint8_t*>(av_mallocz(header.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!copy) throw MediaError(QStringLiteral("Out of memory"));
+    std::memcpy(copy, header.data(), header.size());
+    av_freep(&out->extradata);
+    out->extradata = copy;
+    out->extradata_size = int(header.size());
 }
 
 void RemuxCut::Impl::begin(const QString& outputPath, int32_t first, int32_t last) {
@@ -466,8 +494,7 @@ bool RemuxCut::Impl::encodePiece() {
 
 void RemuxCut::Impl::encodeFrame(const AVFrame* f, int32_t number) {
     if (!encoder)
-        encoder = openEdgeEncoder(video(), f, frameRateOf(video()), sourceBitRate(),
-                                  h264ParameterSetIds(video()->codecpar->extradata, video()->codecpar->extradata_size));
+        encoder = openEdgeEncoder(video(), f, frameRateOf(video()), sourceBitRate(), sourceParameterSetIds());
     ffmpeg::Frame copy = ffmpeg::makeFrame();
     if (!copy || av_frame_ref(copy.get(), f) < 0) throw MediaError(QStringLiteral("Out of memory"));
     copy->pts = number - pieceFirst;
