@@ -21,11 +21,20 @@ bool canEncodeEdges(const AVCodecParameters* par);
 // Frames go in in display order with pts 0, 1, 2, ...; packets come out with those pts and
 // decode times in the same units (in display order, except MPEG-4 pieces of a source with
 // B-frames).
+// sourceBitRate: the source's average video bit rate (bits per second, 0 when unknown).
+// headersOnly: the encoder puts its stream headers in its extradata (for the container's
+// header), not in band.
 ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame, AVRational frameRate,
-                              const std::set<int>& usedParameterSetIds);
+                              int64_t sourceBitRate, const std::set<int>& usedParameterSetIds,
+                              bool headersOnly = false);
 
 // The parameter set (SPS and PPS) identifiers an H.264 stream's header uses.
 std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size);
+
+// An H.264 container header (avcC) that holds the pieces' parameter sets, given in Annex B
+// form, besides the source's, so a decoder that reads the header knows both; empty when the
+// header is not an avcC or cannot take them.
+std::vector<uint8_t> withPieceParameterSets(const AVCodecParameters* par, const uint8_t* pieceHeader, int size);
 
 // The source's header (its parameter sets or sequence headers) in the form its packets carry
 // in band, for putting before the first copied keyframe when the pieces encoded before it
