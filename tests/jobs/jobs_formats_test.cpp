@@ -118,8 +118,11 @@ TEST(JobsFormats, OriginalCutsInTheSourcesOwnFormat) {
     const QString text = job.messages().first();
     EXPECT_FALSE(outcome.codecName.isEmpty());
     EXPECT_TRUE(text.contains(outcome.codecName)) << text.toStdString();
-    for (int32_t frame : {outcome.edges.startBefore, outcome.edges.endAfter})
-        if (frame > 0) EXPECT_TRUE(text.contains(QString::number(frame))) << text.toStdString();
+    for (int32_t frame : {outcome.edges.startBefore, outcome.edges.endAfter}) {
+        if (frame > 0) {
+            EXPECT_TRUE(text.contains(QString::number(frame))) << text.toStdString();
+        }
+    }
     EXPECT_FALSE(text.contains("%")) << text.toStdString();
     EXPECT_EQ(job.outputFiles(), QStringList({"own_1.mp4", "own_2.mp4"}));
     expectWindowRestored(job.w);
