@@ -1,0 +1,184 @@
+#include "support/DecodeChecks.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <algorithm>
+
+#include "support/Clips.h"
+
+namespace checks {
+namespace {
+
+struct Ran {
+    int code = -1;
+    QByteArray out, err;
+};
+
+Ran runTool(const QString& program, const QStringList& args, const QStringList& environment = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& pair : environment) env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Ran r;
+    if (!p.waitForStarted() || !p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = program.toUtf8() + " did not finish";
+        return r;
+    }
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
+    return r;
+}
+
+QJsonArray probeList(const QString& path, const QStringList& show, const QString& key) {
+    const Ran r = runTool("ffprobe", QStringList{"-v", "error", "-of", "json"} + show + QStringList{path});
+    return r.code == 0 ? QJsonDocument::fromJson(r.out).object()[key].toArray() : QJsonArray();
+}
+
+}  // namespace
+
+QList<int> gstreamerFrameNumbers(const QString& path, QString* problems) {
+    // Small grey pictures on standard output; the sound is decoded too, so that its errors
+    // show. At debug level 1 GStreamer prints exactly its errors, those of the FFmpeg
+    // decoders inside it included.
+    const int w = 256, h = 64;
+    const QString launch = QStringLiteral(
+                               "filesrc location=%1 ! decodebin name=d ! videoconvert ! videoscale "
+                               "! video/x-raw,format=GRAY8,width=%2,height=%3 ! fdsink fd=1 "
+                               "d. ! audio/x-raw ! queue ! audioconvert ! fakesink")
+                               .arg(path)
+                               .arg(w)
+                               .arg(h);
+    const Ran r = runTool("gst-launch-1.0", QStringList{"-q"} + launch.split(' ', Qt::SkipEmptyParts),
+                          {"GST_DEBUG=1", "GST_DEBUG_NO_COLOR=1"});
+    if (problems) *problems = QString::fromUtf8(r.err).trimmed();
+    if (r.code != 0 && problems && problems->isEmpty())
+        *problems = QStringLiteral("gst-launch-1.0 exited %1").arg(r.code);
+    QList<int> numbers;
+    for (qsizetype off = 0; off + w * h <= r.out.size(); off += w * h) {
+        const QImage image(reinterpret_cast<const uchar*>(r.out.constData() + off), w, h, w, QImage::Format_Grayscale8);
+        numbers << clips::frameNumberOf(image);
+    }
+    return numbers;
+}
+
+QString ffmpegDecodeErrors(const QString& path) {
+    const Ran r = runTool("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
+    QString errors = QString::fromUtf8(r.err).trimmed();
+    if (r.code != 0 && errors.isEmpty()) errors = QStringLiteral("ffmpeg exited %1").arg(r.code);
+    return errors;
+}
+
+QList<Packet> videoPackets(const QString& path, bool withFrameNumbers) {
+    const QJsonArray packets = probeList(path,
+                                         {"-select_streams", "v:0", "-show_packets", "-show_data_hash", "MD5",
+                                          "-show_entries", "packet=pos,flags,data_hash"},
+                                         "packets");
+    // A decoded picture names the position of the packet that carried it; the pictures come
+    // in display order.
+    QHash<QString, int> frameAt;
+    if (withFrameNumbers) {
+        const QJsonArray frames =
+            probeList(path, {"-select_streams", "v:0", "-show_frames", "-show_entries", "frame=pkt_pos"}, "frames");
+        for (int i = 0; i < frames.size(); ++i) {
+            const QString pos = frames[i].toObject()["pkt_pos"].toString();
+            if (!pos.isEmpty()) frameAt.insert(pos, i + 1);
+        }
+    }
+    QList<Packet> list;
+    for (const auto& p : packets) {
+        const QJsonObject o = p.toObject();
+        list.append({o["data_hash"].toString().toLatin1(), o["flags"].toString().startsWith('K'),
+                     frameAt.value(o["pos"].toString(), 0)});
+    }
+    return list;
+}
+
+QList<QByteArray> innerGroupHashes(const QList<Packet>& source, int first, int last) {
+    // Keyframes by decode index and frame; the end of the file closes the last group.
+    QList<std::pair<int, int>> keys;
+    for (int i = 0; i < source.size(); ++i)
+        if (source[i].key) keys.append({i, source[i].frame});
+    keys.append({int(source.size()), int(source.size()) + 1});
+    const auto begin = std::find_if(keys.begin(), keys.end(), [&](const auto& k) { return k.second >= first; });
+    const auto end = std::find_if(keys.rbegin(), keys.rend(), [&](const auto& k) { return k.second <= last + 1; });
+    QList<QByteArray> hashes;
+    if (begin == keys.end() || end == keys.rend() || end->second <= begin->second) return hashes;
+    for (int i = begin->first; i < end->first; ++i)
+        if (source[i].frame >= begin->second && source[i].frame < end->second) hashes << source[i].hash;
+    return hashes;
+}
+
+int firstMissing(const QList<QByteArray>& part, const QList<QByteArray>& whole) {
+    auto at = whole.begin();
+    for (int i = 0; i < part.size(); ++i) {
+        at = std::find(at, whole.end(), part[i]);
+        if (at == whole.end()) return i;
+        ++at;
+    }
+    return -1;
+}
+
+Span soundSpan(const QString& path) {
+    const QJsonArray packets = probeList(
+        path, {"-select_streams", "a:0", "-show_packets", "-show_entries", "packet=pts_time,duration_time"}, "packets");
+    Span s;
+    bool any = false;
+    for (const auto& p : packets) {
+        const QJsonObject o = p.toObject();
+        bool timed = false;
+        const double pts = o["pts_time"].toString().toDouble(&timed), length = o["duration_time"].toString().toDouble();
+        if (!timed) continue;
+        s.start = any ? std::min(s.start, pts) : pts;
+        s.end = any ? std::max(s.end, pts + length) : pts + length;
+        s.longest = std::max(s.longest, length);
+        any = true;
+    }
+    return s;
+}
+
+double pictureStart(const QString& path) {
+    // Decoded, because some containers (AVI) give no presentation time to every packet.
+    const QJsonArray frames = probeList(path,
+                                        {"-select_streams", "v:0", "-read_intervals", "%+#1", "-show_frames",
+                                         "-show_entries", "frame=best_effort_timestamp_time"},
+                                        "frames");
+    return frames.isEmpty() ? -1 : frames[0].toObject()["best_effort_timestamp_time"].toString().toDouble();
+}
+
+QString formatSummary(const QString& path) {
+    const QJsonObject info = clips::probe(path);
+    QStringList parts{info["format"].toObject()["format_name"].toString()};
+    for (const auto& s : info["streams"].toArray()) {
+        const QJsonObject o = s.toObject();
+        if (o["codec_type"] == "video")
+            parts << QStringLiteral("%1 %2 %3 %4x%5")
+                         .arg(o["codec_name"].toString(), o["profile"].toString(), o["pix_fmt"].toString())
+                         .arg(o["width"].toInt())
+                         .arg(o["height"].toInt());
+        else if (o["codec_type"] == "audio")
+            parts << QStringLiteral("%1 %2 Hz %3 ch")
+                         .arg(o["codec_name"].toString(), o["sample_rate"].toString())
+                         .arg(o["channels"].toInt());
+    }
+    return parts.join(" | ");
+}
+
+bool openInThisProcess(const QString& path) {
+    const QString target = QFileInfo(path).absoluteFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System))
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target) return true;
+    return false;
+}
+
+}  // namespace checks
