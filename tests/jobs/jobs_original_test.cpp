@@ -1,0 +1,201 @@
+// Cuts and splits in the source's own format, on clips written by several programs. Every
+// output is checked by tools that did not write it: each frame's number as FFmpeg and as
+// GStreamer decode it, both decoders' error reports, the packets copied from the source, and
+// how far the sound reaches against the picture.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <functional>
+
+#include "jobs/OriginalJob.h"
+#include "support/DecodeChecks.h"
+#include "support/ForeignClips.h"
+
+// Outcomes by name in failure messages.
+inline void PrintTo(JobOutcome::Kind kind, std::ostream* os) {
+    static const char* const names[] = {"Running", "Finished", "Cancelled", "Failed", "Refused"};
+    *os << names[int(kind)];
+}
+
+namespace {
+
+// Both ends away from the clips' keyframes (1, 26 or 28, 51 or 52, 76), two whole groups
+// between them.
+constexpr int kFirst = 12, kLast = 82;
+
+clips::Clip clipNamed(const QString& name) { return name == "avi_mjpeg_pcm" ? clips::get(name) : clips::foreign(name); }
+
+QList<int> range(int first, int last) {
+    QList<int> r;
+    for (int n = first; n <= last; ++n) r << n;
+    return r;
+}
+
+QList<QByteArray> hashesOf(const QList<checks::Packet>& packets) {
+    QList<QByteArray> hashes;
+    for (const auto& p : packets) hashes << p.hash;
+    return hashes;
+}
+
+// Runs a job to its end; `beforeStep` may act before each step (it gets the steps done).
+JobOutcome::Kind runJob(OriginalJob& job, const std::function<void(OriginalJob&, int)>& beforeStep = {}) {
+    if (!job.start()) return job.outcome().kind;
+    for (int steps = 0; steps < 100000; ++steps) {
+        if (beforeStep) beforeStep(job, steps);
+        if (!job.step()) return job.outcome().kind;
+    }
+    return JobOutcome::Kind::Running;
+}
+
+// Everything a file holding source frames first..last must show.
+void expectExactCut(const clips::Clip& source, const QString& out, int first, int last) {
+    SCOPED_TRACE(QStringLiteral("%1 frames %2..%3").arg(source.name).arg(first).arg(last).toStdString());
+    const QList<int> frames = range(first, last);
+    EXPECT_EQ(clips::decodeFrameNumbers(out), frames) << "as FFmpeg decodes it";
+    QString gstreamerProblems;
+    EXPECT_EQ(checks::gstreamerFrameNumbers(out, &gstreamerProblems), frames) << "as GStreamer decodes it";
+    EXPECT_EQ(gstreamerProblems.toStdString(), "");
+    EXPECT_EQ(checks::ffmpegDecodeErrors(out).toStdString(), "");
+    EXPECT_EQ(checks::formatSummary(out), checks::formatSummary(source.path));
+
+    const QList<QByteArray> inner = checks::innerGroupHashes(checks::videoPackets(source.path, true), first, last);
+    const QList<QByteArray> written = hashesOf(checks::videoPackets(out));
+    EXPECT_FALSE(inner.isEmpty());
+    EXPECT_EQ(checks::firstMissing(inner, written), -1)
+        << "packet missing or changed, of the " << inner.size() << " of the whole groups inside the range";
+
+    // The picture starts at zero (a transport stream keeps its muxer's offset), and the sound
+    // covers it to within one audio frame at either end.
+    const double start = checks::pictureStart(out), end = start + frames.size() / source.fps;
+    if (!QFileInfo(out).suffix().startsWith("ts")) {
+        EXPECT_LT(std::abs(start), 1.0 / source.fps);
+    }
+    const checks::Span sound = checks::soundSpan(out);
+    EXPECT_NEAR(sound.start, start, sound.longest + 0.002);
+    EXPECT_NEAR(sound.end, end, sound.longest + 0.002);
+}
+
+class OriginalCut : public testing::TestWithParam<const char*> {};
+
+TEST_P(OriginalCut, WritesExactlyTheMarkedFramesAndCopiesTheWholeGroups) {
+    const clips::Clip source = clipNamed(GetParam());
+    const QList<checks::Packet> packets = checks::videoPackets(source.path, true);
+    QList<int> keyframes;
+    for (const auto& p : packets)
+        if (p.key) keyframes << p.frame;
+    const bool intraOnly = keyframes.size() == packets.size();
+    if (!intraOnly) {
+        ASSERT_TRUE(!keyframes.contains(kFirst) && !keyframes.contains(kLast + 1)) << "keyframes moved";
+    }
+
+    QTemporaryDir dir;
+    const QString out = dir.filePath("cut." + QFileInfo(source.path).suffix());
+    auto job = OriginalJob::cut(source.path, kLast, kFirst, [&](int) { return out; });  // markers in either order
+    ASSERT_EQ(runJob(*job), JobOutcome::Kind::Finished) << job->outcome().failure.toStdString();
+    expectExactCut(source, out, kFirst, kLast);
+    EXPECT_GT(job->stats().audioPacketsCopied, 0);
+    EXPECT_EQ(job->stats().audioPacketsEncoded, 0);  // the source's own container carries its sound
+    if (intraOnly) {
+        // Every picture stands alone (Motion JPEG): nothing is encoded, every packet copied.
+        EXPECT_EQ(job->stats().videoPacketsEncoded, 0);
+        EXPECT_EQ(hashesOf(checks::videoPackets(out)), checks::innerGroupHashes(packets, kFirst, kLast));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, OriginalCut,
+                         testing::Values("gst_x264_mp4", "gst_x264_mkv", "mkvmerge_h264_ac3", "ts_mpeg2_mp2",
+                                         "avi_mpeg4_mp3", "mp4_hevc10_aac", "webm_vp9_opus", "avi_mjpeg_pcm"),
+                         [](const auto& info) { return std::string(info.param); });
+
+class OriginalSplit : public testing::TestWithParam<const char*> {};
+
+TEST_P(OriginalSplit, WritesTheFramesBeforeTheSplitFrameAndTheRest) {
+    const clips::Clip source = clipNamed(GetParam());
+    QTemporaryDir dir;
+    QList<int> parts;
+    const auto pathOf = [&](int part) {
+        return dir.filePath(QStringLiteral("part%1.").arg(part) + QFileInfo(source.path).suffix());
+    };
+    auto job = OriginalJob::split(source.path, 40, [&](int part) {
+        parts << part;
+        return pathOf(part);
+    });
+    ASSERT_EQ(runJob(*job), JobOutcome::Kind::Finished) << job->outcome().failure.toStdString();
+    EXPECT_EQ(parts, QList<int>({1, 2}));
+    expectExactCut(source, pathOf(1), 1, 39);
+    expectExactCut(source, pathOf(2), 40, source.frames);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, OriginalSplit, testing::Values("gst_x264_mp4", "ts_mpeg2_mp2"),
+                         [](const auto& info) { return std::string(info.param); });
+
+// A file ended early holds a run of the range from its first frame, and both decoders read it.
+void expectReadablePrefix(const QString& out, int first) {
+    EXPECT_FALSE(checks::openInThisProcess(out));
+    EXPECT_FALSE(clips::probe(out)["streams"].toArray().isEmpty()) << "ffprobe cannot read the file";
+    const QList<int> numbers = clips::decodeFrameNumbers(out);
+    EXPECT_EQ(numbers, range(first, first + int(numbers.size()) - 1));
+    QString problems;
+    EXPECT_EQ(checks::gstreamerFrameNumbers(out, &problems), numbers);
+}
+
+TEST(OriginalJob, CancelKeepsAClosedReadableFile) {
+    const clips::Clip source = clips::foreign("gst_x264_mp4");
+    QTemporaryDir dir;
+    const QString out = dir.filePath("cancelled.mp4");
+    auto job = OriginalJob::cut(source.path, kFirst, kLast, [&](int) { return out; });
+    bool cancelled = false;
+    EXPECT_EQ(runJob(*job,
+                     [&](OriginalJob& j, int steps) {
+                         if (steps == 3) {
+                             j.cancel();
+                             cancelled = true;
+                         }
+                     }),
+              JobOutcome::Kind::Cancelled);
+    ASSERT_TRUE(cancelled) << "the job ended within three steps";
+    expectReadablePrefix(out, kFirst);
+    EXPECT_EQ(checks::ffmpegDecodeErrors(out).toStdString(), "");
+    EXPECT_LT(clips::decodeFrameNumbers(out).size(), kLast - kFirst + 1);
+}
+
+// Files of this process may not grow beyond `bytes` while it lives: a write past that fails
+// as on a full disk (EFBIG instead of the signal that would end the process).
+struct FileSizeLimit {
+    rlimit before{};
+    sighandler_t handler;
+    explicit FileSizeLimit(rlim_t bytes) : handler(signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limit = before;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &before);
+        signal(SIGXFSZ, handler);
+    }
+};
+
+TEST(OriginalJob, AWriteFailureEndsTheJobWithItsReasonAndAClosedReadableFile) {
+    const clips::Clip source = clips::foreign("gst_x264_mkv");
+    QTemporaryDir dir;
+    const QString out = dir.filePath("full.mkv");
+    const qint64 room = QFileInfo(source.path).size() / 4;
+    auto job = OriginalJob::cut(source.path, kFirst, kLast, [&](int) { return out; });
+    JobOutcome::Kind outcome;
+    {
+        FileSizeLimit limit(room);
+        outcome = runJob(*job);
+    }
+    EXPECT_EQ(outcome, JobOutcome::Kind::Failed);
+    EXPECT_TRUE(job->outcome().failure.contains("too large", Qt::CaseInsensitive))
+        << job->outcome().failure.toStdString();
+    EXPECT_LE(QFileInfo(out).size(), room);
+    expectReadablePrefix(out, kFirst);
+}
+
+}  // namespace
