@@ -37,7 +37,7 @@ bool OriginalJob::start() {
             refuse(JobRefusal::SameFrame);
             return false;
         }
-        if (first_ > last_) std::swap(first_, last_);
+        if (kind_ == Kind::Cut && first_ > last_) std::swap(first_, last_);
         remux_ = std::make_unique<RemuxCut>(sourcePath_);
         frameCount_ = remux_->frameCount();
         if (kind_ == Kind::Split && !splitPointAllowed(first_, frameCount_)) {

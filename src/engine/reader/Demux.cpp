@@ -58,6 +58,17 @@ ffmpeg::Input open(const QString& path, bool readStreamInfo) {
     return input;
 }
 
+int pickVideoStream(const AVFormatContext* input) {
+    int chosen = -1;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* st = input->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (st->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
+        if (chosen < 0 || (st->disposition & AV_DISPOSITION_DEFAULT)) chosen = static_cast<int>(i);
+        if (st->disposition & AV_DISPOSITION_DEFAULT) break;
+    }
+    return chosen;
+}
+
 bool streamDescribed(const AVFormatContext* input, int stream) {
     if (stream < 0 || stream >= static_cast<int>(input->nb_streams)) return false;
     const AVCodecParameters* par = input->streams[stream]->codecpar;

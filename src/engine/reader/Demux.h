@@ -15,6 +15,9 @@ namespace demux {
 // MediaError: "Not a video file: <path> (<reason>)".
 ffmpeg::Input open(const QString& path, bool readStreamInfo);
 
+// The main video stream, -1 for none; cover pictures of audio files do not count.
+int pickVideoStream(const AVFormatContext* input);
+
 // True when the container already told everything a decoder needs about the stream, so the
 // costly stream-information pass can be skipped for a second demuxer on the same file.
 bool streamDescribed(const AVFormatContext* input, int stream);

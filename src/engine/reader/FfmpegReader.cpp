@@ -52,18 +52,6 @@ void checkFile(const QString& path) {
     if (info.size() == 0) throw MediaError(QStringLiteral("Not a video file: %1 (the file is empty)").arg(path));
 }
 
-// The main video stream; cover pictures of audio files do not count.
-int pickVideoStream(const AVFormatContext* input) {
-    int chosen = -1;
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const AVStream* st = input->streams[i];
-        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (st->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
-        if (chosen < 0 || (st->disposition & AV_DISPOSITION_DEFAULT)) chosen = static_cast<int>(i);
-        if (st->disposition & AV_DISPOSITION_DEFAULT) break;
-    }
-    return chosen;
-}
-
 struct VideoTiming {
     double fps = kFallbackFrameRate;
     Seconds zero;          // source time of the first frame: time 0 of the reader
@@ -155,7 +143,7 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
     checkFile(path);
     ffmpeg::Input input = demux::open(path, true);
 
-    const int videoStream = pickVideoStream(input.get());
+    const int videoStream = demux::pickVideoStream(input.get());
     const int audioStream = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, videoStream, nullptr, 0);
     if (videoStream < 0 && audioStream < 0)
         throw MediaError(QStringLiteral("Not a video file: %1 (it holds no video or audio stream)").arg(path));

@@ -1,0 +1,38 @@
+#pragma once
+// Encoding frames next to a cut point so they join the copied packets: the source's codec,
+// profile, level, size, pixel format, pixel aspect, field order and colour description, and
+// packets in the source's own bitstream form.
+#include <cstdint>
+#include <set>
+#include <vector>
+
+#include "engine/common/FfmpegHandles.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+// True when frames of this stream can be encoded again so that they join its packets.
+bool canEncodeEdges(const AVCodecParameters* par);
+
+// An encoder for one piece of frames (each piece starts with a keyframe and carries its own
+// stream headers in band, since the container's header describes the copied packets).
+// Frames go in in display order with pts 0, 1, 2, ...; packets come out with those pts and
+// decode times in the same units (in display order, except MPEG-4 pieces of a source with
+// B-frames).
+ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame, AVRational frameRate,
+                              const std::set<int>& usedParameterSetIds);
+
+// The parameter set (SPS and PPS) identifiers an H.264 stream's header uses.
+std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size);
+
+// The source's header (its parameter sets or sequence headers) in the form its packets carry
+// in band, for putting before the first copied keyframe when the pieces encoded before it
+// replaced what a decoder holds; empty when the codec does not need it or the header holds
+// nothing.
+std::vector<uint8_t> inBandHeader(const AVCodecParameters* par);
+
+// An encoded packet's bytes in the form the source's packets have: H.264 and HEVC in a
+// container that stores NAL units with length fields get them instead of start codes.
+std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* data, int size);
