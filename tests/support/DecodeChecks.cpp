@@ -47,6 +47,13 @@ QJsonArray probeList(const QString& path, const QStringList& show, const QString
 }  // namespace
 
 QList<int> gstreamerFrameNumbers(const QString& path, QString* problems) {
+    // Without a video stream the picture branch would wait for a pad that never comes.
+    const QJsonArray streams = clips::probe(path)["streams"].toArray();
+    if (std::none_of(streams.begin(), streams.end(),
+                     [](const auto& s) { return s.toObject()["codec_type"] == "video"; })) {
+        if (problems) *problems = QStringLiteral("no video stream");
+        return {};
+    }
     // Small grey pictures on standard output; the sound is decoded too, so that its errors
     // show. At debug level 1 GStreamer prints exactly its errors, those of the FFmpeg
     // decoders inside it included.
@@ -79,10 +86,9 @@ QString ffmpegDecodeErrors(const QString& path) {
 }
 
 QList<Packet> videoPackets(const QString& path, bool withFrameNumbers) {
-    const QJsonArray packets = probeList(path,
-                                         {"-select_streams", "v:0", "-show_packets", "-show_data_hash", "MD5",
-                                          "-show_entries", "packet=pos,flags,data_hash"},
-                                         "packets");
+    const QJsonArray packets = probeList(
+        path, {"-select_streams", "v:0", "-show_packets", "-show_data", "-show_entries", "packet=pos,flags,data"},
+        "packets");
     // A decoded picture names the position of the packet that carried it; the pictures come
     // in display order.
     QHash<QString, int> frameAt;
@@ -97,13 +103,16 @@ QList<Packet> videoPackets(const QString& path, bool withFrameNumbers) {
     QList<Packet> list;
     for (const auto& p : packets) {
         const QJsonObject o = p.toObject();
-        list.append({o["data_hash"].toString().toLatin1(), o["flags"].toString().startsWith('K'),
-                     frameAt.value(o["pos"].toString(), 0)});
+        // The data comes as a hex dump: "00000010: 0000 01b3 1400 ...  ....", 16 bytes a line.
+        QByteArray data;
+        for (const QString& line : o["data"].toString().split('\n', Qt::SkipEmptyParts))
+            data += QByteArray::fromHex(line.section(": ", 1).section("  ", 0, 0).toLatin1());
+        list.append({data, o["flags"].toString().startsWith('K'), frameAt.value(o["pos"].toString(), 0)});
     }
     return list;
 }
 
-QList<QByteArray> innerGroupHashes(const QList<Packet>& source, int first, int last) {
+QList<Packet> innerGroupPackets(const QList<Packet>& source, int first, int last) {
     // Keyframes by decode index and frame; the end of the file closes the last group.
     QList<std::pair<int, int>> keys;
     for (int i = 0; i < source.size(); ++i)
@@ -111,21 +120,32 @@ QList<QByteArray> innerGroupHashes(const QList<Packet>& source, int first, int l
     keys.append({int(source.size()), int(source.size()) + 1});
     const auto begin = std::find_if(keys.begin(), keys.end(), [&](const auto& k) { return k.second >= first; });
     const auto end = std::find_if(keys.rbegin(), keys.rend(), [&](const auto& k) { return k.second <= last + 1; });
-    QList<QByteArray> hashes;
-    if (begin == keys.end() || end == keys.rend() || end->second <= begin->second) return hashes;
+    QList<Packet> inner;
+    if (begin == keys.end() || end == keys.rend() || end->second <= begin->second) return inner;
     for (int i = begin->first; i < end->first; ++i)
-        if (source[i].frame >= begin->second && source[i].frame < end->second) hashes << source[i].hash;
-    return hashes;
+        if (source[i].frame >= begin->second && source[i].frame < end->second) inner << source[i];
+    return inner;
 }
 
-int firstMissing(const QList<QByteArray>& part, const QList<QByteArray>& whole) {
+int firstMissing(const QList<Packet>& part, const QList<Packet>& whole) {
     auto at = whole.begin();
     for (int i = 0; i < part.size(); ++i) {
-        at = std::find(at, whole.end(), part[i]);
+        at = std::find_if(at, whole.end(), [&](const Packet& p) {
+            return p.data == part[i].data || (part[i].key && p.key && p.data.endsWith(part[i].data));
+        });
         if (at == whole.end()) return i;
         ++at;
     }
     return -1;
+}
+
+QList<QByteArray> pictureHashes(const QString& path) {
+    const Ran r = runTool("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-vsync", "passthrough",
+                                     "-f", "framemd5", "-"});
+    QList<QByteArray> hashes;
+    for (const QByteArray& line : r.out.split('\n'))
+        if (!line.startsWith('#') && line.contains(',')) hashes << line.mid(line.lastIndexOf(',') + 1).trimmed();
+    return hashes;
 }
 
 Span soundSpan(const QString& path) {

@@ -16,7 +16,7 @@ QString ffmpegDecodeErrors(const QString& path);
 
 // A video packet as ffprobe reads it, in decode order.
 struct Packet {
-    QByteArray hash;  // MD5 of the packet's data
+    QByteArray data;
     bool key = false;
     int frame = 0;  // 1-based display position of the picture it carries (0 when not asked for)
 };
@@ -25,10 +25,14 @@ QList<Packet> videoPackets(const QString& path, bool withFrameNumbers = false);
 // groups of pictures (keyframe to keyframe, the end of the file closing the last) that lie
 // wholly inside the range, without the leading pictures of the first such group, which refer
 // to frames before it, and without the leading pictures of the keyframe that follows them.
-QList<QByteArray> innerGroupHashes(const QList<Packet>& source, int first, int last);
-// -1 when every item of `part` occurs in `whole` in the same order (other items may come
-// between), otherwise the index of the first item of `part` that does not.
-int firstMissing(const QList<QByteArray>& part, const QList<QByteArray>& whole);
+QList<Packet> innerGroupPackets(const QList<Packet>& source, int first, int last);
+// -1 when every packet of `part` occurs in `whole` unchanged and in the same order (other
+// packets may come between), otherwise the index of the first packet of `part` that does not.
+// A keyframe may follow the stream's headers in its packet (sequence header, parameter sets),
+// as a writer repeats them where a copied stretch begins.
+int firstMissing(const QList<Packet>& part, const QList<Packet>& whole);
+// The MD5 of every decoded picture of the file's video in display order (ffmpeg's framemd5).
+QList<QByteArray> pictureHashes(const QString& path);
 
 // Where the sound's packets begin and end in seconds, and the longest of them (one audio
 // frame).
