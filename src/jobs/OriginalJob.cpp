@@ -107,7 +107,8 @@ void OriginalJob::addStats() {
     stats_.videoPacketsCopied += s.videoPacketsCopied;
     stats_.videoPacketsEncoded += s.videoPacketsEncoded;
     stats_.audioPacketsCopied += s.audioPacketsCopied;
-    stats_.audioPacketsEncoded += s.audioPacketsEncoded;
+    stats_.firstCopiedFrame = s.firstCopiedFrame;
+    stats_.lastCopiedFrame = s.lastCopiedFrame;
 }
 
 // Closing the file is part of the job: a file that cannot be completed is a failure. A

@@ -106,8 +106,7 @@ TEST_P(OriginalCut, WritesExactlyTheMarkedFramesAndCopiesTheWholeGroups) {
     auto job = OriginalJob::cut(source.path, kLast, kFirst, [&](int) { return out; });  // markers in either order
     ASSERT_EQ(runJob(*job), JobOutcome::Kind::Finished) << job->outcome().failure.toStdString();
     expectExactCut(source, out, kFirst, kLast);
-    EXPECT_GT(job->stats().audioPacketsCopied, 0);
-    EXPECT_EQ(job->stats().audioPacketsEncoded, 0);  // the source's own container carries its sound
+    EXPECT_GT(job->stats().audioPacketsCopied, 0);  // the source's own container carries its sound
     if (intraOnly) {
         // Every picture stands alone (Motion JPEG): nothing is encoded, every packet copied.
         EXPECT_EQ(job->stats().videoPacketsEncoded, 0);

@@ -10,6 +10,7 @@
 #include "engine/reader/AudioTrack.h"
 #include "engine/reader/Demux.h"
 #include "engine/reader/Orientation.h"
+#include "engine/reader/SharedIndexes.h"
 #include "engine/reader/SourceScan.h"
 #include "engine/reader/VideoTrack.h"
 
@@ -199,7 +200,9 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
         if (!timing.byOrder) zero = timing.zero;
         s->videoKbps = kbitPerSecond(scan.videoBytes, s->videoEnd);
         if (s->videoKbps <= 0) s->videoKbps = st->codecpar->bit_rate / 1000;
-        s->video = std::make_unique<VideoTrack>(path, std::move(input), videoStream, std::move(index),
+        auto shared = std::make_shared<const PacketIndex>(std::move(index));
+        publishIndex(path, videoStream, shared);
+        s->video = std::make_unique<VideoTrack>(path, std::move(input), videoStream, std::move(shared),
                                                 std::move(videoDecoder), sequentialRead_ ? 0 : frameCacheBytes_);
     }
     if (audioStream >= 0) {

@@ -12,7 +12,8 @@ constexpr int kMaxUnknownPackets = 256;
 
 }  // namespace
 
-VideoTrack::VideoTrack(const QString& path, ffmpeg::Input input, int stream, PacketIndex index, ffmpeg::Codec decoder,
+VideoTrack::VideoTrack(const QString& path, ffmpeg::Input input, int stream, std::shared_ptr<const PacketIndex> index,
+                       ffmpeg::Codec decoder,
                        int64_t cacheBytes)
     : path_(path),
       input_(std::move(input)),
@@ -35,7 +36,7 @@ const AVFrame* VideoTrack::frame(int n, int keepFrom) {
         }
         return cache_.find(n);
     };
-    const int start = index_.startPacketFor(n);
+    const int start = index_->startPacketFor(n);
     const bool continued = canContinueTo(n);
     if (!continued) startRun(start);
     if (const AVFrame* decoded = decodeTo()) return decoded;
@@ -57,13 +58,13 @@ const AVFrame* VideoTrack::frame(int n, int keepFrom) {
 bool VideoTrack::canContinueTo(int n) const {
     // Going on is right when the run already covers a keyframe that decodes n, and n is yet
     // to come; a keyframe for n further ahead is reached faster by a seek.
-    return runActive_ && !drained_ && n > lastOutput_ && index_.decodableFrom(n, runStart_) &&
-           index_.startPacketFor(n) <= nextPacket_;
+    return runActive_ && !drained_ && n > lastOutput_ && index_->decodableFrom(n, runStart_) &&
+           index_->startPacketFor(n) <= nextPacket_;
 }
 
 int VideoTrack::keyframeBefore(int packet) const {
     for (int i = packet - 1; i > 0; --i)
-        if (index_.isKeyPacket(i)) return i;
+        if (index_->isKeyPacket(i)) return i;
     return 0;
 }
 
@@ -85,7 +86,7 @@ bool VideoTrack::positionDemuxer(int packet) {
     const int candidates[] = {packet, keyframeBefore(packet)};
     for (int candidate : candidates) {
         if (candidate == 0) break;
-        const IndexedPacket& p = index_.packet(candidate);
+        const IndexedPacket& p = index_->packet(candidate);
         const int64_t ts = p.dts != IndexedPacket::kNoTime ? p.dts : p.pts;
         if (ts == IndexedPacket::kNoTime) break;
         if (avformat_seek_file(input_.get(), stream_, INT64_MIN, ts, ts, 0) >= 0 && scanTo(packet, false)) return true;
@@ -116,8 +117,8 @@ bool VideoTrack::scanTo(int packet, bool fromFileStart) {
             av_packet_unref(packet_.get());
             continue;
         }
-        const auto found = index_.locate(packet_->pos, packet_->pts, packet_->dts);
-        const bool recognised = found && index_.packet(*found).size == packet_->size;
+        const auto found = index_->locate(packet_->pos, packet_->pts, packet_->dts);
+        const bool recognised = found && index_->packet(*found).size == packet_->size;
         if (recognised) {
             current = *found;
         } else if (current >= 0) {
@@ -130,7 +131,7 @@ bool VideoTrack::scanTo(int packet, bool fromFileStart) {
             av_packet_unref(packet_.get());
             continue;
         }
-        if (current == packet && index_.packet(packet).size == packet_->size) {
+        if (current == packet && index_->packet(packet).size == packet_->size) {
             packet_->pts = packet;
             nextPacket_ = packet + 1;
             held_ = true;
@@ -149,15 +150,15 @@ bool VideoTrack::readPacket() {
         return true;
     }
     while (av_read_frame(input_.get(), packet_.get()) >= 0) {
-        if (packet_->stream_index != stream_ || packet_->size <= 0 || nextPacket_ >= index_.packetCount()) {
+        if (packet_->stream_index != stream_ || packet_->size <= 0 || nextPacket_ >= index_->packetCount()) {
             av_packet_unref(packet_.get());
             continue;
         }
         int current = nextPacket_;
         // Counting is checked against the byte position where both are known.
-        const int64_t expectedPos = index_.packet(current).pos;
+        const int64_t expectedPos = index_->packet(current).pos;
         if (packet_->pos >= 0 && expectedPos >= 0 && packet_->pos != expectedPos) {
-            if (const auto found = index_.locate(packet_->pos, IndexedPacket::kNoTime, IndexedPacket::kNoTime))
+            if (const auto found = index_->locate(packet_->pos, IndexedPacket::kNoTime, IndexedPacket::kNoTime))
                 current = *found;
         }
         nextPacket_ = current + 1;
@@ -181,12 +182,12 @@ bool VideoTrack::decodeOne(int wanted) {
 void VideoTrack::keep(const AVFrame* frame, int wanted) {
     if (frame->width <= 0 || frame->height <= 0 || frame->format < 0) return;
     int number = lastOutput_ + 1;  // a decoder that lost the tag: pictures come in order
-    if (frame->pts >= 0 && frame->pts < index_.packetCount())
-        number = index_.frameOfPacket(static_cast<int>(frame->pts));
-    if (number <= 0 || number > index_.frameCount()) return;
+    if (frame->pts >= 0 && frame->pts < index_->packetCount())
+        number = index_->frameOfPacket(static_cast<int>(frame->pts));
+    if (number <= 0 || number > index_->frameCount()) return;
     ++stats_.framesDecoded;
     lastOutput_ = std::max(lastOutput_, number);
     // Leading pictures of the run's first keyframe refer to pictures before it: not kept.
     if (number < keepFrom_ && number != wanted) return;
-    if (index_.decodableFrom(number, runStart_)) cache_.put(number, frame, wanted);
+    if (index_->decodableFrom(number, runStart_)) cache_.put(number, frame, wanted);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 #include "engine/common/FfmpegHandles.h"
 #include "engine/reader/FrameCache.h"
@@ -24,12 +25,13 @@ public:
         int framesDecoded = 0;  // pictures that came out of the decoder
     };
 
-    VideoTrack(const QString& path, ffmpeg::Input input, int stream, PacketIndex index, ffmpeg::Codec decoder,
+    VideoTrack(const QString& path, ffmpeg::Input input, int stream, std::shared_ptr<const PacketIndex> index,
+               ffmpeg::Codec decoder,
                int64_t cacheBytes);
     VideoTrack(const VideoTrack&) = delete;
     VideoTrack& operator=(const VideoTrack&) = delete;
 
-    const PacketIndex& index() const { return index_; }
+    const PacketIndex& index() const { return *index_; }
     AVRational timeBase() const { return timeBase_; }
     // Frame n (1..frameCount), decoded; the pointer stays valid until the next call. A frame
     // the decoder cannot produce is replaced by its nearest decoded neighbour. Throws
@@ -60,7 +62,7 @@ private:
     ffmpeg::Input input_;
     int stream_;
     AVRational timeBase_;
-    PacketIndex index_;
+    std::shared_ptr<const PacketIndex> index_;  // shared with other readers of the same file
     ffmpeg::Codec decoder_;
     FrameCache cache_;
     ffmpeg::Packet packet_ = ffmpeg::makePacket();

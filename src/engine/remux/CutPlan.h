@@ -2,6 +2,7 @@
 // Which frames of a range are copied as packets and which are encoded again, decided from
 // the packet index alone.
 #include <cstdint>
+#include <functional>
 
 #include "engine/reader/PacketIndex.h"
 #include "engine/remux/RemuxCut.h"
@@ -33,8 +34,12 @@ struct CutPlan {
     }
 };
 
-// The plan for frames first..last (1-based, first <= last) of the indexed stream.
-CutPlan planCut(const PacketIndex& index, int32_t first, int32_t last);
+// Whether decoding can start cleanly at a keyframe packet.
+using CleanStart = std::function<bool(int packet)>;
+
+// The plan for frames first..last (1-based, first <= last) of the indexed stream. The copy
+// starts only at a keyframe packet where cleanStart (when given) holds.
+CutPlan planCut(const PacketIndex& index, int32_t first, int32_t last, const CleanStart& cleanStart = {});
 
 // The frames nearest first and last where a cut needs no encoding.
 CopyableEdges copyableEdges(const PacketIndex& index, int32_t first, int32_t last);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 
 #include "engine/common/MediaError.h"
 
@@ -136,6 +137,42 @@ std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size) {
     return ids;
 }
 
+std::vector<uint8_t> withPieceParameterSets(const AVCodecParameters* par, const uint8_t* pieceHeader, int size) {
+    const uint8_t* data = par->extradata;
+    const int total = par->extradata_size;
+    if (par->codec_id != AV_CODEC_ID_H264 || total < 7 || data[0] != 1) return {};
+    // avcC: five bytes, the SPS list, the PPS list, then whatever follows (kept as it is).
+    std::vector<std::vector<uint8_t>> lists[2];
+    int at = 5;
+    for (int list = 0; list < 2; ++list) {
+        if (at >= total) return {};
+        const int count = list == 0 ? data[at++] & 0x1f : data[at++];
+        for (int i = 0; i < count; ++i) {
+            if (at + 2 > total) return {};
+            const int length = (data[at] << 8) | data[at + 1];
+            if (at + 2 + length > total) return {};
+            lists[list].emplace_back(data + at + 2, data + at + 2 + length);
+            at += 2 + length;
+        }
+    }
+    for (const auto& [unit, unitSize] : nalUnits(pieceHeader, size)) {
+        const int type = unit[0] & 0x1f;
+        if (type == 7 || type == 8) lists[type == 7 ? 0 : 1].emplace_back(unit, unit + unitSize);
+    }
+    if (lists[0].size() > 31 || lists[1].size() > 255) return {};
+    std::vector<uint8_t> out(data, data + 5);
+    for (int list = 0; list < 2; ++list) {
+        out.push_back(list == 0 ? uint8_t(0xe0 | lists[0].size()) : uint8_t(lists[1].size()));
+        for (const auto& unit : lists[list]) {
+            out.push_back(uint8_t(unit.size() >> 8));
+            out.push_back(uint8_t(unit.size()));
+            out.insert(out.end(), unit.begin(), unit.end());
+        }
+    }
+    out.insert(out.end(), data + at, data + total);
+    return out;
+}
+
 std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
     std::vector<uint8_t> out;
     if (par->extradata_size <= 0) return out;
@@ -167,6 +204,26 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
     }
 }
 
+bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size) {
+    if (par->codec_id != AV_CODEC_ID_H264) return true;
+    auto isIdr = [](const uint8_t* unit, int unitSize) { return unitSize > 0 && (unit[0] & 0x1f) == 5; };
+    if (!lengthPrefixed(par)) {
+        for (const auto& [unit, unitSize] : nalUnits(data, size))
+            if (isIdr(unit, unitSize)) return true;
+        return false;
+    }
+    const int lengthSize = nalLengthSize(par);
+    for (int at = 0; at + lengthSize <= size;) {
+        uint32_t length = 0;
+        for (int b = 0; b < lengthSize; ++b) length = (length << 8) | data[at + b];
+        at += lengthSize;
+        if (length > uint32_t(size - at)) return false;
+        if (isIdr(data + at, int(length))) return true;
+        at += int(length);
+    }
+    return false;
+}
+
 std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* data, int size) {
     if (!lengthPrefixed(par)) return std::vector<uint8_t>(data, data + size);
     std::vector<uint8_t> out;
@@ -176,7 +233,7 @@ std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* d
 }
 
 ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame, AVRational frameRate,
-                              const std::set<int>& usedParameterSetIds) {
+                              int64_t sourceBitRate, const std::set<int>& usedParameterSetIds, bool headersOnly) {
     const AVCodecParameters* par = source->codecpar;
     const char* name = encoderName(par->codec_id);
     const AVCodec* codec = name ? avcodec_find_encoder_by_name(name) : nullptr;
@@ -205,6 +262,7 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
     const bool interlaced = par->field_order != AV_FIELD_PROGRESSIVE && par->field_order != AV_FIELD_UNKNOWN;
     const bool topFirst = par->field_order == AV_FIELD_TT || par->field_order == AV_FIELD_TB;
     if (interlaced) c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    if (headersOnly) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     void* opts = c->priv_data;
     switch (par->codec_id) {
         case AV_CODEC_ID_H264: {
@@ -214,8 +272,8 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
             if (interlaced) params += topFirst ? ":tff=1" : ":bff=1";
             av_opt_set(opts, "x264-params", params.constData(), 0);
             if (const char* profile = x264Profile(par->profile)) av_opt_set(opts, "profile", profile, 0);
-            av_opt_set(opts, "preset", "faster", 0);
-            av_opt_set_double(opts, "crf", 17, 0);
+            av_opt_set(opts, "preset", "veryfast", 0);
+            av_opt_set_double(opts, "crf", 16, 0);
             break;
         }
         case AV_CODEC_ID_HEVC: {
@@ -241,7 +299,9 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
             break;
         case AV_CODEC_ID_VP8:
         case AV_CODEC_ID_VP9:
-            c->bit_rate = par->bit_rate > 0 ? par->bit_rate : 0;
+            // libvpx takes the rate as the ceiling of its quality mode; the source's keeps the
+            // pieces near its quality.
+            c->bit_rate = std::max<int64_t>(par->bit_rate, sourceBitRate) * 3 / 2;
             av_opt_set_int(opts, "crf", par->codec_id == AV_CODEC_ID_VP9 ? 20 : 8, 0);
             av_opt_set_int(opts, "lag-in-frames", 0, 0);
             av_opt_set_int(opts, "auto-alt-ref", 0, 0);

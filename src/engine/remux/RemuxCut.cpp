@@ -4,14 +4,18 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <set>
 
 #include "engine/common/Decoding.h"
 #include "engine/common/MediaError.h"
 #include "engine/common/StreamSelection.h"
 #include "engine/reader/Demux.h"
+#include "engine/reader/SharedIndexes.h"
 #include "engine/reader/SourceScan.h"
 #include "engine/remux/CutPlan.h"
 #include "engine/remux/EdgeEncoder.h"
+#include "engine/remux/SoundReencoder.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -58,16 +62,24 @@ struct RemuxCut::Impl {
     int videoStream = -1, audioStream = -1;
     PacketIndex index;
     bool encodable = false;
-    // Packets without presentation times (AVI): the output is timed by packet order, one
-    // frame per packet, as the format stores it.
-    bool byOrder = false;
     int64_t frameTicks = 1;  // video time base: one frame
     RemuxStats stats;
     int32_t current = 0;
 
     const AVStream* video() const { return info->streams[videoStream]; }
+    // The video's average bit rate from its packets, bits per second (0 when unknown).
+    int64_t sourceBitRate() const {
+        int64_t bytes = 0;
+        for (int p = 0; p < index.packetCount(); ++p) bytes += index.packet(p).size;
+        const double seconds = (index.endTime() - index.firstTime()) * av_q2d(videoBase());
+        return seconds > 0 ? int64_t(bytes * 8 / seconds) : 0;
+    }
     AVRational videoBase() const { return video()->time_base; }
     AVRational audioBase() const { return info->streams[audioStream]->time_base; }
+
+    // Keyframes known to be clean starts for decoding, read from the file when first asked.
+    ffmpeg::Input probeIn;
+    std::map<int, bool> cleanStarts;
 
     // --- One output file ---
     enum class Phase { Head, Copy, Tail, Done };
@@ -81,6 +93,9 @@ struct RemuxCut::Impl {
     int64_t lastDts = kNone;   // video time base, output: the last video packet's decode time
     int64_t writtenTime = 0;   // video time base, output: the latest picture written
     int64_t videoWritten = 0;  // video packets written
+    // AVI stores no timestamps, only the order of its packets, one frame each: the output is
+    // timed by that order.
+    bool byOrder = false;
     std::vector<uint8_t> headerBeforeCopy;
 
     // The video demuxer and the packet it delivered last, with its index number.
@@ -103,6 +118,9 @@ struct RemuxCut::Impl {
     ffmpeg::Packet audioPacket = ffmpeg::makePacket();
     int64_t audioFrom = 0, audioTo = 0;  // audio time base: the range's sound
     bool audioDone = true;
+    std::unique_ptr<SoundReencoder> sound;  // when the container cannot carry the source's sound codec
+    int64_t audioNext = kNone;     // audio time base: where the packet read last ends
+    int64_t audioPacketTicks = 1;  // audio time base: its duration
 
     void open(const QString& sourcePath);
     void begin(const QString& outputPath, int32_t first, int32_t last);
@@ -110,7 +128,14 @@ struct RemuxCut::Impl {
     void close();
 
     void createOutput();
+    void addPieceParameterSets(AVCodecParameters* out);
+    std::set<int> sourceParameterSetIds() const {
+        return h264ParameterSetIds(video()->codecpar->extradata, video()->codecpar->extradata_size);
+    }
+    bool seekPacket(ffmpeg::Input& in, AVPacket* into, int target);
     void positionVideo(int target);
+    bool cleanStart(int packet);
+    CutPlan planFor(int32_t first, int32_t last);
     bool readVideo();
     void writePacket(AVPacket* p, int stream, AVRational base);
     void writeVideo(AVPacket* p, int64_t pts, int64_t dts);
@@ -121,6 +146,9 @@ struct RemuxCut::Impl {
     void drainEncoder();
     void endPiece();
     void writeAudioUpTo(int64_t videoTime);
+    SoundReencoder::Write writeSound() {
+        return [this](AVPacket* p, AVRational base) { writePacket(p, outAudio, base); };
+    }
     void nextPhase();
 };
 
@@ -131,12 +159,16 @@ void RemuxCut::Impl::open(const QString& sourcePath) {
     if (videoStream < 0) throw MediaError(QStringLiteral("%1 holds no video").arg(path));
     audioStream = av_find_best_stream(info.get(), AVMEDIA_TYPE_AUDIO, -1, videoStream, nullptr, 0);
     if (audioStream < 0) audioStream = -1;
-    SourceScan scan = scanPackets(info.get(), videoStream, -1);
     const AVStream* st = video();
     const int64_t defaultDuration = av_rescale_q(1, av_inv_q(frameRateOf(st)), st->time_base);
-    byOrder = std::any_of(scan.video.begin(), scan.video.end(), [](const IndexedPacket& p) { return p.pts == kNone; });
     frameTicks = std::max<int64_t>(1, defaultDuration);
-    index = PacketIndex(std::move(scan.video), st->codecpar->video_delay > 0, defaultDuration);
+    // The window's reader has indexed the file when it opened it; otherwise it is read here.
+    if (const auto known = publishedIndex(path, videoStream)) {
+        index = *known;
+    } else {
+        SourceScan scan = scanPackets(info.get(), videoStream, -1);
+        index = PacketIndex(std::move(scan.video), st->codecpar->video_delay > 0, defaultDuration);
+    }
     if (index.frameCount() == 0) throw MediaError(QStringLiteral("%1 holds no pictures").arg(path));
     encodable = canEncodeEdges(st->codecpar);
 }
@@ -150,6 +182,7 @@ void RemuxCut::Impl::createOutput() {
     if (avformat_alloc_output_context2(&raw, format, nullptr, name.constData()) < 0 || !raw)
         throw MediaError(QStringLiteral("Out of memory"));
     out.reset(raw);
+    byOrder = QByteArray(format->name) == "avi";
     auto addStream = [&](const AVStream* source) {
         AVStream* st = avformat_new_stream(raw, nullptr);
         if (!st || avcodec_parameters_copy(st->codecpar, source->codecpar) < 0)
@@ -168,9 +201,20 @@ void RemuxCut::Impl::createOutput() {
         return st->index;
     };
     outVideo = addStream(sv);
-    const bool audioFits = audioStream >= 0 && avformat_query_codec(format, info->streams[audioStream]->codecpar->codec_id,
-                                                                    FF_COMPLIANCE_NORMAL) != 0;
-    outAudio = audioFits ? addStream(info->streams[audioStream]) : -1;
+    if (plan.needsEncoding()) addPieceParameterSets(raw->streams[outVideo]->codecpar);
+    outAudio = -1;
+    sound.reset();
+    if (audioStream >= 0) {
+        const AVStream* sa = info->streams[audioStream];
+        if (avformat_query_codec(format, sa->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 0) {
+            outAudio = addStream(sa);
+        } else {
+            AVStream* st = avformat_new_stream(raw, nullptr);
+            if (!st) throw MediaError(QStringLiteral("Out of memory"));
+            sound = std::make_unique<SoundReencoder>(sa, format, st);
+            outAudio = st->index;
+        }
+    }
     int ret = avio_open(&raw->pb, name.constData(), AVIO_FLAG_WRITE);
     if (ret < 0) throw MediaError(QStringLiteral("Cannot create %1 (%2)").arg(outPath, ffmpegErrorText(ret)));
     ret = avformat_write_header(raw, nullptr);
@@ -178,9 +222,31 @@ void RemuxCut::Impl::createOutput() {
     headerWritten = true;
 }
 
+// The container's header gets the H.264 pieces' parameter sets too, under identifiers the
+// source does not use: a decoder that takes them from the header alone decodes the pieces.
+void RemuxCut::Impl::addPieceParameterSets(AVCodecParameters* out) {
+    const AVCodecParameters* par = video()->codecpar;
+    if (par->codec_id != AV_CODEC_ID_H264 || par->format < 0) return;
+    ffmpeg::Frame shape = ffmpeg::makeFrame();
+    if (!shape) throw MediaError(QStringLiteral("Out of memory"));
+    shape->width = par->width;
+    shape->height = par->height;
+    shape->format = par->format;
+    const ffmpeg::Codec probe =
+        openEdgeEncoder(video(), shape.get(), frameRateOf(video()), sourceBitRate(), sourceParameterSetIds(), true);
+    const std::vector<uint8_t> header = withPieceParameterSets(par, probe->extradata, probe->extradata_size);
+    if (header.empty()) return;
+    uint8_t* copy = static_cast<uint8_t*>(av_mallocz(header.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!copy) throw MediaError(QStringLiteral("Out of memory"));
+    std::memcpy(copy, header.data(), header.size());
+    av_freep(&out->extradata);
+    out->extradata = copy;
+    out->extradata_size = int(header.size());
+}
+
 void RemuxCut::Impl::begin(const QString& outputPath, int32_t first, int32_t last) {
     outPath = outputPath;
-    plan = planCut(index, first, last);
+    plan = planFor(first, last);
     if (plan.needsEncoding() && !encodable)
         throw MediaError(QStringLiteral("Frames of %1 cannot be encoded again").arg(path));
     origin = index.frameTime(first);
@@ -189,6 +255,10 @@ void RemuxCut::Impl::begin(const QString& outputPath, int32_t first, int32_t las
     videoWritten = 0;
     current = 0;
     stats = {};
+    if (plan.hasCopy()) {
+        stats.firstCopiedFrame = plan.copyFirst;
+        stats.lastCopiedFrame = plan.copyLast;
+    }
     const AVCodecParameters* par = video()->codecpar;
     headerBeforeCopy.clear();
     if (plan.hasHead() && plan.hasCopy()) headerBeforeCopy = inBandHeader(par);
@@ -205,6 +275,7 @@ void RemuxCut::Impl::begin(const QString& outputPath, int32_t first, int32_t las
         const int64_t seekTo = audioFrom - av_rescale_q(1, {1, 1}, audioBase());
         avformat_seek_file(audioIn.get(), audioStream, INT64_MIN, seekTo, seekTo, 0);
         audioDone = false;
+        audioNext = kNone;
     } else {
         audioDone = true;
     }
@@ -239,6 +310,7 @@ bool RemuxCut::Impl::step() {
             break;
         case Phase::Done:
             writeAudioUpTo(INT64_MAX);
+            if (sound) sound->finish(writeSound());
             close();
             return false;
     }
@@ -246,42 +318,59 @@ bool RemuxCut::Impl::step() {
     return true;
 }
 
-// Places the video demuxer so that the next packet read is `target`: by the timestamp of
-// the target or the keyframe before it, else from the start of the file.
-void RemuxCut::Impl::positionVideo(int target) {
-    av_packet_unref(packet.get());
-    held = false;
+// Places a video demuxer so that `target` is the packet it delivered last (in `into`): by
+// the target's timestamp, else from the start of the file. False when it is not found.
+bool RemuxCut::Impl::seekPacket(ffmpeg::Input& in, AVPacket* into, int target) {
+    av_packet_unref(into);
     auto scanTo = [&](bool fromStart) {
         int at = -1;
-        while (av_read_frame(videoIn.get(), packet.get()) >= 0) {
-            if (packet->stream_index != videoStream || packet->size <= 0) {
-                av_packet_unref(packet.get());
+        while (av_read_frame(in.get(), into) >= 0) {
+            if (into->stream_index != videoStream || into->size <= 0) {
+                av_packet_unref(into);
                 continue;
             }
-            const auto found = index.locate(packet->pos, packet->pts, packet->dts);
-            if (found && index.packet(*found).size == packet->size)
+            const auto found = index.locate(into->pos, into->pts, into->dts);
+            if (found && index.packet(*found).size == into->size)
                 at = *found;
             else if (at >= 0 || fromStart)
                 ++at;
-            if (at == target) {
-                held = true;
-                nextPacket = target;
-                return true;
-            }
-            av_packet_unref(packet.get());
+            if (at == target) return true;
+            av_packet_unref(into);
             if (at > target) return false;
         }
         return false;
     };
     const IndexedPacket p = index.packet(target);
     const int64_t ts = p.dts != kNone ? p.dts : p.pts;
-    if (ts != kNone && avformat_seek_file(videoIn.get(), videoStream, INT64_MIN, ts, ts, 0) >= 0 && scanTo(false))
-        return;
-    if (demux::rewind(videoIn, path)) {
-        keepOnlyStreams(videoIn.get(), {videoStream});
-        if (scanTo(true)) return;
+    if (ts != kNone && avformat_seek_file(in.get(), videoStream, INT64_MIN, ts, ts, 0) >= 0 && scanTo(false))
+        return true;
+    if (!demux::rewind(in, path)) return false;
+    keepOnlyStreams(in.get(), {videoStream});
+    return scanTo(true);
+}
+
+void RemuxCut::Impl::positionVideo(int target) {
+    held = seekPacket(videoIn, packet.get(), target);
+    if (!held) throw MediaError(QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(path));
+    nextPacket = target;
+}
+
+bool RemuxCut::Impl::cleanStart(int packetNumber) {
+    if (video()->codecpar->codec_id != AV_CODEC_ID_H264) return true;
+    if (const auto known = cleanStarts.find(packetNumber); known != cleanStarts.end()) return known->second;
+    if (!probeIn) {
+        probeIn = demux::open(path, false);
+        keepOnlyStreams(probeIn.get(), {videoStream});
     }
-    throw MediaError(QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(path));
+    ffmpeg::Packet p = ffmpeg::makePacket();
+    const bool clean = p && seekPacket(probeIn, p.get(), packetNumber) &&
+                       startsCleanly(video()->codecpar, p->data, p->size);
+    cleanStarts[packetNumber] = clean;
+    return clean;
+}
+
+CutPlan RemuxCut::Impl::planFor(int32_t first, int32_t last) {
+    return planCut(index, first, last, [this](int p) { return cleanStart(p); });
 }
 
 // The next video packet into `packet`, its index number in nextPacket - 1.
@@ -404,9 +493,8 @@ bool RemuxCut::Impl::encodePiece() {
 }
 
 void RemuxCut::Impl::encodeFrame(const AVFrame* f, int32_t number) {
-    if (!encoder) encoder = openEdgeEncoder(video(), f, frameRateOf(video()),
-                                            h264ParameterSetIds(video()->codecpar->extradata,
-                                                                video()->codecpar->extradata_size));
+    if (!encoder)
+        encoder = openEdgeEncoder(video(), f, frameRateOf(video()), sourceBitRate(), sourceParameterSetIds());
     ffmpeg::Frame copy = ffmpeg::makeFrame();
     if (!copy || av_frame_ref(copy.get(), f) < 0) throw MediaError(QStringLiteral("Out of memory"));
     copy->pts = number - pieceFirst;
@@ -456,21 +544,33 @@ void RemuxCut::Impl::writeAudioUpTo(int64_t videoTime) {
             break;
         }
         AVPacket* a = audioPacket.get();
-        const int64_t ts = a->pts != kNone ? a->pts : a->dts;
+        int64_t ts = a->pts != kNone ? a->pts : a->dts;
+        // A packet without its own time, or with its predecessor's (several frames in one
+        // program stream packet), follows its predecessor.
+        if (a->stream_index == audioStream && audioNext != kNone && (ts == kNone || ts < audioNext) &&
+            (ts == kNone || ts >= audioNext - audioPacketTicks))
+            ts = audioNext;
         if (a->stream_index != audioStream || ts == kNone || ts < audioFrom) {
+            if (ts != kNone && a->stream_index == audioStream) audioNext = ts + std::max<int64_t>(a->duration, 1);
             av_packet_unref(a);
             continue;
         }
+        audioPacketTicks = std::max<int64_t>(a->duration, 1);
+        audioNext = ts + audioPacketTicks;
         if (ts >= audioTo) {
             av_packet_unref(a);
             audioDone = true;
             break;
         }
-        a->pts = ts - audioFrom;
-        a->dts = a->dts != kNone ? a->dts - audioFrom : a->pts;
+        a->pts = a->dts = ts - audioFrom;
         const int64_t shown = av_rescale_q(a->pts, audioBase(), videoBase());
-        writePacket(a, outAudio, audioBase());
-        ++stats.audioPacketsCopied;
+        if (sound) {
+            sound->push(a, a->pts * av_q2d(audioBase()), writeSound());
+            av_packet_unref(a);
+        } else {
+            writePacket(a, outAudio, audioBase());
+            ++stats.audioPacketsCopied;
+        }
         if (shown > videoTime) break;
     }
 }
@@ -490,6 +590,7 @@ void RemuxCut::Impl::close() {
     decoder.reset();
     videoIn.reset();
     audioIn.reset();
+    sound.reset();
     pieceOpen = false;
     phase = Phase::Done;
     if (!failure.isEmpty()) throw MediaError(failure);
@@ -507,7 +608,7 @@ RemuxCut::~RemuxCut() {
 int32_t RemuxCut::frameCount() const { return impl_->index.frameCount(); }
 QString RemuxCut::codecName() const { return demux::codecName(impl_->video()->codecpar->codec_id); }
 bool RemuxCut::canWrite(int32_t first, int32_t last) const {
-    return impl_->encodable || !planCut(impl_->index, first, last).needsEncoding();
+    return impl_->encodable || !impl_->planFor(first, last).needsEncoding();
 }
 CopyableEdges RemuxCut::copyableEdges(int32_t first, int32_t last) const {
     return ::copyableEdges(impl_->index, first, last);

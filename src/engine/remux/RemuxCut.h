@@ -12,7 +12,8 @@ struct RemuxStats {
     int64_t videoPacketsCopied = 0;   // taken unchanged from the source
     int64_t videoPacketsEncoded = 0;  // frames decoded and encoded again
     int64_t audioPacketsCopied = 0;
-    int64_t audioPacketsEncoded = 0;
+    // The frames the copied packets show (the last file's, for a split); 0 when none.
+    int32_t firstCopiedFrame = 0, lastCopiedFrame = 0;
 };
 
 // Frames nearest to a range where a cut needs no encoding: it may start at startBefore or

@@ -1,0 +1,164 @@
+// Case "original": a cut in the source's own format on the 1080p H.264 clip, a range of 100 s
+// whose ends fall between keyframes, against
+// - our own re-encoding cut of the same range (the window's default AVI settings);
+// - the physical limit, measured with the ffmpeg command line: a stream copy of the range
+//   (-ss/-to -c copy, not frame-exact) plus ffmpeg decoding and encoding the same edge frames
+//   with the same encoder and settings as ours;
+// - that stream copy alone.
+// Every run is a child process, so its peak memory is its own. Our time is the job's, with
+// the source open as in the window (its index built), as for the re-encoding cut.
+#include <QCoreApplication>
+#include <QFile>
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+
+#include "Bench.h"
+#include "engine/reader/FfmpegReader.h"
+#include "jobs/OriginalJob.h"
+
+namespace {
+
+constexpr int kClipSeconds = 130;
+constexpr double kFps = 25;
+constexpr int kFirstFrame = 263;                // 10.48 s
+constexpr int kLastFrame = kFirstFrame + 2499;  // 100 s
+constexpr int kRuns = 3;
+
+// ---- the child: one cut through the job ----
+
+void originalChild() {
+    const QString in = qEnvironmentVariable("KORVELIN_CUT_IN"), out = qEnvironmentVariable("KORVELIN_CUT_OUT");
+    if (in.isEmpty() || out.isEmpty()) return;  // only ever run as the parent's child
+    // The source is open in the window when a cut starts: its index is there already.
+    const std::unique_ptr<VideoSource> reader = createVideoFileReader();
+    reader->OpenFile(in);
+    const double start = bench::nowMs();
+    auto job = OriginalJob::cut(in, kFirstFrame, kLastFrame, [&](int) { return out; });
+    if (job->start())
+        while (job->step()) {
+        }
+    const double ms = bench::nowMs() - start;
+    if (job->outcome().kind != JobOutcome::Kind::Finished) {
+        std::fprintf(stderr, "cut failed: %s\n", qPrintable(job->outcome().failure));
+        std::exit(4);
+    }
+    const RemuxStats& s = job->stats();
+    std::fprintf(stderr, "job-ms %.1f copied %lld encoded %lld first %d last %d\n", ms,
+                 static_cast<long long>(s.videoPacketsCopied), static_cast<long long>(s.videoPacketsEncoded),
+                 s.firstCopiedFrame, s.lastCopiedFrame);
+}
+
+// ---- the parent ----
+
+struct OurRun {
+    bench::ChildRun child;
+    double jobMs = -1;
+    long long copied = 0, encoded = 0;
+    int firstCopied = 0, lastCopied = 0;
+};
+
+OurRun ours(const QString& clip) {
+    const QString out = bench::benchFolder() + "/original-ours.mp4";
+    QFile::remove(out);
+    OurRun run;
+    run.child = bench::runChild(QCoreApplication::applicationFilePath(), {"original-child"},
+                                {"KORVELIN_CUT_IN=" + clip, "KORVELIN_CUT_OUT=" + out});
+    const QList<QByteArray> words = run.child.errors.mid(run.child.errors.indexOf("job-ms")).simplified().split(' ');
+    if (run.child.ms < 0 || words.size() < 10) {
+        std::fprintf(stderr, "original cut failed: %s\n", run.child.errors.constData());
+        return run;
+    }
+    run.jobMs = words[1].toDouble();
+    run.copied = words[3].toLongLong();
+    run.encoded = words[5].toLongLong();
+    run.firstCopied = words[7].toInt();
+    run.lastCopied = words[9].toInt();
+    QFile::remove(out);
+    return run;
+}
+
+QString seconds(int frame) { return QString::number((frame - 1) / kFps, 'f', 3); }
+
+// ffmpeg decoding frames first..last and encoding them as our edge pieces are encoded.
+bench::ChildRun ffmpegEdge(const QString& clip, int first, int last) {
+    if (last < first) return {0, 0, {}};
+    // clang-format off
+    return bench::runChild("ffmpeg", {
+        "-nostdin", "-v", "error", "-ss", seconds(first), "-i", clip, "-an", "-frames:v", QString::number(last - first + 1),
+        "-c:v", "libx264", "-preset", "veryfast", "-crf", "16", "-bf", "0", "-x264-params", "scenecut=0",
+        "-g", "1048576", "-f", "null", "-"});
+    // clang-format on
+}
+
+double ffmpegStreamCopy(const QString& clip, double* peakMiB) {
+    const QString out = bench::benchFolder() + "/original-ffmpeg.mp4";
+    const bench::ChildRun run = bench::runChild(
+        "ffmpeg", {"-nostdin", "-v", "error", "-y", "-ss", seconds(kFirstFrame), "-to", seconds(kLastFrame + 1), "-i",
+                   clip, "-c", "copy", out});
+    QFile::remove(out);
+    if (peakMiB) *peakMiB = run.peakMiB;
+    return run.ms;
+}
+
+// Our re-encoding cut of the same range, through the window (case "cut"'s child).
+double reencodingCut(const QString& clip) {
+    const QString out = bench::benchFolder() + "/original-reencoded.avi";
+    QFile::remove(out);
+    const bench::ChildRun run = bench::runChild(
+        QCoreApplication::applicationFilePath(), {"cut-child"},
+        {"KORVELIN_CUT_IN=" + clip, "KORVELIN_CUT_OUT=" + out, "KORVELIN_CUT_FROM=" + QString::number(kFirstFrame),
+         "KORVELIN_CUT_TO=" + QString::number(kLastFrame)});
+    QFile::remove(out);
+    const qsizetype at = run.errors.indexOf("cut-ms ");
+    return at < 0 ? -1 : run.errors.mid(at + 7).trimmed().split('\n').first().toDouble();
+}
+
+void original() {
+    const QString clip = bench::clip1080p(kClipSeconds);
+    bench::printNote(QStringLiteral("1080p H.264 clip of %1 s, frames %2..%3 (100 s); each run a child process")
+                         .arg(kClipSeconds)
+                         .arg(kFirstFrame)
+                         .arg(kLastFrame));
+    std::vector<double> ourMs, limitMs, copyMs;
+    OurRun run;
+    double copyPeak = 0, limitPeak = 0;
+    for (int i = 0; i < kRuns; ++i) {  // alternating, so both see the same machine load
+        run = ours(clip);
+        if (run.jobMs < 0) return bench::printNote("original cut failed");
+        const double copy = ffmpegStreamCopy(clip, &copyPeak);
+        const bench::ChildRun head = ffmpegEdge(clip, kFirstFrame, run.firstCopied - 1),
+                              tail = ffmpegEdge(clip, run.lastCopied + 1, kLastFrame);
+        if (head.ms < 0 || tail.ms < 0) return bench::printNote("ffmpeg failed on the edges");
+        const double edges = head.ms + tail.ms;
+        limitPeak = std::max({copyPeak, head.peakMiB, tail.peakMiB});
+        ourMs.push_back(run.jobMs);
+        copyMs.push_back(copy);
+        limitMs.push_back(copy + edges);
+    }
+    const double our = bench::median(ourMs), limit = bench::median(limitMs), copy = bench::median(copyMs);
+    bench::printNote(QStringLiteral("edges encoded: frames %1..%2 and %3..%4 (%5 frames); packets copied unchanged: "
+                                    "%6 of %7 (%8 %)")
+                         .arg(kFirstFrame)
+                         .arg(run.firstCopied - 1)
+                         .arg(run.lastCopied + 1)
+                         .arg(kLastFrame)
+                         .arg(run.encoded)
+                         .arg(run.copied)
+                         .arg(run.copied + run.encoded)
+                         .arg(100.0 * run.copied / std::max<long long>(1, run.copied + run.encoded), 0, 'f', 1));
+    bench::printFigure("cut_original_vs_limit_1080p", our, "ms", limit, "ms (ffmpeg copy + edges)", our / limit,
+                       "<= 1.3");
+    bench::printFigure("cut_original_vs_stream_copy_1080p", our, "ms", copy, "ms (ffmpeg -c copy)", our / copy, "<= 8");
+    bench::printFigure("cut_original_peak_memory_1080p", run.child.peakMiB, "MiB", limitPeak,
+                       "MiB (the largest of ffmpeg's copy and edge runs)", run.child.peakMiB / limitPeak, "<= 1.3");
+    const double reencoded = reencodingCut(clip);
+    if (reencoded <= 0) return bench::printNote("re-encoding cut failed");
+    bench::printFigure("cut_original_speedup_1080p", reencoded / run.jobMs, "x", reencoded, "ms (our re-encoding cut)",
+                       reencoded / run.jobMs, ">= 10");
+}
+
+const bench::Register child("original-child", originalChild);
+const bench::Register parent("original", original);
+
+}  // namespace
