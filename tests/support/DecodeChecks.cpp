@@ -85,10 +85,35 @@ QString ffmpegDecodeErrors(const QString& path) {
     return errors;
 }
 
+namespace {
+
+// Whether an H.264 packet holds an IDR slice. Its NAL units follow start codes (transport
+// streams) or four-byte lengths (MP4, Matroska).
+bool holdsIdr(const QByteArray& d) {
+    const auto idr = [&](qsizetype header) { return header < d.size() && (uchar(d[header]) & 0x1f) == 5; };
+    const QByteArray startCode("\0\0\1", 3);
+    if (d.startsWith(startCode) || d.startsWith(QByteArray("\0\0\0\1", 4))) {
+        for (qsizetype at = d.indexOf(startCode); at >= 0; at = d.indexOf(startCode, at + 3))
+            if (idr(at + 3)) return true;
+        return false;
+    }
+    for (qsizetype at = 0; at + 4 < d.size();) {
+        if (idr(at + 4)) return true;
+        at += 4 + qsizetype(quint32(uchar(d[at])) << 24 | quint32(uchar(d[at + 1])) << 16 |
+                            quint32(uchar(d[at + 2])) << 8 | uchar(d[at + 3]));
+    }
+    return false;
+}
+
+}  // namespace
+
 QList<Packet> videoPackets(const QString& path, bool withFrameNumbers) {
     const QJsonArray packets = probeList(
         path, {"-select_streams", "v:0", "-show_packets", "-show_data", "-show_entries", "packet=pos,flags,data"},
         "packets");
+    const QJsonArray streams =
+        probeList(path, {"-select_streams", "v:0", "-show_entries", "stream=codec_name"}, "streams");
+    const bool h264 = !streams.isEmpty() && streams[0].toObject()["codec_name"] == "h264";
     // A decoded picture names the position of the packet that carried it; the pictures come
     // in display order.
     QHash<QString, int> frameAt;
@@ -107,7 +132,11 @@ QList<Packet> videoPackets(const QString& path, bool withFrameNumbers) {
         QByteArray data;
         for (const QString& line : o["data"].toString().split('\n', Qt::SkipEmptyParts))
             data += QByteArray::fromHex(line.section(": ", 1).section("  ", 0, 0).toLatin1());
-        list.append({data, o["flags"].toString().startsWith('K'), frameAt.value(o["pos"].toString(), 0)});
+        // An H.264 decoder starts afresh only at an IDR picture: a stream may switch parameter
+        // sets nowhere else, so an I picture that merely marks a recovery point is no place to
+        // join a copy to an encoded stretch.
+        const bool key = o["flags"].toString().startsWith('K') && (!h264 || holdsIdr(data));
+        list.append({data, key, frameAt.value(o["pos"].toString(), 0)});
     }
     return list;
 }

@@ -17,8 +17,8 @@ QString ffmpegDecodeErrors(const QString& path);
 // A video packet as ffprobe reads it, in decode order.
 struct Packet {
     QByteArray data;
-    bool key = false;
-    int frame = 0;  // 1-based display position of the picture it carries (0 when not asked for)
+    bool key = false;  // a keyframe where decoding can start afresh (for H.264: an IDR picture)
+    int frame = 0;     // 1-based display position of the picture it carries (0 when not asked for)
 };
 QList<Packet> videoPackets(const QString& path, bool withFrameNumbers = false);
 // The packets a cut of frames first..last must copy unchanged, in decode order: those of the

@@ -72,10 +72,9 @@ Clip foreign(const QString& name) {
     if (name == "gst_x264_mkv") return gstreamer(name, "mkv", kX264, "matroskamux", "vorbisenc");
     if (name == "mkvmerge_h264_ac3") {
         // mkvmerge reads a bare H.264 stream and an AC-3 stream and times them itself.
-        const Clip video =
-            make(name + "-video", "h264", kWidth, kHeight, kFps, kFrames, false,
-                 {"-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-bf", "3", "-g", "25", "-keyint_min", "25",
-                  "-sc_threshold", "0", "-x264-params", "open-gop=1", "-f", "h264"});
+        const Clip video = make(name + "-video", "h264", kWidth, kHeight, kFps, kFrames, false,
+                                {"-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-bf", "3", "-g", "25",
+                                 "-keyint_min", "25", "-sc_threshold", "0", "-f", "h264"});
         const Clip sound = make(name + "-sound", "ac3", kWidth, kHeight, kFps, kFrames, true,
                                 {"-map", "1:a", "-c:a", "ac3", "-b:a", "128k"}, 48000);
         return madeOnce(name, "mkv", true, [&](const QString& partial) {

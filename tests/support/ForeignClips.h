@@ -10,7 +10,7 @@
 
 namespace clips {
 
-// "gst_x264_mp4" (AAC), "gst_x264_mkv" (Vorbis), "mkvmerge_h264_ac3" (open GOP),
+// "gst_x264_mp4" (AAC), "gst_x264_mkv" (Vorbis), "mkvmerge_h264_ac3",
 // "ts_mpeg2_mp2" (open GOP), "avi_mpeg4_mp3", "mp4_hevc10_aac" (open GOP, 4:2:0 10-bit),
 // "webm_vp9_opus" (hidden alternate reference frames).
 Clip foreign(const QString& name);
