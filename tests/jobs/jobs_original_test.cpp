@@ -92,6 +92,7 @@ void expectExactCut(const clips::Clip& source, const QString& out, int first, in
 struct CutCase {
     const char* clip;
     bool wholeGroupsInside;  // false: no keyframe inside the range starts a clean group
+    friend void PrintTo(const CutCase& c, std::ostream* os) { *os << c.clip; }
 };
 
 class OriginalCut : public testing::TestWithParam<CutCase> {};

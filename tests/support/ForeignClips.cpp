@@ -65,43 +65,51 @@ Clip gstreamer(const QString& name, const QString& ext, const QString& video, co
 const QString kX264 = QStringLiteral(
     "x264enc speed-preset=veryfast key-int-max=25 bframes=3 option-string=scenecut=0:min-keyint=25 ! h264parse");
 
-}  // namespace
-
-Clip foreign(const QString& name) {
-    if (name == "gst_x264_mp4") return gstreamer(name, "mp4", kX264, "mp4mux", "voaacenc");
-    if (name == "gst_x264_mkv") return gstreamer(name, "mkv", kX264, "matroskamux", "vorbisenc");
+// `file` names the clip's files: the name and the version of the recipes.
+Clip made(const QString& name, const QString& file) {
+    if (name == "gst_x264_mp4") return gstreamer(file, "mp4", kX264, "mp4mux", "voaacenc");
+    if (name == "gst_x264_mkv") return gstreamer(file, "mkv", kX264, "matroskamux", "vorbisenc");
     if (name == "mkvmerge_h264_ac3") {
         // mkvmerge reads a bare H.264 stream and an AC-3 stream and times them itself.
-        const Clip video = make(name + "-video", "h264", kWidth, kHeight, kFps, kFrames, false,
+        const Clip video = make(file + "-video", "h264", kWidth, kHeight, kFps, kFrames, false,
                                 {"-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-bf", "3", "-g", "25",
                                  "-keyint_min", "25", "-sc_threshold", "0", "-f", "h264"});
-        const Clip sound = make(name + "-sound", "ac3", kWidth, kHeight, kFps, kFrames, true,
+        const Clip sound = make(file + "-sound", "ac3", kWidth, kHeight, kFps, kFrames, true,
                                 {"-map", "1:a", "-c:a", "ac3", "-b:a", "128k"}, 48000);
-        return madeOnce(name, "mkv", true, [&](const QString& partial) {
+        return madeOnce(file, "mkv", true, [&](const QString& partial) {
             return run("mkvmerge", {"-q", "-o", partial, "--default-duration", "0:25fps", video.path, sound.path}) == 0;
         });
     }
     Clip c;
     if (name == "ts_mpeg2_mp2")  // ffmpeg's MPEG-2 leaves its groups of pictures open
         c = make(
-            name, "ts", kWidth, kHeight, kFps, kFrames, true,
+            file, "ts", kWidth, kHeight, kFps, kFrames, true,
             {"-c:v", "mpeg2video", "-q:v", "4", "-bf", "2", "-g", "25", "-c:a", "mp2", "-b:a", "192k", "-f", "mpegts"},
             48000);
     else if (name == "avi_mpeg4_mp3")
-        c = make(name, "avi", kWidth, kHeight, kFps, kFrames, true,
+        c = make(file, "avi", kWidth, kHeight, kFps, kFrames, true,
                  {"-c:v", "mpeg4", "-q:v", "4", "-bf", "2", "-g", "25", "-c:a", "libmp3lame", "-b:a", "128k"}, 48000);
     else if (name == "mp4_hevc10_aac")  // x265 opens its groups (CRA pictures) by default
-        c = make(name, "mp4", kWidth, kHeight, kFps, kFrames, true,
+        c = make(file, "mp4", kWidth, kHeight, kFps, kFrames, true,
                  {"-c:v", "libx265", "-preset", "ultrafast", "-pix_fmt", "yuv420p10le", "-x265-params",
                   "keyint=25:min-keyint=25:scenecut=0:bframes=3:log-level=error", "-tag:v", "hvc1", "-c:a", "aac"},
                  48000);
     else if (name == "webm_vp9_opus")
-        c = make(name, "webm", kWidth, kHeight, kFps, kFrames, true,
+        c = make(file, "webm", kWidth, kHeight, kFps, kFrames, true,
                  {"-c:v", "libvpx-vp9", "-deadline", "good", "-cpu-used", "4", "-b:v", "500k", "-g", "25",
                   "-auto-alt-ref", "1", "-lag-in-frames", "16", "-c:a", "libopus"},
                  48000);
     else
         throw std::runtime_error(("unknown test clip " + name).toStdString());
+    return c;
+}
+
+}  // namespace
+
+Clip foreign(const QString& name) {
+    constexpr int kRecipes = 2;  // bump to remake every clip after a change of the recipes
+    Clip c = made(name, name + "-r" + QString::number(kRecipes));
+    c.name = name;
     return c;
 }
 
