@@ -235,7 +235,9 @@ QString batchUsage() {
                "usage: korvelin --cut SRC --from A --to B --out PATH [options]\n"
                "       korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]\n"
                "options:\n"
-               "  --format %1                output format (default avi)\n"
+               "  %1output format (default avi); original keeps the source's\n"
+               "                                       container and codecs and encodes only the frames next to\n"
+               "                                       the cut points again\n"
                "  --avi-codec N                        AVI video codec, position in the codec list (0 = first)\n"
                "  --audio pcm|adpcm|ulaw|alaw|mp3|gsm  AVI audio format (default pcm)\n"
                "  --fps TEXT                           AVI or MPEG frame rate, an item of its list (e.g. 25.00)\n"
@@ -245,8 +247,10 @@ QString batchUsage() {
                "  --audio-kbps N                       MPEG audio bitrate: 32 48 56 64 80 96 112 128 160 192 224 256 "
                "320 384\n"
                "  --wmv-profile N                      WMV profile, position in the profile list (0 = first)\n"
-               "MPEG, WMV and split need the partner application.\n")
-        .arg(formatNames("|"));
+               "MPEG, WMV and split need the partner application.\n"
+               "An original-format job whose cut points need an encoder the source's codec lacks is refused\n"
+               "(exit 1); the message names the nearest frames where it needs none.\n")
+        .arg(QStringLiteral("--format %1").arg(formatNames("|")).leftJustified(37));
 }
 
 std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args) {

@@ -252,7 +252,8 @@ void frmMain::buildControls() {
     cmdOptAVI = button(FrameConvertTo, "cmdOptAVI", "AVI", 240, 150, 885, 345);
     cmdOptMPEG = button(FrameConvertTo, "cmdOptMPEG", "MPEG", 1140, 150, 885, 345);
     cmdOptWMV = button(FrameConvertTo, "cmdOptWMV", "WMV", 2070, 150, 885, 345);
-    for (auto* b : {cmdOptAVI, cmdOptMPEG, cmdOptWMV}) b->hide();
+    cmdOptOriginal = button(FrameConvertTo, "cmdOptOriginal", "Original", 2070, 150, 885, 345);
+    for (auto* b : {cmdOptAVI, cmdOptMPEG, cmdOptWMV, cmdOptOriginal}) b->hide();
 
     FrameOptVideoAvi = frame(FrameConvertTo, "FrameOptVideoAvi", "Video Format: ", 240, 360, 3015, 1365);
     lblFrameRate2 = label(FrameOptVideoAvi, "lblFrameRate2", "FrameRate:", 210, 300, 1185, 255);
@@ -298,8 +299,16 @@ void frmMain::buildControls() {
     FrameOptVideoAvi->hide();
     FrameOptAudioAvi->hide();
     cmbWMVCodecs = list(FrameOptVideoWMV, "cmbWMVCodecs", {}, 50, 330, 2990, 315, kLightBlue);
+    // The source's own format has nothing to choose: its frame says what the job does.
+    FrameOptOriginal = frame(FrameConvertTo, "FrameOptOriginal", "Source Format", 80, 2040, 3015, 1155);
+    FrameOptOriginal->hide();
+    lblOriginalFormat = label(FrameOptOriginal, "lblOriginalFormat",
+                              "Keeps the source's format; only the frames next to the cut points are encoded again.",
+                              150, 330, 2730, 720);
+    lblOriginalFormat->setWordWrap(true);
+    lblOriginalFormat->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     for (auto* f : {FrameOptVideoAvi, FrameOptAudioAvi, FrameOptVersionMpeg, FrameOptVideoMpeg, FrameOptAudioMpeg,
-                    FrameOptVideoWMV}) {
+                    FrameOptVideoWMV, FrameOptOriginal}) {
         QFont bold = f->font();
         bold.setBold(true);
         f->setFont(bold);
@@ -324,6 +333,7 @@ QPushButton* frmMain::formatButton(::OutputFormat format) const {
         case ::OutputFormat::Avi: return cmdOptAVI;
         case ::OutputFormat::Mpeg: return cmdOptMPEG;
         case ::OutputFormat::Wmv: return cmdOptWMV;
+        case ::OutputFormat::Original: return cmdOptOriginal;
     }
     return nullptr;
 }
@@ -333,6 +343,7 @@ std::vector<QGroupBox*> frmMain::formatOptionFrames(::OutputFormat format) const
         case ::OutputFormat::Avi: return {FrameOptAudioAvi, FrameOptVideoAvi};
         case ::OutputFormat::Mpeg: return {FrameOptAudioMpeg, FrameOptVideoMpeg, FrameOptVersionMpeg};
         case ::OutputFormat::Wmv: return {FrameOptVideoWMV};
+        case ::OutputFormat::Original: return {FrameOptOriginal};
     }
     return {};
 }
@@ -444,6 +455,7 @@ void frmMain::PlaceFrames() {
     place(FrameOptAudioMpeg, 1250, 75, true);
     place(FrameOptVersionMpeg, 2300, 75, true);
     place(FrameOptVideoWMV, 250, 75, true);
+    place(FrameOptOriginal, 250, 75, true);
     place(FrameConvertTo, std::nullopt, 470, false);
     place(FrameOP, 491, 65, false);
     ProgressBar1->setGeometry(40, 476, ProgressBar1->width(), 13);

@@ -33,6 +33,7 @@
 #include "engine/skin/Skin.h"
 #include "engine/view/VideoView.h"
 #include "jobs/CopyJob.h"
+#include "jobs/OriginalJob.h"
 #include "output/OutputFormats.h"
 #include "settings/CRegister.h"
 #include "settings/TextKeys.h"
@@ -149,6 +150,7 @@ public:
     QPushButton* cmdOptAVI{};
     QPushButton* cmdOptMPEG{};
     QPushButton* cmdOptWMV{};
+    QPushButton* cmdOptOriginal{};
     QGroupBox* FrameOptVideoAvi{};
     SkinLabel* lblFrameRate2{};
     QComboBox* cmbFramerateAVI{};
@@ -179,6 +181,8 @@ public:
     QComboBox* cmbAudioBitrateMPEG{};
     QGroupBox* FrameOptVideoWMV{};
     QComboBox* cmbWMVCodecs{};
+    QGroupBox* FrameOptOriginal{};  // the source's own format: one line of explanation, no options
+    SkinLabel* lblOriginalFormat{};
     // Frame1, Frame2
     SkinLabel* lblLang{};
     QComboBox* LstLang{};
@@ -203,6 +207,7 @@ public:
     bool CancelRequested = false;
     int32_t CutStartValue = 0;
     int32_t CutEndValue = 0;
+    // The extension of output names per format; Original's follows the source opened last.
     std::array<QString, kOutputFormats.size()> OutputExtensions;
     ::OutputFormat OutputFormat = ::OutputFormat::Avi;
     std::unique_ptr<CRegister> Registry;
@@ -241,6 +246,9 @@ public:
     void Load_Language();
     void LstLang_Click();
     QString GetFromINI(const QString& Hd, const QString& ID);
+    // Key `key` of `section` ("frmMain" or "MSGX") through GetFromINI; a key added after the
+    // first language files falls back to the English file's text when the language lacks it.
+    QString languageText(const QString& section, int key);
     void SetCaption();
 
     // ---------------- source: open, preview, playback, save frame ----------------
@@ -279,13 +287,15 @@ public:
     void cmdOptAVI_Click();
     void cmdOptMPEG_Click();
     void cmdOptWMV_Click();
+    void cmdOptOriginal_Click();
     // Chooses a format as its button does (a format that needs the partner application
     // offers it first).
     void chooseOutputFormat(::OutputFormat format);
     void cmdOutFile_Click();
     void cmdOutFile2_Click();
     // Sets the output writer up for `format` and creates the file at the first free
-    // name from `path` (path becomes that name). Returns the reason when it fails.
+    // name from `path` (path becomes that name). Returns the reason when it fails. Original
+    // is not written by the writer: only the free name is chosen; its job creates the file.
     std::optional<QString> ConfigureOutputWriter(QString& path, ::OutputFormat format);
     void FillEngineLists();
     void cmbAVICodecs_Click();
@@ -362,8 +372,15 @@ private:
     QPushButton* formatButton(::OutputFormat format) const;
     std::vector<QGroupBox*> formatOptionFrames(::OutputFormat format) const;
     class JobControlsLock;
+    // The output of file `part` of a job in `format`, at the first free name from its text
+    // box, recorded in jobOutputs_. Throws MediaError when it cannot be set up.
+    QString claimJobOutput(int part, ::OutputFormat format);
     CopyJob::OpenOutput outputOpener();
-    bool runJobPasses(CopyJob& job);  // false when the window was closed during the job
+    OriginalJob::OutputPath originalOutputPath();
+    // The cut or split job of the chosen format.
+    std::unique_ptr<Job> makeCutJob(int32_t startMarker, int32_t endMarker);
+    std::unique_ptr<Job> makeSplitJob(int32_t splitFrame);
+    bool runJobPasses(Job& job);  // false when the window was closed during the job
     void reportJobOutcome(const JobOutcome& outcome, int finishedMessage);
     // The files of the running or last job: the name in the text box and the name written.
     struct JobOutput {

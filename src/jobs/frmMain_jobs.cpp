@@ -1,6 +1,7 @@
-// Cut and split, the window's part: the copy job runs inside the click handler, one pass at
-// a time, and each pass gives the window one turn of its message loop, which serves Cancel,
-// the progress display and the preview. The job itself lives in CopyJob.
+// Cut and split, the window's part: the job runs inside the click handler, one pass at a
+// time, and each pass gives the window one turn of its message loop, which serves Cancel,
+// the progress display and the preview. The jobs themselves live in CopyJob (the writer's
+// formats, from decoded frames) and OriginalJob (the source's own format, from its packets).
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include "app/frmMain.h"
 #include "jobs/CopyJob.h"
 #include "jobs/JobRules.h"
+#include "jobs/OriginalJob.h"
 #include "rules/Conversions.h"
 #include "settings/TextKeys.h"
 
@@ -51,6 +53,23 @@ private:
     bool first_ = true;
 };
 
+// The frames of one edge where a cut needs no encoding, for a message: "12, 48", one of
+// them when the other is missing (0) or the same, a dash when there is none.
+QString edgeFramesText(int32_t before, int32_t after) {
+    QStringList frames;
+    for (const int32_t frame : {before, after})
+        if (frame > 0 && !frames.contains(QString::number(frame))) frames << QString::number(frame);
+    return frames.isEmpty() ? QStringLiteral("\u2013") : frames.join(", ");
+}
+
+// The refusal of a cut in the source's own format whose edges need an encoder the codec
+// lacks: the message names the codec (%1) and the frames where the cut could begin (%2)
+// and end (%3) without encoding.
+QString edgesRefusalText(const QString& message, const QString& codecName, const CopyableEdges& edges) {
+    return message.arg(codecName, edgeFramesText(edges.startBefore, edges.startAfter),
+                       edgeFramesText(edges.endBefore, edges.endAfter));
+}
+
 }  // namespace
 
 // While a job runs, everything that could change its source, its output or its settings is
@@ -82,19 +101,40 @@ private:
 
 void frmMain::cmdCancel_Click() { CancelRequested = true; }
 
-CopyJob::OpenOutput frmMain::outputOpener() {
-    // The format is the one chosen when the job started: a split's second file is written in
-    // the same format as its first, whatever happens to the choice while the job runs.
-    jobOutputs_.clear();
-    return [this, format = OutputFormat](int part) {
-        QLineEdit* box = part == 1 ? EdOutFile : EdOutFile2;
-        QString path = box->text();
-        if (auto failure = ConfigureOutputWriter(path, format)) throw MediaError(*failure);
-        jobOutputs_.push_back({box->text(), path});
-    };
+QString frmMain::claimJobOutput(int part, ::OutputFormat format) {
+    QLineEdit* box = part == 1 ? EdOutFile : EdOutFile2;
+    QString path = box->text();
+    if (auto failure = ConfigureOutputWriter(path, format)) throw MediaError(*failure);
+    jobOutputs_.push_back({box->text(), path});
+    return path;
 }
 
-bool frmMain::runJobPasses(CopyJob& job) {
+// The format is the one chosen when the job started: a split's second file is written in
+// the same format as its first, whatever happens to the choice while the job runs.
+CopyJob::OpenOutput frmMain::outputOpener() {
+    jobOutputs_.clear();
+    return [this, format = OutputFormat](int part) { claimJobOutput(part, format); };
+}
+
+OriginalJob::OutputPath frmMain::originalOutputPath() {
+    jobOutputs_.clear();
+    return [this](int part) { return claimJobOutput(part, ::OutputFormat::Original); };
+}
+
+std::unique_ptr<Job> frmMain::makeCutJob(int32_t startMarker, int32_t endMarker) {
+    if (OutputFormat == ::OutputFormat::Original)
+        return OriginalJob::cut(PrevOpenedFile, startMarker, endMarker, originalOutputPath());
+    return std::make_unique<CopyJob>(
+        CopyJob::cut(*VideoFileIn1, *VideoFileOut, startMarker, endMarker, outputOpener()));
+}
+
+std::unique_ptr<Job> frmMain::makeSplitJob(int32_t splitFrame) {
+    if (OutputFormat == ::OutputFormat::Original)
+        return OriginalJob::split(PrevOpenedFile, splitFrame, originalOutputPath());
+    return std::make_unique<CopyJob>(CopyJob::split(*VideoFileIn1, *VideoFileOut, splitFrame, outputOpener()));
+}
+
+bool frmMain::runJobPasses(Job& job) {
     WindowTurns turns(*this);
     while (job.step()) {
         if (!turns.yield()) return false;
@@ -110,7 +150,14 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
         case JobOutcome::Kind::Failed: text = Messages[Msg::OperationFailed] + " " + outcome.failure; break;
         case JobOutcome::Kind::Cancelled: text = Messages[Msg::JobCancelled]; break;
         case JobOutcome::Kind::Refused:
-            text = Messages[outcome.refusal == JobRefusal::SameFrame ? Msg::SameFrame : Msg::SplitPointOutOfRange];
+            switch (outcome.refusal) {
+                case JobRefusal::SameFrame: text = Messages[Msg::SameFrame]; break;
+                case JobRefusal::SplitPointOutOfRange:
+                case JobRefusal::None: text = Messages[Msg::SplitPointOutOfRange]; break;
+                case JobRefusal::EdgesNeedEncoder:
+                    text = edgesRefusalText(Messages[Msg::EdgesNeedEncoder], outcome.codecName, outcome.edges);
+                    break;
+            }
             break;
         default:
             text = Messages[finishedMessage];
@@ -131,7 +178,8 @@ void frmMain::cmdCut_Click() {
     if (!FileLoaded) return;
     CutStartValue = SliderTimePosition1->value();
     CutEndValue = SliderTimePosition2->value();
-    CopyJob job = CopyJob::cut(*VideoFileIn1, *VideoFileOut, CutStartValue, CutEndValue, outputOpener());
+    const std::unique_ptr<Job> owned = makeCutJob(CutStartValue, CutEndValue);
+    Job& job = *owned;
     job.onFrame = [this](const FrameData& frame) {
         FrameBits = frame;
         VideoView1->ShowFrame(frame);
@@ -166,7 +214,8 @@ void frmMain::cmdCut_Click() {
 void frmMain::cmdSplit_Click() {
     if (!PartnerAppPresent && CHKPANDO()) return;
     if (!FileLoaded) return;
-    CopyJob job = CopyJob::split(*VideoFileIn1, *VideoFileOut, SliderTimePosition1->value(), outputOpener());
+    const std::unique_ptr<Job> owned = makeSplitJob(SliderTimePosition1->value());
+    Job& job = *owned;
     // The preview keeps the last frame the job read: the reader stands after it when the job
     // ends, and Save Frame writes what the preview shows.
     job.onFrame = [this](const FrameData& frame) {

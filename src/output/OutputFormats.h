@@ -10,23 +10,26 @@
 
 #include "engine/common/ContainerKind.h"
 
-enum class OutputFormat : int16_t { Avi = 0, Mpeg = 1, Wmv = 2 };
+enum class OutputFormat : int16_t { Avi = 0, Mpeg = 1, Wmv = 2, Original = 3 };
 
 struct OutputFormatInfo {
     OutputFormat format;
     const char* name;        // as batch mode names it, e.g. "avi"
     const char* shownName;   // as messages name it, e.g. "AVI"
-    const char* extension;   // of the output names proposed for it
-    int32_t container;       // the writer's container kind
+    const char* extension;   // of the output names proposed for it (Original: with no source loaded)
+    int32_t container;       // the writer's container kind; 0 when its own job writes the file
     int saveFilterIndex;     // the save dialog's filter entry (1-based) for it
     const char* skinButton;  // the skin element that chooses it
     bool needsPartner;       // choosing it needs the partner application
 };
 
-constexpr std::array<OutputFormatInfo, 3> kOutputFormats{{
+constexpr std::array<OutputFormatInfo, 4> kOutputFormats{{
     {OutputFormat::Avi, "avi", "AVI", "avi", kContainerAvi, 2, "avibutton", false},
     {OutputFormat::Mpeg, "mpeg", "MPEG", "mpeg", kContainerMpeg, 3, "mpegbutton", true},
     {OutputFormat::Wmv, "wmv", "WMV", "wmv", kContainerWmv, 4, "wmvbutton", true},
+    // The source's own container and codecs: OriginalJob rewrites the source's packets, and
+    // names and the save dialog take the loaded source's extension.
+    {OutputFormat::Original, "original", "Original", "mkv", 0, 6, "originalbutton", false},
 }};
 
 constexpr const OutputFormatInfo& formatInfo(OutputFormat format) { return kOutputFormats[size_t(format)]; }

@@ -14,6 +14,11 @@ std::pair<QString, QString> proposeOutputNames(const QString& sourcePath, const 
     return {stem + "_1." + extension, stem + "_2." + extension};
 }
 
+QString sourceExtension(const QString& sourcePath) {
+    const qsizetype dot = sourcePath.lastIndexOf('.');
+    return dot <= fileNameStart(sourcePath) ? QString() : sourcePath.mid(dot + 1);
+}
+
 bool extensionPiece(const QString& path, QString* piece) {
     const qsizetype dot = extensionDot(path);
     if (dot < 0) return false;

@@ -13,6 +13,11 @@ qsizetype extensionDot(const QString& path);
 // being the path up to the first dot of its file name (the whole path when there is none).
 std::pair<QString, QString> proposeOutputNames(const QString& sourcePath, const QString& extension);
 
+// The extension that names a source's own container: the text after the last "." of its
+// file name ("clip.part.mp4" -> "mp4"); empty when it has none (a name that only begins
+// with a dot has none).
+QString sourceExtension(const QString& sourcePath);
+
 // The extension piece of a name: the text between the first and the second dot of its
 // file name (to the end when there is one dot); nullopt-like empty + false when no dot.
 bool extensionPiece(const QString& path, QString* piece);

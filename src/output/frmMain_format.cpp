@@ -4,6 +4,7 @@
 #include "output/OutputNames.h"
 
 namespace {
+// The entries of the writer's formats; the source's own format follows as the last entry.
 const QString kOutputFilter =
     "All Movie Files |*.avi;*.mpg;*.mpeg;*.wmv;*.wma;*.asf;*.mov;*.qt|AVI Files (*.avi)|*.avi|Mpeg files (*.mpg, "
     "*.mpeg)|*.mpg; *.mpeg|Windows Media files (*.wmv, *.wma, *.asf)|*.wmv; *.wma; *.asf|Quick Time Files (*.mov, "
@@ -42,6 +43,7 @@ void frmMain::chooseOutputFormat(::OutputFormat format) {
 void frmMain::cmdOptAVI_Click() { chooseOutputFormat(::OutputFormat::Avi); }
 void frmMain::cmdOptMPEG_Click() { chooseOutputFormat(::OutputFormat::Mpeg); }
 void frmMain::cmdOptWMV_Click() { chooseOutputFormat(::OutputFormat::Wmv); }
+void frmMain::cmdOptOriginal_Click() { chooseOutputFormat(::OutputFormat::Original); }
 
 void frmMain::cmdOutFile_Click() { showOutputSaveDialog(EdOutFile, cmdCut); }
 void frmMain::cmdOutFile2_Click() { showOutputSaveDialog(EdOutFile2, cmdSplit); }
@@ -53,7 +55,8 @@ void frmMain::showOutputSaveDialog(QLineEdit* edit, QPushButton* jobButton) {
         d.DialogTitle = "Select Output Video File";
         d.FileName = edit->text();
         d.Flags = 2;
-        d.Filter = kOutputFilter;
+        const QString own = "*." + OutputExtensions.at(size_t(::OutputFormat::Original));
+        d.Filter = kOutputFilter + cmdOptOriginal->text() + " (" + own + ")|" + own + "|";
         d.FilterIndex = formatInfo(OutputFormat).saveFilterIndex;
         dialogs().ShowSave();
         if (!d.FileName.isEmpty()) {

@@ -11,10 +11,13 @@ std::optional<QString> frmMain::ConfigureOutputWriter(QString& path, ::OutputFor
     try {
         VideoSource& in = *VideoFileIn1;
         VideoSink& out = *VideoFileOut;
-        if (in.HasVideo()) out.SetVideoFormat(in.FrameWidth(), in.FrameHeight(), in.FrameRate());
-        if (in.HasAudio()) out.SetAudioFormat(in.AudioSampleRate(), in.AudioChannels());
-        out.SetHasVideo(in.HasVideo());
-        out.SetHasAudio(in.HasAudio());
+        const bool writerFormat = formatInfo(format).container != 0;
+        if (writerFormat) {
+            if (in.HasVideo()) out.SetVideoFormat(in.FrameWidth(), in.FrameHeight(), in.FrameRate());
+            if (in.HasAudio()) out.SetAudioFormat(in.AudioSampleRate(), in.AudioChannels());
+            out.SetHasVideo(in.HasVideo());
+            out.SetHasAudio(in.HasAudio());
+        }
         switch (format) {
             case ::OutputFormat::Avi: {
                 const int32_t channels = cmbCnannelsAVI->currentIndex() + 1;
@@ -44,6 +47,9 @@ std::optional<QString> frmMain::ConfigureOutputWriter(QString& path, ::OutputFor
                 break;
             }
             case ::OutputFormat::Wmv: out.SetWmvProfile(cmbWMVCodecs->count() - cmbWMVCodecs->currentIndex()); break;
+            // The source's own format is written by OriginalJob from the source's packets:
+            // the writer keeps its settings and only the name is chosen here.
+            case ::OutputFormat::Original: break;
         }
         // A name is taken by any directory entry, a dangling link included: writing through
         // the link would create a file somewhere else.
@@ -51,7 +57,7 @@ std::optional<QString> frmMain::ConfigureOutputWriter(QString& path, ::OutputFor
             const QFileInfo entry(p);
             return entry.exists() || entry.isSymLink();
         });
-        out.CreateFile(path, formatInfo(format).container);
+        if (writerFormat) out.CreateFile(path, formatInfo(format).container);
     } catch (...) {
         return describeError(std::current_exception());
     }

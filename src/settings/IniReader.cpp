@@ -81,3 +81,11 @@ QString readIniText(const QString& path, const QString& section, const QString& 
     const int count = GetPrivateProfileString(section, key, QStringLiteral("Default"), buffer, kBufferSize, path);
     return buffer.left(count);
 }
+
+QString readAddedIniText(const QString& path, const QString& fallbackPath, const QString& section, const QString& key) {
+    constexpr int kBufferSize = 255;
+    QString buffer;
+    const int count =
+        GetPrivateProfileString(section, key, readIniText(fallbackPath, section, key), buffer, kBufferSize, path);
+    return buffer.left(count);
+}

@@ -30,3 +30,8 @@ int GetPrivateProfileString(const QString& section, const QString& key, const QS
 // The language text rule: key `key` of `section` in the file `path`, default "Default",
 // a 255-character buffer, so at most 254 characters.
 QString readIniText(const QString& path, const QString& section, const QString& key);
+
+// The text rule for a key added after the first language files: as readIniText, but a key
+// (or file) `path` lacks takes the value in `fallbackPath` (the English file), and "Default"
+// only when that lacks it too.
+QString readAddedIniText(const QString& path, const QString& fallbackPath, const QString& section, const QString& key);

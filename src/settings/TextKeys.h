@@ -1,6 +1,8 @@
 #pragma once
 // The keys of the language files: [MSGX] messages (indexes of the window's Messages) and
-// [frmMain] captions.
+// [frmMain] captions. Keys from kFirstAddedMessage and kFirstAddedCaption on came after the
+// first language files: a file without one of them shows the English file's text, so the
+// language files users made before keep working.
 
 namespace Msg {
 enum : int {
@@ -41,8 +43,10 @@ enum : int {
     AboutSaveFrame = 34,
     HelpNotOpened = 35,
     FullScreenPreview = 36,
-    Count = 37
+    EdgesNeedEncoder = 37,  // %1 the codec, %2 and %3 the frames where a cut may begin and end
+    Count = 38
 };
+constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg
 
 namespace Caption {
@@ -73,6 +77,10 @@ enum : int {
     ViewSizeSecond = 28,
     Play = 29,
     Stop = 30,
-    UsingSlider = 31
+    UsingSlider = 31,
+    Original = 32,             // the format's button and the name of its save-dialog entry
+    OriginalFrame = 33,        // the title of its option frame
+    OriginalExplanation = 34,  // the line in that frame
 };
+constexpr int kFirstAddedCaption = 32;
 }  // namespace Caption

@@ -14,6 +14,14 @@ const QString kSettingsKey = QStringLiteral("Software\\Halvorin\\Vantrel Setting
 
 QString frmMain::GetFromINI(const QString& Hd, const QString& ID) { return readIniText(CurLangPath, Hd, ID); }
 
+QString frmMain::languageText(const QString& section, int key) {
+    const bool added =
+        section == QLatin1String("MSGX") ? key >= Msg::kFirstAddedMessage : key >= Caption::kFirstAddedCaption;
+    if (!added) return GetFromINI(section, QString::number(key));
+    return readAddedIniText(CurLangPath, platform().programFolder() + "/Languages/English.ini", section,
+                            QString::number(key));
+}
+
 void frmMain::Load_Language() {
     const QString folder = platform().programFolder() + "/Languages";
     const QList<LanguageFile> languages = listLanguageFiles(folder);
@@ -41,7 +49,7 @@ void frmMain::LstLang_Click() {
 void frmMain::SetCaption() {
     // Each step stands alone: one that fails (a text the language file gets wrong, a reader
     // that cannot answer) is skipped and the others still apply.
-    auto key = [&](int k) { return GetFromINI("frmMain", QString::number(k)); };
+    auto key = [&](int k) { return languageText("frmMain", k); };
     CurLangPath = platform().programFolder() + "/Languages/" + CurLang + ".ini";
     resumeNext("SetCaption: buttons", [&] {
         updateWindowTitle();
@@ -70,6 +78,15 @@ void frmMain::SetCaption() {
         ConvertTo(::OutputFormat::Wmv);
         FrameOptVideoWMV->setTitle(key(Caption::OutputVideoFormat));
     });
+    // The source's own format: its button (and the skin's tab for it), frame and line.
+    resumeNext("SetCaption: Original frame", [&] {
+        cmdOptOriginal->setText(key(Caption::Original));
+        if (auto* tab =
+                qobject_cast<QAbstractButton*>(Skin1->skinButton(formatInfo(::OutputFormat::Original).skinButton)))
+            tab->setText(cmdOptOriginal->text());
+        FrameOptOriginal->setTitle(key(Caption::OriginalFrame));
+        lblOriginalFormat->setCaption(key(Caption::OriginalExplanation));
+    });
     resumeNext("SetCaption: ConvertTo", [&] { ConvertTo(format); });
     OutputFormat = format;
 
@@ -97,7 +114,7 @@ void frmMain::SetCaption() {
         lblSldNo->setCaption(key(Caption::UsingSlider));
     });
     resumeNext("SetCaption: messages", [&] {
-        for (int i = 0; i < Msg::Count; ++i) Messages[i] = GetFromINI("MSGX", QString::number(i));
+        for (int i = 0; i < Msg::Count; ++i) Messages[i] = languageText("MSGX", i);
     });
 
     if (FileLoaded) {

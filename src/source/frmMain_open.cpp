@@ -51,6 +51,10 @@ void frmMain::OpenSourceVideo(const QString& path) {
         }
         // 2, 3. The source and the proposed output names.
         txtFile->setText(path);
+        // Output in the source's own format keeps the source's extension.
+        const QString own = sourceExtension(path);
+        OutputExtensions.at(size_t(::OutputFormat::Original)) =
+            own.isEmpty() ? QString::fromLatin1(formatInfo(::OutputFormat::Original).extension) : own;
         const auto [first, second] = proposeOutputNames(path, OutputExtensions.at(size_t(OutputFormat)));
         EdOutFile->setText(first);
         EdOutFile2->setText(second);

@@ -132,6 +132,7 @@ TEST(WindowLanguages, ASwitchChangesEveryCaptionAndPersists) {
     EXPECT_EQ(h.window->LstLang->currentText(), "Deutsch");
 }
 
+// Keys the program added after the first language files fall back to English instead.
 TEST(WindowLanguages, MissingKeysShowDefaultAndTheNameIsCaseSensitive) {
     {
         WindowHarness h(false);
@@ -146,7 +147,16 @@ TEST(WindowLanguages, MissingKeysShowDefaultAndTheNameIsCaseSensitive) {
         EXPECT_EQ(w.LstLang->currentText(), "Partial");  // listed although it has no picture
         EXPECT_EQ(w.cmdCut->text(), "Schneiden");
         EXPECT_EQ(w.cmdSplit->text(), "Default");
-        for (const QString& m : w.Messages) EXPECT_EQ(m, "Default");
+        const QString english = program + "/Languages/English.ini";
+        for (int i = 0; i < Msg::Count; ++i) {
+            const QString expected =
+                i < Msg::kFirstAddedMessage ? QString("Default") : readIniText(english, "MSGX", QString::number(i));
+            EXPECT_EQ(w.Messages[i], expected) << i;
+        }
+        EXPECT_NE(w.Messages[Msg::EdgesNeedEncoder], "Default");
+        EXPECT_EQ(w.cmdOptOriginal->text(), readIniText(english, "frmMain", "32"));
+        EXPECT_EQ(w.lblOriginalFormat->caption(), readIniText(english, "frmMain", "34"));
+        EXPECT_NE(w.lblOriginalFormat->caption(), "Default");
     }
     {
         WindowHarness h(false);

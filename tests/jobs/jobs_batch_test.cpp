@@ -86,6 +86,8 @@ TEST(JobsBatchArguments, ReadsACutAndASplit) {
     EXPECT_EQ(parsed({"--cut", "i", "--from", "1", "--to", "2", "--out", "o", "--format", "wmv", "--wmv-profile", "0"})
                   .wmvProfile,
               0);
+    EXPECT_EQ(parsed({"--split", "i", "--at", "5", "--out1", "a", "--out2", "b", "--format", "original"}).format,
+              OutputFormat::Original);
 }
 
 TEST(JobsBatchArguments, RefusesWhatMakesNoJob) {
@@ -97,9 +99,10 @@ TEST(JobsBatchArguments, RefusesWhatMakesNoJob) {
     EXPECT_FALSE(parseError(cut + QStringList{"--audio", "flac"}).isEmpty());
     EXPECT_FALSE(parseError(cut + QStringList{"--channels", "3"}).isEmpty());
     EXPECT_FALSE(parseError(cut + QStringList{"--avi-codec", "-1"}).isEmpty());
-    EXPECT_FALSE(parseError(cut + QStringList{"--avi-codec"}).isEmpty());                        // no value
-    EXPECT_FALSE(parseError(cut + QStringList{"--mpeg-version", "2"}).isEmpty());                // not AVI
-    EXPECT_FALSE(parseError(cut + QStringList{"--format", "wmv", "--fps", "25.00"}).isEmpty());  // no WMV rate
+    EXPECT_FALSE(parseError(cut + QStringList{"--avi-codec"}).isEmpty());                              // no value
+    EXPECT_FALSE(parseError(cut + QStringList{"--mpeg-version", "2"}).isEmpty());                      // not AVI
+    EXPECT_FALSE(parseError(cut + QStringList{"--format", "wmv", "--fps", "25.00"}).isEmpty());        // no WMV rate
+    EXPECT_FALSE(parseError(cut + QStringList{"--format", "original", "--channels", "2"}).isEmpty());  // no options
     EXPECT_FALSE(parseError({"--cut", "in.avi", "--from", "x", "--to", "30", "--out", "o.avi"}).isEmpty());
     EXPECT_FALSE(parseError({"--split", "in.avi", "--at", "0", "--out1", "a", "--out2", "b"}).isEmpty());
 }
@@ -171,5 +174,30 @@ TEST(JobsBatchProgram, ReportsRefusalsAndBadArguments) {
                  run.home.path() + "/y_1.avi"});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_FALSE(run.out.isEmpty());
+    }
+}
+
+TEST(JobsBatchProgram, OriginalSplitsAndRefusesEdgesWithoutAnEncoder) {
+    {
+        ProgramRun run;
+        run.withPartner();
+        const QString first = run.home.path() + "/own_1.mp4", second = run.home.path() + "/own_2.mp4";
+        run.run({"--split", clips::get("mp4_h264_aac").path, "--at", "40", "--out1", first, "--out2", second,
+                 "--format", "original"});
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
+        EXPECT_TRUE(run.out.contains(windowMessages()[Msg::SplitFinished])) << run.out.toStdString();
+        EXPECT_EQ(probed(first).video, "h264");
+        EXPECT_EQ(clips::decodeFrameNumbers(first), range(1, 39));
+        EXPECT_EQ(clips::decodeFrameNumbers(second), range(40, 90));
+    }
+    {
+        ProgramRun run;  // WMV 8 pictures cannot be encoded again: only cuts on keyframes work
+        const QString target = run.home.path() + "/own_1.wmv";
+        run.run({"--cut", clips::get("wmv_wma").path, "--from", "5", "--to", "30", "--out", target, "--format",
+                 "original"});
+        EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+        const QString refusal = windowMessages()[Msg::EdgesNeedEncoder];
+        EXPECT_TRUE(run.out.startsWith(refusal.left(refusal.indexOf("%1")))) << run.out.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(target));
     }
 }

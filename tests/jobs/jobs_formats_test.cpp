@@ -77,3 +77,50 @@ TEST(JobsFormats, WmvProfile) {
              },
              "asf", "wmv2", "wmav2"});
 }
+
+TEST(JobsFormats, OriginalCutsInTheSourcesOwnFormat) {
+    JobWindow job;
+    job.w.PartnerAppPresent = false;  // not needed for a cut in the source's format
+    const clips::Clip clip = clips::get("mp4_h264_aac");
+    job.open(clip);
+    job.w.cmdOptOriginal_Click();
+    ASSERT_EQ(job.w.OutputFormat, OutputFormat::Original);
+    EXPECT_EQ(job.w.EdOutFile->text(), clip.path.chopped(4) + "_1.mp4");
+
+    // Both markers away from the keyframes (every 24th frame), in either order; the name
+    // chosen is taken, so the job writes the next free one and says so.
+    job.chooseOutput("own_1.mp4");
+    QFile taken(job.path("own_1.mp4"));
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    taken.close();
+    job.setMarkers(50, 10);
+    job.w.cmdCut_Click();
+    const QString written = job.path("own_2.mp4");
+    ASSERT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished] + "\n" + QDir::toNativeSeparators(written)});
+    expectWindowRestored(job.w);
+    EXPECT_EQ(job.w.SliderTimePosition1->value(), 50);
+    EXPECT_EQ(job.w.SliderTimePosition2->value(), 10);
+    EXPECT_TRUE(job.tap->created.isEmpty());  // the writer took no part
+    EXPECT_EQ(probed(written).video, "h264");
+    EXPECT_EQ(probed(written).audio, "aac");
+    EXPECT_EQ(clips::probeFrameCount(written), 41);
+    EXPECT_EQ(clips::decodeFrameNumbers(written), range(10, 50));
+
+    // WMV 8 has no encoder for the frames at the edges: refused, naming the codec and the
+    // nearest frames a cut could use, and nothing is written.
+    job.open(clips::get("wmv_wma"));
+    job.setMarkers(5, 30);
+    job.w.cmdCut_Click();
+    ASSERT_TRUE(job.w.lastJobOutcome());
+    const JobOutcome outcome = *job.w.lastJobOutcome();
+    ASSERT_EQ(outcome.refusal, JobRefusal::EdgesNeedEncoder);
+    ASSERT_EQ(job.messages().size(), 1);
+    const QString text = job.messages().first();
+    EXPECT_FALSE(outcome.codecName.isEmpty());
+    EXPECT_TRUE(text.contains(outcome.codecName)) << text.toStdString();
+    for (int32_t frame : {outcome.edges.startBefore, outcome.edges.endAfter})
+        if (frame > 0) EXPECT_TRUE(text.contains(QString::number(frame))) << text.toStdString();
+    EXPECT_FALSE(text.contains("%")) << text.toStdString();
+    EXPECT_EQ(job.outputFiles(), QStringList({"own_1.mp4", "own_2.mp4"}));
+    expectWindowRestored(job.w);
+}

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "settings/IniReader.h"
 #include "support/StubSource.h"
 #include "support/WindowHarness.h"
 
@@ -123,12 +124,13 @@ TEST(OutputFormat, ConvertToShowsTheFormatsFramesAndMarksItsButton) {
     frmMain& w = o.w;
     const std::vector<std::vector<QWidget*>> frames{{w.FrameOptAudioAvi, w.FrameOptVideoAvi},
                                                     {w.FrameOptAudioMpeg, w.FrameOptVideoMpeg, w.FrameOptVersionMpeg},
-                                                    {w.FrameOptVideoWMV}};
-    const QPushButton* buttons[] = {w.cmdOptAVI, w.cmdOptMPEG, w.cmdOptWMV};
-    for (int ind : {1, 2, 0, 2}) {
+                                                    {w.FrameOptVideoWMV},
+                                                    {w.FrameOptOriginal}};
+    const QPushButton* buttons[] = {w.cmdOptAVI, w.cmdOptMPEG, w.cmdOptWMV, w.cmdOptOriginal};
+    for (int ind : {1, 3, 2, 0, 2}) {
         w.ConvertTo(OutputFormat(ind));
         EXPECT_EQ(int(w.OutputFormat), ind);
-        for (int f = 0; f < 3; ++f) {
+        for (int f = 0; f < 4; ++f) {
             for (QWidget* frame : frames[f])
                 EXPECT_EQ(!frame->isHidden(), f == ind) << frame->objectName().toStdString();
             EXPECT_EQ(buttons[f]->font().bold(), f == ind);
@@ -184,6 +186,50 @@ TEST(OutputFormat, MpegAndWmvNeedThePartnerApplication) {
     EXPECT_EQ(w.OutputFormat, OutputFormat::Mpeg);
     w.cmdOptAVI_Click();
     EXPECT_EQ(w.OutputFormat, OutputFormat::Avi);
+}
+
+TEST(OutputFormat, OriginalKeepsTheSourcesExtensionAndNeedsNoWriter) {
+    OutputWindow o;
+    frmMain& w = o.w;
+    w.PartnerAppPresent = false;
+    w.OpenSourceVideo("/data/take.two.MOV");
+    ASSERT_TRUE(w.FileLoaded);
+    EXPECT_EQ(w.EdOutFile->text(), "/data/take_1.avi");
+
+    // Its skin tab chooses it without the partner application's offer.
+    auto* tab = qobject_cast<QPushButton*>(w.Skin1->skinButton("originalbutton"));
+    ASSERT_TRUE(tab);
+    EXPECT_EQ(tab->text(), readIniText(w.CurLangPath, "frmMain", "32"));
+    o.harness.dialogs.shownMessages.clear();
+    tab->click();
+    EXPECT_EQ(w.OutputFormat, OutputFormat::Original);
+    EXPECT_TRUE(o.harness.messages().isEmpty());
+    EXPECT_TRUE(tab->property("chosen").toBool());
+    EXPECT_EQ(w.EdOutFile->text(), "/data/take_1.MOV");
+    EXPECT_EQ(w.EdOutFile2->text(), "/data/take_2.MOV");
+    EXPECT_FALSE(w.FrameOptOriginal->isHidden());
+    EXPECT_EQ(w.lblOriginalFormat->caption(), readIniText(w.CurLangPath, "frmMain", "34"));
+
+    // The save dialog's chosen entry is the source's own extension.
+    w.cmdOutFile_Click();
+    const FileDialogState shown = o.harness.dialogs.shownFileDialogs.last();
+    EXPECT_EQ(shown.FilterIndex, 6);
+    EXPECT_TRUE(shown.Filter.endsWith("|" + tab->text() + " (*.MOV)|*.MOV|")) << shown.Filter.toStdString();
+
+    // The writer is left alone: only the first free name is chosen, the job creates the file.
+    QFile taken(o.dir.path() + "/t_1.MOV");
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    o.writer->calls.clear();
+    QString path = o.dir.path() + "/t_1.MOV";
+    EXPECT_EQ(w.ConfigureOutputWriter(path, OutputFormat::Original), std::nullopt);
+    EXPECT_EQ(path, o.dir.path() + "/t_2.MOV");
+    EXPECT_TRUE(o.writer->calls.isEmpty()) << o.writer->calls.join(' ').toStdString();
+
+    // The next source brings its own extension; one without any gets Matroska's.
+    w.OpenSourceVideo("/data/clip.webm");
+    EXPECT_EQ(w.EdOutFile->text(), "/data/clip_1.webm");
+    w.OpenSourceVideo("/data/v.1/recording");
+    EXPECT_EQ(w.EdOutFile2->text(), "/data/v.1/recording_2.mkv");
 }
 
 TEST(OutputFormat, SaveDialogsStoreTheChosenNameUnchanged) {

@@ -297,7 +297,7 @@ TEST(SkinFile, TheShippedSkinDeclaresEverythingTheProgramUses) {
 
     QHash<QString, skinfile::Part> byName;
     for (const auto& p : r.skin.parts) byName.insert(p.name, p);
-    for (const char* name : {"Help", "about", "avibutton", "mpegbutton", "wmvbutton", "close"}) {
+    for (const char* name : {"Help", "about", "avibutton", "mpegbutton", "wmvbutton", "originalbutton", "close"}) {
         ASSERT_TRUE(byName.contains(name)) << name;
         EXPECT_EQ(byName[name].kind, skinfile::Part::Kind::Button) << name;
         EXPECT_EQ(byName[name].window, "frmMain") << name;
@@ -360,16 +360,16 @@ TEST_F(SkinEngine, ShippedSkinAddsItsButtonsAndReportsClicksByExactName) {
     skin.SkinWindow(&w.window);
     listen();
 
-    for (const char* name : {"Help", "about", "avibutton", "mpegbutton", "wmvbutton", "close"}) {
+    for (const char* name : {"Help", "about", "avibutton", "mpegbutton", "wmvbutton", "originalbutton", "close"}) {
         auto* b = qobject_cast<QAbstractButton*>(skin.skinButton(name));
         ASSERT_NE(b, nullptr) << name;
         EXPECT_EQ(b->window(), &w.window) << name;
         EXPECT_EQ(b->focusPolicy(), Qt::NoFocus) << name;
         EXPECT_TRUE(b->property(kSkinPartProperty).toBool()) << name;  // the window's own walks skip it
     }
-    for (const char* name : {"Help", "about", "avibutton", "mpegbutton", "wmvbutton"})
+    for (const char* name : {"Help", "about", "avibutton", "mpegbutton", "wmvbutton", "originalbutton"})
         static_cast<QAbstractButton*>(skin.skinButton(name))->click();
-    EXPECT_EQ(clicks, QStringList({"Help", "about", "avibutton", "mpegbutton", "wmvbutton"}));
+    EXPECT_EQ(clicks, QStringList({"Help", "about", "avibutton", "mpegbutton", "wmvbutton", "originalbutton"}));
 
     // The header band runs along the top of the window; the format tabs stand on the format frame.
     QWidget* header = skin.skinButton("header");
