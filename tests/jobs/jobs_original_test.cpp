@@ -1,0 +1,222 @@
+// Cuts and splits in the source's own format, on clips written by several programs. Every
+// output is checked by tools that did not write it: each frame's number as FFmpeg and as
+// GStreamer decode it, both decoders' error reports, the packets copied from the source, and
+// how far the sound reaches against the picture.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <functional>
+
+#include "jobs/OriginalJob.h"
+#include "support/DecodeChecks.h"
+#include "support/ForeignClips.h"
+
+// Outcomes by name in failure messages.
+inline void PrintTo(JobOutcome::Kind kind, std::ostream* os) {
+    static const char* const names[] = {"Running", "Finished", "Cancelled", "Failed", "Refused"};
+    *os << names[int(kind)];
+}
+
+namespace {
+
+// Both ends away from the clips' keyframes (1, 26 or 28, 51 or 52, 76), two whole groups
+// between them.
+constexpr int kFirst = 12, kLast = 82;
+
+clips::Clip clipNamed(const QString& name) {
+    return clips::foreignClipNames().contains(name) ? clips::foreign(name) : clips::get(name);
+}
+
+QList<int> range(int first, int last) {
+    QList<int> r;
+    for (int n = first; n <= last; ++n) r << n;
+    return r;
+}
+
+QList<QByteArray> dataOf(const QList<checks::Packet>& packets) {
+    QList<QByteArray> data;
+    for (const auto& p : packets) data << p.data;
+    return data;
+}
+
+// Runs a job to its end; `beforeStep` may act before each step (it gets the steps done).
+JobOutcome::Kind runJob(OriginalJob& job, const std::function<void(OriginalJob&, int)>& beforeStep = {}) {
+    if (!job.start()) return job.outcome().kind;
+    for (int steps = 0; steps < 100000; ++steps) {
+        if (beforeStep) beforeStep(job, steps);
+        if (!job.step()) return job.outcome().kind;
+    }
+    return JobOutcome::Kind::Running;
+}
+
+// Everything a file holding source frames first..last must show.
+void expectExactCut(const clips::Clip& source, const QString& out, int first, int last) {
+    SCOPED_TRACE(QStringLiteral("%1 frames %2..%3").arg(source.name).arg(first).arg(last).toStdString());
+    const QList<int> frames = range(first, last);
+    EXPECT_EQ(clips::decodeFrameNumbers(out), frames) << "as FFmpeg decodes it";
+    QString gstreamerProblems;
+    EXPECT_EQ(checks::gstreamerFrameNumbers(out, &gstreamerProblems), frames) << "as GStreamer decodes it";
+    EXPECT_EQ(gstreamerProblems.toStdString(), "");
+    EXPECT_EQ(checks::ffmpegDecodeErrors(out).toStdString(), "");
+    EXPECT_EQ(checks::formatSummary(out).toStdString(), checks::formatSummary(source.path).toStdString());
+
+    const QList<checks::Packet> inner = checks::innerGroupPackets(checks::videoPackets(source.path, true), first, last);
+    const int missing = checks::firstMissing(inner, checks::videoPackets(out));
+    EXPECT_EQ(missing, -1) << "the packet of source frame " << inner.value(missing).frame << " (" << missing + 1
+                           << " of the " << inner.size()
+                           << " of the whole groups inside the range) is missing, changed or out of order";
+    // Copied pictures decode exactly as in the source: nothing they refer to was replaced.
+    const QList<QByteArray> pictures = checks::pictureHashes(out), sourcePictures = checks::pictureHashes(source.path);
+    for (const auto& p : inner)
+        if (pictures.value(p.frame - first) != sourcePictures.value(p.frame - 1)) {
+            ADD_FAILURE() << "source frame " << p.frame << " is copied but decodes differently";
+            break;
+        }
+
+    // The picture starts at zero (a transport stream keeps its muxer's offset), and the sound
+    // covers it to within one audio frame at either end, as far as the source's sound does.
+    const double start = checks::pictureStart(out), end = start + frames.size() / source.fps;
+    if (!QFileInfo(out).suffix().startsWith("ts")) {
+        EXPECT_LT(std::abs(start), 1.0 / source.fps);
+    }
+    const checks::Span sound = checks::soundSpan(out), sourceSound = checks::soundSpan(source.path);
+    const double sourceStart = checks::pictureStart(source.path) + (first - 1) / source.fps;
+    const double lateStart = std::max(0.0, sourceSound.start - sourceStart);
+    const double earlyEnd = std::max(0.0, sourceStart + frames.size() / source.fps - sourceSound.end);
+    EXPECT_NEAR(sound.start, start + lateStart, sound.longest + 0.002);
+    EXPECT_NEAR(sound.end, end - earlyEnd, sound.longest + 0.002);
+}
+
+struct CutCase {
+    const char* clip;
+    bool wholeGroupsInside;  // false: no keyframe inside the range starts a clean group
+    friend void PrintTo(const CutCase& c, std::ostream* os) { *os << c.clip; }
+};
+
+class OriginalCut : public testing::TestWithParam<CutCase> {};
+
+TEST_P(OriginalCut, WritesExactlyTheMarkedFramesAndCopiesTheWholeGroups) {
+    const clips::Clip source = clipNamed(GetParam().clip);
+    const QList<checks::Packet> packets = checks::videoPackets(source.path, true);
+    QList<int> keyframes;
+    for (const auto& p : packets)
+        if (p.key) keyframes << p.frame;
+    const bool intraOnly = keyframes.size() == packets.size();
+    ASSERT_TRUE(intraOnly || (!keyframes.contains(kFirst) && !keyframes.contains(kLast + 1))) << "keyframes moved";
+    EXPECT_EQ(checks::innerGroupPackets(packets, kFirst, kLast).isEmpty(), !GetParam().wholeGroupsInside);
+
+    QTemporaryDir dir;
+    const QString out = dir.filePath("cut." + QFileInfo(source.path).suffix());
+    auto job = OriginalJob::cut(source.path, kLast, kFirst, [&](int) { return out; });  // markers in either order
+    ASSERT_EQ(runJob(*job), JobOutcome::Kind::Finished) << job->outcome().failure.toStdString();
+    expectExactCut(source, out, kFirst, kLast);
+    EXPECT_GT(job->stats().audioPacketsCopied, 0);  // the source's own container carries its sound
+    if (intraOnly) {
+        // Every picture stands alone (Motion JPEG): nothing is encoded, every packet copied.
+        EXPECT_EQ(job->stats().videoPacketsEncoded, 0);
+        EXPECT_TRUE(dataOf(checks::videoPackets(out)) == dataOf(checks::innerGroupPackets(packets, kFirst, kLast)));
+    }
+}
+
+// mp4_h264_aac is ffmpeg's x264 with open groups: only its first picture is an IDR picture.
+INSTANTIATE_TEST_SUITE_P(Clips, OriginalCut,
+                         testing::Values(CutCase{"gst_x264_mp4", true}, CutCase{"gst_x264_mkv", true},
+                                         CutCase{"mkvmerge_h264_ac3", true}, CutCase{"mp4_h264_aac", false},
+                                         CutCase{"ts_mpeg2_mp2", true}, CutCase{"avi_mpeg4_mp3", true},
+                                         CutCase{"mp4_hevc10_aac", true}, CutCase{"webm_vp9_opus", true},
+                                         CutCase{"avi_mjpeg_pcm", true}),
+                         [](const auto& info) { return std::string(info.param.clip); });
+
+class OriginalSplit : public testing::TestWithParam<const char*> {};
+
+TEST_P(OriginalSplit, WritesTheFramesBeforeTheSplitFrameAndTheRest) {
+    const clips::Clip source = clipNamed(GetParam());
+    QTemporaryDir dir;
+    QList<int> parts;
+    const auto pathOf = [&](int part) {
+        return dir.filePath(QStringLiteral("part%1.").arg(part) + QFileInfo(source.path).suffix());
+    };
+    auto job = OriginalJob::split(source.path, 40, [&](int part) {
+        parts << part;
+        return pathOf(part);
+    });
+    ASSERT_EQ(runJob(*job), JobOutcome::Kind::Finished) << job->outcome().failure.toStdString();
+    EXPECT_EQ(parts, QList<int>({1, 2}));
+    expectExactCut(source, pathOf(1), 1, 39);
+    expectExactCut(source, pathOf(2), 40, source.frames);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, OriginalSplit, testing::Values("gst_x264_mp4", "ts_mpeg2_mp2"),
+                         [](const auto& info) { return std::string(info.param); });
+
+// A file ended early is closed, in the source's format, and holds a run of the range from its
+// first frame that both decoders read.
+void expectReadablePrefix(const clips::Clip& source, const QString& out, int first) {
+    EXPECT_FALSE(checks::openInThisProcess(out));
+    EXPECT_EQ(checks::formatSummary(out).toStdString(), checks::formatSummary(source.path).toStdString());
+    const QList<int> numbers = clips::decodeFrameNumbers(out);
+    EXPECT_EQ(numbers, range(first, first + int(numbers.size()) - 1));
+    QString problems;
+    EXPECT_EQ(checks::gstreamerFrameNumbers(out, &problems), numbers) << problems.toStdString();
+}
+
+TEST(OriginalJob, CancelKeepsAClosedReadableFile) {
+    const clips::Clip source = clips::foreign("gst_x264_mp4");
+    QTemporaryDir dir;
+    const QString out = dir.filePath("cancelled.mp4");
+    auto job = OriginalJob::cut(source.path, kFirst, kLast, [&](int) { return out; });
+    bool cancelled = false;
+    EXPECT_EQ(runJob(*job,
+                     [&](OriginalJob& j, int steps) {
+                         if (steps == 3) {
+                             j.cancel();
+                             cancelled = true;
+                         }
+                     }),
+              JobOutcome::Kind::Cancelled);
+    ASSERT_TRUE(cancelled) << "the job ended within three steps";
+    expectReadablePrefix(source, out, kFirst);
+    EXPECT_EQ(checks::ffmpegDecodeErrors(out).toStdString(), "");
+    const qsizetype frames = clips::decodeFrameNumbers(out).size();
+    EXPECT_GT(frames, 0) << "the frames handled before the cancel are not in the file";
+    EXPECT_LT(frames, kLast - kFirst + 1);
+}
+
+// Files of this process may not grow beyond `bytes` while it lives: a write past that fails
+// as on a full disk (EFBIG instead of the signal that would end the process).
+struct FileSizeLimit {
+    rlimit before{};
+    sighandler_t handler;
+    explicit FileSizeLimit(rlim_t bytes) : handler(signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limit = before;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &before);
+        signal(SIGXFSZ, handler);
+    }
+};
+
+TEST(OriginalJob, AWriteFailureEndsTheJobWithItsReasonAndAClosedReadableFile) {
+    const clips::Clip source = clips::foreign("gst_x264_mkv");
+    QTemporaryDir dir;
+    const QString out = dir.filePath("full.mkv");
+    const qint64 room = QFileInfo(source.path).size() / 4;
+    auto job = OriginalJob::cut(source.path, kFirst, kLast, [&](int) { return out; });
+    JobOutcome::Kind outcome;
+    {
+        FileSizeLimit limit(room);
+        outcome = runJob(*job);
+    }
+    EXPECT_EQ(outcome, JobOutcome::Kind::Failed);
+    EXPECT_TRUE(job->outcome().failure.contains("too large", Qt::CaseInsensitive))
+        << job->outcome().failure.toStdString();
+    EXPECT_LE(QFileInfo(out).size(), room);
+    expectReadablePrefix(source, out, kFirst);
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+#include "support/DecodeChecks.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <algorithm>
+
+#include "support/Clips.h"
+
+namespace checks {
+namespace {
+
+struct Ran {
+    int code = -1;
+    QByteArray out, err;
+};
+
+Ran runTool(const QString& program, const QStringList& args, const QStringList& environment = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& pair : environment) env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Ran r;
+    if (!p.waitForStarted() || !p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = program.toUtf8() + " did not finish";
+        return r;
+    }
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -3;
+    return r;
+}
+
+QJsonArray probeList(const QString& path, const QStringList& show, const QString& key) {
+    const Ran r = runTool("ffprobe", QStringList{"-v", "error", "-of", "json"} + show + QStringList{path});
+    return r.code == 0 ? QJsonDocument::fromJson(r.out).object()[key].toArray() : QJsonArray();
+}
+
+}  // namespace
+
+QList<int> gstreamerFrameNumbers(const QString& path, QString* problems) {
+    // Without a video stream the picture branch would wait for a pad that never comes.
+    const QJsonArray streams = clips::probe(path)["streams"].toArray();
+    if (std::none_of(streams.begin(), streams.end(),
+                     [](const auto& s) { return s.toObject()["codec_type"] == "video"; })) {
+        if (problems) *problems = QStringLiteral("no video stream");
+        return {};
+    }
+    // Small grey pictures on standard output; the sound is decoded too, so that its errors
+    // show. At debug level 1 GStreamer prints exactly its errors, those of the FFmpeg
+    // decoders inside it included.
+    const int w = 256, h = 64;
+    const QString launch = QStringLiteral(
+                               "filesrc location=%1 ! decodebin name=d ! videoconvert ! videoscale "
+                               "! video/x-raw,format=GRAY8,width=%2,height=%3 ! fdsink fd=1 "
+                               "d. ! audio/x-raw ! queue ! audioconvert ! fakesink")
+                               .arg(path)
+                               .arg(w)
+                               .arg(h);
+    const Ran r = runTool("gst-launch-1.0", QStringList{"-q"} + launch.split(' ', Qt::SkipEmptyParts),
+                          {"GST_DEBUG=1", "GST_DEBUG_NO_COLOR=1"});
+    if (problems) *problems = QString::fromUtf8(r.err).trimmed();
+    if (r.code != 0 && problems && problems->isEmpty())
+        *problems = QStringLiteral("gst-launch-1.0 exited %1").arg(r.code);
+    QList<int> numbers;
+    for (qsizetype off = 0; off + w * h <= r.out.size(); off += w * h) {
+        const QImage image(reinterpret_cast<const uchar*>(r.out.constData() + off), w, h, w, QImage::Format_Grayscale8);
+        numbers << clips::frameNumberOf(image);
+    }
+    return numbers;
+}
+
+QString ffmpegDecodeErrors(const QString& path) {
+    const Ran r = runTool("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
+    QString errors = QString::fromUtf8(r.err).trimmed();
+    if (r.code != 0 && errors.isEmpty()) errors = QStringLiteral("ffmpeg exited %1").arg(r.code);
+    return errors;
+}
+
+namespace {
+
+// Whether an H.264 packet holds an IDR slice. Its NAL units follow start codes (transport
+// streams) or four-byte lengths (MP4, Matroska).
+bool holdsIdr(const QByteArray& d) {
+    const auto idr = [&](qsizetype header) { return header < d.size() && (uchar(d[header]) & 0x1f) == 5; };
+    const QByteArray startCode("\0\0\1", 3);
+    if (d.startsWith(startCode) || d.startsWith(QByteArray("\0\0\0\1", 4))) {
+        for (qsizetype at = d.indexOf(startCode); at >= 0; at = d.indexOf(startCode, at + 3))
+            if (idr(at + 3)) return true;
+        return false;
+    }
+    for (qsizetype at = 0; at + 4 < d.size();) {
+        if (idr(at + 4)) return true;
+        at += 4 + qsizetype(quint32(uchar(d[at])) << 24 | quint32(uchar(d[at + 1])) << 16 |
+                            quint32(uchar(d[at + 2])) << 8 | uchar(d[at + 3]));
+    }
+    return false;
+}
+
+}  // namespace
+
+QList<Packet> videoPackets(const QString& path, bool withFrameNumbers) {
+    const QJsonArray packets = probeList(
+        path, {"-select_streams", "v:0", "-show_packets", "-show_data", "-show_entries", "packet=pos,flags,data"},
+        "packets");
+    const QJsonArray streams =
+        probeList(path, {"-select_streams", "v:0", "-show_entries", "stream=codec_name"}, "streams");
+    const bool h264 = !streams.isEmpty() && streams[0].toObject()["codec_name"] == "h264";
+    // A decoded picture names the position of the packet that carried it; the pictures come
+    // in display order.
+    QHash<QString, int> frameAt;
+    if (withFrameNumbers) {
+        const QJsonArray frames =
+            probeList(path, {"-select_streams", "v:0", "-show_frames", "-show_entries", "frame=pkt_pos"}, "frames");
+        for (int i = 0; i < frames.size(); ++i) {
+            const QString pos = frames[i].toObject()["pkt_pos"].toString();
+            if (!pos.isEmpty()) frameAt.insert(pos, i + 1);
+        }
+    }
+    QList<Packet> list;
+    for (const auto& p : packets) {
+        const QJsonObject o = p.toObject();
+        // The data comes as a hex dump: "00000010: 0000 01b3 1400 ...  ....", 16 bytes a line.
+        QByteArray data;
+        for (const QString& line : o["data"].toString().split('\n', Qt::SkipEmptyParts))
+            data += QByteArray::fromHex(line.section(": ", 1).section("  ", 0, 0).toLatin1());
+        // An H.264 decoder starts afresh only at an IDR picture: a stream may switch parameter
+        // sets nowhere else, so an I picture that merely marks a recovery point is no place to
+        // join a copy to an encoded stretch.
+        const bool key = o["flags"].toString().startsWith('K') && (!h264 || holdsIdr(data));
+        list.append({data, key, frameAt.value(o["pos"].toString(), 0)});
+    }
+    return list;
+}
+
+QList<Packet> innerGroupPackets(const QList<Packet>& source, int first, int last) {
+    // Keyframes by decode index and frame; the end of the file closes the last group.
+    QList<std::pair<int, int>> keys;
+    for (int i = 0; i < source.size(); ++i)
+        if (source[i].key) keys.append({i, source[i].frame});
+    keys.append({int(source.size()), int(source.size()) + 1});
+    const auto begin = std::find_if(keys.begin(), keys.end(), [&](const auto& k) { return k.second >= first; });
+    const auto end = std::find_if(keys.rbegin(), keys.rend(), [&](const auto& k) { return k.second <= last + 1; });
+    QList<Packet> inner;
+    if (begin == keys.end() || end == keys.rend() || end->second <= begin->second) return inner;
+    for (int i = begin->first; i < end->first; ++i)
+        if (source[i].frame >= begin->second && source[i].frame < end->second) inner << source[i];
+    return inner;
+}
+
+int firstMissing(const QList<Packet>& part, const QList<Packet>& whole) {
+    auto at = whole.begin();
+    for (int i = 0; i < part.size(); ++i) {
+        at = std::find_if(at, whole.end(), [&](const Packet& p) {
+            return p.data == part[i].data || (part[i].key && p.key && p.data.endsWith(part[i].data));
+        });
+        if (at == whole.end()) return i;
+        ++at;
+    }
+    return -1;
+}
+
+QList<QByteArray> pictureHashes(const QString& path) {
+    const Ran r = runTool("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-vsync", "passthrough",
+                                     "-f", "framemd5", "-"});
+    QList<QByteArray> hashes;
+    for (const QByteArray& line : r.out.split('\n'))
+        if (!line.startsWith('#') && line.contains(',')) hashes << line.mid(line.lastIndexOf(',') + 1).trimmed();
+    return hashes;
+}
+
+Span soundSpan(const QString& path) {
+    const QJsonArray packets = probeList(
+        path, {"-select_streams", "a:0", "-show_packets", "-show_entries", "packet=pts_time,duration_time"}, "packets");
+    Span s;
+    bool any = false;
+    for (const auto& p : packets) {
+        const QJsonObject o = p.toObject();
+        bool timed = false;
+        const double pts = o["pts_time"].toString().toDouble(&timed), length = o["duration_time"].toString().toDouble();
+        if (!timed) continue;
+        s.start = any ? std::min(s.start, pts) : pts;
+        s.end = any ? std::max(s.end, pts + length) : pts + length;
+        s.longest = std::max(s.longest, length);
+        any = true;
+    }
+    return s;
+}
+
+double pictureStart(const QString& path) {
+    // Decoded, because some containers (AVI) give no presentation time to every packet.
+    const QJsonArray frames = probeList(path,
+                                        {"-select_streams", "v:0", "-read_intervals", "%+#1", "-show_frames",
+                                         "-show_entries", "frame=best_effort_timestamp_time"},
+                                        "frames");
+    return frames.isEmpty() ? -1 : frames[0].toObject()["best_effort_timestamp_time"].toString().toDouble();
+}
+
+QString formatSummary(const QString& path) {
+    const QJsonObject info = clips::probe(path);
+    QStringList parts{info["format"].toObject()["format_name"].toString()};
+    for (const auto& s : info["streams"].toArray()) {
+        const QJsonObject o = s.toObject();
+        if (o["codec_type"] == "video")
+            parts << QStringLiteral("%1 %2 %3 %4x%5")
+                         .arg(o["codec_name"].toString(), o["profile"].toString(), o["pix_fmt"].toString())
+                         .arg(o["width"].toInt())
+                         .arg(o["height"].toInt());
+        else if (o["codec_type"] == "audio")
+            parts << QStringLiteral("%1 %2 Hz %3 ch")
+                         .arg(o["codec_name"].toString(), o["sample_rate"].toString())
+                         .arg(o["channels"].toInt());
+    }
+    return parts.join(" | ");
+}
+
+bool openInThisProcess(const QString& path) {
+    const QString target = QFileInfo(path).absoluteFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System))
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target) return true;
+    return false;
+}
+
+}  // namespace checks
