@@ -86,6 +86,7 @@ struct RemuxCut::Impl {
     QString outPath;
     ffmpeg::Output out;
     bool headerWritten = false;
+    bool writeFailed = false;
     int outVideo = -1, outAudio = -1;
     CutPlan plan;
     Phase phase = Phase::Done;
@@ -182,6 +183,7 @@ void RemuxCut::Impl::createOutput() {
     if (avformat_alloc_output_context2(&raw, format, nullptr, name.constData()) < 0 || !raw)
         throw MediaError(QStringLiteral("Out of memory"));
     out.reset(raw);
+    writeFailed = false;
     byOrder = QByteArray(format->name) == "avi";
     auto addStream = [&](const AVStream* source) {
         AVStream* st = avformat_new_stream(raw, nullptr);
@@ -399,6 +401,7 @@ void RemuxCut::Impl::writePacket(AVPacket* p, int stream, AVRational base) {
     p->pos = -1;
     av_packet_rescale_ts(p, base, out->streams[stream]->time_base);
     const int ret = av_interleaved_write_frame(out.get(), p);
+    writeFailed = writeFailed || ret < 0;
     if (ret < 0) throw MediaError(QStringLiteral("Cannot write %1 (%2)").arg(outPath, ffmpegErrorText(ret)));
 }
 
@@ -578,6 +581,14 @@ void RemuxCut::Impl::writeAudioUpTo(int64_t videoTime) {
 void RemuxCut::Impl::close() {
     if (!out) return;
     QString failure;
+    // A piece cut short (a cancel) still gives the frames its encoder holds.
+    if (pieceOpen && headerWritten && !writeFailed) {
+        try {
+            endPiece();
+        } catch (const MediaError& e) {
+            failure = e.description();
+        }
+    }
     if (headerWritten) {
         const int ret = av_write_trailer(out.get());
         if (ret < 0) failure = QStringLiteral("Cannot complete %1 (%2)").arg(outPath, ffmpegErrorText(ret));
