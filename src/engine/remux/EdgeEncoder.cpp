@@ -268,7 +268,16 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
         case AV_CODEC_ID_H264: {
             int id = 0;
             while (usedParameterSetIds.count(id) && id < 31) ++id;
-            QByteArray params = QStringLiteral("sps-id=%1:scenecut=0:bframes=0").arg(id).toLatin1();
+            // A source that shows pictures later than it decodes them gets pieces that do too,
+            // with the same reordering depth: a decoder keeps its output order across the
+            // joins (FFmpeg dropped the copy's first pictures as out of order otherwise).
+            const int bframes = par->video_delay > 0 ? 3 : 0;
+            c->max_b_frames = bframes;
+            QByteArray params = QStringLiteral("sps-id=%1:scenecut=0:bframes=%2:b-pyramid=%3")
+                                    .arg(id)
+                                    .arg(bframes)
+                                    .arg(par->video_delay > 1 ? "normal" : "none")
+                                    .toLatin1();
             if (interlaced) params += topFirst ? ":tff=1" : ":bff=1";
             av_opt_set(opts, "x264-params", params.constData(), 0);
             if (const char* profile = x264Profile(par->profile)) av_opt_set(opts, "profile", profile, 0);

@@ -19,8 +19,8 @@ bool canEncodeEdges(const AVCodecParameters* par);
 // An encoder for one piece of frames (each piece starts with a keyframe and carries its own
 // stream headers in band, since the container's header describes the copied packets).
 // Frames go in in display order with pts 0, 1, 2, ...; packets come out with those pts and
-// decode times in the same units (in display order, except MPEG-4 pieces of a source with
-// B-frames).
+// decode times in the same units (in display order, except H.264 and MPEG-4 pieces of a
+// source with B-frames).
 // sourceBitRate: the source's average video bit rate (bits per second, 0 when unknown).
 // headersOnly: the encoder puts its stream headers in its extradata (for the container's
 // header), not in band.
