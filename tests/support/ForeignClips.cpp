@@ -70,9 +70,11 @@ Clip made(const QString& name, const QString& file) {
     if (name == "gst_x264_mp4") return gstreamer(file, "mp4", kX264, "mp4mux", "voaacenc");
     if (name == "gst_x264_mkv") return gstreamer(file, "mkv", kX264, "matroskamux", "vorbisenc");
     if (name == "mkvmerge_h264_ac3") {
-        // mkvmerge reads a bare H.264 stream and an AC-3 stream and times them itself.
+        // mkvmerge reads a bare H.264 stream and an AC-3 stream and times them itself. The
+        // pictures are coded interlaced (top field first), as broadcast recordings are.
         const Clip video = make(file + "-video", "h264", kWidth, kHeight, kFps, kFrames, false,
                                 {"-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-bf", "3", "-g", "25",
+                                 "-flags", "+ildct+ilme", "-x264-params", "tff=1",
                                  "-keyint_min", "25", "-sc_threshold", "0", "-f", "h264"});
         const Clip sound = make(file + "-sound", "ac3", kWidth, kHeight, kFps, kFrames, true,
                                 {"-map", "1:a", "-c:a", "ac3", "-b:a", "128k"}, 48000);
@@ -107,7 +109,7 @@ Clip made(const QString& name, const QString& file) {
 }  // namespace
 
 Clip foreign(const QString& name) {
-    constexpr int kRecipes = 2;  // bump to remake every clip after a change of the recipes
+    constexpr int kRecipes = 3;  // bump to remake every clip after a change of the recipes
     Clip c = made(name, name + "-r" + QString::number(kRecipes));
     c.name = name;
     return c;
