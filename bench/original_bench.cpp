@@ -86,7 +86,7 @@ bench::ChildRun ffmpegEdge(const QString& clip, int first, int last) {
     // clang-format off
     return bench::runChild("ffmpeg", {
         "-nostdin", "-v", "error", "-ss", seconds(first), "-i", clip, "-an", "-frames:v", QString::number(last - first + 1),
-        "-c:v", "libx264", "-preset", "veryfast", "-crf", "16", "-bf", "0", "-x264-params", "scenecut=0",
+        "-c:v", "libx264", "-preset", "superfast", "-crf", "15", "-bf", "3", "-x264-params", "scenecut=0:b-pyramid=normal",
         "-g", "1048576", "-f", "null", "-"});
     // clang-format on
 }
