@@ -40,29 +40,30 @@ void setDownmixLevels(SwrContext* resampler, const AVFrame* frame) {
 
 }  // namespace
 
-AudioTrack::AudioTrack(const QString& path, int streamIndex, Seconds zero, Seconds start)
-    : path_(path), stream_(streamIndex), zero_(zero) {
+AudioTrack::AudioTrack(const QString& path, const AVStream* stream, ffmpeg::Codec decoder, Seconds zero, Seconds start)
+    : path_(path), stream_(stream->index), timeBase_(stream->time_base), decoder_(std::move(decoder)), zero_(zero) {
     if (!packet_ || !frame_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
-    input_ = demux::open(path, false);
-    if (!demux::streamDescribed(input_.get(), stream_)) {
-        const int ret = avformat_find_stream_info(input_.get(), nullptr);
-        if (ret < 0)
-            throw MediaError(QStringLiteral("The audio of %1 cannot be read (%2)").arg(path, ffmpegErrorText(ret)));
-    }
-    if (stream_ < 0 || stream_ >= static_cast<int>(input_->nb_streams) ||
-        input_->streams[stream_]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
-        throw MediaError(QStringLiteral("The audio of %1 cannot be read").arg(path));
-    keepOnlyStreams(input_.get(), {stream_});
-
-    const AVStream* st = input_->streams[stream_];
-    timeBase_ = st->time_base;
-    decoder_ = demux::openDecoder(st, 1, QStringLiteral("audio"), path);
     rate_ = decoder_->sample_rate;
     if (rate_ <= 0 || rate_ > kMaxSampleRate)
         throw MediaError(QStringLiteral("Unsupported audio sample rate %1 Hz in %2").arg(rate_).arg(path));
     channels_ = std::clamp(decoder_->ch_layout.nb_channels, 1, 2);
     if (decoder_->ch_layout.nb_channels <= 0) channels_ = 2;
     startSample_ = toSampleIndex(start - zero_, rate_).value;
+}
+
+void AudioTrack::openInput() {
+    input_ = demux::open(path_, false);
+    if (!demux::streamDescribed(input_.get(), stream_)) {
+        const int ret = avformat_find_stream_info(input_.get(), nullptr);
+        if (ret < 0)
+            throw MediaError(QStringLiteral("The audio of %1 cannot be read (%2)").arg(path_, ffmpegErrorText(ret)));
+    }
+    if (stream_ < 0 || stream_ >= static_cast<int>(input_->nb_streams) ||
+        input_->streams[stream_]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
+        input_.reset();
+        throw MediaError(QStringLiteral("The audio of %1 cannot be read").arg(path_));
+    }
+    keepOnlyStreams(input_.get(), {stream_});
 }
 
 AudioTrack::~AudioTrack() { av_channel_layout_uninit(&resamplerInput_); }
@@ -132,6 +133,7 @@ void AudioTrack::applySeek(int64_t sample, int attempt) {
     sentEnd_ = ended_ = false;
     avcodec_flush_buffers(decoder_.get());
 
+    if (!input_) openInput();  // a fresh demuxer stands at the start, where the rewind below leads anyway
     const Seconds seekPreroll =
         decoder_->seek_preroll > 0 ? toSeconds(SampleIndex{decoder_->seek_preroll}, rate_) : Seconds{};
     const Seconds preroll = attempt == 0 ? Seconds{kSeekPrerollSeconds} + seekPreroll : Seconds{kRetryPrerollSeconds};
@@ -163,6 +165,7 @@ bool AudioTrack::decodeMore() {
 }
 
 bool AudioTrack::readPacket() {
+    if (!input_) openInput();
     while (av_read_frame(input_.get(), packet_.get()) >= 0) {
         if (packet_->stream_index == stream_ && packet_->size > 0) return true;
         av_packet_unref(packet_.get());

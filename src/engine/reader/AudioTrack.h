@@ -17,7 +17,8 @@ extern "C" {
 
 // The reader's audio: its own demuxer on the file (so reading audio never moves the video's
 // demuxer), a decoder and a converter to interleaved signed 16-bit samples at the source's
-// rate with at most two channels.
+// rate with at most two channels. The demuxer is opened at the first read, so an open that
+// only looks at a file does not parse its header twice.
 //
 // Positions count sample frames from the reader's time zero (the first video frame). The
 // delivered samples form one continuous stream from the last seek: decoded audio is trimmed
@@ -25,10 +26,10 @@ extern "C" {
 // sound stays in step with the pictures.
 class AudioTrack {
 public:
-    // Opens the stream with this index in its own demuxer. zero is the source time that
-    // counts as 0; start where the audio begins (for telling a landing that is too late from
-    // audio that has not started yet).
-    AudioTrack(const QString& path, int streamIndex, Seconds zero, Seconds start);
+    // The audio stream `stream` of the opened file, with a decoder opened for it. zero is the
+    // source time that counts as 0; start where the audio begins (for telling a landing that
+    // is too late from audio that has not started yet).
+    AudioTrack(const QString& path, const AVStream* stream, ffmpeg::Codec decoder, Seconds zero, Seconds start);
     ~AudioTrack();
     AudioTrack(const AudioTrack&) = delete;
     AudioTrack& operator=(const AudioTrack&) = delete;
@@ -44,6 +45,7 @@ public:
     AudioChunk read(int32_t bytes);
 
 private:
+    void openInput();
     void moveTo(int64_t sample);
     void applySeek(int64_t sample, int attempt);
     bool rewindInput();
@@ -55,7 +57,7 @@ private:
     int64_t pendingFrames() const { return int64_t(pending_.size() - pendingOffset_) / channels_; }
 
     QString path_;
-    ffmpeg::Input input_;
+    ffmpeg::Input input_;  // opened at the first read
     int stream_ = -1;
     AVRational timeBase_{1, 1};
     ffmpeg::Codec decoder_;

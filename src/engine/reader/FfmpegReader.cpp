@@ -166,9 +166,11 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
         videoDecoder = demux::openDecoder(st, 0, QStringLiteral("video"), path);
         s->videoCodec = demux::codecName(st->codecpar->codec_id);
     }
+    ffmpeg::Codec audioDecoder;
+    const AVStream* audioSt = audioStream >= 0 ? input->streams[audioStream] : nullptr;
     if (audioStream >= 0) {
-        // The decoder is opened here too, so an unsupported codec fails before the long scan.
-        demux::openDecoder(input->streams[audioStream], 1, QStringLiteral("audio"), path);
+        // The decoder is opened before the long scan, so an unsupported codec fails at once.
+        audioDecoder = demux::openDecoder(input->streams[audioStream], 1, QStringLiteral("audio"), path);
         s->audioCodec = demux::codecName(input->streams[audioStream]->codecpar->codec_id);
     }
 
@@ -206,7 +208,8 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
                                                 std::move(videoDecoder), sequentialRead_ ? 0 : frameCacheBytes_);
     }
     if (audioStream >= 0) {
-        s->audio = std::make_unique<AudioTrack>(path, audioStream, zero, scan.audioSeen ? scan.audioStart : zero);
+        s->audio = std::make_unique<AudioTrack>(path, audioSt, std::move(audioDecoder), zero,
+                                                scan.audioSeen ? scan.audioStart : zero);
         s->audioEnd = scan.audioSeen ? scan.audioEnd - zero : Seconds{};
         s->audioKbps = kbitPerSecond(scan.audioBytes, scan.audioSeen ? scan.audioEnd - scan.audioStart : Seconds{});
     }
