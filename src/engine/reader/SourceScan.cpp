@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <optional>
 
 #include "engine/common/MediaError.h"
@@ -73,13 +75,109 @@ static int percentRead(AVFormatContext* input) {
 
 constexpr int kPacketsBetweenReports = 64;
 
+namespace {
+
+// What the scan learns from one audio packet: where its sound starts and ends, its bytes.
+class AudioFacts {
+public:
+    explicit AudioFacts(const AVStream* st) : base_(st->time_base), rate_(st->codecpar->sample_rate) {}
+
+    void add(const AVPacket* p, SourceScan* scan) {
+        if (p->size <= 0) return;
+        scan->audioBytes += p->size;
+        const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+        if (ts == AV_NOPTS_VALUE) return;
+        // A packet without a duration (ASF gives none) lasts as long as the step to it.
+        int64_t duration = p->duration;
+        if (duration <= 0 && previousTs_ != AV_NOPTS_VALUE) duration = std::max<int64_t>(0, ts - previousTs_);
+        previousTs_ = ts;
+        const auto [skipStart, skipEnd] = skippedSamples(p);
+        const int rate = rate_ > 0 ? rate_ : 1'000'000'000;  // no rate: skips count for next to nothing
+        const Seconds start = toSeconds(StreamTicks{ts}, base_) + toSeconds(SampleIndex{skipStart}, rate);
+        const Seconds end = toSeconds(StreamTicks{ts + duration}, base_) - toSeconds(SampleIndex{skipEnd}, rate);
+        if (!scan->audioSeen || start < scan->audioStart) scan->audioStart = start;
+        if (!scan->audioSeen || end > scan->audioEnd) scan->audioEnd = end;
+        scan->audioSeen = true;
+    }
+    void forgetPrevious() { previousTs_ = AV_NOPTS_VALUE; }
+
+private:
+    AVRational base_;
+    int rate_;
+    int64_t previousTs_ = AV_NOPTS_VALUE;
+};
+
+// Packets read at each end of the audio when its facts come from the sample table.
+constexpr int kAudioPacketsAtEachEnd = 16;
+
+// True when the demuxer's header already listed every audio packet with its size: the
+// sample table of MP4 and QuickTime files, one index entry per packet. The scan then
+// leaves the audio packets alone (in a long recording there are about twice as many as
+// video packets) and reads only a few at each end.
+bool audioListedInHeader(const AVFormatContext* input, int audioStream) {
+    if (audioStream < 0 || !input->pb || !(input->pb->seekable & AVIO_SEEKABLE_NORMAL)) return false;
+    if (std::strncmp(input->iformat->name, "mov,", 4) != 0) return false;
+    const AVStream* st = input->streams[audioStream];
+    return st->nb_frames > 2 * kAudioPacketsAtEachEnd && avformat_index_get_entries_count(st) == st->nb_frames;
+}
+
+// The audio's facts from the sample table (bytes) and from its first and last packets
+// (start and end, with the samples the decoder skips). Leaves the demuxer at the end.
+bool audioFromHeader(AVFormatContext* input, int audioStream, SourceScan* scan) {
+    AVStream* st = input->streams[audioStream];
+    const int entries = avformat_index_get_entries_count(st);
+    // The first and last packets hold the audio's start and end only when the table runs in
+    // time order (an edit list can reorder it).
+    int64_t bytes = 0, previous = INT64_MIN;
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(st, i);
+        if (entry->timestamp < previous) return false;
+        previous = entry->timestamp;
+        bytes += entry->size;
+    }
+
+    keepOnlyStreams(input, {audioStream});
+    AudioFacts facts(st);
+    SourceScan audio;
+    ffmpeg::Packet packet = ffmpeg::makePacket();
+    if (!packet) throw MediaError(QStringLiteral("Out of memory while indexing"));
+    auto readFrom = [&](int entry, int wanted) {
+        const int64_t ts = avformat_index_get_entry(st, entry)->timestamp;
+        if (avformat_seek_file(input, audioStream, INT64_MIN, ts, ts, 0) < 0) return false;
+        facts.forgetPrevious();
+        for (int read = 0; read < wanted && av_read_frame(input, packet.get()) >= 0; av_packet_unref(packet.get()))
+            if (packet->stream_index == audioStream) {
+                facts.add(packet.get(), &audio);
+                ++read;
+            }
+        return true;
+    };
+    // One packet before the last ones gives the first of them its length if it has none.
+    if (!readFrom(0, kAudioPacketsAtEachEnd) ||
+        !readFrom(entries - kAudioPacketsAtEachEnd - 1, std::numeric_limits<int>::max()) || !audio.audioSeen)
+        return false;
+    scan->audioSeen = true;
+    scan->audioStart = audio.audioStart;
+    scan->audioEnd = audio.audioEnd;
+    scan->audioBytes = bytes;
+    return true;
+}
+
+}  // namespace
+
 SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream, const ScanProgress& progress) {
     SourceScan scan;
-    keepOnlyStreams(input, {videoStream, audioStream});
-    const AVRational audioBase = audioStream >= 0 ? input->streams[audioStream]->time_base : AVRational{1, 1};
-    const int audioRate = audioStream >= 0 ? input->streams[audioStream]->codecpar->sample_rate : 0;
+    const bool audioInHeader = videoStream >= 0 && audioListedInHeader(input, audioStream);
+    keepOnlyStreams(input, {videoStream, audioInHeader ? -1 : audioStream});
+    std::optional<AudioFacts> audio;
+    if (audioStream >= 0) audio.emplace(input->streams[audioStream]);
+    if (videoStream >= 0) {
+        // The header's count, when believable, saves growing the list packet by packet.
+        const int64_t declared = input->streams[videoStream]->nb_frames;
+        if (declared > 0 && declared <= kMaxVideoPackets && declared <= avio_size(input->pb))
+            scan.video.reserve(static_cast<size_t>(declared));
+    }
 
-    int64_t previousAudioTs = AV_NOPTS_VALUE;
     // Streams without presentation times (H.264 in AVI, raw streams) get display ranks.
     std::optional<DisplayRanker> ranker;
     bool rankerDecided = false;
@@ -111,26 +209,22 @@ SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream,
                 scan.video.push_back(entry);
                 scan.videoBytes += p->size;
             }
-        } else if (p->stream_index == audioStream && p->size > 0) {
-            scan.audioBytes += p->size;
-            const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
-            if (ts != AV_NOPTS_VALUE) {
-                // A packet without a duration (ASF gives none) lasts as long as the step to it.
-                int64_t duration = p->duration;
-                if (duration <= 0 && previousAudioTs != AV_NOPTS_VALUE)
-                    duration = std::max<int64_t>(0, ts - previousAudioTs);
-                previousAudioTs = ts;
-                const auto [skipStart, skipEnd] = skippedSamples(p);
-                const int rate = audioRate > 0 ? audioRate : 1'000'000'000;  // no rate: skips count for next to nothing
-                const Seconds start = toSeconds(StreamTicks{ts}, audioBase) + toSeconds(SampleIndex{skipStart}, rate);
-                const Seconds end =
-                    toSeconds(StreamTicks{ts + duration}, audioBase) - toSeconds(SampleIndex{skipEnd}, rate);
-                if (!scan.audioSeen || start < scan.audioStart) scan.audioStart = start;
-                if (!scan.audioSeen || end > scan.audioEnd) scan.audioEnd = end;
-                scan.audioSeen = true;
-            }
+        } else if (p->stream_index == audioStream && !audioInHeader) {
+            audio->add(p, &scan);
         }
         av_packet_unref(packet.get());
+    }
+    if (audioInHeader && !audioFromHeader(input, audioStream, &scan)) {
+        // The table led nowhere: read every audio packet from the start after all.
+        scan.audioBytes = 0;
+        const int64_t start = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
+        if (avformat_seek_file(input, -1, INT64_MIN, start, start, 0) >= 0) {
+            keepOnlyStreams(input, {audioStream});
+            while (av_read_frame(input, packet.get()) >= 0) {
+                if (packet->stream_index == audioStream) audio->add(packet.get(), &scan);
+                av_packet_unref(packet.get());
+            }
+        }
     }
     return scan;
 }
