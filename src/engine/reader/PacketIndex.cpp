@@ -18,8 +18,10 @@ std::vector<int32_t> uniqueKeys(const std::vector<IndexedPacket>& packets, KeyOf
         const int64_t key = keyOf(packets[i]);
         if (key != kNone) keys.emplace_back(key, i);
     }
-    std::sort(keys.begin(), keys.end());
+    // Positions and decode times mostly come in order already: then there is nothing to sort.
+    if (!std::is_sorted(keys.begin(), keys.end())) std::sort(keys.begin(), keys.end());
     std::vector<int32_t> unique;
+    unique.reserve(keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
         const bool repeated = (i > 0 && keys[i - 1].first == keys[i].first) ||
                               (i + 1 < keys.size() && keys[i + 1].first == keys[i].first);
