@@ -77,8 +77,13 @@ double timed(F&& f) {
     return bench::nowMs() - start;
 }
 
-// Medians of a frame step forward, a step back, a drag to a random frame in the last tenth
-// and a 250-frame cut ending 100 frames before the end, through the window's handlers.
+// Drags land on random frames among the last this many, the same span and the same targets
+// (counted from the end) on both clips, so each drag costs the same decoding on either.
+constexpr int kDragSpan = 300;
+constexpr int kDrags = 20;
+
+// Medians of a frame step forward, a step back, a drag to a random frame near the end and a
+// 250-frame cut ending 100 frames before the end, through the window's handlers.
 struct Handling {
     double next = 0, prev = 0, drag = 0, cut = 0;
 };
@@ -96,8 +101,8 @@ Handling handlingNearTheEnd(const QString& clip) {
     for (int i = 0; i < 40; ++i) next.push_back(timed([&] { w.cmdNextFrame_Click(); }));
     for (int i = 0; i < 40; ++i) prev.push_back(timed([&] { w.cmdPrevFrame_Click(); }));
     QRandomGenerator random(11);
-    for (int i = 0; i < 10; ++i) {
-        const int t = count - 1 - random.bounded(count / 10);
+    for (int i = 0; i < kDrags; ++i) {
+        const int t = count - 1 - random.bounded(kDragSpan);
         const float travel = w.sldBack->Width() - w.sldThum->Width();
         const float wanted = w.sldBack->Left() + float(t) / count * travel;
         w.sldThum_MouseDown(1, 0, 0, 0);
