@@ -52,7 +52,7 @@ AudioTrack::AudioTrack(const QString& path, const AVStream* stream, ffmpeg::Code
 }
 
 void AudioTrack::openInput() {
-    input_ = demux::open(path_, false);
+    input_ = demux::openSource(path_, false);
     if (!demux::streamDescribed(input_.get(), stream_)) {
         const int ret = avformat_find_stream_info(input_.get(), nullptr);
         if (ret < 0)

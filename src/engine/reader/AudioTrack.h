@@ -8,6 +8,7 @@
 #include "engine/common/FfmpegHandles.h"
 #include "engine/common/MediaError.h"
 #include "engine/common/MediaTime.h"
+#include "engine/reader/Demux.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -57,7 +58,7 @@ private:
     int64_t pendingFrames() const { return int64_t(pending_.size() - pendingOffset_) / channels_; }
 
     QString path_;
-    ffmpeg::Input input_;  // opened at the first read
+    demux::Input input_;  // opened at the first read
     int stream_ = -1;
     AVRational timeBase_{1, 1};
     ffmpeg::Codec decoder_;

@@ -4,6 +4,8 @@
 
 #include "engine/common/MediaError.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 extern "C" {
@@ -33,7 +35,47 @@ const AVInputFormat* probeFormat(const QByteArray& name) {
     return format;
 }
 
+constexpr int kReadBufferBytes = 512 << 10;
+
+int readFile(void* opaque, uint8_t* buffer, int size) {
+    const qint64 got = static_cast<QFile*>(opaque)->read(reinterpret_cast<char*>(buffer), size);
+    if (got < 0) return AVERROR(EIO);
+    return got == 0 ? AVERROR_EOF : static_cast<int>(got);
+}
+
+int64_t seekFile(void* opaque, int64_t offset, int whence) {
+    auto* file = static_cast<QFile*>(opaque);
+    whence &= ~AVSEEK_FORCE;
+    if (whence == AVSEEK_SIZE) return file->size();
+    const int64_t target = whence == SEEK_SET   ? offset
+                           : whence == SEEK_CUR ? file->pos() + offset
+                           : whence == SEEK_END ? file->size() + offset
+                                                : -1;
+    if (target < 0 || !file->seek(target)) return AVERROR(EINVAL);
+    return target;
+}
+
 }  // namespace
+
+Input::Input() = default;
+Input::Input(Input&& other) noexcept = default;
+Input::~Input() = default;
+
+Input& Input::operator=(Input&& other) noexcept {
+    if (this != &other) {
+        reset();
+        file_ = std::move(other.file_);
+        io_ = std::move(other.io_);
+        format_ = std::move(other.format_);
+    }
+    return *this;
+}
+
+void Input::reset() {
+    format_.reset();
+    io_.reset();
+    file_.reset();
+}
 
 ffmpeg::Input open(const QString& path, bool readStreamInfo) {
     AVFormatContext* raw = nullptr;
@@ -49,6 +91,39 @@ ffmpeg::Input open(const QString& path, bool readStreamInfo) {
         options, [&](AVDictionary** d) { return avformat_open_input(&raw, name.constData(), format, d); });
     if (ret < 0) throw MediaError(QStringLiteral("Not a video file: %1 (%2)").arg(path, ffmpegErrorText(ret)));
     ffmpeg::Input input(raw);
+    if (readStreamInfo) {
+        ret = avformat_find_stream_info(raw, nullptr);
+        if (ret < 0)
+            throw MediaError(QStringLiteral("Not a video file: %1 (its streams cannot be read: %2)")
+                                 .arg(path, ffmpegErrorText(ret)));
+    }
+    return input;
+}
+
+Input openSource(const QString& path, bool readStreamInfo) {
+    const QByteArray name = QFile::encodeName(path);
+    const AVInputFormat* format = probeFormat(name);
+    if (format && opensOtherFiles(format->name))
+        throw MediaError(
+            QStringLiteral("Not a video file: %1 (a playlist or script that refers to other files)").arg(path));
+    Input input;
+    input.file_ = std::make_unique<QFile>(path);
+    if (!input.file_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw MediaError(QStringLiteral("Cannot read %1 (%2)").arg(path, input.file_->errorString()));
+    input.io_ = ffmpeg::makeCustomIo(kReadBufferBytes, false, input.file_.get(), readFile, nullptr, seekFile);
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!input.io_ || !raw) {
+        avformat_free_context(raw);
+        throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
+    }
+    raw->pb = input.io_.get();
+    // Only local files: nothing inside a source reaches the network, whatever it refers to.
+    ffmpeg::Dictionary options;
+    ffmpeg::setOption(options, "protocol_whitelist", "file");
+    int ret = ffmpeg::withOptions(  // frees raw on failure
+        options, [&](AVDictionary** d) { return avformat_open_input(&raw, name.constData(), format, d); });
+    if (ret < 0) throw MediaError(QStringLiteral("Not a video file: %1 (%2)").arg(path, ffmpegErrorText(ret)));
+    input.format_.reset(raw);
     if (readStreamInfo) {
         ret = avformat_find_stream_info(raw, nullptr);
         if (ret < 0)
@@ -78,17 +153,34 @@ bool streamDescribed(const AVFormatContext* input, int stream) {
     return false;
 }
 
-bool rewind(ffmpeg::Input& input, const QString& path) {
-    AVFormatContext* c = input.get();
+namespace {
+
+// Seeks to the first packet; false when the format cannot.
+bool seekToStart(AVFormatContext* c) {
     const int64_t start = c->start_time != AV_NOPTS_VALUE ? c->start_time : 0;
-    if (avformat_seek_file(c, -1, INT64_MIN, start, start, 0) >= 0) return true;
-    if (avformat_seek_file(c, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
+    return avformat_seek_file(c, -1, INT64_MIN, start, start, 0) >= 0 ||
+           avformat_seek_file(c, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0;
+}
+
+template <typename In, typename Open>
+bool rewindOrReopen(In& input, Open reopen) {
+    if (seekToStart(input.get())) return true;
     try {
-        input = open(path, true);
+        input = reopen();
         return true;
     } catch (const MediaError&) {
         return false;
     }
+}
+
+}  // namespace
+
+bool rewind(ffmpeg::Input& input, const QString& path) {
+    return rewindOrReopen(input, [&] { return open(path, true); });
+}
+
+bool rewind(Input& input, const QString& path) {
+    return rewindOrReopen(input, [&] { return openSource(path, true); });
 }
 
 QString codecName(AVCodecID id) {

@@ -142,7 +142,7 @@ FfmpegReader::Source& FfmpegReader::source() {
 int32_t FfmpegReader::OpenFile(const QString& path) {
     CloseFile();
     checkFile(path);
-    ffmpeg::Input input = demux::open(path, true);
+    demux::Input input = demux::openSource(path, true);
 
     const int videoStream = demux::pickVideoStream(input.get());
     const int audioStream = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, videoStream, nullptr, 0);

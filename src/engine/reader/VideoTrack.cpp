@@ -12,9 +12,8 @@ constexpr int kMaxUnknownPackets = 256;
 
 }  // namespace
 
-VideoTrack::VideoTrack(const QString& path, ffmpeg::Input input, int stream, std::shared_ptr<const PacketIndex> index,
-                       ffmpeg::Codec decoder,
-                       int64_t cacheBytes)
+VideoTrack::VideoTrack(const QString& path, demux::Input input, int stream, std::shared_ptr<const PacketIndex> index,
+                       ffmpeg::Codec decoder, int64_t cacheBytes)
     : path_(path),
       input_(std::move(input)),
       stream_(stream),
@@ -97,7 +96,7 @@ bool VideoTrack::positionDemuxer(int packet) {
     }
     // A format whose seek to the start does not land on its first packet: read it anew.
     try {
-        input_ = demux::open(path_, true);
+        input_ = demux::openSource(path_, true);
     } catch (const MediaError&) {
         return false;
     }

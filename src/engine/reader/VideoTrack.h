@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/common/FfmpegHandles.h"
+#include "engine/reader/Demux.h"
 #include "engine/reader/FrameCache.h"
 #include "engine/reader/PacketIndex.h"
 
@@ -25,9 +26,8 @@ public:
         int framesDecoded = 0;  // pictures that came out of the decoder
     };
 
-    VideoTrack(const QString& path, ffmpeg::Input input, int stream, std::shared_ptr<const PacketIndex> index,
-               ffmpeg::Codec decoder,
-               int64_t cacheBytes);
+    VideoTrack(const QString& path, demux::Input input, int stream, std::shared_ptr<const PacketIndex> index,
+               ffmpeg::Codec decoder, int64_t cacheBytes);
     VideoTrack(const VideoTrack&) = delete;
     VideoTrack& operator=(const VideoTrack&) = delete;
 
@@ -59,7 +59,7 @@ private:
     void applyDiscard();
 
     QString path_;
-    ffmpeg::Input input_;
+    demux::Input input_;
     int stream_;
     AVRational timeBase_;
     std::shared_ptr<const PacketIndex> index_;  // shared with other readers of the same file
