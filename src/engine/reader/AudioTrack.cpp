@@ -1,5 +1,6 @@
 #include "engine/reader/AudioTrack.h"
 
+#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -43,6 +44,10 @@ void setDownmixLevels(SwrContext* resampler, const AVFrame* frame) {
 AudioTrack::AudioTrack(const QString& path, const AVStream* stream, ffmpeg::Codec decoder, Seconds zero, Seconds start)
     : path_(path), stream_(stream->index), timeBase_(stream->time_base), decoder_(std::move(decoder)), zero_(zero) {
     if (!packet_ || !frame_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
+    // The file itself is opened now: its demuxer, opened later, still finds it if it is renamed.
+    file_ = std::make_unique<QFile>(path);
+    if (!file_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw MediaError(QStringLiteral("Cannot read %1 (%2)").arg(path, file_->errorString()));
     rate_ = decoder_->sample_rate;
     if (rate_ <= 0 || rate_ > kMaxSampleRate)
         throw MediaError(QStringLiteral("Unsupported audio sample rate %1 Hz in %2").arg(rate_).arg(path));
@@ -52,7 +57,7 @@ AudioTrack::AudioTrack(const QString& path, const AVStream* stream, ffmpeg::Code
 }
 
 void AudioTrack::openInput() {
-    input_ = demux::openSource(path_, false);
+    input_ = file_ ? demux::openSource(std::move(file_), path_, false) : demux::openSource(path_, false);
     if (!demux::streamDescribed(input_.get(), stream_)) {
         const int ret = avformat_find_stream_info(input_.get(), nullptr);
         if (ret < 0)

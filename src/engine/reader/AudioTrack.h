@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -58,7 +59,8 @@ private:
     int64_t pendingFrames() const { return int64_t(pending_.size() - pendingOffset_) / channels_; }
 
     QString path_;
-    demux::Input input_;  // opened at the first read
+    std::unique_ptr<QFile> file_;  // the source, opened with the track; its demuxer takes it over
+    demux::Input input_;           // opened at the first read
     int stream_ = -1;
     AVRational timeBase_{1, 1};
     ffmpeg::Codec decoder_;

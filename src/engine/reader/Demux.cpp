@@ -101,21 +101,26 @@ ffmpeg::Input open(const QString& path, bool readStreamInfo) {
 }
 
 Input openSource(const QString& path, bool readStreamInfo) {
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw MediaError(QStringLiteral("Cannot read %1 (%2)").arg(path, file->errorString()));
+    return openSource(std::move(file), path, readStreamInfo);
+}
+
+Input openSource(std::unique_ptr<QFile> file, const QString& path, bool readStreamInfo) {
     const QByteArray name = QFile::encodeName(path);
-    const AVInputFormat* format = probeFormat(name);
+    Input input;
+    input.file_ = std::move(file);
+    input.io_ = ffmpeg::makeCustomIo(kReadBufferBytes, false, input.file_.get(), readFile, nullptr, seekFile);
+    if (!input.io_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
+    // The demuxer FFmpeg picks for the file from its first bytes (which stay in the buffer).
+    const AVInputFormat* format = nullptr;
+    av_probe_input_buffer2(input.io_.get(), &format, name.constData(), nullptr, 0, 0);
     if (format && opensOtherFiles(format->name))
         throw MediaError(
             QStringLiteral("Not a video file: %1 (a playlist or script that refers to other files)").arg(path));
-    Input input;
-    input.file_ = std::make_unique<QFile>(path);
-    if (!input.file_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw MediaError(QStringLiteral("Cannot read %1 (%2)").arg(path, input.file_->errorString()));
-    input.io_ = ffmpeg::makeCustomIo(kReadBufferBytes, false, input.file_.get(), readFile, nullptr, seekFile);
     AVFormatContext* raw = avformat_alloc_context();
-    if (!input.io_ || !raw) {
-        avformat_free_context(raw);
-        throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
-    }
+    if (!raw) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
     raw->pb = input.io_.get();
     // Only local files: nothing inside a source reaches the network, whatever it refers to.
     ffmpeg::Dictionary options;

@@ -30,7 +30,7 @@ public:
     void reset();
 
 private:
-    friend Input openSource(const QString& path, bool readStreamInfo);
+    friend Input openSource(std::unique_ptr<QFile> file, const QString& path, bool readStreamInfo);
     // Closed in this order: the demuxer, its I/O, the file.
     std::unique_ptr<QFile> file_;
     ffmpeg::CustomIo io_;
@@ -42,6 +42,8 @@ private:
 ffmpeg::Input open(const QString& path, bool readStreamInfo);
 // The same through the reader's own I/O with its large buffer.
 Input openSource(const QString& path, bool readStreamInfo);
+// The same on a file opened earlier, which stays readable when it is renamed or removed since.
+Input openSource(std::unique_ptr<QFile> file, const QString& path, bool readStreamInfo);
 
 // The main video stream, -1 for none; cover pictures of audio files do not count.
 int pickVideoStream(const AVFormatContext* input);

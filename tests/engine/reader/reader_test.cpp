@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <climits>
 #include <cmath>
 
@@ -307,6 +308,23 @@ TEST(FfmpegReader, AudioThatStartsLateIsPrecededBySilence) {
         EXPECT_TRUE(
             std::any_of(samples.begin() + silence, samples.begin() + silence + 200, [](int16_t s) { return s != 0; }));
     }
+}
+
+TEST(FfmpegReader, ASourceRenamedAfterOpeningStaysReadable) {
+    // Sound is demuxed only once it is first read; the file must still be the one opened.
+    const clips::Clip clip = clips::get("mp4_h264_aac");
+    FfmpegReader original;
+    original.OpenFile(clip.path);
+    const std::vector<int16_t> expected = readAllAudio(original, 4096);
+    QTemporaryDir dir;
+    const QString copy = dir.path() + "/source.mp4";
+    ASSERT_TRUE(QFile::copy(clip.path, copy));
+    FfmpegReader reader;
+    reader.OpenFile(copy);
+    ASSERT_TRUE(QFile::rename(copy, dir.path() + "/moved.mp4"));
+    EXPECT_EQ(readAllAudio(reader, 4096), expected);
+    reader.SeekFrame(clip.frames / 2);
+    EXPECT_EQ(readNumber(reader), clip.frames / 2);
 }
 
 TEST(FfmpegReader, FileWithoutAudioReportsAPlayableFormatAndNoSamples) {
