@@ -55,6 +55,14 @@ int64_t seekFile(void* opaque, int64_t offset, int whence) {
     return target;
 }
 
+// Reads the stream information (codec details that the container header leaves out).
+void findStreamInfo(AVFormatContext* input, const QString& path) {
+    const int ret = avformat_find_stream_info(input, nullptr);
+    if (ret < 0)
+        throw MediaError(QStringLiteral("Not a video file: %1 (its streams cannot be read: %2)")
+                             .arg(path, ffmpegErrorText(ret)));
+}
+
 }  // namespace
 
 Input::Input() = default;
@@ -91,12 +99,7 @@ ffmpeg::Input open(const QString& path, bool readStreamInfo) {
         options, [&](AVDictionary** d) { return avformat_open_input(&raw, name.constData(), format, d); });
     if (ret < 0) throw MediaError(QStringLiteral("Not a video file: %1 (%2)").arg(path, ffmpegErrorText(ret)));
     ffmpeg::Input input(raw);
-    if (readStreamInfo) {
-        ret = avformat_find_stream_info(raw, nullptr);
-        if (ret < 0)
-            throw MediaError(QStringLiteral("Not a video file: %1 (its streams cannot be read: %2)")
-                                 .arg(path, ffmpegErrorText(ret)));
-    }
+    if (readStreamInfo) findStreamInfo(raw, path);
     return input;
 }
 
@@ -129,12 +132,7 @@ Input openSource(std::unique_ptr<QFile> file, const QString& path, bool readStre
         options, [&](AVDictionary** d) { return avformat_open_input(&raw, name.constData(), format, d); });
     if (ret < 0) throw MediaError(QStringLiteral("Not a video file: %1 (%2)").arg(path, ffmpegErrorText(ret)));
     input.format_.reset(raw);
-    if (readStreamInfo) {
-        ret = avformat_find_stream_info(raw, nullptr);
-        if (ret < 0)
-            throw MediaError(QStringLiteral("Not a video file: %1 (its streams cannot be read: %2)")
-                                 .arg(path, ffmpegErrorText(ret)));
-    }
+    if (readStreamInfo) findStreamInfo(raw, path);
     return input;
 }
 
