@@ -204,24 +204,39 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
     }
 }
 
-bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size) {
-    if (par->codec_id != AV_CODEC_ID_H264) return true;
-    auto isIdr = [](const uint8_t* unit, int unitSize) { return unitSize > 0 && (unit[0] & 0x1f) == 5; };
-    if (!lengthPrefixed(par)) {
-        for (const auto& [unit, unitSize] : nalUnits(data, size))
-            if (isIdr(unit, unitSize)) return true;
-        return false;
-    }
+// The NAL units of a packet in the source's form (start codes or length fields).
+std::vector<std::pair<const uint8_t*, int>> packetUnits(const AVCodecParameters* par, const uint8_t* data, int size) {
+    if (!lengthPrefixed(par)) return nalUnits(data, size);
+    std::vector<std::pair<const uint8_t*, int>> units;
     const int lengthSize = nalLengthSize(par);
     for (int at = 0; at + lengthSize <= size;) {
         uint32_t length = 0;
         for (int b = 0; b < lengthSize; ++b) length = (length << 8) | data[at + b];
         at += lengthSize;
-        if (length > uint32_t(size - at)) return false;
-        if (isIdr(data + at, int(length))) return true;
+        if (length > uint32_t(size - at)) break;
+        if (length > 0) units.emplace_back(data + at, int(length));
         at += int(length);
     }
+    return units;
+}
+
+bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size) {
+    if (par->codec_id != AV_CODEC_ID_H264) return true;
+    for (const auto& [unit, unitSize] : packetUnits(par, data, size))
+        if ((unit[0] & 0x1f) == 5) return true;
     return false;
+}
+
+bool unreferenced(const AVCodecParameters* par, const uint8_t* data, int size) {
+    if (par->codec_id != AV_CODEC_ID_H264) return false;
+    bool slices = false;
+    for (const auto& [unit, unitSize] : packetUnits(par, data, size)) {
+        const int type = unit[0] & 0x1f;
+        if (type != 1 && type != 5) continue;
+        if (unit[0] & 0x60) return false;  // nal_ref_idc: another picture refers to it
+        slices = true;
+    }
+    return slices;
 }
 
 std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* data, int size) {

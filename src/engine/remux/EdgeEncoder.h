@@ -48,6 +48,10 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par);
 // management, and leaving those out breaks the decoding.
 bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size);
 
+// True when no other picture refers to the picture in this packet (an H.264 picture whose
+// slices all have nal_ref_idc 0), so decoding may leave it out when it is not wanted.
+bool unreferenced(const AVCodecParameters* par, const uint8_t* data, int size);
+
 // An encoded packet's bytes in the form the source's packets have: H.264 and HEVC in a
 // container that stores NAL units with length fields get them instead of start codes.
 std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* data, int size);

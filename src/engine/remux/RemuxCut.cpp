@@ -473,10 +473,19 @@ void RemuxCut::Impl::startPiece(int32_t first, int32_t last) {
 bool RemuxCut::Impl::encodePiece() {
     if (!pieceOpen) startPiece(phase == Phase::Head ? plan.headFirst : plan.tailFirst,
                                phase == Phase::Head ? plan.headLast : plan.tailLast);
-    auto read = [this] {
-        if (!readVideo()) return false;
-        packet->pts = nextPacket - 1;  // each picture tells which packet it came from
-        return true;
+    // Pictures before the piece that no other picture refers to are not decoded at all.
+    const AVCodecParameters* par = video()->codecpar;
+    auto read = [this, par] {
+        while (readVideo()) {
+            const int p = nextPacket - 1;
+            if (index.frameOfPacket(p) < pieceFirst && unreferenced(par, packet->data, packet->size)) {
+                av_packet_unref(packet.get());
+                continue;
+            }
+            packet->pts = p;  // each picture tells which packet it came from
+            return true;
+        }
+        return false;
     };
     while (decodeNextFrame(decoder.get(), frame.get(), packet.get(), &sentEnd, read)) {
         const int64_t tag = frame->pts;
