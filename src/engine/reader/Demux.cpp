@@ -25,16 +25,6 @@ bool opensOtherFiles(const char* demuxer) {
     return false;
 }
 
-// The demuxer FFmpeg would pick for the file, from its first bytes.
-const AVInputFormat* probeFormat(const QByteArray& name) {
-    AVIOContext* io = nullptr;
-    if (avio_open(&io, name.constData(), AVIO_FLAG_READ) < 0) return nullptr;
-    const AVInputFormat* format = nullptr;
-    av_probe_input_buffer2(io, &format, name.constData(), nullptr, 0, 0);
-    avio_closep(&io);
-    return format;
-}
-
 constexpr int kReadBufferBytes = 512 << 10;
 
 int readFile(void* opaque, uint8_t* buffer, int size) {
@@ -83,24 +73,6 @@ void Input::reset() {
     format_.reset();
     io_.reset();
     file_.reset();
-}
-
-ffmpeg::Input open(const QString& path, bool readStreamInfo) {
-    AVFormatContext* raw = nullptr;
-    const QByteArray name = QFile::encodeName(path);
-    const AVInputFormat* format = probeFormat(name);
-    if (format && opensOtherFiles(format->name))
-        throw MediaError(
-            QStringLiteral("Not a video file: %1 (a playlist or script that refers to other files)").arg(path));
-    // Only local files: nothing inside a source reaches the network.
-    ffmpeg::Dictionary options;
-    ffmpeg::setOption(options, "protocol_whitelist", "file");
-    int ret = ffmpeg::withOptions(  // frees raw on failure
-        options, [&](AVDictionary** d) { return avformat_open_input(&raw, name.constData(), format, d); });
-    if (ret < 0) throw MediaError(QStringLiteral("Not a video file: %1 (%2)").arg(path, ffmpegErrorText(ret)));
-    ffmpeg::Input input(raw);
-    if (readStreamInfo) findStreamInfo(raw, path);
-    return input;
 }
 
 Input openSource(const QString& path, bool readStreamInfo) {
@@ -156,34 +128,17 @@ bool streamDescribed(const AVFormatContext* input, int stream) {
     return false;
 }
 
-namespace {
-
-// Seeks to the first packet; false when the format cannot.
-bool seekToStart(AVFormatContext* c) {
+bool rewind(Input& input, const QString& path) {
+    AVFormatContext* c = input.get();
     const int64_t start = c->start_time != AV_NOPTS_VALUE ? c->start_time : 0;
-    return avformat_seek_file(c, -1, INT64_MIN, start, start, 0) >= 0 ||
-           avformat_seek_file(c, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0;
-}
-
-template <typename In, typename Open>
-bool rewindOrReopen(In& input, Open reopen) {
-    if (seekToStart(input.get())) return true;
+    if (avformat_seek_file(c, -1, INT64_MIN, start, start, 0) >= 0) return true;
+    if (avformat_seek_file(c, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
     try {
-        input = reopen();
+        input = openSource(path, true);
         return true;
     } catch (const MediaError&) {
         return false;
     }
-}
-
-}  // namespace
-
-bool rewind(ffmpeg::Input& input, const QString& path) {
-    return rewindOrReopen(input, [&] { return open(path, true); });
-}
-
-bool rewind(Input& input, const QString& path) {
-    return rewindOrReopen(input, [&] { return openSource(path, true); });
 }
 
 QString codecName(AVCodecID id) {

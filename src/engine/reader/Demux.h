@@ -37,10 +37,8 @@ private:
     ffmpeg::Input format_;
 };
 
-// Opens a file for demuxing through FFmpeg's own file I/O and, when asked, reads the stream
-// information. Throws MediaError: "Not a video file: <path> (<reason>)".
-ffmpeg::Input open(const QString& path, bool readStreamInfo);
-// The same through the reader's own I/O with its large buffer.
+// Opens a file for demuxing through the reader's own I/O with its large buffer and, when
+// asked, reads the stream information. Throws MediaError: "Not a video file: <path> (<reason>)".
 Input openSource(const QString& path, bool readStreamInfo);
 // The same on a file opened earlier, which stays readable when it is renamed or removed since.
 Input openSource(std::unique_ptr<QFile> file, const QString& path, bool readStreamInfo);
@@ -54,7 +52,6 @@ bool streamDescribed(const AVFormatContext* input, int stream);
 
 // Puts the demuxer back at the first packet of the file; reopens the file when the format
 // cannot seek there. False when even that fails.
-bool rewind(ffmpeg::Input& input, const QString& path);
 bool rewind(Input& input, const QString& path);
 
 // Readable codec name, e.g. "H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10"; the short name when

@@ -58,7 +58,7 @@ AVRational frameRateOf(const AVStream* st) {
 
 struct RemuxCut::Impl {
     QString path;
-    ffmpeg::Input info;  // the demuxer that indexed the file: stream parameters
+    demux::Input info;  // the demuxer that indexed the file: stream parameters
     int videoStream = -1, audioStream = -1;
     PacketIndex index;
     bool encodable = false;
@@ -78,7 +78,7 @@ struct RemuxCut::Impl {
     AVRational audioBase() const { return info->streams[audioStream]->time_base; }
 
     // Keyframes known to be clean starts for decoding, read from the file when first asked.
-    ffmpeg::Input probeIn;
+    demux::Input probeIn;
     std::map<int, bool> cleanStarts;
 
     // --- One output file ---
@@ -100,7 +100,7 @@ struct RemuxCut::Impl {
     std::vector<uint8_t> headerBeforeCopy;
 
     // The video demuxer and the packet it delivered last, with its index number.
-    ffmpeg::Input videoIn;
+    demux::Input videoIn;
     ffmpeg::Packet packet = ffmpeg::makePacket();
     int nextPacket = 0;
     bool held = false;
@@ -115,7 +115,7 @@ struct RemuxCut::Impl {
     bool sentEnd = false;
 
     // The sound.
-    ffmpeg::Input audioIn;
+    demux::Input audioIn;
     ffmpeg::Packet audioPacket = ffmpeg::makePacket();
     int64_t audioFrom = 0, audioTo = 0;  // audio time base: the range's sound
     bool audioDone = true;
@@ -133,7 +133,7 @@ struct RemuxCut::Impl {
     std::set<int> sourceParameterSetIds() const {
         return h264ParameterSetIds(video()->codecpar->extradata, video()->codecpar->extradata_size);
     }
-    bool seekPacket(ffmpeg::Input& in, AVPacket* into, int target);
+    bool seekPacket(demux::Input& in, AVPacket* into, int target);
     void positionVideo(int target);
     bool cleanStart(int packet);
     CutPlan planFor(int32_t first, int32_t last);
@@ -155,7 +155,7 @@ struct RemuxCut::Impl {
 
 void RemuxCut::Impl::open(const QString& sourcePath) {
     path = sourcePath;
-    info = demux::open(path, true);
+    info = demux::openSource(path, true);
     videoStream = demux::pickVideoStream(info.get());
     if (videoStream < 0) throw MediaError(QStringLiteral("%1 holds no video").arg(path));
     audioStream = av_find_best_stream(info.get(), AVMEDIA_TYPE_AUDIO, -1, videoStream, nullptr, 0);
@@ -266,10 +266,10 @@ void RemuxCut::Impl::begin(const QString& outputPath, int32_t first, int32_t las
     if (plan.hasHead() && plan.hasCopy()) headerBeforeCopy = inBandHeader(par);
     createOutput();
 
-    videoIn = demux::open(path, true);
+    videoIn = demux::openSource(path, true);
     keepOnlyStreams(videoIn.get(), {videoStream});
     if (outAudio >= 0) {
-        audioIn = demux::open(path, true);
+        audioIn = demux::openSource(path, true);
         keepOnlyStreams(audioIn.get(), {audioStream});
         audioFrom = av_rescale_q(origin, videoBase(), audioBase());
         const int64_t end = index.frameTime(last) + index.packet(index.packetOfFrame(last)).duration;
@@ -322,7 +322,7 @@ bool RemuxCut::Impl::step() {
 
 // Places a video demuxer so that `target` is the packet it delivered last (in `into`): by
 // the target's timestamp, else from the start of the file. False when it is not found.
-bool RemuxCut::Impl::seekPacket(ffmpeg::Input& in, AVPacket* into, int target) {
+bool RemuxCut::Impl::seekPacket(demux::Input& in, AVPacket* into, int target) {
     av_packet_unref(into);
     auto scanTo = [&](bool fromStart) {
         int at = -1;
@@ -361,7 +361,7 @@ bool RemuxCut::Impl::cleanStart(int packetNumber) {
     if (video()->codecpar->codec_id != AV_CODEC_ID_H264) return true;
     if (const auto known = cleanStarts.find(packetNumber); known != cleanStarts.end()) return known->second;
     if (!probeIn) {
-        probeIn = demux::open(path, false);
+        probeIn = demux::openSource(path, false);
         keepOnlyStreams(probeIn.get(), {videoStream});
     }
     ffmpeg::Packet p = ffmpeg::makePacket();
