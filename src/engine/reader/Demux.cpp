@@ -5,6 +5,7 @@
 #include "engine/common/MediaError.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -117,6 +118,15 @@ int pickVideoStream(const AVFormatContext* input) {
         if (st->disposition & AV_DISPOSITION_DEFAULT) break;
     }
     return chosen;
+}
+
+double plausibleRate(double fps) { return std::isfinite(fps) && fps >= 0.1 && fps <= 1000 ? fps : 0; }
+
+double headerFrameRate(const AVStream* st) {
+    if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
+        if (const double fps = plausibleRate(av_q2d(st->avg_frame_rate))) return fps;
+    if (st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0) return plausibleRate(av_q2d(st->r_frame_rate));
+    return 0;
 }
 
 bool streamDescribed(const AVFormatContext* input, int stream) {

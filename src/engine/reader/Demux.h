@@ -46,6 +46,11 @@ Input openSource(std::unique_ptr<QFile> file, const QString& path, bool readStre
 // The main video stream, -1 for none; cover pictures of audio files do not count.
 int pickVideoStream(const AVFormatContext* input);
 
+// A frame rate a person would believe, else 0.
+double plausibleRate(double fps);
+// The video stream's frame rate as its header gives it, 0 when it gives none believable.
+double headerFrameRate(const AVStream* st);
+
 // True when the container already told everything a decoder needs about the stream, so the
 // costly stream-information pass can be skipped for a second demuxer on the same file.
 bool streamDescribed(const AVFormatContext* input, int stream);

@@ -35,16 +35,6 @@ int32_t clampToInt32(double value) {
         std::clamp<double>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
-// A frame rate a person would believe, else 0.
-double plausibleRate(double fps) { return std::isfinite(fps) && fps >= 0.1 && fps <= 1000 ? fps : 0; }
-
-double headerFrameRate(const AVStream* st) {
-    if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
-        if (const double fps = plausibleRate(av_q2d(st->avg_frame_rate))) return fps;
-    if (st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0) return plausibleRate(av_q2d(st->r_frame_rate));
-    return 0;
-}
-
 void checkFile(const QString& path) {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists()) throw MediaError(QStringLiteral("File not found: %1").arg(path));
@@ -77,7 +67,7 @@ VideoTiming videoTiming(const PacketIndex& index, AVRational timeBase, double he
     t.byOrder = index.timesFromOrder() ||
                 timestampsUnusable(count, span, toSeconds(StreamTicks{index.endTime() - index.firstTime()}, timeBase));
     double fps = headerRate;
-    if (fps <= 0 && count > 1 && !t.byOrder) fps = plausibleRate((count - 1) / span.value);
+    if (fps <= 0 && count > 1 && !t.byOrder) fps = demux::plausibleRate((count - 1) / span.value);
     t.fps = fps > 0 ? fps : kFallbackFrameRate;
     if (t.byOrder) {
         t.end = Seconds{count / t.fps};
@@ -190,7 +180,7 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
                                  .arg(path)
                                  .arg(scan.videoPacketsRead)
                                  .arg(declared));
-        const double headerRate = headerFrameRate(st);
+        const double headerRate = demux::headerFrameRate(st);
         const int64_t defaultDuration = headerRate > 0 ? ticksPerFrame(headerRate, st->time_base).value : 0;
         PacketIndex index(std::move(scan.video), st->codecpar->video_delay > 0, defaultDuration);
         if (index.frameCount() == 0)

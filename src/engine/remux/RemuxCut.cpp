@@ -49,9 +49,8 @@ uint32_t keptTag(const AVOutputFormat* format, const AVCodecParameters* par) {
 
 // The stream's frame rate, for encoders; 25 when the file tells none.
 AVRational frameRateOf(const AVStream* st) {
-    for (AVRational r : {st->avg_frame_rate, st->r_frame_rate})
-        if (r.num > 0 && r.den > 0 && av_q2d(r) < 1000) return av_d2q(av_q2d(r), 100000);
-    return {25, 1};
+    const double fps = demux::headerFrameRate(st);
+    return fps > 0 ? av_d2q(fps, 100000) : AVRational{25, 1};
 }
 
 }  // namespace
