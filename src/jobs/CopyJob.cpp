@@ -26,11 +26,7 @@ bool CopyJob::start() {
     try {
         frameCount_ = source_.FrameCount();
         if (kind_ == Kind::Cut) {
-            if (first_ == last_) {
-                refuse(JobRefusal::SameFrame);
-                return false;
-            }
-            if (first_ > last_) Swap(first_, last_);
+            if (!takeCutRange()) return false;
             // The sound runs from the first frame's own time (the seek) to the end of the last.
             const FrameTiming last = source_.FrameTimes(last_);
             endTime_ = frameEndTime(last.time, last.duration, source_.FrameRate());
@@ -38,10 +34,7 @@ bool CopyJob::start() {
             openOutput_(1);
             source_.SeekFrame(first_);
         } else {
-            if (!splitPointAllowed(first_, frameCount_)) {
-                refuse(JobRefusal::SplitPointOutOfRange);
-                return false;
-            }
+            if (!takeSplitPoint(frameCount_)) return false;
             splitTime_ = source_.FrameTimes(first_).time;
             source_.SetSequentialRead(true);
             source_.SeekTime(0);

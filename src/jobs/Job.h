@@ -4,9 +4,11 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "engine/common/FrameData.h"
 #include "engine/remux/RemuxCut.h"
+#include "jobs/JobRules.h"
 
 // Why a job did not start.
 enum class JobRefusal {
@@ -68,6 +70,21 @@ protected:
     void refuse(JobRefusal why) {
         outcome_.kind = JobOutcome::Kind::Refused;
         outcome_.refusal = why;
+    }
+    // A cut's markers: refused on the same frame, else put in ascending order. False when refused.
+    bool takeCutRange() {
+        if (first_ == last_) {
+            refuse(JobRefusal::SameFrame);
+            return false;
+        }
+        if (first_ > last_) std::swap(first_, last_);
+        return true;
+    }
+    // A split point: refused closer than four frames to either end. False when refused.
+    bool takeSplitPoint(int32_t frameCount) {
+        if (splitPointAllowed(first_, frameCount)) return true;
+        refuse(JobRefusal::SplitPointOutOfRange);
+        return false;
     }
 
     int32_t first_ = 0;  // cut: first frame; split: the split frame

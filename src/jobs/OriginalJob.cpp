@@ -33,17 +33,10 @@ std::pair<int32_t, int32_t> OriginalJob::rangeOf(int part) const {
 
 bool OriginalJob::start() {
     try {
-        if (kind_ == Kind::Cut && first_ == last_) {
-            refuse(JobRefusal::SameFrame);
-            return false;
-        }
-        if (kind_ == Kind::Cut && first_ > last_) std::swap(first_, last_);
+        if (kind_ == Kind::Cut && !takeCutRange()) return false;
         remux_ = std::make_unique<RemuxCut>(sourcePath_);
         frameCount_ = remux_->frameCount();
-        if (kind_ == Kind::Split && !splitPointAllowed(first_, frameCount_)) {
-            refuse(JobRefusal::SplitPointOutOfRange);
-            return false;
-        }
+        if (kind_ == Kind::Split && !takeSplitPoint(frameCount_)) return false;
         // Both files are checked before the first is written: a split refused halfway would
         // leave one file of the two.
         for (int part = 1; part <= (kind_ == Kind::Split ? 2 : 1); ++part) {
