@@ -1,7 +1,6 @@
 #include "engine/remux/RemuxCut.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -51,6 +50,14 @@ uint32_t keptTag(const AVOutputFormat* format, const AVCodecParameters* par) {
 AVRational frameRateOf(const AVStream* st) {
     const double fps = demux::headerFrameRate(st);
     return fps > 0 ? av_d2q(fps, 100000) : AVRational{25, 1};
+}
+
+// A packet holding a copy of these bytes.
+ffmpeg::Packet packetOf(const std::vector<uint8_t>& bytes) {
+    ffmpeg::Packet p = ffmpeg::makePacket();
+    if (!p || av_new_packet(p.get(), int(bytes.size())) < 0) throw MediaError(QStringLiteral("Out of memory"));
+    std::memcpy(p->data, bytes.data(), bytes.size());
+    return p;
 }
 
 }  // namespace
@@ -432,11 +439,9 @@ void RemuxCut::Impl::copyPackets() {
         }
         if (p == plan.copyBegin && !headerBeforeCopy.empty()) {
             // The pieces encoded before carried their own headers; the copy gets the source's back.
-            ffmpeg::Packet joined = ffmpeg::makePacket();
-            if (!joined || av_new_packet(joined.get(), int(headerBeforeCopy.size()) + packet->size) < 0)
-                throw MediaError(QStringLiteral("Out of memory"));
-            std::memcpy(joined->data, headerBeforeCopy.data(), headerBeforeCopy.size());
-            std::memcpy(joined->data + headerBeforeCopy.size(), packet->data, packet->size);
+            std::vector<uint8_t> bytes = headerBeforeCopy;
+            bytes.insert(bytes.end(), packet->data, packet->data + packet->size);
+            const ffmpeg::Packet joined = packetOf(bytes);
             av_packet_copy_props(joined.get(), packet.get());
             av_packet_unref(packet.get());
             av_packet_move_ref(packet.get(), joined.get());
@@ -520,10 +525,7 @@ void RemuxCut::Impl::drainEncoder() {
     const AVCodecParameters* par = video()->codecpar;
     while (avcodec_receive_packet(encoder.get(), encoded.get()) == 0) {
         const int32_t number = pieceFirst + int32_t(encoded->pts);
-        const std::vector<uint8_t> bytes = toSourceForm(par, encoded->data, encoded->size);
-        ffmpeg::Packet p = ffmpeg::makePacket();
-        if (!p || av_new_packet(p.get(), int(bytes.size())) < 0) throw MediaError(QStringLiteral("Out of memory"));
-        std::memcpy(p->data, bytes.data(), bytes.size());
+        const ffmpeg::Packet p = packetOf(toSourceForm(par, encoded->data, encoded->size));
         p->flags = encoded->flags & AV_PKT_FLAG_KEY;
         p->duration = index.packet(index.packetOfFrame(number)).duration;
         // Decode times count frames like pts; one before the piece's first frame is the
