@@ -103,6 +103,34 @@ private:
     int pos_ = 0;
 };
 
+// An H.264 container header (avcC): five bytes, the SPS list, the PPS list, then whatever
+// follows from `end` on. complete is false when the lists run past the header (the units
+// read until then are kept).
+struct AvcConfig {
+    std::vector<std::vector<uint8_t>> sps, pps;
+    int end = 0;
+    bool complete = false;
+};
+
+AvcConfig readAvcConfig(const uint8_t* data, int size) {
+    AvcConfig config;
+    int at = 5;
+    for (auto* list : {&config.sps, &config.pps}) {
+        if (at >= size) return config;
+        const int count = list == &config.sps ? data[at++] & 0x1f : data[at++];
+        for (int i = 0; i < count; ++i) {
+            if (at + 2 > size) return config;
+            const int length = (data[at] << 8) | data[at + 1];
+            if (at + 2 + length > size) return config;
+            list->emplace_back(data + at + 2, data + at + 2 + length);
+            at += 2 + length;
+        }
+    }
+    config.end = at;
+    config.complete = true;
+    return config;
+}
+
 }  // namespace
 
 bool canEncodeEdges(const AVCodecParameters* par) {
@@ -120,17 +148,9 @@ std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size) {
         if (type == 7 || type == 8) ids.insert(int(bits.ue()));
     };
     if (size > 6 && extradata[0] == 1) {
-        int at = 5;
-        for (int list = 0; list < 2 && at < size; ++list) {
-            const int count = list == 0 ? extradata[at++] & 0x1f : extradata[at++];
-            for (int i = 0; i < count && at + 2 <= size; ++i) {
-                const int length = (extradata[at] << 8) | extradata[at + 1];
-                at += 2;
-                if (at + length > size) return ids;
-                read(extradata + at, length);
-                at += length;
-            }
-        }
+        const AvcConfig config = readAvcConfig(extradata, size);
+        for (const auto* list : {&config.sps, &config.pps})
+            for (const auto& unit : *list) read(unit.data(), int(unit.size()));
     } else {
         for (const auto& [unit, unitSize] : nalUnits(extradata, size)) read(unit, unitSize);
     }
@@ -141,35 +161,23 @@ std::vector<uint8_t> withPieceParameterSets(const AVCodecParameters* par, const 
     const uint8_t* data = par->extradata;
     const int total = par->extradata_size;
     if (par->codec_id != AV_CODEC_ID_H264 || total < 7 || data[0] != 1) return {};
-    // avcC: five bytes, the SPS list, the PPS list, then whatever follows (kept as it is).
-    std::vector<std::vector<uint8_t>> lists[2];
-    int at = 5;
-    for (int list = 0; list < 2; ++list) {
-        if (at >= total) return {};
-        const int count = list == 0 ? data[at++] & 0x1f : data[at++];
-        for (int i = 0; i < count; ++i) {
-            if (at + 2 > total) return {};
-            const int length = (data[at] << 8) | data[at + 1];
-            if (at + 2 + length > total) return {};
-            lists[list].emplace_back(data + at + 2, data + at + 2 + length);
-            at += 2 + length;
-        }
-    }
+    AvcConfig config = readAvcConfig(data, total);
+    if (!config.complete) return {};
     for (const auto& [unit, unitSize] : nalUnits(pieceHeader, size)) {
         const int type = unit[0] & 0x1f;
-        if (type == 7 || type == 8) lists[type == 7 ? 0 : 1].emplace_back(unit, unit + unitSize);
+        if (type == 7 || type == 8) (type == 7 ? config.sps : config.pps).emplace_back(unit, unit + unitSize);
     }
-    if (lists[0].size() > 31 || lists[1].size() > 255) return {};
+    if (config.sps.size() > 31 || config.pps.size() > 255) return {};
     std::vector<uint8_t> out(data, data + 5);
-    for (int list = 0; list < 2; ++list) {
-        out.push_back(list == 0 ? uint8_t(0xe0 | lists[0].size()) : uint8_t(lists[1].size()));
-        for (const auto& unit : lists[list]) {
+    for (const auto* list : {&config.sps, &config.pps}) {
+        out.push_back(list == &config.sps ? uint8_t(0xe0 | list->size()) : uint8_t(list->size()));
+        for (const auto& unit : *list) {
             out.push_back(uint8_t(unit.size() >> 8));
             out.push_back(uint8_t(unit.size()));
             out.insert(out.end(), unit.begin(), unit.end());
         }
     }
-    out.insert(out.end(), data + at, data + total);
+    out.insert(out.end(), data + config.end, data + total);  // what follows the lists, kept as it is
     return out;
 }
 
