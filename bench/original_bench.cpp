@@ -34,7 +34,7 @@ void originalChild() {
     const std::unique_ptr<VideoSource> reader = createVideoFileReader();
     reader->OpenFile(in);
     const double start = bench::nowMs();
-    auto job = OriginalJob::cut(in, kFirstFrame, kLastFrame, [&](int) { return out; });
+    auto job = OriginalJob::cut(reader->openedSource(), kFirstFrame, kLastFrame, [&](int) { return out; });
     if (job->start())
         while (job->step()) {
         }
@@ -43,7 +43,7 @@ void originalChild() {
         std::fprintf(stderr, "cut failed: %s\n", qPrintable(job->outcome().failure));
         std::exit(4);
     }
-    const RemuxStats& s = job->stats();
+    const CutStats& s = job->stats();
     std::fprintf(stderr, "job-ms %.1f copied %lld encoded %lld first %d last %d\n", ms,
                  static_cast<long long>(s.videoPacketsCopied), static_cast<long long>(s.videoPacketsEncoded),
                  s.firstCopiedFrame, s.lastCopiedFrame);

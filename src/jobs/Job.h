@@ -1,13 +1,12 @@
 #pragma once
 // What every cut or split job has in common, whatever writes its output: the window and
 // batch mode run a job pass by pass through this interface and map its outcome to a message.
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <utility>
 
-#include "engine/common/FrameData.h"
-#include "engine/remux/RemuxCut.h"
 #include "jobs/JobRules.h"
 
 // Why a job did not start.
@@ -18,6 +17,13 @@ enum class JobRefusal {
     EdgesNeedEncoder,      // a cut in the source's own format whose edges need encoding the codec lacks
 };
 
+// Frames nearest to a refused cut's range where a cut needs no encoding: it may start at
+// startBefore or startAfter and end at endBefore or endAfter (0 where there is no such frame).
+struct NearestCopyPoints {
+    int32_t startBefore = 0, startAfter = 0;
+    int32_t endBefore = 0, endAfter = 0;
+};
+
 // How a job ended.
 struct JobOutcome {
     enum class Kind { Running, Finished, Cancelled, Failed, Refused };
@@ -25,7 +31,7 @@ struct JobOutcome {
     QString failure;                        // Failed: the description of what failed
     JobRefusal refusal = JobRefusal::None;  // Refused: why
     QString codecName;                      // EdgesNeedEncoder: the codec that cannot be encoded
-    CopyableEdges edges;                    // EdgesNeedEncoder: where a cut would need no encoding
+    NearestCopyPoints edges;                // EdgesNeedEncoder: where a cut would need no encoding
 };
 
 // The figures a caller shows while the job runs.
@@ -33,6 +39,7 @@ struct JobProgress {
     int16_t percent = 0;  // the progress bar, 0..100 (a split counts each file on its own)
     int part = 1;         // the output file being written (a split's second file is 2)
     int32_t currentFrame = 0;
+    // Positions and lengths in the source, milliseconds from its start.
     int32_t videoTime = 0;
     int32_t audioTime = 0;
     int32_t videoDuration = 0;
@@ -43,8 +50,8 @@ class Job {
 public:
     virtual ~Job() = default;
 
-    // Each frame the job decoded, as it goes to the output.
-    std::function<void(const FrameData&)> onFrame;
+    // Each frame the job decoded, as it goes to the output (in the engine's frame data form).
+    std::function<void(const QByteArray&)> onFrame;
     // After every pass.
     std::function<void(const JobProgress&)> onProgress;
 

@@ -1,26 +1,27 @@
 #include "jobs/OriginalJob.h"
 
+#include <cmath>
 #include <utility>
 
 #include "engine/common/MediaError.h"
 #include "jobs/JobRules.h"
 
-OriginalJob::OriginalJob(Kind kind, QString sourcePath, OutputPath outputPath)
-    : kind_(kind), sourcePath_(std::move(sourcePath)), outputPath_(std::move(outputPath)) {}
+OriginalJob::OriginalJob(Kind kind, std::shared_ptr<const OpenedSource> source, OutputPath outputPath)
+    : kind_(kind), source_(std::move(source)), outputPath_(std::move(outputPath)) {}
 
 OriginalJob::~OriginalJob() = default;
 
-std::unique_ptr<OriginalJob> OriginalJob::cut(const QString& sourcePath, int32_t startMarker, int32_t endMarker,
-                                              OutputPath outputPath) {
-    std::unique_ptr<OriginalJob> job(new OriginalJob(Kind::Cut, sourcePath, std::move(outputPath)));
+std::unique_ptr<OriginalJob> OriginalJob::cut(std::shared_ptr<const OpenedSource> source, int32_t startMarker,
+                                              int32_t endMarker, OutputPath outputPath) {
+    std::unique_ptr<OriginalJob> job(new OriginalJob(Kind::Cut, std::move(source), std::move(outputPath)));
     job->first_ = startMarker;
     job->last_ = endMarker;
     return job;
 }
 
-std::unique_ptr<OriginalJob> OriginalJob::split(const QString& sourcePath, int32_t splitFrame,
+std::unique_ptr<OriginalJob> OriginalJob::split(std::shared_ptr<const OpenedSource> source, int32_t splitFrame,
                                                 OutputPath outputPath) {
-    std::unique_ptr<OriginalJob> job(new OriginalJob(Kind::Split, sourcePath, std::move(outputPath)));
+    std::unique_ptr<OriginalJob> job(new OriginalJob(Kind::Split, std::move(source), std::move(outputPath)));
     job->first_ = splitFrame;
     return job;
 }
@@ -34,7 +35,9 @@ std::pair<int32_t, int32_t> OriginalJob::rangeOf(int part) const {
 bool OriginalJob::start() {
     try {
         if (kind_ == Kind::Cut && !takeCutRange()) return false;
-        remux_ = std::make_unique<RemuxCut>(sourcePath_);
+        if (!source_) throw MediaError(QStringLiteral("No video file is open"));
+        remux_ = std::make_unique<LosslessCut>(source_);
+        remux_->setWriteLimitForTesting(writeLimit_);
         frameCount_ = remux_->frameCount();
         if (kind_ == Kind::Split && !takeSplitPoint(frameCount_)) return false;
         // Both files are checked before the first is written: a split refused halfway would
@@ -44,7 +47,8 @@ bool OriginalJob::start() {
             if (remux_->canWrite(a, b)) continue;
             refuse(JobRefusal::EdgesNeedEncoder);
             outcome_.codecName = remux_->codecName();
-            outcome_.edges = remux_->copyableEdges(a, b);
+            const CopyableEdges edges = remux_->copyableEdges(a, b);
+            outcome_.edges = {edges.startBefore, edges.startAfter, edges.endBefore, edges.endAfter};
             return false;
         }
         beginPart(1);
@@ -58,7 +62,7 @@ bool OriginalJob::start() {
 void OriginalJob::beginPart(int part) {
     part_ = part;
     const auto [a, b] = rangeOf(part);
-    remux_->begin(outputPath_(part), a, b);
+    remux_->begin(outputPath_(part), {{a, b}});
 }
 
 bool OriginalJob::step() {
@@ -87,16 +91,21 @@ JobProgress OriginalJob::progress() const {
     JobProgress p;
     p.part = part_;
     p.currentFrame = remux_->currentFrame();
-    // Positions count frames: the window's markers follow the job through the source.
-    p.videoTime = p.audioTime = p.currentFrame;
-    p.videoDuration = p.audioDuration = frameCount_;
+    // The copy keeps picture and sound together: both are where the frame written last shows.
+    const PacketIndex& index = source_->index();
+    const AVRational base = source_->video()->time_base;
+    const auto fromStart = [&](int64_t ticks) {
+        return int32_t(std::lround(toMilliseconds(toSeconds(StreamTicks{ticks - index.firstTime()}, base)).value));
+    };
+    p.videoTime = p.audioTime = p.currentFrame > 0 ? fromStart(index.frameTime(p.currentFrame)) : 0;
+    p.videoDuration = p.audioDuration = fromStart(index.endTime());
     p.percent = kind_ == Kind::Cut ? cutPercent(p.currentFrame, first_, last_)
                                    : splitPercent(p.currentFrame, first_, frameCount_);
     return p;
 }
 
 void OriginalJob::addStats() {
-    const RemuxStats& s = remux_->stats();
+    const CutStats& s = remux_->stats();
     stats_.videoPacketsCopied += s.videoPacketsCopied;
     stats_.videoPacketsEncoded += s.videoPacketsEncoded;
     stats_.audioPacketsCopied += s.audioPacketsCopied;

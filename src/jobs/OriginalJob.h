@@ -1,15 +1,16 @@
 #pragma once
 // Cut and split in the source's own format: the file is rewritten packet by packet. Groups
 // of pictures that lie wholly inside the range are copied unchanged; only the frames between
-// a marker and the nearest keyframe inside the range are decoded and encoded again. The
-// source reader of the window is not used: the job reads the file on its own.
+// a marker and the nearest keyframe inside the range are decoded and encoded again. The job
+// reads the opened source with demuxers of its own, beside the window's reader.
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <utility>
 
-#include "engine/remux/RemuxCut.h"
+#include "engine/reader/OpenedSource.h"
+#include "engine/remux/LosslessCut.h"
 #include "jobs/Job.h"
 
 class OriginalJob : public Job {
@@ -19,20 +20,23 @@ public:
     using OutputPath = std::function<QString(int part)>;
 
     // Frames startMarker..endMarker (either order) of the source into one file.
-    static std::unique_ptr<OriginalJob> cut(const QString& sourcePath, int32_t startMarker, int32_t endMarker,
-                                            OutputPath outputPath);
+    static std::unique_ptr<OriginalJob> cut(std::shared_ptr<const OpenedSource> source, int32_t startMarker,
+                                            int32_t endMarker, OutputPath outputPath);
     // Frames 1..splitFrame-1 into file 1 and splitFrame..last into file 2.
-    static std::unique_ptr<OriginalJob> split(const QString& sourcePath, int32_t splitFrame, OutputPath outputPath);
+    static std::unique_ptr<OriginalJob> split(std::shared_ptr<const OpenedSource> source, int32_t splitFrame,
+                                              OutputPath outputPath);
     ~OriginalJob() override;
 
     bool start() override;
     bool step() override;
 
-    const RemuxStats& stats() const { return stats_; }
+    const CutStats& stats() const { return stats_; }
+    // Files created from now on fail every write beyond this many bytes (for the fault tests).
+    void setWriteLimitForTesting(int64_t bytes) { writeLimit_ = bytes; }
 
 private:
     enum class Kind { Cut, Split };
-    OriginalJob(Kind kind, QString sourcePath, OutputPath outputPath);
+    OriginalJob(Kind kind, std::shared_ptr<const OpenedSource> source, OutputPath outputPath);
 
     std::pair<int32_t, int32_t> rangeOf(int part) const;
     void beginPart(int part);
@@ -41,10 +45,11 @@ private:
     void finish(JobOutcome::Kind kind, const QString& failure = {});
 
     Kind kind_;
-    QString sourcePath_;
+    std::shared_ptr<const OpenedSource> source_;
     OutputPath outputPath_;
-    std::unique_ptr<RemuxCut> remux_;
+    std::unique_ptr<LosslessCut> remux_;
     int part_ = 1;
     int32_t frameCount_ = 0;
-    RemuxStats stats_;
+    int64_t writeLimit_ = -1;
+    CutStats stats_;
 };

@@ -65,7 +65,7 @@ QString edgeFramesText(int32_t before, int32_t after) {
 // The refusal of a cut in the source's own format whose edges need an encoder the codec
 // lacks: the message names the codec (%1) and the frames where the cut could begin (%2)
 // and end (%3) without encoding.
-QString edgesRefusalText(const QString& message, const QString& codecName, const CopyableEdges& edges) {
+QString edgesRefusalText(const QString& message, const QString& codecName, const NearestCopyPoints& edges) {
     return message.arg(codecName, edgeFramesText(edges.startBefore, edges.startAfter),
                        edgeFramesText(edges.endBefore, edges.endAfter));
 }
@@ -123,14 +123,14 @@ OriginalJob::OutputPath frmMain::originalOutputPath() {
 
 std::unique_ptr<Job> frmMain::makeCutJob(int32_t startMarker, int32_t endMarker) {
     if (OutputFormat == ::OutputFormat::Original)
-        return OriginalJob::cut(PrevOpenedFile, startMarker, endMarker, originalOutputPath());
+        return OriginalJob::cut(VideoFileIn1->openedSource(), startMarker, endMarker, originalOutputPath());
     return std::make_unique<CopyJob>(
         CopyJob::cut(*VideoFileIn1, *VideoFileOut, startMarker, endMarker, outputOpener()));
 }
 
 std::unique_ptr<Job> frmMain::makeSplitJob(int32_t splitFrame) {
     if (OutputFormat == ::OutputFormat::Original)
-        return OriginalJob::split(PrevOpenedFile, splitFrame, originalOutputPath());
+        return OriginalJob::split(VideoFileIn1->openedSource(), splitFrame, originalOutputPath());
     return std::make_unique<CopyJob>(CopyJob::split(*VideoFileIn1, *VideoFileOut, splitFrame, outputOpener()));
 }
 

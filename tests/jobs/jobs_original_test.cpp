@@ -109,7 +109,7 @@ TEST_P(OriginalCut, WritesExactlyTheMarkedFramesAndCopiesTheWholeGroups) {
 
     QTemporaryDir dir;
     const QString out = dir.filePath("cut." + QFileInfo(source.path).suffix());
-    auto job = OriginalJob::cut(source.path, kLast, kFirst, [&](int) { return out; });  // markers in either order
+    auto job = OriginalJob::cut(OpenedSource::open(source.path), kLast, kFirst, [&](int) { return out; });  // markers in either order
     ASSERT_EQ(runJob(*job), JobOutcome::Kind::Finished) << job->outcome().failure.toStdString();
     expectExactCut(source, out, kFirst, kLast);
     EXPECT_GT(job->stats().audioPacketsCopied, 0);  // the source's own container carries its sound
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Clips, OriginalCut,
                                          CutCase{"mkvmerge_h264_ac3", true}, CutCase{"mp4_h264_aac", false},
                                          CutCase{"ts_mpeg2_mp2", true}, CutCase{"avi_mpeg4_mp3", true},
                                          CutCase{"mp4_hevc10_aac", true}, CutCase{"webm_vp9_opus", true},
-                                         CutCase{"avi_mjpeg_pcm", true}),
+                                         CutCase{"avi_mjpeg_pcm", true}, CutCase{"gst_mjpeg_avi", true}),
                          [](const auto& info) { return std::string(info.param.clip); });
 
 class OriginalSplit : public testing::TestWithParam<const char*> {};
@@ -138,7 +138,7 @@ TEST_P(OriginalSplit, WritesTheFramesBeforeTheSplitFrameAndTheRest) {
     const auto pathOf = [&](int part) {
         return dir.filePath(QStringLiteral("part%1.").arg(part) + QFileInfo(source.path).suffix());
     };
-    auto job = OriginalJob::split(source.path, 40, [&](int part) {
+    auto job = OriginalJob::split(OpenedSource::open(source.path), 40, [&](int part) {
         parts << part;
         return pathOf(part);
     });
@@ -166,7 +166,7 @@ TEST(OriginalJob, CancelKeepsAClosedReadableFile) {
     const clips::Clip source = clips::foreign("gst_x264_mp4");
     QTemporaryDir dir;
     const QString out = dir.filePath("cancelled.mp4");
-    auto job = OriginalJob::cut(source.path, kFirst, kLast, [&](int) { return out; });
+    auto job = OriginalJob::cut(OpenedSource::open(source.path), kFirst, kLast, [&](int) { return out; });
     bool cancelled = false;
     EXPECT_EQ(runJob(*job,
                      [&](OriginalJob& j, int steps) {
@@ -206,7 +206,7 @@ TEST(OriginalJob, AWriteFailureEndsTheJobWithItsReasonAndAClosedReadableFile) {
     QTemporaryDir dir;
     const QString out = dir.filePath("full.mkv");
     const qint64 room = QFileInfo(source.path).size() / 4;
-    auto job = OriginalJob::cut(source.path, kFirst, kLast, [&](int) { return out; });
+    auto job = OriginalJob::cut(OpenedSource::open(source.path), kFirst, kLast, [&](int) { return out; });
     JobOutcome::Kind outcome;
     {
         FileSizeLimit limit(room);

@@ -69,6 +69,8 @@ const QString kX264 = QStringLiteral(
 Clip made(const QString& name, const QString& file) {
     if (name == "gst_x264_mp4") return gstreamer(file, "mp4", kX264, "mp4mux", "voaacenc");
     if (name == "gst_x264_mkv") return gstreamer(file, "mkv", kX264, "matroskamux", "vorbisenc");
+    if (name == "gst_mjpeg_avi")  // avimux with 16-bit PCM in chunks of its own size
+        return gstreamer(file, "avi", "jpegenc", "avimux", "audio/x-raw,format=S16LE");
     if (name == "mkvmerge_h264_ac3") {
         // mkvmerge reads a bare H.264 stream and an AC-3 stream and times them itself. The
         // pictures are coded interlaced (top field first), as broadcast recordings are.
@@ -116,8 +118,8 @@ Clip foreign(const QString& name) {
 }
 
 QStringList foreignClipNames() {
-    return {"gst_x264_mp4",  "gst_x264_mkv",   "mkvmerge_h264_ac3", "ts_mpeg2_mp2",
-            "avi_mpeg4_mp3", "mp4_hevc10_aac", "webm_vp9_opus"};
+    return {"gst_x264_mp4",  "gst_x264_mkv",   "gst_mjpeg_avi", "mkvmerge_h264_ac3",
+            "ts_mpeg2_mp2",  "avi_mpeg4_mp3",  "mp4_hevc10_aac", "webm_vp9_opus"};
 }
 
 }  // namespace clips

@@ -1,6 +1,6 @@
 #pragma once
 // Clips with the frame-number pattern of support/Clips.h written by several programs, not only
-// ffmpeg: GStreamer's x264 with its MP4 and Matroska muxers, mkvmerge, and ffmpeg's MPEG-2,
+// ffmpeg: GStreamer's x264 with its MP4 and Matroska muxers, its Motion JPEG in AVI, mkvmerge, and ffmpeg's MPEG-2,
 // MPEG-4 Part 2, 10-bit HEVC and VP9 encoders. All are 320 x 240 at 25 fps, 90 frames with
 // 3.6 s of sound, a keyframe about every 25 frames (1, 26 or 28, 51 or 52, 76) and B-frames
 // where the codec has them. Made once per build folder.
@@ -10,7 +10,7 @@
 
 namespace clips {
 
-// "gst_x264_mp4" (AAC), "gst_x264_mkv" (Vorbis), "mkvmerge_h264_ac3",
+// "gst_x264_mp4" (AAC), "gst_x264_mkv" (Vorbis), "gst_mjpeg_avi" (16-bit PCM), "mkvmerge_h264_ac3",
 // "ts_mpeg2_mp2" (open GOP), "avi_mpeg4_mp3", "mp4_hevc10_aac" (open GOP, 4:2:0 10-bit),
 // "webm_vp9_opus" (hidden alternate reference frames).
 Clip foreign(const QString& name);

@@ -10,6 +10,7 @@ struct ForwardingReader : VideoSource {
     int32_t OpenFile(const QString& p) override { return real->OpenFile(p); }
     void SetOpenProgress(std::function<bool(int)> report) override { real->SetOpenProgress(std::move(report)); }
     void CloseFile() override { real->CloseFile(); }
+    std::shared_ptr<const OpenedSource> openedSource() const override { return real->openedSource(); }
     bool HasVideo() const override { return real->HasVideo(); }
     bool HasAudio() const override { return real->HasAudio(); }
     QString VideoCodecName() const override { return real->VideoCodecName(); }

@@ -2,10 +2,13 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "engine/common/AudioChunk.h"
 #include "engine/common/FrameBytes.h"
 #include "engine/common/MediaError.h"
+
+class OpenedSource;
 
 // Where a frame is shown and for how long, in milliseconds from the reader's time 0.
 struct FrameTiming {
@@ -63,4 +66,7 @@ public:
     // On: the caller reads frames in order, each once (a cut or split), so decoded frames are
     // not kept for stepping back. Off: they are kept again.
     virtual void SetSequentialRead(bool on) = 0;
+    // The opened source the reader holds, for jobs that read its packets themselves; null when
+    // nothing is open or the reader holds none (a reader made up for a test).
+    virtual std::shared_ptr<const OpenedSource> openedSource() const { return nullptr; }
 };

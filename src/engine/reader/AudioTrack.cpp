@@ -1,6 +1,5 @@
 #include "engine/reader/AudioTrack.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -41,13 +40,15 @@ void setDownmixLevels(SwrContext* resampler, const AVFrame* frame) {
 
 }  // namespace
 
-AudioTrack::AudioTrack(const QString& path, const AVStream* stream, ffmpeg::Codec decoder, Seconds zero, Seconds start)
-    : path_(path), stream_(stream->index), timeBase_(stream->time_base), decoder_(std::move(decoder)), zero_(zero) {
-    if (!packet_ || !frame_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
-    // The file itself is opened now: its demuxer, opened later, still finds it if it is renamed.
-    file_ = std::make_unique<QFile>(path);
-    if (!file_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw MediaError(QStringLiteral("Cannot read %1 (%2)").arg(path, file_->errorString()));
+AudioTrack::AudioTrack(std::shared_ptr<const OpenedSource> source, Seconds zero, Seconds start)
+    : path_(source->path()),
+      source_(std::move(source)),
+      stream_(source_->audioStream()),
+      timeBase_(source_->audio()->time_base),
+      decoder_(demux::openDecoder(source_->audio(), 1, QStringLiteral("audio"), path_)),
+      zero_(zero) {
+    if (!packet_ || !frame_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path_));
+    const QString& path = path_;
     rate_ = decoder_->sample_rate;
     if (rate_ <= 0 || rate_ > kMaxSampleRate)
         throw MediaError(QStringLiteral("Unsupported audio sample rate %1 Hz in %2").arg(rate_).arg(path));
@@ -56,20 +57,7 @@ AudioTrack::AudioTrack(const QString& path, const AVStream* stream, ffmpeg::Code
     startSample_ = toSampleIndex(start - zero_, rate_).value;
 }
 
-void AudioTrack::openInput() {
-    input_ = file_ ? demux::openSource(std::move(file_), path_, false) : demux::openSource(path_, false);
-    if (!demux::streamDescribed(input_.get(), stream_)) {
-        const int ret = avformat_find_stream_info(input_.get(), nullptr);
-        if (ret < 0)
-            throw MediaError(QStringLiteral("The audio of %1 cannot be read (%2)").arg(path_, ffmpegErrorText(ret)));
-    }
-    if (stream_ < 0 || stream_ >= static_cast<int>(input_->nb_streams) ||
-        input_->streams[stream_]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
-        input_.reset();
-        throw MediaError(QStringLiteral("The audio of %1 cannot be read").arg(path_));
-    }
-    keepOnlyStreams(input_.get(), {stream_});
-}
+void AudioTrack::openInput() { input_ = source_->openDemuxer(stream_, false); }
 
 AudioTrack::~AudioTrack() { av_channel_layout_uninit(&resamplerInput_); }
 
@@ -153,7 +141,7 @@ void AudioTrack::applySeek(int64_t sample, int attempt) {
 }
 
 bool AudioTrack::rewindInput() {
-    if (!demux::rewind(input_, path_)) return false;
+    if (!demux::rewind(input_)) return false;
     keepOnlyStreams(input_.get(), {stream_});
     return true;
 }

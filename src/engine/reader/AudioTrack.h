@@ -10,6 +10,7 @@
 #include "engine/common/MediaError.h"
 #include "engine/common/MediaTime.h"
 #include "engine/reader/Demux.h"
+#include "engine/reader/OpenedSource.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -28,10 +29,10 @@ extern "C" {
 // sound stays in step with the pictures.
 class AudioTrack {
 public:
-    // The audio stream `stream` of the opened file, with a decoder opened for it. zero is the
-    // source time that counts as 0; start where the audio begins (for telling a landing that
-    // is too late from audio that has not started yet).
-    AudioTrack(const QString& path, const AVStream* stream, ffmpeg::Codec decoder, Seconds zero, Seconds start);
+    // The audio of the opened source. zero is the source time that counts as 0; start where the
+    // audio begins (for telling a landing that is too late from audio that has not started yet).
+    // Throws MediaError when it cannot be decoded.
+    AudioTrack(std::shared_ptr<const OpenedSource> source, Seconds zero, Seconds start);
     ~AudioTrack();
     AudioTrack(const AudioTrack&) = delete;
     AudioTrack& operator=(const AudioTrack&) = delete;
@@ -59,8 +60,8 @@ private:
     int64_t pendingFrames() const { return int64_t(pending_.size() - pendingOffset_) / channels_; }
 
     QString path_;
-    std::unique_ptr<QFile> file_;  // the source, opened with the track; its demuxer takes it over
-    demux::Input input_;           // opened at the first read
+    std::shared_ptr<const OpenedSource> source_;
+    demux::Input input_;  // opened at the first read
     int stream_ = -1;
     AVRational timeBase_{1, 1};
     ffmpeg::Codec decoder_;

@@ -1,5 +1,8 @@
 #include "engine/reader/Demux.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 
 #include "engine/common/MediaError.h"
@@ -28,21 +31,38 @@ bool opensOtherFiles(const char* demuxer) {
 
 constexpr int kReadBufferBytes = 512 << 10;
 
+}  // namespace
+
+struct Input::Reading {
+    std::shared_ptr<const SourceFile> file;
+    int64_t position = 0;
+};
+
+namespace {
+
 int readFile(void* opaque, uint8_t* buffer, int size) {
-    const qint64 got = static_cast<QFile*>(opaque)->read(reinterpret_cast<char*>(buffer), size);
-    if (got < 0) return AVERROR(EIO);
-    return got == 0 ? AVERROR_EOF : static_cast<int>(got);
+    auto* reading = static_cast<Input::Reading*>(opaque);
+    for (;;) {
+        const ssize_t got = ::pread(reading->file->fd(), buffer, size_t(size), reading->position);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return AVERROR(errno);
+        if (got == 0) return AVERROR_EOF;
+        reading->position += got;
+        return static_cast<int>(got);
+    }
 }
 
 int64_t seekFile(void* opaque, int64_t offset, int whence) {
-    auto* file = static_cast<QFile*>(opaque);
+    auto* reading = static_cast<Input::Reading*>(opaque);
     whence &= ~AVSEEK_FORCE;
-    if (whence == AVSEEK_SIZE) return file->size();
+    if (whence == AVSEEK_SIZE) return reading->file->size();
+    const int64_t size = whence == SEEK_END ? reading->file->size() : 0;
     const int64_t target = whence == SEEK_SET   ? offset
-                           : whence == SEEK_CUR ? file->pos() + offset
-                           : whence == SEEK_END ? file->size() + offset
-                                                : -1;
-    if (target < 0 || !file->seek(target)) return AVERROR(EINVAL);
+                           : whence == SEEK_CUR ? reading->position + offset
+                           : whence == SEEK_END && size >= 0 ? size + offset
+                                                             : -1;
+    if (target < 0) return AVERROR(EINVAL);
+    reading->position = target;
     return target;
 }
 
@@ -56,6 +76,21 @@ void findStreamInfo(AVFormatContext* input, const QString& path) {
 
 }  // namespace
 
+std::shared_ptr<const SourceFile> SourceFile::open(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw MediaError(QStringLiteral("Cannot read %1 (%2)").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    return std::shared_ptr<const SourceFile>(new SourceFile(path, fd));
+}
+
+SourceFile::~SourceFile() { ::close(fd_); }
+
+int64_t SourceFile::size() const {
+    struct stat st {};
+    return ::fstat(fd_, &st) == 0 ? int64_t(st.st_size) : -1;
+}
+
 Input::Input() = default;
 Input::Input(Input&& other) noexcept = default;
 Input::~Input() = default;
@@ -63,7 +98,7 @@ Input::~Input() = default;
 Input& Input::operator=(Input&& other) noexcept {
     if (this != &other) {
         reset();
-        file_ = std::move(other.file_);
+        reading_ = std::move(other.reading_);
         io_ = std::move(other.io_);
         format_ = std::move(other.format_);
     }
@@ -73,21 +108,19 @@ Input& Input::operator=(Input&& other) noexcept {
 void Input::reset() {
     format_.reset();
     io_.reset();
-    file_.reset();
+    reading_.reset();
 }
 
-Input openSource(const QString& path, bool readStreamInfo) {
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw MediaError(QStringLiteral("Cannot read %1 (%2)").arg(path, file->errorString()));
-    return openSource(std::move(file), path, readStreamInfo);
-}
+std::shared_ptr<const SourceFile> Input::file() const { return reading_ ? reading_->file : nullptr; }
 
-Input openSource(std::unique_ptr<QFile> file, const QString& path, bool readStreamInfo) {
+Input openSource(const QString& path, bool readStreamInfo) { return openSource(SourceFile::open(path), readStreamInfo); }
+
+Input openSource(std::shared_ptr<const SourceFile> file, bool readStreamInfo) {
+    const QString path = file->path();
     const QByteArray name = QFile::encodeName(path);
     Input input;
-    input.file_ = std::move(file);
-    input.io_ = ffmpeg::makeCustomIo(kReadBufferBytes, false, input.file_.get(), readFile, nullptr, seekFile);
+    input.reading_ = std::make_unique<Input::Reading>(Input::Reading{std::move(file), 0});
+    input.io_ = ffmpeg::makeCustomIo(kReadBufferBytes, false, input.reading_.get(), readFile, nullptr, seekFile);
     if (!input.io_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
     // The demuxer FFmpeg picks for the file from its first bytes (which stay in the buffer).
     const AVInputFormat* format = nullptr;
@@ -138,13 +171,13 @@ bool streamDescribed(const AVFormatContext* input, int stream) {
     return false;
 }
 
-bool rewind(Input& input, const QString& path) {
+bool rewind(Input& input) {
     AVFormatContext* c = input.get();
     const int64_t start = c->start_time != AV_NOPTS_VALUE ? c->start_time : 0;
     if (avformat_seek_file(c, -1, INT64_MIN, start, start, 0) >= 0) return true;
     if (avformat_seek_file(c, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
     try {
-        input = openSource(path, true);
+        input = openSource(input.file(), true);
         return true;
     } catch (const MediaError&) {
         return false;

@@ -9,10 +9,29 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-class QFile;
-
 // Small helpers around libavformat shared by the reader's video and audio sides.
 namespace demux {
+
+// A source file held open: renamed or deleted since, it stays readable. Each demuxer on it
+// reads at its own position (pread), so several may read it at once, on any thread.
+class SourceFile {
+public:
+    // Throws MediaError "Cannot read <path> (<reason>)".
+    static std::shared_ptr<const SourceFile> open(const QString& path);
+    ~SourceFile();
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    const QString& path() const { return path_; }
+    int fd() const { return fd_; }
+    // The size now (a file that is being cut short shrinks); -1 when it cannot be told.
+    int64_t size() const;
+
+private:
+    SourceFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
+    QString path_;
+    int fd_;
+};
 
 // A demuxer together with the file it reads. The file is read through the reader's own I/O
 // with a large buffer: indexing reads every packet of the file, and in the 32 KiB pieces of
@@ -25,23 +44,27 @@ public:
     ~Input();
 
     AVFormatContext* get() const { return format_.get(); }
+    // The file it reads, for another demuxer on it.
+    std::shared_ptr<const SourceFile> file() const;
+    struct Reading;  // the file and the position the demuxer reads at
     AVFormatContext* operator->() const { return format_.get(); }
     explicit operator bool() const { return format_ != nullptr; }
     void reset();
 
 private:
-    friend Input openSource(std::unique_ptr<QFile> file, const QString& path, bool readStreamInfo);
-    // Closed in this order: the demuxer, its I/O, the file.
-    std::unique_ptr<QFile> file_;
+    friend Input openSource(std::shared_ptr<const SourceFile> file, bool readStreamInfo);
+    // Closed in this order: the demuxer, its I/O, the file and position it reads.
+    std::unique_ptr<Reading> reading_;
     ffmpeg::CustomIo io_;
     ffmpeg::Input format_;
 };
 
-// Opens a file for demuxing through the reader's own I/O with its large buffer and, when
-// asked, reads the stream information. Throws MediaError: "Not a video file: <path> (<reason>)".
+// Opens a held file for demuxing through the reader's own I/O with its large buffer and, when
+// asked, reads the stream information. Only local files: nothing inside a source reaches the
+// network or other files. Throws MediaError: "Not a video file: <path> (<reason>)".
+Input openSource(std::shared_ptr<const SourceFile> file, bool readStreamInfo);
+// The same on a file opened by its name now.
 Input openSource(const QString& path, bool readStreamInfo);
-// The same on a file opened earlier, which stays readable when it is renamed or removed since.
-Input openSource(std::unique_ptr<QFile> file, const QString& path, bool readStreamInfo);
 
 // The main video stream, -1 for none; cover pictures of audio files do not count.
 int pickVideoStream(const AVFormatContext* input);
@@ -55,9 +78,9 @@ double headerFrameRate(const AVStream* st);
 // costly stream-information pass can be skipped for a second demuxer on the same file.
 bool streamDescribed(const AVFormatContext* input, int stream);
 
-// Puts the demuxer back at the first packet of the file; reopens the file when the format
-// cannot seek there. False when even that fails.
-bool rewind(Input& input, const QString& path);
+// Puts the demuxer back at the first packet of the file; opens a new demuxer on the same file
+// when the format cannot seek there. False when even that fails.
+bool rewind(Input& input);
 
 // Readable codec name, e.g. "H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10"; the short name when
 // FFmpeg has no long one.

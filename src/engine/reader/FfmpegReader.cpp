@@ -10,7 +10,7 @@
 #include "engine/reader/AudioTrack.h"
 #include "engine/reader/Demux.h"
 #include "engine/reader/Orientation.h"
-#include "engine/reader/SharedIndexes.h"
+#include "engine/reader/OpenedSource.h"
 #include "engine/reader/SourceScan.h"
 #include "engine/reader/VideoTrack.h"
 
@@ -22,7 +22,6 @@ extern "C" {
 
 namespace {
 
-constexpr int kMaxPictureSide = 16384;  // what frame data accepts
 constexpr int kSilentRate = 44100;      // audio format reported for a file without audio
 constexpr int kSilentChannels = 2;
 constexpr double kFallbackFrameRate = 25;
@@ -33,14 +32,6 @@ int32_t clampToInt32(double value) {
     value = std::round(value);
     return static_cast<int32_t>(
         std::clamp<double>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
-}
-
-void checkFile(const QString& path) {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists()) throw MediaError(QStringLiteral("File not found: %1").arg(path));
-    if (!info.isFile()) throw MediaError(QStringLiteral("Not a video file: %1 (it is not a regular file)").arg(path));
-    if (!info.isReadable()) throw MediaError(QStringLiteral("Cannot read %1 (permission denied)").arg(path));
-    if (info.size() == 0) throw MediaError(QStringLiteral("Not a video file: %1 (the file is empty)").arg(path));
 }
 
 struct VideoTiming {
@@ -97,6 +88,7 @@ int64_t kbitPerSecond(int64_t bytes, Seconds time) {
 
 struct FfmpegReader::Source {
     QString path;
+    std::shared_ptr<const OpenedSource> opened;
     std::unique_ptr<VideoTrack> video;  // null in a file without video
     std::unique_ptr<AudioTrack> audio;  // null in a file without audio
     QString videoCodec, audioCodec;
@@ -131,80 +123,41 @@ FfmpegReader::Source& FfmpegReader::source() {
 
 int32_t FfmpegReader::OpenFile(const QString& path) {
     CloseFile();
-    checkFile(path);
-    demux::Input input = demux::openSource(path, true);
-
-    const int videoStream = demux::pickVideoStream(input.get());
-    const int audioStream = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, videoStream, nullptr, 0);
-    if (videoStream < 0 && audioStream < 0)
-        throw MediaError(QStringLiteral("Not a video file: %1 (it holds no video or audio stream)").arg(path));
+    std::shared_ptr<const OpenedSource> opened = OpenedSource::open(path, openProgress_);
+    const OpenedSource::Measured& measured = opened->measured();
 
     auto s = std::make_unique<Source>();
     s->path = path;
-    ffmpeg::Codec videoDecoder;
-    if (videoStream >= 0) {
-        const AVStream* st = input->streams[videoStream];
-        s->width = st->codecpar->width;
-        s->height = st->codecpar->height;
-        if (s->width <= 0 || s->height <= 0 || s->width > kMaxPictureSide || s->height > kMaxPictureSide)
-            throw MediaError(
-                QStringLiteral("Unsupported picture size %1x%2 in %3").arg(s->width).arg(s->height).arg(path));
+    s->opened = opened;
+    Seconds zero = measured.audioSeen ? measured.audioStart : Seconds{};
+    if (const AVStream* st = opened->video()) {
         s->orientation = streamOrientation(st);
-        const QSize shown = orientedSize(QSize(s->width, s->height), s->orientation);
+        const QSize shown = orientedSize(QSize(st->codecpar->width, st->codecpar->height), s->orientation);
         s->width = shown.width();
         s->height = shown.height();
-        videoDecoder = demux::openDecoder(st, 0, QStringLiteral("video"), path);
         s->videoCodec = demux::codecName(st->codecpar->codec_id);
-    }
-    ffmpeg::Codec audioDecoder;
-    const AVStream* audioSt = audioStream >= 0 ? input->streams[audioStream] : nullptr;
-    if (audioStream >= 0) {
-        // The decoder is opened before the long scan, so an unsupported codec fails at once.
-        audioDecoder = demux::openDecoder(input->streams[audioStream], 1, QStringLiteral("audio"), path);
-        s->audioCodec = demux::codecName(input->streams[audioStream]->codecpar->codec_id);
-    }
-
-    SourceScan scan = scanPackets(input.get(), videoStream, audioStream, openProgress_);
-
-    Seconds zero = scan.audioSeen ? scan.audioStart : Seconds{};
-    if (videoStream >= 0) {
-        const AVStream* st = input->streams[videoStream];
-        // A header may count an empty "dropped frame" entry (common tools write one before
-        // MP3 audio in AVI), so only a shortfall beyond one frame or 1 % means truncation.
-        // A count the file could not hold even at one byte a frame is a damaged header field,
-        // not a sign of a cut-short file: the frames that are there still open.
-        const int64_t declared = st->nb_frames <= QFileInfo(path).size() ? st->nb_frames : 0;
-        const int64_t tolerated = std::max<int64_t>(1, declared / 100);
-        if (declared > 0 && scan.videoPacketsRead + tolerated < declared)
-            throw MediaError(QStringLiteral("The file is truncated or damaged: %1 (it holds %2 of %3 frames)")
-                                 .arg(path)
-                                 .arg(scan.videoPacketsRead)
-                                 .arg(declared));
-        const double headerRate = demux::headerFrameRate(st);
-        const int64_t defaultDuration = headerRate > 0 ? ticksPerFrame(headerRate, st->time_base).value : 0;
-        PacketIndex index(std::move(scan.video), st->codecpar->video_delay > 0, defaultDuration);
-        if (index.frameCount() == 0)
-            throw MediaError(QStringLiteral("Not a video file: %1 (its video stream holds no pictures)").arg(path));
-        const VideoTiming timing = videoTiming(index, st->time_base, headerRate);
+        const VideoTiming timing = videoTiming(opened->index(), st->time_base, opened->headerFrameRate());
         s->fps = timing.fps;
         s->timedByOrder = timing.byOrder;
         s->videoEnd = timing.end;
         if (!timing.byOrder) zero = timing.zero;
-        s->videoKbps = kbitPerSecond(scan.videoBytes, s->videoEnd);
+        s->videoKbps = kbitPerSecond(measured.videoBytes, s->videoEnd);
         if (s->videoKbps <= 0) s->videoKbps = st->codecpar->bit_rate / 1000;
-        auto shared = std::make_shared<const PacketIndex>(std::move(index));
-        publishIndex(path, videoStream, shared);
-        s->video = std::make_unique<VideoTrack>(path, std::move(input), videoStream, std::move(shared),
-                                                std::move(videoDecoder), sequentialRead_ ? 0 : frameCacheBytes_);
+        s->video = std::make_unique<VideoTrack>(opened, sequentialRead_ ? 0 : frameCacheBytes_);
     }
-    if (audioStream >= 0) {
-        s->audio = std::make_unique<AudioTrack>(path, audioSt, std::move(audioDecoder), zero,
-                                                scan.audioSeen ? scan.audioStart : zero);
-        s->audioEnd = scan.audioSeen ? scan.audioEnd - zero : Seconds{};
-        s->audioKbps = kbitPerSecond(scan.audioBytes, scan.audioSeen ? scan.audioEnd - scan.audioStart : Seconds{});
+    if (const AVStream* st = opened->audio()) {
+        s->audioCodec = demux::codecName(st->codecpar->codec_id);
+        s->audio = std::make_unique<AudioTrack>(opened, zero, measured.audioSeen ? measured.audioStart : zero);
+        s->audioEnd = measured.audioSeen ? measured.audioEnd - zero : Seconds{};
+        s->audioKbps = kbitPerSecond(measured.audioBytes,
+                                     measured.audioSeen ? measured.audioEnd - measured.audioStart : Seconds{});
     }
     source_ = std::move(s);
     return 0;
+}
+
+std::shared_ptr<const OpenedSource> FfmpegReader::openedSource() const {
+    return source_ ? source_->opened : nullptr;
 }
 
 void FfmpegReader::CloseFile() { source_.reset(); }

@@ -59,6 +59,7 @@ public:
     FrameData ReadVideoFrame() override;
     AudioChunk ReadAudio(int32_t bytes) override;
     void SetSequentialRead(bool on) override;
+    std::shared_ptr<const OpenedSource> openedSource() const override;
 
     // Beyond the shared interface, for tests and the benchmark.
     struct Stats {

@@ -106,7 +106,7 @@ PacketIndex::PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int6
     for (int i = 0; i < n; ++i) {
         const IndexedPacket& p = packets[i];
         const uint32_t size = static_cast<uint32_t>(std::clamp<int32_t>(p.size, 0, kSizeMask));
-        const uint32_t flags = (p.key ? kKey : 0) | (p.discard ? kDiscard : 0);
+        const uint32_t flags = (p.key ? kKey : 0) | (p.key && p.cleanStart ? kClean : 0) | (p.discard ? kDiscard : 0);
         packets_.push_back({times[i], p.pts, p.dts, p.pos, clampedDuration(p.duration), size | flags});
     }
 
@@ -139,6 +139,7 @@ IndexedPacket PacketIndex::packet(int index) const {
     p.duration = s.duration;
     p.size = s.size();
     p.key = s.has(kKey);
+    p.cleanStart = s.has(kClean);
     p.discard = s.has(kDiscard);
     return p;
 }

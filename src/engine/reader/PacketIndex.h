@@ -17,6 +17,7 @@ struct IndexedPacket {
     // only where the container gives no presentation times.
     int64_t order = kNoTime;
     bool key = false;
+    bool cleanStart = true;  // with key: a keyframe where decoding starts cleanly (no open group before it)
     bool discard = false;  // decoded as a reference only; shows no frame
 };
 
@@ -35,6 +36,8 @@ public:
     // The packet as it was indexed (its display rank is not kept).
     IndexedPacket packet(int index) const;
     bool isKeyPacket(int index) const { return packets_[index].has(kKey); }
+    // A keyframe packet where decoding starts cleanly: nothing after it refers to what came before.
+    bool isCleanStart(int index) const { return packets_[index].has(kClean); }
 
     int packetOfFrame(int frame) const { return frames_[frame - 1]; }
     int frameOfPacket(int index) const { return frameOfPacket_[index]; }
@@ -74,11 +77,11 @@ private:
         int64_t dts;
         int64_t pos;
         int32_t duration;
-        uint32_t sizeAndFlags;  // the size in the low 30 bits, then kKey and kDiscard
+        uint32_t sizeAndFlags;  // the size in the low 29 bits, then kClean, kKey and kDiscard
         int32_t size() const { return static_cast<int32_t>(sizeAndFlags & kSizeMask); }
         bool has(uint32_t flag) const { return sizeAndFlags & flag; }
     };
-    static constexpr uint32_t kSizeMask = (1u << 30) - 1, kKey = 1u << 30, kDiscard = 1u << 31;
+    static constexpr uint32_t kSizeMask = (1u << 29) - 1, kClean = 1u << 29, kKey = 1u << 30, kDiscard = 1u << 31;
     static_assert(sizeof(StoredPacket) == 40);
     int64_t keyOf(const std::vector<int32_t>& lookup, int packet) const;
     std::optional<int> lookUp(const std::vector<int32_t>& lookup, int64_t key) const;

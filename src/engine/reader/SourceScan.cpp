@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 
+#include "engine/common/Bitstream.h"
 #include "engine/common/MediaError.h"
 #include "engine/common/StreamSelection.h"
 
@@ -219,6 +220,10 @@ SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream,
                 entry.duration = std::max<int64_t>(0, p->duration);
                 entry.size = p->size;
                 entry.key = p->flags & AV_PKT_FLAG_KEY;
+                // Whether decoding can start cleanly here, read from the bitstream now, while
+                // the packet is at hand, so no later user reads the file again for it.
+                entry.cleanStart =
+                    entry.key && startsCleanly(input->streams[videoStream]->codecpar, p->data, p->size);
                 entry.discard = p->flags & AV_PKT_FLAG_DISCARD;
                 scan.video.push_back(entry);
                 scan.videoBytes += p->size;

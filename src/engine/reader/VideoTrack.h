@@ -4,9 +4,8 @@
 #include <memory>
 
 #include "engine/common/FfmpegHandles.h"
-#include "engine/reader/Demux.h"
 #include "engine/reader/FrameCache.h"
-#include "engine/reader/PacketIndex.h"
+#include "engine/reader/PacketCursor.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -26,12 +25,12 @@ public:
         int framesDecoded = 0;  // pictures that came out of the decoder
     };
 
-    VideoTrack(const QString& path, demux::Input input, int stream, std::shared_ptr<const PacketIndex> index,
-               ffmpeg::Codec decoder, int64_t cacheBytes);
+    // Throws MediaError when the video cannot be decoded.
+    VideoTrack(std::shared_ptr<const OpenedSource> source, int64_t cacheBytes);
     VideoTrack(const VideoTrack&) = delete;
     VideoTrack& operator=(const VideoTrack&) = delete;
 
-    const PacketIndex& index() const { return *index_; }
+    const PacketIndex& index() const { return cursor_.index(); }
     AVRational timeBase() const { return timeBase_; }
     // Frame n (1..frameCount), decoded; the pointer stays valid until the next call. A frame
     // the decoder cannot produce is replaced by its nearest decoded neighbour. Throws
@@ -50,19 +49,13 @@ public:
 private:
     bool canContinueTo(int n) const;
     void startRun(int packet);
-    bool positionDemuxer(int packet);
-    bool scanTo(int packet, bool fromFileStart);
     bool decodeOne(int wanted);
     bool readPacket();
     void keep(const AVFrame* frame, int wanted);
-    int keyframeBefore(int packet) const;
-    void applyDiscard();
 
     QString path_;
-    demux::Input input_;
-    int stream_;
+    PacketCursor cursor_;
     AVRational timeBase_;
-    std::shared_ptr<const PacketIndex> index_;  // shared with other readers of the same file
     ffmpeg::Codec decoder_;
     FrameCache cache_;
     ffmpeg::Packet packet_ = ffmpeg::makePacket();
@@ -72,9 +65,7 @@ private:
     bool runActive_ = false;
     bool drained_ = false;  // the decoder gave its last picture
     bool sentEnd_ = false;  // the end of the stream was signalled to the decoder
-    bool held_ = false;     // packet_ holds the run's next packet, already tagged
     int runStart_ = 0;      // packet the run started at
-    int nextPacket_ = 0;    // index of the next packet the demuxer delivers
     int lastOutput_ = 0;    // highest frame number the run produced
     int keepFrom_ = 1;      // frames before this one are decoded but not cached
     Stats stats_;

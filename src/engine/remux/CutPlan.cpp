@@ -47,14 +47,14 @@ private:
 
 }  // namespace
 
-CutPlan planCut(const PacketIndex& index, int32_t first, int32_t last, const CleanStart& cleanStart) {
+CutPlan planCut(const PacketIndex& index, int32_t first, int32_t last) {
     CutPlan plan;
     plan.first = plan.headFirst = first;
     plan.last = plan.headLast = last;
     const std::vector<int> keys = keyPackets(index);
     // The copy starts at the first keyframe (in decode order) shown at or after `first`.
     auto begin = std::find_if(keys.begin(), keys.end(), [&](int p) {
-        return index.frameOfPacket(p) > last || (index.frameOfPacket(p) >= first && (!cleanStart || cleanStart(p)));
+        return index.frameOfPacket(p) > last || (index.frameOfPacket(p) >= first && index.isCleanStart(p));
     });
     if (begin == keys.end() || index.frameOfPacket(*begin) > last) return plan;
     // It ends at the latest keyframe (or the stream's end) that leaves it an unbroken run

@@ -2,10 +2,15 @@
 // Which frames of a range are copied as packets and which are encoded again, decided from
 // the packet index alone.
 #include <cstdint>
-#include <functional>
 
 #include "engine/reader/PacketIndex.h"
-#include "engine/remux/RemuxCut.h"
+
+// Frames nearest to a range where a cut needs no encoding: it may start at startBefore or
+// startAfter and end at endBefore or endAfter (0 where there is no such frame).
+struct CopyableEdges {
+    int32_t startBefore = 0, startAfter = 0;
+    int32_t endBefore = 0, endAfter = 0;
+};
 
 // A range first..last split into three pieces, each possibly empty: frames encoded before
 // the copy (the head), packets copied unchanged, frames encoded after the copy (the tail).
@@ -34,12 +39,9 @@ struct CutPlan {
     }
 };
 
-// Whether decoding can start cleanly at a keyframe packet.
-using CleanStart = std::function<bool(int packet)>;
-
 // The plan for frames first..last (1-based, first <= last) of the indexed stream. The copy
-// starts only at a keyframe packet where cleanStart (when given) holds.
-CutPlan planCut(const PacketIndex& index, int32_t first, int32_t last, const CleanStart& cleanStart = {});
+// starts only at a keyframe packet where decoding starts cleanly.
+CutPlan planCut(const PacketIndex& index, int32_t first, int32_t last);
 
 // The frames nearest first and last where a cut needs no encoding.
 CopyableEdges copyableEdges(const PacketIndex& index, int32_t first, int32_t last);

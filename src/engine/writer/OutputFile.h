@@ -1,21 +1,20 @@
 #pragma once
-#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <memory>
 
-#include "engine/common/FfmpegHandles.h"
 #include "engine/common/FrameData.h"
+#include "engine/output/OutputContainer.h"
 #include "engine/writer/OutputPlan.h"
 #include "engine/writer/StreamEncoders.h"
 
-// One output file being written: created exclusively (an existing file is never replaced),
-// written through a descriptor whose every write is checked, and completed by finish().
+// One output file of the writer: the plan's encoders on the engine's output layer, completed
+// by finish().
 class OutputFile {
 public:
-    // Creates the file and opens the encoders of the plan; throws MediaError and leaves no file
-    // behind when that fails. writeLimit >= 0 makes every write beyond that many bytes fail as on a
-    // full disk (for tests).
+    // Opens the encoders of the plan and creates the file; throws MediaError and leaves no file
+    // behind when that fails. writeLimit >= 0 makes every write beyond that many bytes fail as
+    // on a full disk (for tests).
     OutputFile(const QString& path, const OutputPlan& plan, int64_t writeLimit = -1);
     ~OutputFile();  // closes without throwing
     OutputFile(const OutputFile&) = delete;
@@ -31,26 +30,14 @@ public:
     bool hasAudio() const { return audio_ != nullptr; }
     const QString& path() const { return path_; }
 
-    struct Io {
-        QByteArray path;  // the file's name, to notice its deletion
-        int fd = -1;
-        int64_t position = 0;
-        int64_t limit = -1;
-    };
-
 private:
     template <typename F>
     void guarded(F&& step);
     void release() noexcept;
-    void startMuxer();
 
     QString path_;
-    Io io_;
-    ffmpeg::Output format_;
-    ffmpeg::CustomIo avio_;  // writes through io_
-    std::unique_ptr<Muxer> muxer_;
+    std::unique_ptr<OutputContainer> container_;
     std::unique_ptr<VideoEncoder> video_;
     std::unique_ptr<AudioEncoder> audio_;
-    bool headerWritten_ = false;
     QString failure_;  // description of the first failure; empty while all is well
 };

@@ -43,51 +43,6 @@ bool scalePicture(ScalerCache& scaler, const FrameView& source, AVFrame* target)
 
 }  // namespace
 
-// ---- Muxer ----
-
-void Muxer::check(int result) const {
-    const int error = format_->pb && format_->pb->error < 0 ? format_->pb->error : result;
-    if (error < 0)
-        throw MediaError(QStringLiteral("Could not write the output file %1: %2").arg(path_, ffmpegErrorText(error)));
-}
-
-Muxer::~Muxer() = default;
-
-void Muxer::write(AVPacket* packet, AVRational timeBase) {
-    if (started_) return send(packet, timeBase);
-    Held held{ffmpeg::makePacket(), timeBase};
-    if (!held.packet) throw MediaError(QStringLiteral("Out of memory while writing %1").arg(path_));
-    av_packet_move_ref(held.packet.get(), packet);
-    held_.push_back(std::move(held));
-}
-
-void Muxer::send(AVPacket* packet, AVRational timeBase) {
-    // The container may have chosen its own time base for the stream when it wrote its header.
-    av_packet_rescale_ts(packet, timeBase, format_->streams[packet->stream_index]->time_base);
-    check(av_interleaved_write_frame(format_, packet));
-}
-
-void Muxer::init(ffmpeg::Dictionary options) {
-    const int ret = ffmpeg::withOptions(options, [&](AVDictionary** d) { return avformat_init_output(format_, d); });
-    if (format_->pb && format_->pb->error < 0) check(format_->pb->error);
-    if (ret < 0)
-        throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
-                             .arg(QString::fromUtf8(format_->oformat->name), ffmpegErrorText(ret)));
-    initialized_ = true;
-}
-
-void Muxer::start() {
-    const int ret = avformat_write_header(format_, nullptr);
-    if (format_->pb) avio_flush(format_->pb);  // a file that cannot take its header fails here
-    if (format_->pb && format_->pb->error < 0) check(format_->pb->error);
-    if (ret < 0)
-        throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
-                             .arg(QString::fromUtf8(format_->oformat->name), ffmpegErrorText(ret)));
-    started_ = true;
-    std::vector<Held> held = std::move(held_);
-    for (Held& h : held) send(h.packet.get(), h.timeBase);
-}
-
 // ---- StreamEncoder ----
 
 StreamEncoder::StreamEncoder(Muxer& muxer, const char* encoder) : muxer_(muxer), name_(QString::fromUtf8(encoder)) {

@@ -6,46 +6,12 @@
 #include "engine/common/FfmpegHandles.h"
 #include "engine/common/FrameData.h"
 #include "engine/common/ScalerCache.h"
+#include "engine/output/OutputContainer.h"
 #include "engine/writer/OutputPlan.h"
 
 extern "C" {
 struct AVStream;
 }
-
-// Hands encoded packets to the container and turns every failure into a readable MediaError.
-// Packets that come before the container's header is written (sound encoded before the first
-// picture has told the video's shape) are held and written after it.
-class Muxer {
-public:
-    Muxer(AVFormatContext* format, const QString& path) : format_(format), path_(path) {}
-    ~Muxer();
-    // Writes the packet (taking its reference), its times given in timeBase; throws when the
-    // container or the file refuses it.
-    void write(AVPacket* packet, AVRational timeBase);
-    // Sets the container up with these options; throws when it cannot hold the streams.
-    void init(ffmpeg::Dictionary options);
-    // Writes the container's header, then the packets held until now.
-    void start();
-    bool initialized() const { return initialized_; }
-    bool started() const { return started_; }
-    // Throws when the file has seen a write error, or when result is negative.
-    void check(int result) const;
-    AVFormatContext* format() const { return format_; }
-    const QString& path() const { return path_; }
-
-private:
-    struct Held {
-        ffmpeg::Packet packet;
-        AVRational timeBase;
-    };
-    void send(AVPacket* packet, AVRational timeBase);
-
-    AVFormatContext* format_;
-    QString path_;
-    bool initialized_ = false;
-    bool started_ = false;
-    std::vector<Held> held_;
-};
 
 // One encoder with its output stream; sends frames and writes what comes out.
 class StreamEncoder {

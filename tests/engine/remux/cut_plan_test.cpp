@@ -84,9 +84,11 @@ TEST(CutPlan, OpenGroupsLeaveLeadingPicturesToTheEncodedEdges) {
 }
 
 TEST(CutPlan, CopyStartsOnlyWhereDecodingStartsCleanly) {
-    const PacketIndex index(groups(5, false), true, 1);
-    const int secondKey = index.packetOfFrame(7);
-    const CutPlan plan = planCut(index, 4, 30, [&](int p) { return p != secondKey; });
+    std::vector<IndexedPacket> packets = groups(5, false);
+    const int secondKey = PacketIndex(packets, true, 1).packetOfFrame(7);
+    packets[secondKey].cleanStart = false;
+    const PacketIndex index(std::move(packets), true, 1);
+    const CutPlan plan = planCut(index, 4, 30);
     EXPECT_EQ(plan.headLast, 12);
     EXPECT_EQ(copiedFrames(index, plan), range(13, 30));
 }

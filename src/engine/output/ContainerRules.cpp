@@ -1,0 +1,56 @@
+#include "engine/output/ContainerRules.h"
+
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace {
+
+bool among(AVCodecID codec, std::initializer_list<AVCodecID> codecs) {
+    return std::find(codecs.begin(), codecs.end(), codec) != codecs.end();
+}
+
+bool programStream(const char* muxer) {
+    for (const char* name : {"mpeg", "vob", "dvd", "svcd", "vcd"})
+        if (std::strcmp(muxer, name) == 0) return true;
+    return false;
+}
+
+// What an MPEG program stream defines: MPEG video, MPEG, AC-3, DTS and linear PCM sound,
+// DVD subtitles.
+bool programStreamCarries(AVCodecID codec) {
+    return among(codec, {AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MP1, AV_CODEC_ID_MP2,
+                         AV_CODEC_ID_MP3, AV_CODEC_ID_AC3, AV_CODEC_ID_DTS, AV_CODEC_ID_PCM_DVD, AV_CODEC_ID_PCM_S16BE,
+                         AV_CODEC_ID_DVD_SUBTITLE});
+}
+
+// The stream types a transport stream's program map gives a player.
+bool transportStreamCarries(AVCodecID codec) {
+    return among(codec,
+                 {AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG4,        AV_CODEC_ID_H264,
+                  AV_CODEC_ID_HEVC,       AV_CODEC_ID_CAVS,       AV_CODEC_ID_DIRAC,        AV_CODEC_ID_VC1,
+                  AV_CODEC_ID_MP2,        AV_CODEC_ID_MP3,        AV_CODEC_ID_AAC,          AV_CODEC_ID_AAC_LATM,
+                  AV_CODEC_ID_AC3,        AV_CODEC_ID_EAC3,       AV_CODEC_ID_DTS,          AV_CODEC_ID_TRUEHD,
+                  AV_CODEC_ID_OPUS,       AV_CODEC_ID_S302M,      AV_CODEC_ID_DVB_SUBTITLE, AV_CODEC_ID_DVB_TELETEXT,
+                  AV_CODEC_ID_SMPTE_KLV});
+}
+
+}  // namespace
+
+bool containerCarries(const AVOutputFormat* format, AVCodecID codec) {
+    if (programStream(format->name)) return programStreamCarries(codec);
+    if (std::strcmp(format->name, "mpegts") == 0) return transportStreamCarries(codec);
+    // 1: it does, 0: it does not, negative: FFmpeg cannot tell, and the muxer decides.
+    return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) != 0;
+}
+
+QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec) {
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(codec);
+    const QString codecName = QString::fromUtf8(desc && desc->long_name ? desc->long_name : avcodec_get_name(codec));
+    const QString container = QString::fromUtf8(format->long_name ? format->long_name : format->name);
+    return QStringLiteral("A %1 file cannot hold %2").arg(container, codecName);
+}

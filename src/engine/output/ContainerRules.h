@@ -1,0 +1,15 @@
+#pragma once
+// Which codecs a container can carry. FFmpeg answers for most muxers (avformat_query_codec);
+// for the MPEG program and transport streams it cannot tell, and the muxers take codecs that
+// no player finds again in the file, so those are decided here from what the formats define.
+#include <QString>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+#include <libavformat/avformat.h>
+}
+
+bool containerCarries(const AVOutputFormat* format, AVCodecID codec);
+
+// The refusal for a stream the container cannot carry, naming both.
+QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec);

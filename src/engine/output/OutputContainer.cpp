@@ -1,0 +1,221 @@
+#include "engine/output/OutputContainer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+
+#include "engine/common/MediaError.h"
+#include "engine/output/ContainerRules.h"
+
+namespace {
+
+constexpr int kIoBufferSize = 256 * 1024;
+
+// True when the file being written no longer has a name (it, or its folder, was deleted):
+// whatever is written from then on is lost when the file is closed.
+bool deletedWhileOpen(const OutputIo& io) {
+    struct stat open {
+    }, named{};
+    if (::fstat(io.fd, &open) != 0 || open.st_nlink > 0) return false;
+    return ::stat(io.path.constData(), &named) != 0 || named.st_ino != open.st_ino || named.st_dev != open.st_dev;
+}
+
+int writeBytes(void* opaque, uint8_t* data, int size) {
+    auto* io = static_cast<OutputIo*>(opaque);
+    if (io->limit >= 0 && io->position + size > io->limit) return AVERROR(ENOSPC);
+    if (deletedWhileOpen(*io)) return AVERROR(ENOENT);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(io->fd, data + done, size_t(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return AVERROR(errno);
+        if (n == 0) return AVERROR(EIO);
+        done += int(n);
+    }
+    io->position += done;
+    return done;
+}
+
+int64_t seekFile(void* opaque, int64_t offset, int whence) {
+    auto* io = static_cast<OutputIo*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st {};
+        return ::fstat(io->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(io->fd, offset, whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
+QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+
+QString containerName(const AVFormatContext* format) { return QString::fromUtf8(format->oformat->name); }
+
+}  // namespace
+
+// ---- Muxer ----
+
+Muxer::~Muxer() = default;
+
+void Muxer::check(int result) const {
+    const int error = format_->pb && format_->pb->error < 0 ? format_->pb->error : result;
+    if (error < 0)
+        throw MediaError(QStringLiteral("Could not write the output file %1: %2").arg(path_, ffmpegErrorText(error)));
+}
+
+void Muxer::write(AVPacket* packet, AVRational timeBase) {
+    if (started_) return send(packet, timeBase);
+    Held held{ffmpeg::makePacket(), timeBase};
+    if (!held.packet) throw MediaError(QStringLiteral("Out of memory while writing %1").arg(path_));
+    av_packet_move_ref(held.packet.get(), packet);
+    held_.push_back(std::move(held));
+}
+
+void Muxer::send(AVPacket* packet, AVRational timeBase) {
+    // The container may have chosen its own time base for the stream when it wrote its header.
+    av_packet_rescale_ts(packet, timeBase, format_->streams[packet->stream_index]->time_base);
+    ++packetsSent_;
+    check(av_interleaved_write_frame(format_, packet));
+}
+
+void Muxer::init(ffmpeg::Dictionary options) {
+    const int ret = ffmpeg::withOptions(options, [&](AVDictionary** d) { return avformat_init_output(format_, d); });
+    if (format_->pb && format_->pb->error < 0) check(format_->pb->error);
+    if (ret < 0)
+        throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
+                             .arg(containerName(format_), ffmpegErrorText(ret)));
+    initialized_ = true;
+}
+
+void Muxer::start() {
+    const int ret = avformat_write_header(format_, nullptr);
+    if (format_->pb) avio_flush(format_->pb);  // a file that cannot take its header fails here
+    if (format_->pb && format_->pb->error < 0) check(format_->pb->error);
+    if (ret < 0)
+        throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
+                             .arg(containerName(format_), ffmpegErrorText(ret)));
+    started_ = true;
+    std::vector<Held> held = std::move(held_);
+    for (Held& h : held) send(h.packet.get(), h.timeBase);
+}
+
+// ---- OutputContainer ----
+
+const AVOutputFormat* outputFormatNamed(const char* name, const QString& path) {
+    const QByteArray file = QFile::encodeName(path);
+    return av_guess_format(name, file.isEmpty() ? nullptr : file.constData(), nullptr);
+}
+
+OutputContainer::OutputContainer(const QString& path, const AVOutputFormat* format, int64_t writeLimit) : path_(path) {
+    io_.limit = writeLimit;
+    io_.path = QFile::encodeName(path);
+    if (io_.path.isEmpty()) throw MediaError(QStringLiteral("No output file name was given"));
+    if (!format) throw MediaError(QStringLiteral("Files like %1 cannot be written").arg(path));
+    AVFormatContext* raw = nullptr;
+    avformat_alloc_output_context2(&raw, format, nullptr, io_.path.constData());
+    format_.reset(raw);
+    if (!format_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
+    muxer_ = std::make_unique<Muxer>(format_.get(), path);
+}
+
+OutputContainer::~OutputContainer() { abandon(); }
+
+void OutputContainer::create(ffmpeg::Dictionary options) {
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVCodecID codec = format_->streams[i]->codecpar->codec_id;
+        if (!containerCarries(format_->oformat, codec)) throw MediaError(cannotCarryMessage(format_->oformat, codec));
+    }
+    // O_EXCL: a file that exists, or appears at this moment, is never opened or replaced.
+    io_.fd = ::open(io_.path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (io_.fd < 0) {
+        const int code = errno;
+        if (code == EEXIST) throw MediaError(QStringLiteral("The file already exists: %1").arg(path_));
+        throw MediaError(QStringLiteral("Could not create the file %1: %2").arg(path_, systemError(code)));
+    }
+    created_ = true;
+    struct stat made {};
+    if (::fstat(io_.fd, &made) == 0) {
+        device_ = made.st_dev;
+        inode_ = made.st_ino;
+    }
+    try {
+        avio_ = ffmpeg::makeCustomIo(kIoBufferSize, true, &io_, nullptr, writeBytes, seekFile);
+        if (!avio_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path_));
+        format_->pb = avio_.get();
+        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        muxer_->init(std::move(options));
+    } catch (...) {
+        release();
+        removeFile();
+        throw;
+    }
+}
+
+void OutputContainer::start() {
+    try {
+        muxer_->start();
+    } catch (...) {
+        // A file whose header could not be written holds nothing useful: it goes.
+        release();
+        removeFile();
+        throw;
+    }
+}
+
+void OutputContainer::finish() {
+    if (!format_ || !created_) return;
+    try {
+        if (!muxer_->started()) muxer_->start();
+        trailerWritten_ = true;
+        muxer_->check(av_write_trailer(format_.get()));
+        avio_flush(avio_.get());
+        muxer_->check(0);
+        const int fd = io_.fd;
+        io_.fd = -1;
+        if (::close(fd) != 0)
+            throw MediaError(QStringLiteral("Could not write the output file %1: %2").arg(path_, systemError(errno)));
+    } catch (...) {
+        abandon();
+        throw;
+    }
+    release();
+    created_ = false;
+}
+
+void OutputContainer::abandon() noexcept {
+    if (!format_ || !created_) {
+        release();
+        return;
+    }
+    if (muxer_ && muxer_->wroteContent()) {
+        // Keep what was written readable as far as the container allows; errors change nothing.
+        if (muxer_->started() && !trailerWritten_) av_write_trailer(format_.get());
+        trailerWritten_ = true;
+        release();
+    } else {
+        release();
+        removeFile();
+    }
+    created_ = false;
+}
+
+void OutputContainer::release() noexcept {
+    muxer_.reset();
+    if (format_) format_->pb = nullptr;
+    avio_.reset();
+    format_.reset();
+    if (io_.fd >= 0) {
+        ::close(io_.fd);
+        io_.fd = -1;
+    }
+}
+
+void OutputContainer::removeFile() noexcept {
+    // Ours, created by create() and holding nothing useful; a file put at its name since stays.
+    struct stat named {};
+    if (created_ && ::stat(io_.path.constData(), &named) == 0 && named.st_dev == device_ && named.st_ino == inode_)
+        ::unlink(io_.path.constData());
+    created_ = false;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// Reads the video packets of an opened source in decode order, each known by its number in the
+// packet index, from any packet on. The reader's decoding and the lossless cut both locate
+// packets through it.
+#include <memory>
+
+#include "engine/common/FfmpegHandles.h"
+#include "engine/reader/Demux.h"
+#include "engine/reader/OpenedSource.h"
+
+extern "C" {
+#include <libavcodec/packet.h>
+}
+
+class PacketCursor {
+public:
+    // A cursor with a demuxer of its own on the source's video. Throws MediaError.
+    explicit PacketCursor(std::shared_ptr<const OpenedSource> source);
+    PacketCursor(const PacketCursor&) = delete;
+    PacketCursor& operator=(const PacketCursor&) = delete;
+
+    const OpenedSource& source() const { return *source_; }
+    const PacketIndex& index() const { return source_->index(); }
+    // Places the cursor so that the next read delivers packet `target`. False when the file
+    // does not give it (damaged, or cut short since it was opened).
+    bool seek(int target);
+    // The next packet into `into` (its own times kept); its number in the index, -1 at the end.
+    int read(AVPacket* into);
+    // The number of the packet the next read delivers.
+    int next() const { return next_; }
+    // The last keyframe packet before `packet`, 0 when there is none.
+    int keyframeBefore(int packet) const;
+
+private:
+    bool scanTo(int target, bool fromFileStart);
+    void keepVideoOnly();
+
+    std::shared_ptr<const OpenedSource> source_;
+    demux::Input input_;
+    int stream_;
+    ffmpeg::Packet held_ = ffmpeg::makePacket();
+    bool holding_ = false;  // held_ is the packet the next read delivers
+    int next_ = 0;
+};

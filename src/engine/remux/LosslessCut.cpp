@@ -1,0 +1,214 @@
+#include "engine/remux/LosslessCut.h"
+
+#include <algorithm>
+
+#include "engine/common/Bitstream.h"
+#include "engine/common/MediaError.h"
+#include "engine/reader/Demux.h"
+#include "engine/remux/EdgeEncoder.h"
+#include "engine/remux/PieceEncoder.h"
+#include "engine/remux/SegmentCopier.h"
+#include "engine/remux/SoundCopier.h"
+
+namespace {
+
+// Sound runs this far ahead of the picture written, so the muxer can interleave the two.
+constexpr Seconds kSoundLead{0.5};
+
+}  // namespace
+
+// One file being written: its session, and where it is in its ranges.
+struct LosslessCut::Run {
+    enum class Phase { Head, Copy, Tail, Done };
+
+    const OpenedSource& source;
+    CutStats& stats;
+    PieceStyle style;
+    OutputSession session;
+    PacketCursor cursor;
+    std::vector<FrameRange> ranges;
+    size_t range = 0;
+    CutPlan plan;
+    Phase phase = Phase::Done;
+    StreamTicks outputStart;  // video time base: where the current range starts in the output
+    std::unique_ptr<PieceEncoder> piece;
+    std::unique_ptr<SegmentCopier> copier;
+    std::unique_ptr<SoundCopier> sound;
+    int32_t current = 0;
+
+    Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, std::vector<FrameRange> rs,
+        bool piecesEncoded, int64_t writeLimit)
+        : source(*s),
+          stats(st),
+          style(PieceStyle::of(*s)),
+          session(*s, path, piecesEncoded ? headerWithPieceParameterSets(*s, style) : std::vector<uint8_t>{},
+                  writeLimit),
+          cursor(s),
+          ranges(std::move(rs)) {}
+
+    const PacketIndex& index() const { return source.index(); }
+    void startRange();
+    void enter(Phase next);
+    bool step();
+    void endPieces();
+};
+
+void LosslessCut::Run::startRange() {
+    const FrameRange r = ranges[range];
+    plan = planCut(index(), r.first, r.last);
+    const StreamTicks from{index().frameTime(r.first)};
+    const int64_t lastEnd = index().frameTime(r.last) + index().packet(index().packetOfFrame(r.last)).duration;
+    const StreamTicks to{std::max(lastEnd, index().frameTime(r.last) + 1)};
+    session.placeRange(from, outputStart);
+    if (session.hasSound()) sound = std::make_unique<SoundCopier>(source, session, from, to, outputStart);
+    stats.firstCopiedFrame = plan.hasCopy() ? plan.copyFirst : 0;
+    stats.lastCopiedFrame = plan.hasCopy() ? plan.copyLast : 0;
+    outputStart = StreamTicks{outputStart.value + (to.value - from.value)};
+    enter(Phase::Head);
+}
+
+// Moves to phase `next`, or past it when the plan has nothing for it.
+void LosslessCut::Run::enter(Phase next) {
+    phase = next;
+    switch (phase) {
+        case Phase::Head:
+            if (!plan.hasHead()) return enter(Phase::Copy);
+            {
+                // Before a copy, decode times run ahead of presentation as far as the copy's do,
+                // so the copy's first decode time still comes after the piece's last.
+                StreamTicks lead;
+                if (plan.hasCopy()) {
+                    const IndexedPacket key = index().packet(plan.copyBegin);
+                    if (key.dts != IndexedPacket::kNoTime)
+                        lead = StreamTicks{std::max<int64_t>(0, index().frameTime(plan.copyFirst) - key.dts)};
+                }
+                piece = std::make_unique<PieceEncoder>(cursor, session, style, plan.headFirst, plan.headLast, lead);
+            }
+            return;
+        case Phase::Copy:
+            if (!plan.hasCopy()) return enter(Phase::Tail);
+            // The pieces encoded before carried their own headers; the copy gets the source's back.
+            copier = std::make_unique<SegmentCopier>(
+                cursor, session, plan,
+                plan.hasHead() ? inBandHeader(source.video()->codecpar) : std::vector<uint8_t>{});
+            return;
+        case Phase::Tail:
+            if (!plan.hasTail()) return enter(Phase::Done);
+            piece =
+                std::make_unique<PieceEncoder>(cursor, session, style, plan.tailFirst, plan.tailLast, StreamTicks{});
+            return;
+        case Phase::Done:
+            if (sound) sound->finish();
+            if (sound) stats.audioPacketsCopied += sound->packetsCopied();
+            sound.reset();
+            if (++range < ranges.size()) startRange();
+            return;
+    }
+}
+
+bool LosslessCut::Run::step() {
+    switch (phase) {
+        case Phase::Head:
+        case Phase::Tail:
+            if (!piece->step()) {
+                stats.videoPacketsEncoded += piece->packetsEncoded();
+                current = std::max(current, piece->currentFrame());
+                piece.reset();
+                enter(phase == Phase::Head ? Phase::Copy : Phase::Done);
+            } else {
+                current = piece->currentFrame();
+            }
+            break;
+        case Phase::Copy:
+            if (!copier->step()) {
+                stats.videoPacketsCopied += copier->packetsCopied();
+                copier.reset();
+                enter(Phase::Tail);
+            } else {
+                current = copier->currentFrame();
+            }
+            break;
+        case Phase::Done: session.finish(); return false;
+    }
+    const AVRational base = source.video()->time_base;
+    if (sound) sound->writeUntil(StreamTicks{session.writtenTime().value + ticksAtOrBefore(kSoundLead, base).value});
+    return true;
+}
+
+// A piece cut short (a cancel) still gives the frames its encoder holds.
+void LosslessCut::Run::endPieces() {
+    if (!piece) return;
+    piece->finish();
+    stats.videoPacketsEncoded += piece->packetsEncoded();
+    piece.reset();
+}
+
+LosslessCut::LosslessCut(std::shared_ptr<const OpenedSource> source) : source_(std::move(source)) {
+    if (!source_->video()) throw MediaError(QStringLiteral("%1 holds no video").arg(source_->path()));
+    encodable_ = canEncodeEdges(source_->video()->codecpar);
+}
+
+LosslessCut::~LosslessCut() {
+    if (run_) run_->session.abandon();
+}
+
+int32_t LosslessCut::frameCount() const { return source_->index().frameCount(); }
+QString LosslessCut::codecName() const { return demux::codecName(source_->video()->codecpar->codec_id); }
+bool LosslessCut::canWrite(int32_t first, int32_t last) const {
+    return encodable_ || !planCut(source_->index(), first, last).needsEncoding();
+}
+CopyableEdges LosslessCut::copyableEdges(int32_t first, int32_t last) const {
+    return ::copyableEdges(source_->index(), first, last);
+}
+void LosslessCut::setWriteLimitForTesting(int64_t bytes) { writeLimit_ = bytes; }
+int32_t LosslessCut::currentFrame() const { return current_; }
+const CutStats& LosslessCut::stats() const { return stats_; }
+
+void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>& ranges) {
+    if (ranges.empty()) throw MediaError(QStringLiteral("Nothing to write to %1").arg(outputPath));
+    bool encodes = false;
+    for (const FrameRange& r : ranges) {
+        if (!canWrite(r.first, r.last))
+            throw MediaError(QStringLiteral("Frames of %1 cannot be encoded again").arg(source_->path()));
+        encodes = encodes || planCut(source_->index(), r.first, r.last).needsEncoding();
+    }
+    stats_ = {};
+    current_ = 0;
+    run_.reset();
+    try {
+        run_ = std::make_unique<Run>(source_, stats_, outputPath, ranges, encodes, writeLimit_);
+        run_->session.create();
+        run_->startRange();
+    } catch (...) {
+        if (run_) run_->session.abandon();
+        run_.reset();
+        throw;
+    }
+}
+
+bool LosslessCut::step() {
+    if (!run_) return false;
+    try {
+        const bool more = run_->step();
+        current_ = std::max(current_, run_->current);
+        if (more) return true;
+        run_.reset();
+        return false;
+    } catch (...) {
+        run_->session.abandon();
+        run_.reset();
+        throw;
+    }
+}
+
+void LosslessCut::close() {
+    if (!run_) return;
+    std::unique_ptr<Run> run = std::move(run_);
+    try {
+        run->endPieces();
+        run->session.finish();
+    } catch (...) {
+        run->session.abandon();
+        throw;
+    }
+}

@@ -1,0 +1,143 @@
+#include "engine/remux/PieceEncoder.h"
+
+#include <algorithm>
+
+#include "engine/common/Bitstream.h"
+#include "engine/common/Decoding.h"
+#include "engine/common/MediaError.h"
+#include "engine/reader/Demux.h"
+#include "engine/remux/EdgeEncoder.h"
+
+namespace {
+
+constexpr int64_t kNone = IndexedPacket::kNoTime;
+
+// A packet holding a copy of these bytes.
+ffmpeg::Packet packetOf(const std::vector<uint8_t>& bytes) {
+    ffmpeg::Packet p = ffmpeg::makePacket();
+    if (!p || av_new_packet(p.get(), int(bytes.size())) < 0) throw MediaError(QStringLiteral("Out of memory"));
+    std::copy(bytes.begin(), bytes.end(), p->data);
+    return p;
+}
+
+}  // namespace
+
+PieceStyle PieceStyle::of(const OpenedSource& source) {
+    const AVStream* video = source.video();
+    const PacketIndex& index = source.index();
+    PieceStyle style;
+    const double fps = source.headerFrameRate();
+    if (fps > 0) style.frameRate = av_d2q(fps, 100000);
+    int64_t bytes = 0;
+    for (int p = 0; p < index.packetCount(); ++p) bytes += index.packet(p).size;
+    const Seconds length = toSeconds(StreamTicks{index.endTime() - index.firstTime()}, video->time_base);
+    style.sourceBitRate = length.value > 0 ? int64_t(bytes * 8 / length.value) : 0;
+    style.usedParameterSetIds = h264ParameterSetIds(video->codecpar->extradata, video->codecpar->extradata_size);
+    return style;
+}
+
+std::vector<uint8_t> headerWithPieceParameterSets(const OpenedSource& source, const PieceStyle& style) {
+    const AVStream* video = source.video();
+    const AVCodecParameters* par = video->codecpar;
+    if (par->codec_id != AV_CODEC_ID_H264 || par->format < 0) return {};
+    ffmpeg::Frame shape = ffmpeg::makeFrame();
+    if (!shape) throw MediaError(QStringLiteral("Out of memory"));
+    shape->width = par->width;
+    shape->height = par->height;
+    shape->format = par->format;
+    const ffmpeg::Codec probe =
+        openEdgeEncoder(video, shape.get(), style.frameRate, style.sourceBitRate, style.usedParameterSetIds, true);
+    return withPieceParameterSets(par, probe->extradata, probe->extradata_size);
+}
+
+PieceEncoder::PieceEncoder(PacketCursor& cursor, OutputSession& session, const PieceStyle& style, int32_t first,
+                           int32_t last, StreamTicks decodeLead)
+    : cursor_(cursor),
+      session_(session),
+      style_(style),
+      video_(cursor.source().video()),
+      first_(first),
+      last_(last),
+      decodeLead_(decodeLead),
+      frameTicks_(std::max<int64_t>(1, av_rescale_q(1, av_inv_q(style.frameRate), video_->time_base))) {
+    if (!frame_ || !packet_ || !out_) throw MediaError(QStringLiteral("Out of memory"));
+    decoder_ = demux::openDecoder(video_, 0, QStringLiteral("video"), cursor_.source().path());
+    if (!cursor_.seek(cursor_.index().startPacketFor(first)))
+        throw MediaError(
+            QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(cursor_.source().path()));
+}
+
+// The next packet for the decoder, tagged with its number in the index. Pictures before the
+// piece that no other picture refers to are not decoded at all.
+bool PieceEncoder::readPacket() {
+    const PacketIndex& index = cursor_.index();
+    for (;;) {
+        const int p = cursor_.read(packet_.get());
+        if (p < 0) return false;
+        if (index.frameOfPacket(p) < first_ && unreferenced(video_->codecpar, packet_->data, packet_->size)) continue;
+        packet_->pts = p;  // each picture tells which packet it came from
+        return true;
+    }
+}
+
+bool PieceEncoder::step() {
+    if (done_) return false;
+    const PacketIndex& index = cursor_.index();
+    while (decodeNextFrame(decoder_.get(), frame_.get(), packet_.get(), &sentEnd_, [this] { return readPacket(); })) {
+        const int64_t tag = frame_->pts;
+        const int32_t number = tag >= 0 && tag < index.packetCount() ? index.frameOfPacket(int(tag)) : 0;
+        if (number < first_ || number > last_) {
+            av_frame_unref(frame_.get());
+            if (number > last_) break;
+            continue;
+        }
+        encode(frame_.get(), number);
+        av_frame_unref(frame_.get());
+        if (number == last_) break;
+        return true;
+    }
+    finish();
+    return false;
+}
+
+void PieceEncoder::encode(const AVFrame* frame, int32_t number) {
+    if (!encoder_)
+        encoder_ = openEdgeEncoder(video_, frame, style_.frameRate, style_.sourceBitRate, style_.usedParameterSetIds);
+    ffmpeg::Frame copy = ffmpeg::makeFrame();
+    if (!copy || av_frame_ref(copy.get(), frame) < 0) throw MediaError(QStringLiteral("Out of memory"));
+    copy->pts = number - first_;
+    copy->pict_type = AV_PICTURE_TYPE_NONE;
+    const int ret = avcodec_send_frame(encoder_.get(), copy.get());
+    if (ret < 0) throw MediaError(QStringLiteral("Cannot encode frame %1 (%2)").arg(number).arg(ffmpegErrorText(ret)));
+    current_ = number;
+    drain();
+}
+
+void PieceEncoder::drain() {
+    const PacketIndex& index = cursor_.index();
+    while (avcodec_receive_packet(encoder_.get(), out_.get()) == 0) {
+        const int32_t number = first_ + int32_t(out_->pts);
+        const ffmpeg::Packet p = packetOf(toSourceForm(video_->codecpar, out_->data, out_->size));
+        p->flags = out_->flags & AV_PKT_FLAG_KEY;
+        p->duration = index.packet(index.packetOfFrame(number)).duration;
+        // Decode times count frames like pts; one before the piece's first frame is the first
+        // frame's time less one frame.
+        const int64_t dtsCount = out_->dts != kNone ? out_->dts : out_->pts;
+        const int64_t decodeTime = dtsCount >= 0 ? index.frameTime(std::min(first_ + int32_t(dtsCount), last_))
+                                                 : index.frameTime(first_) + dtsCount * frameTicks_;
+        av_packet_unref(out_.get());
+        session_.writeVideo(p.get(), StreamTicks{index.frameTime(number)}, StreamTicks{decodeTime - decodeLead_.value});
+        ++encoded_;
+    }
+}
+
+void PieceEncoder::finish() {
+    if (done_) return;
+    done_ = true;
+    if (encoder_) {
+        avcodec_send_frame(encoder_.get(), nullptr);
+        drain();
+    }
+    encoder_.reset();
+    decoder_.reset();
+}

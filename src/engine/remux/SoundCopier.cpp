@@ -1,0 +1,143 @@
+#include "engine/remux/SoundCopier.h"
+
+#include <algorithm>
+
+#include "engine/common/MediaError.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
+#include <libswresample/swresample.h>
+}
+
+namespace {
+
+constexpr int64_t kNone = IndexedPacket::kNoTime;
+
+}  // namespace
+
+SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, StreamTicks from, StreamTicks to,
+                         StreamTicks outputStart)
+    : source_(source),
+      session_(session),
+      input_(source.openDemuxer(source.audioStream(), true)),
+      stream_(source.audioStream()),
+      base_(source.audio()->time_base),
+      videoBase_(source.video()->time_base),
+      from_(av_rescale_q(from.value, videoBase_, base_)),
+      to_(av_rescale_q(to.value, videoBase_, base_)),
+      outputStart_(av_rescale_q(outputStart.value, videoBase_, base_)),
+      next_(kNone) {
+    if (!packet_) throw MediaError(QStringLiteral("Out of memory"));
+    const int64_t seekTo = from_ - av_rescale_q(1, {1, 1}, base_);  // a second early: demuxers land late
+    avformat_seek_file(input_.get(), stream_, INT64_MIN, seekTo, seekTo, 0);
+    if (!session_.soundEncoder()) return;
+    decoder_ = demux::openDecoder(source.audio(), 1, QStringLiteral("audio"), source.path());
+    frame_ = ffmpeg::makeFrame();
+    if (!frame_) throw MediaError(QStringLiteral("Out of memory"));
+    rate_ = source.audio()->codecpar->sample_rate;
+    channels_ = std::clamp(source.audio()->codecpar->ch_layout.nb_channels, 1, 2);
+    samplesInRange_ = av_rescale_q(to_ - from_, base_, {1, rate_});
+}
+
+void SoundCopier::writeUntil(StreamTicks until) {
+    const int64_t limit = until.value == INT64_MAX ? INT64_MAX : av_rescale_q(until.value, videoBase_, base_);
+    while (!done_) {
+        if (av_read_frame(input_.get(), packet_.get()) < 0) {
+            done_ = true;
+            break;
+        }
+        AVPacket* a = packet_.get();
+        if (a->stream_index != stream_) {
+            av_packet_unref(a);
+            continue;
+        }
+        int64_t ts = a->pts != kNone ? a->pts : a->dts;
+        // A packet without its own time, or with its predecessor's (several frames in one
+        // program stream packet), follows its predecessor.
+        if (next_ != kNone && (ts == kNone || (ts < next_ && ts >= next_ - lastTicks_))) ts = next_;
+        if (ts == kNone) {
+            av_packet_unref(a);
+            continue;
+        }
+        if (landing_) {
+            landing_ = false;
+            // A demuxer that lands after the range's first sound (AVI seeks by its video, and
+            // does not seek back) is replaced by a new one read from the start: no sound frame
+            // of the range is left out.
+            if (ts > from_) {
+                av_packet_unref(a);
+                input_ = source_.openDemuxer(stream_, true);
+                next_ = kNone;
+                continue;
+            }
+        }
+        lastTicks_ = std::max<int64_t>(a->duration, 1);
+        next_ = ts + lastTicks_;
+        if (ts < from_) {
+            av_packet_unref(a);
+            continue;
+        }
+        if (ts >= to_) {
+            av_packet_unref(a);
+            done_ = true;
+            break;
+        }
+        const int64_t at = ts - from_ + outputStart_;
+        if (decoder_) {
+            decode(a, ts - from_);
+            av_packet_unref(a);
+        } else {
+            a->pts = a->dts = at;
+            session_.writeSound(a, base_);
+            ++copied_;
+        }
+        if (at > limit) break;
+    }
+}
+
+// Decodes a packet whose sound starts `start` (sound time base) into the range and hands its
+// samples to the encoder: silence before it where the sound so far ends earlier, nothing past
+// the range's end.
+void SoundCopier::decode(const AVPacket* packet, int64_t start) {
+    if (avcodec_send_packet(decoder_.get(), packet) < 0) return;  // a damaged packet is left out
+    const int64_t startSample = av_rescale_q(start, base_, {1, rate_});
+    if (startSample > samplesWritten_) {
+        const int64_t gap = std::min(startSample, samplesInRange_) - samplesWritten_;
+        samples_.assign(size_t(std::max<int64_t>(0, gap)) * channels_, 0);
+        if (gap > 0) session_.soundEncoder()->write(samples_.data(), int64_t(samples_.size()));
+        samplesWritten_ += std::max<int64_t>(0, gap);
+    }
+    int ret;
+    while ((ret = avcodec_receive_frame(decoder_.get(), frame_.get())) == 0) {
+        encodeSamples(frame_.get());
+        av_frame_unref(frame_.get());
+    }
+    if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
+        throw MediaError(QStringLiteral("The sound cannot be decoded (%1)").arg(ffmpegErrorText(ret)));
+}
+
+void SoundCopier::encodeSamples(const AVFrame* frame) {
+    if (!converter_) {
+        AVChannelLayout out{};
+        av_channel_layout_default(&out, channels_);
+        SwrContext* swr = nullptr;
+        int ret =
+            swr_alloc_set_opts2(&swr, &out, AV_SAMPLE_FMT_S16, rate_, const_cast<AVChannelLayout*>(&frame->ch_layout),
+                                AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+        converter_.reset(swr);
+        av_channel_layout_uninit(&out);
+        if (ret >= 0) ret = swr_init(converter_.get());
+        if (ret < 0) throw MediaError(QStringLiteral("The sound cannot be converted (%1)").arg(ffmpegErrorText(ret)));
+    }
+    const int room = swr_get_out_samples(converter_.get(), frame->nb_samples);
+    if (room < 0) throw MediaError(QStringLiteral("The sound cannot be converted (%1)").arg(ffmpegErrorText(room)));
+    samples_.resize(size_t(room) * channels_);
+    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(samples_.data())};
+    const int got =
+        swr_convert(converter_.get(), out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    if (got < 0) throw MediaError(QStringLiteral("The sound cannot be converted (%1)").arg(ffmpegErrorText(got)));
+    const int64_t kept = std::clamp<int64_t>(samplesInRange_ - samplesWritten_, 0, got);
+    if (kept > 0) session_.soundEncoder()->write(samples_.data(), kept * channels_);
+    samplesWritten_ += kept;
+}

@@ -1,0 +1,87 @@
+// The output layer's guarantees, which every file the engine writes shares: a file is never
+// replaced, a container is checked before any file exists, and a file that ends without
+// content does not stay.
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "engine/common/MediaError.h"
+#include "engine/output/ContainerRules.h"
+#include "engine/output/OutputContainer.h"
+
+namespace {
+
+struct CarryCase {
+    const char* muxer;
+    AVCodecID codec;
+    bool carried;
+};
+
+TEST(ContainerRules, KnowsWhatEachContainerCarries) {
+    const CarryCase cases[] = {
+        {"vob", AV_CODEC_ID_MPEG2VIDEO, true}, {"vob", AV_CODEC_ID_VP9, false},
+        {"vob", AV_CODEC_ID_AC3, true},        {"vob", AV_CODEC_ID_AAC, false},
+        {"mpeg", AV_CODEC_ID_H264, false},     {"mpegts", AV_CODEC_ID_H264, true},
+        {"mpegts", AV_CODEC_ID_VP9, false},    {"mpegts", AV_CODEC_ID_AAC, true},
+        {"mp4", AV_CODEC_ID_PCM_S16LE, false}, {"matroska", AV_CODEC_ID_PRORES, true},
+        {"avi", AV_CODEC_ID_MJPEG, true},      {"webm", AV_CODEC_ID_H264, false},
+    };
+    for (const CarryCase& c : cases)
+        EXPECT_EQ(containerCarries(av_guess_format(c.muxer, nullptr, nullptr), c.codec), c.carried)
+            << c.muxer << " " << avcodec_get_name(c.codec);
+}
+
+// A container of `muxer` with one stream of `codec`.
+std::unique_ptr<OutputContainer> containerWith(const QString& path, const char* muxer, AVCodecID codec) {
+    auto container = std::make_unique<OutputContainer>(path, av_guess_format(muxer, nullptr, nullptr));
+    AVStream* st = avformat_new_stream(container->format(), nullptr);
+    st->codecpar->codec_type = avcodec_get_type(codec);
+    st->codecpar->codec_id = codec;
+    st->codecpar->width = 320;
+    st->codecpar->height = 240;
+    st->time_base = {1, 25};
+    return container;
+}
+
+QString failureOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const MediaError& e) {
+        return e.description();
+    }
+    return {};
+}
+
+TEST(OutputContainer, NeverReplacesAFileAndLeavesNoneWhenRefused) {
+    QTemporaryDir dir;
+    const QString existing = dir.filePath("existing.mkv");
+    QFile file(existing);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("the user's work");
+    file.close();
+    auto onExisting = containerWith(existing, "matroska", AV_CODEC_ID_MPEG4);
+    EXPECT_TRUE(failureOf([&] { onExisting->create(); }).contains("already exists"));
+    onExisting.reset();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "the user's work");
+
+    const QString refused = dir.filePath("vp9.mpg");
+    auto vp9 = containerWith(refused, "vob", AV_CODEC_ID_VP9);
+    const QString why = failureOf([&] { vp9->create(); });
+    EXPECT_TRUE(why.contains("VP9") && why.contains("MPEG")) << why.toStdString();
+    EXPECT_FALSE(QFile::exists(refused));
+}
+
+TEST(OutputContainer, AFileWithoutContentIsRemovedWhenAbandoned) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("empty.mkv");
+    auto container = containerWith(path, "matroska", AV_CODEC_ID_MPEG4);
+    container->format()->streams[0]->codecpar->codec_tag = 0;
+    container->create();
+    container->start();
+    EXPECT_TRUE(QFile::exists(path));
+    container->abandon();
+    EXPECT_FALSE(QFile::exists(path)) << "a header alone is no content";
+}
+
+}  // namespace

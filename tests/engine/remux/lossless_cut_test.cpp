@@ -1,0 +1,72 @@
+// The lossless cut at the engine's own interface: it takes an opened source and never opens
+// the file again by its name, and it writes through the output layer.
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "engine/common/MediaError.h"
+#include "engine/remux/LosslessCut.h"
+#include "support/ClipCopies.h"
+#include "support/Clips.h"
+#include "support/ForeignClips.h"
+
+namespace {
+
+QList<int> range(int first, int last) {
+    QList<int> r;
+    for (int n = first; n <= last; ++n) r << n;
+    return r;
+}
+
+// Writes the range; the failure's description, empty when it was written.
+QString cut(LosslessCut& lossless, const QString& out, int first, int last) {
+    try {
+        lossless.begin(out, {{first, last}});
+        while (lossless.step()) {
+        }
+    } catch (const MediaError& e) {
+        return e.description();
+    }
+    return {};
+}
+
+TEST(LosslessCut, ASourceRenamedAndDeletedAfterItsOpenIsCut) {
+    QTemporaryDir dir;
+    const QString path = copyClipTo(clips::foreign("gst_x264_mp4").path, dir.filePath("source.mp4"));
+    LosslessCut lossless(OpenedSource::open(path));
+    ASSERT_TRUE(QFile::rename(path, dir.filePath("renamed.mp4")));
+    ASSERT_TRUE(QFile::remove(dir.filePath("renamed.mp4")));
+    const QString out = dir.filePath("cut.mp4");
+    EXPECT_EQ(cut(lossless, out, 12, 60).toStdString(), "");
+    EXPECT_EQ(clips::decodeFrameNumbers(out), range(12, 60));
+}
+
+TEST(LosslessCut, NeverReplacesAFileAndLeavesNoneWhenTheContainerCannotHoldTheVideo) {
+    QTemporaryDir dir;
+    LosslessCut vp9(OpenedSource::open(clips::foreign("webm_vp9_opus").path));
+    const QString mpg = dir.filePath("vp9.mpg");
+    const QString why = cut(vp9, mpg, 12, 60);
+    EXPECT_TRUE(why.contains("VP9") && why.contains("MPEG")) << why.toStdString();
+    EXPECT_FALSE(QFile::exists(mpg));
+
+    const QString existing = writeTextFile(dir.filePath("existing.webm"), "the user's work");
+    EXPECT_TRUE(cut(vp9, existing, 12, 60).contains("already exists"));
+    QFile file(existing);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "the user's work");
+}
+
+TEST(LosslessCut, ATruncatedSourceIsRefusedAtItsOpenAsTheReaderRefusesIt) {
+    QTemporaryDir dir;
+    QFile whole(clips::get("avi_mjpeg_pcm").path);
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QString path = writeTextFile(dir.filePath("truncated.avi"), whole.read(whole.size() * 3 / 10));
+    try {
+        OpenedSource::open(path);
+        ADD_FAILURE() << "a truncated source opened";
+    } catch (const MediaError& e) {
+        EXPECT_TRUE(e.description().contains("truncated")) << e.description().toStdString();
+    }
+}
+
+}  // namespace
