@@ -4,7 +4,6 @@
 // packets in the source's own bitstream form.
 #include <cstdint>
 #include <set>
-#include <vector>
 
 #include "engine/common/FfmpegHandles.h"
 
@@ -27,31 +26,3 @@ bool canEncodeEdges(const AVCodecParameters* par);
 ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame, AVRational frameRate,
                               int64_t sourceBitRate, const std::set<int>& usedParameterSetIds,
                               bool headersOnly = false);
-
-// The parameter set (SPS and PPS) identifiers an H.264 stream's header uses.
-std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size);
-
-// An H.264 container header (avcC) that holds the pieces' parameter sets, given in Annex B
-// form, besides the source's, so a decoder that reads the header knows both; empty when the
-// header is not an avcC or cannot take them.
-std::vector<uint8_t> withPieceParameterSets(const AVCodecParameters* par, const uint8_t* pieceHeader, int size);
-
-// The source's header (its parameter sets or sequence headers) in the form its packets carry
-// in band, for putting before the first copied keyframe when the pieces encoded before it
-// replaced what a decoder holds; empty when the codec does not need it or the header holds
-// nothing.
-std::vector<uint8_t> inBandHeader(const AVCodecParameters* par);
-
-// True when decoding can start cleanly at this keyframe packet of the stream. An H.264
-// keyframe that is not an IDR picture (an open group of pictures) is not such a start: the
-// pictures that follow it still refer to frames before it by their numbering and memory
-// management, and leaving those out breaks the decoding.
-bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size);
-
-// True when no other picture refers to the picture in this packet (an H.264 picture whose
-// slices all have nal_ref_idc 0), so decoding may leave it out when it is not wanted.
-bool unreferenced(const AVCodecParameters* par, const uint8_t* data, int size);
-
-// An encoded packet's bytes in the form the source's packets have: H.264 and HEVC in a
-// container that stores NAL units with length fields get them instead of start codes.
-std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* data, int size);

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "engine/common/Bitstream.h"
 #include "engine/common/Decoding.h"
 #include "engine/common/MediaError.h"
 #include "engine/common/StreamSelection.h"
