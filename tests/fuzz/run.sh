@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
-targets=(ini regfile filters names reader)
+targets=(ini regfile filters names reader bitstream)
 (($#)) && targets=("$@")
 seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD:-build-fuzz}
@@ -59,7 +59,7 @@ for target in "${targets[@]}"; do
   "$build/fuzz/fuzz_$target" "${options[@]}" "$work/corpus" "${seeds[@]}" >"$log" 2>&1 || status=FAILED
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   [[ -n $runs ]] || runs=$(grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#')
-  summary+=("$(printf '%-8s %10s executions  %s' "$target" "${runs:-?}" "$status")")
+  summary+=("$(printf '%-9s %10s executions  %s' "$target" "${runs:-?}" "$status")")
   if [[ $status == FAILED ]]; then
     failed=1
     grep -E 'ERROR|fuzz check failed|SUMMARY|Test unit written' "$log" | head -20 >&2 || true

@@ -7,6 +7,7 @@
 #include <QFileSystemModel>
 
 #include "engine/platform/Dialogs.h"
+#include "fuzz/targets/BitstreamTarget.h"
 #include "fuzz/targets/FiltersTarget.h"
 #include "fuzz/targets/IniTarget.h"
 #include "fuzz/targets/NamesTarget.h"
@@ -49,6 +50,7 @@ TEST(FuzzReplay, RegFile) { replay("regfile", fuzztargets::fuzzRegFile, 6); }
 TEST(FuzzReplay, DialogFilters) { replay("filters", fuzztargets::fuzzDialogFilters, 4); }
 TEST(FuzzReplay, OutputNames) { replay("names", fuzztargets::fuzzOutputNames, 6); }
 TEST(FuzzReplay, Reader) { replay("reader", fuzztargets::fuzzReader, 10); }
+TEST(FuzzReplay, Bitstream) { replay("bitstream", fuzztargets::fuzzBitstream, 4); }
 
 // The filter target judges filters by Qt's rule for reading patterns; a real file dialog
 // must read them the same way, or the target checks the wrong thing.

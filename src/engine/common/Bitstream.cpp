@@ -1,6 +1,9 @@
 #include "engine/common/Bitstream.h"
 
+#include <QString>
 #include <utility>
+
+#include "engine/common/MediaError.h"
 
 namespace {
 
@@ -22,11 +25,14 @@ std::vector<std::pair<const uint8_t*, int>> nalUnits(const uint8_t* data, int si
     return units;
 }
 
+// A container header that is a config record (first byte 1; an avcC has at least 7 bytes,
+// an hvcC 23) says the packets carry length fields; Annex B headers begin with a start code.
 bool lengthPrefixed(const AVCodecParameters* par) {
-    return (par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC) && par->extradata_size > 22 &&
-           par->extradata[0] == 1;
+    const int least = par->codec_id == AV_CODEC_ID_H264 ? 7 : par->codec_id == AV_CODEC_ID_HEVC ? 23 : 0;
+    return least > 0 && par->extradata_size >= least && par->extradata[0] == 1;
 }
 
+// The size of the packets' length fields, 1 to 4 bytes; only for a lengthPrefixed header.
 int nalLengthSize(const AVCodecParameters* par) {
     const int at = par->codec_id == AV_CODEC_ID_H264 ? 4 : 21;
     return (par->extradata[at] & 3) + 1;
@@ -39,6 +45,11 @@ void appendUnit(std::vector<uint8_t>& out, const AVCodecParameters* par, const u
         return;
     }
     const int lengthSize = nalLengthSize(par);
+    // A unit longer than the source's length fields can say cannot join its packets.
+    if (lengthSize < 4 && uint32_t(size) >> (8 * lengthSize) != 0)
+        throw MediaError(QStringLiteral("A NAL unit of %1 bytes does not fit the source's %2-byte length fields")
+                             .arg(size)
+                             .arg(lengthSize));
     for (int b = lengthSize - 1; b >= 0; --b) out.push_back(uint8_t(uint32_t(size) >> (8 * b)));
     out.insert(out.end(), unit, unit + size);
 }
@@ -48,7 +59,7 @@ class BitReader {
 public:
     BitReader(const uint8_t* data, int size) : data_(data), size_(size) {}
     int bit() {
-        if (pos_ >= size_ * 8) return 0;
+        if (pos_ / 8 >= size_) return 0;
         const int b = (data_[pos_ / 8] >> (7 - pos_ % 8)) & 1;
         ++pos_;
         return b;
@@ -96,6 +107,22 @@ AvcConfig readAvcConfig(const uint8_t* data, int size) {
     return config;
 }
 
+// The NAL units of a packet in the source's form (start codes or length fields).
+std::vector<std::pair<const uint8_t*, int>> packetUnits(const AVCodecParameters* par, const uint8_t* data, int size) {
+    if (!lengthPrefixed(par)) return nalUnits(data, size);
+    std::vector<std::pair<const uint8_t*, int>> units;
+    const int lengthSize = nalLengthSize(par);
+    for (int at = 0; at + lengthSize <= size;) {
+        uint32_t length = 0;
+        for (int b = 0; b < lengthSize; ++b) length = (length << 8) | data[at + b];
+        at += lengthSize;
+        if (length > uint32_t(size - at)) break;
+        if (length > 0) units.emplace_back(data + at, int(length));
+        at += int(length);
+    }
+    return units;
+}
+
 }  // namespace
 
 std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size) {
@@ -125,6 +152,7 @@ std::vector<uint8_t> withPieceParameterSets(const AVCodecParameters* par, const 
     if (!config.complete) return {};
     for (const auto& [unit, unitSize] : nalUnits(pieceHeader, size)) {
         const int type = unit[0] & 0x1f;
+        if ((type == 7 || type == 8) && unitSize > 0xffff) return {};  // longer than the header's length fields say
         if (type == 7 || type == 8) (type == 7 ? config.sps : config.pps).emplace_back(unit, unit + unitSize);
     }
     if (config.sps.size() > 31 || config.pps.size() > 255) return {};
@@ -152,11 +180,14 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
                 for (const auto& [unit, unitSize] : nalUnits(data, size)) appendUnit(out, par, unit, unitSize);
                 return out;
             }
-            // hvcC: arrays of NAL units after a 23-byte head.
-            for (int at = 23, arrays = data[22], a = 0; a < arrays && at + 3 <= size; ++a) {
+            // hvcC: arrays of NAL units after a 23-byte head. A header whose counts or lengths
+            // run past its end gives nothing rather than some of its parameter sets.
+            for (int at = 23, arrays = data[22], a = 0; a < arrays; ++a) {
+                if (at + 3 > size) return {};
                 const int count = (data[at + 1] << 8) | data[at + 2];
                 at += 3;
-                for (int i = 0; i < count && at + 2 <= size; ++i) {
+                for (int i = 0; i < count; ++i) {
+                    if (at + 2 > size) return {};
                     const int length = (data[at] << 8) | data[at + 1];
                     at += 2;
                     if (at + length > size) return {};
@@ -170,22 +201,6 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
         case AV_CODEC_ID_MPEG2VIDEO: out.assign(data, data + size); return out;
         default: return out;
     }
-}
-
-// The NAL units of a packet in the source's form (start codes or length fields).
-std::vector<std::pair<const uint8_t*, int>> packetUnits(const AVCodecParameters* par, const uint8_t* data, int size) {
-    if (!lengthPrefixed(par)) return nalUnits(data, size);
-    std::vector<std::pair<const uint8_t*, int>> units;
-    const int lengthSize = nalLengthSize(par);
-    for (int at = 0; at + lengthSize <= size;) {
-        uint32_t length = 0;
-        for (int b = 0; b < lengthSize; ++b) length = (length << 8) | data[at + b];
-        at += lengthSize;
-        if (length > uint32_t(size - at)) break;
-        if (length > 0) units.emplace_back(data + at, int(length));
-        at += int(length);
-    }
-    return units;
 }
 
 bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size) {
@@ -208,6 +223,7 @@ bool unreferenced(const AVCodecParameters* par, const uint8_t* data, int size) {
 }
 
 std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* data, int size) {
+    if (size <= 0) return {};
     if (!lengthPrefixed(par)) return std::vector<uint8_t>(data, data + size);
     std::vector<uint8_t> out;
     out.reserve(size_t(size) + 16);

@@ -1,7 +1,8 @@
 #pragma once
 // H.264 and HEVC bitstreams as the lossless cut meets them: NAL units behind start codes
 // (Annex B) or behind length fields (whose size the container's header, avcC or hvcC,
-// gives), parameter sets and the container's header. The bytes come from the source file.
+// gives), parameter sets and the container's header. The bytes come from the source file:
+// every function takes any bytes, reading none outside the sizes it is given.
 #include <cstdint>
 #include <set>
 #include <vector>
@@ -20,8 +21,9 @@ std::vector<uint8_t> withPieceParameterSets(const AVCodecParameters* par, const 
 
 // The source's header (its parameter sets or sequence headers) in the form its packets carry
 // in band, for putting before the first copied keyframe when the pieces encoded before it
-// replaced what a decoder holds; empty when the codec does not need it or the header holds
-// nothing.
+// replaced what a decoder holds; empty when the codec does not need it, the header holds
+// nothing or runs past its end. Throws MediaError when a unit is longer than the packets'
+// length fields can say.
 std::vector<uint8_t> inBandHeader(const AVCodecParameters* par);
 
 // True when decoding can start cleanly at this keyframe packet of the stream. An H.264
@@ -36,4 +38,6 @@ bool unreferenced(const AVCodecParameters* par, const uint8_t* data, int size);
 
 // An encoded packet's bytes in the form the source's packets have: H.264 and HEVC in a
 // container that stores NAL units with length fields get them instead of start codes.
+// Throws MediaError when a unit is longer than the source's length fields can say (fields
+// of 1 or 2 bytes).
 std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* data, int size);
