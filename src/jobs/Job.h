@@ -8,7 +8,7 @@
 
 #include "engine/common/FrameData.h"
 #include "engine/remux/RemuxCut.h"
-#include "jobs/JobRules.h"
+#include "rules/JobRules.h"
 
 // Why a job did not start.
 enum class JobRefusal {

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "engine/common/MediaError.h"
-#include "jobs/JobRules.h"
+#include "rules/JobRules.h"
 
 OriginalJob::OriginalJob(Kind kind, QString sourcePath, OutputPath outputPath)
     : kind_(kind), sourcePath_(std::move(sourcePath)), outputPath_(std::move(outputPath)) {}
