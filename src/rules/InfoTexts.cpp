@@ -4,7 +4,7 @@
 
 #include "engine/common/VideoSource.h"
 #include "rules/Conversions.h"
-#include "settings/TextKeys.h"
+#include "rules/TextKeys.h"
 
 namespace {
 QString line(const QString& label, const QString& value) { return label + "\t" + value; }

@@ -2,7 +2,7 @@
 #include <QString>
 #include <array>
 
-#include "settings/TextKeys.h"
+#include "rules/TextKeys.h"
 
 class VideoSource;
 

@@ -34,8 +34,8 @@
 #include "jobs/CopyJob.h"
 #include "jobs/OriginalJob.h"
 #include "rules/OutputFormats.h"
+#include "rules/TextKeys.h"
 #include "settings/CRegister.h"
-#include "settings/TextKeys.h"
 #include "window/Controls.h"
 
 #include "window/frmAbout.h"

@@ -12,7 +12,7 @@
 #include "jobs/OriginalJob.h"
 #include "rules/Conversions.h"
 #include "rules/JobRules.h"
-#include "settings/TextKeys.h"
+#include "rules/TextKeys.h"
 #include "window/ErrorPolicy.h"
 #include "window/frmMain.h"
 
