@@ -159,7 +159,8 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
                     break;
             }
             break;
-        default:
+        case JobOutcome::Kind::Running:
+        case JobOutcome::Kind::Finished:
             text = Messages[finishedMessage];
             // An existing file is never replaced: the job wrote under the next free name. The
             // message then says where the output went (the text boxes keep the chosen names).
