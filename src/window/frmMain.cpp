@@ -392,11 +392,16 @@ void frmMain::connectHandlers() {
         clickHandlers_.insert(box, handler);
     }
 
-    // Markers: a changed value runs the change handler.
-    connect(SliderTimePosition1, &QSlider::valueChanged, this,
-            [this] { guardedHandler([&] { SliderTimePosition1_Change(); }); });
-    connect(SliderTimePosition2, &QSlider::valueChanged, this,
-            [this] { guardedHandler([&] { SliderTimePosition2_Change(); }); });
+    // Markers: the sliders show the selection. A slider moved directly (by batch mode or a
+    // test, as a user moves it) moves the selection first; then the change handler runs.
+    connect(SliderTimePosition1, &QSlider::valueChanged, this, [this](int value) {
+        selection_.setMarker(1, value);
+        guardedHandler([&] { SliderTimePosition1_Change(); });
+    });
+    connect(SliderTimePosition2, &QSlider::valueChanged, this, [this](int value) {
+        selection_.setMarker(2, value);
+        guardedHandler([&] { SliderTimePosition2_Change(); });
+    });
     using MouseHandler = void (frmMain::*)(int, int, float, float);
     auto onMouse = [this](PictureBox* box, void (PictureBox::*signal)(int, int, float, float), MouseHandler handler) {
         connect(box, signal, this, [this, handler](int button, int shift, float x, float y) {

@@ -34,6 +34,7 @@
 #include "jobs/CopyJob.h"
 #include "jobs/OriginalJob.h"
 #include "rules/OutputFormats.h"
+#include "rules/Selection.h"
 #include "rules/TextKeys.h"
 #include "settings/CRegister.h"
 #include "window/Controls.h"
@@ -222,6 +223,8 @@ public:
 
     // The shared file dialog and message boxes.
     Dialogs& dialogs() { return *dialogs_; }
+    // The marked range: the two markers the sliders SliderTimePosition1 and 2 show.
+    const Selection& selection() const { return selection_; }
 
     // ---------------- app: shell, skin, About, logo ----------------
     void cmdExit_Click();
@@ -365,7 +368,14 @@ private:
     void thumbMouseDown(int k, float x);
     void thumbMouseMove(int k, int button, int shift, float x);
     void thumbMouseUp(int k);
-    void stepMarker(QSlider* slider, int direction);
+    void stepMarker(int k, int direction);
+    // The slider that shows marker k.
+    QSlider* sliderOf(int k) const { return k == 1 ? SliderTimePosition1 : SliderTimePosition2; }
+    // Moves marker k in the selection and shows it on its slider; a changed value runs the
+    // marker's change handler.
+    void setMarker(int k, int32_t frame);
+    // The markers' last frame (the source's frame count), in the selection and on both sliders.
+    void setMarkerLastFrame(int32_t lastFrame);
     QString positionLabel(const QString& ending) const;
     void showOutputSaveDialog(QLineEdit* edit, QPushButton* jobButton);
     // The button that chooses a format and the frames of its options.
@@ -388,6 +398,7 @@ private:
         QString written;
     };
     std::vector<JobOutput> jobOutputs_;
+    Selection selection_;
     // frmMain_desktop.cpp
     void setUpDesktop();
     void sourceChanged();  // after every OpenSourceVideo, whichever way it ended

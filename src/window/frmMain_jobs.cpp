@@ -177,8 +177,8 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
 
 void frmMain::cmdCut_Click() {
     if (!FileLoaded) return;
-    CutStartValue = SliderTimePosition1->value();
-    CutEndValue = SliderTimePosition2->value();
+    CutStartValue = selection_.marker(1);
+    CutEndValue = selection_.marker(2);
     const std::unique_ptr<Job> owned = makeCutJob(CutStartValue, CutEndValue);
     Job& job = *owned;
     job.onFrame = [this](const FrameData& frame) {
@@ -187,14 +187,14 @@ void frmMain::cmdCut_Click() {
     };
     job.onProgress = [this](const JobProgress& p) {
         MarkerChangeGuard internal(InternalMarkerChange);
-        QSlider* marker =
-            SliderTimePosition1->value() < SliderTimePosition2->value() ? SliderTimePosition1 : SliderTimePosition2;
-        marker->setValue(cutMarkerValue(p.audioTime, p.videoTime, p.audioDuration, p.videoDuration, marker->maximum()));
+        // The earlier marker shows the progress through the piece.
+        setMarker(selection_.earlierMarker(),
+                  cutMarkerValue(p.audioTime, p.videoTime, p.audioDuration, p.videoDuration, selection_.lastFrame()));
         ProgressBar1->setValue(p.percent);
         LabelS->setCaption(positionLabel(" ~2"));
     };
-    const int32_t saved1 = SliderTimePosition1->value();
-    const int32_t saved2 = SliderTimePosition2->value();
+    const int32_t saved1 = selection_.marker(1);
+    const int32_t saved2 = selection_.marker(2);
     CancelRequested = false;
     const bool started = job.start();
     if (job.outcome().kind == JobOutcome::Kind::Refused) return reportJobOutcome(job.outcome(), Msg::CutFinished);
@@ -205,8 +205,8 @@ void frmMain::cmdCut_Click() {
         ProgressBar1->show();
         if (started && !runJobPasses(job)) return;
         ProgressBar1->hide();
-        resumeNext("cut: restore marker 1", [&] { SliderTimePosition1->setValue(saved1); });
-        resumeNext("cut: restore marker 2", [&] { SliderTimePosition2->setValue(saved2); });
+        resumeNext("cut: restore marker 1", [&] { setMarker(1, saved1); });
+        resumeNext("cut: restore marker 2", [&] { setMarker(2, saved2); });
         ProgressBar1->setValue(0);
     }
     reportJobOutcome(job.outcome(), Msg::CutFinished);
@@ -215,7 +215,7 @@ void frmMain::cmdCut_Click() {
 void frmMain::cmdSplit_Click() {
     if (!PartnerAppPresent && CHKPANDO()) return;
     if (!FileLoaded) return;
-    const std::unique_ptr<Job> owned = makeSplitJob(SliderTimePosition1->value());
+    const std::unique_ptr<Job> owned = makeSplitJob(selection_.marker(1));
     Job& job = *owned;
     // The preview keeps the last frame the job read: the reader stands after it when the job
     // ends, and Save Frame writes what the preview shows.
@@ -226,9 +226,9 @@ void frmMain::cmdSplit_Click() {
     job.onProgress = [this](const JobProgress& p) {
         ProgressBar1->setValue(p.percent);
         const int16_t overall = splitOverallPercent(p.audioTime, p.videoTime, p.audioDuration, p.videoDuration);
-        SliderTimePosition2->setValue(splitMarkerValue(overall, SliderTimePosition2->maximum()));
+        setMarker(2, splitMarkerValue(overall, selection_.lastFrame()));
     };
-    const int32_t saved2 = SliderTimePosition2->value();
+    const int32_t saved2 = selection_.marker(2);
     CancelRequested = false;
     const bool started = job.start();
     if (job.outcome().kind == JobOutcome::Kind::Refused) return reportJobOutcome(job.outcome(), Msg::SplitFinished);
@@ -240,7 +240,7 @@ void frmMain::cmdSplit_Click() {
         ProgressBar1->setValue(0);
         if (started && !runJobPasses(job)) return;
         ProgressBar1->hide();
-        resumeNext("split: restore marker 2", [&] { SliderTimePosition2->setValue(saved2); });
+        resumeNext("split: restore marker 2", [&] { setMarker(2, saved2); });
     }
     reportJobOutcome(job.outcome(), Msg::SplitFinished);
     ProgressBar1->setValue(0);

@@ -119,7 +119,7 @@ void frmMain::SetCaption() {
 
     if (FileLoaded) {
         resumeNext("SetCaption: position", [&] {
-            const int p1 = SliderTimePosition1->value(), p2 = SliderTimePosition2->value();
+            const int p1 = selection_.marker(1), p2 = selection_.marker(2);
             LabelS->setCaption(positionLabel({}));
             update();
             sldThum->setToolTip(Messages[Msg::Marker] + ":" + QString::number(p1));

@@ -64,13 +64,12 @@ void frmMain::OpenSourceVideo(const QString& path) {
             w->setEnabled(true);
         // 5, 6.
         openWithProgress(path);
-        SliderTimePosition1->setValue(1);
-        SliderTimePosition2->setValue(1);
+        setMarker(1, 1);
+        setMarker(2, 1);
         // 7, 8.
         if (!VideoFileIn1->HasVideo()) throw OpenFailure(Messages[Msg::NoVideoStream]);
         const QString videoText = videoInformation(*VideoFileIn1, Messages);
-        SliderTimePosition1->setMaximum(VideoFileIn1->FrameCount());
-        SliderTimePosition2->setMaximum(VideoFileIn1->FrameCount());
+        setMarkerLastFrame(VideoFileIn1->FrameCount());
         FileLoaded = true;
         EdInfoVideo->setText(videoText);
         // 9.
@@ -90,13 +89,14 @@ void frmMain::OpenSourceVideo(const QString& path) {
         cmdPlayStop->update();
         // 13. Thumbs at the start of their strips. A one-frame source has no travel: its
         // thumbs simply rest at the strips' left edges.
-        auto placeAtStart = [](QSlider* slider, PictureBox* thumb, PictureBox* strip) {
-            thumb->setLeft(slider->maximum() > 1 ? thumbLeft(slider->value(), slider->maximum(), strip->Left(),
-                                                             strip->Width(), thumb->Width())
-                                                 : strip->Left());
+        auto placeAtStart = [this](int k, PictureBox* thumb, PictureBox* strip) {
+            const int32_t last = selection_.lastFrame();
+            thumb->setLeft(last > 1
+                               ? thumbLeft(selection_.marker(k), last, strip->Left(), strip->Width(), thumb->Width())
+                               : strip->Left());
         };
-        placeAtStart(SliderTimePosition1, sldThum, sldBack);
-        placeAtStart(SliderTimePosition2, sldThum2, sldBack2);
+        placeAtStart(1, sldThum, sldBack);
+        placeAtStart(2, sldThum2, sldBack2);
         // 14, 15.
         Timer2->stop();
         picScreen->hide();
@@ -119,8 +119,8 @@ void frmMain::OpenSourceVideo(const QString& path) {
     // Failure: back to the idle look.
     FileLoaded = true;
     InternalMarkerChange = true;
-    SliderTimePosition1->setValue(1);
-    SliderTimePosition2->setValue(1);
+    setMarker(1, 1);
+    setMarker(2, 1);
     SliderTimePosition1_Change();
     SliderTimePosition2_Change();
     InternalMarkerChange = false;

@@ -104,12 +104,11 @@ void frmMain::Timer1_Timer() {
         VideoFileIn1->SkipFrames(decision.drop);
         for (int i = 0; i < decision.drop; ++i) FrameBits = VideoFileIn1->ReadVideoFrame();
     }
-    QSlider* slider = k == 1 ? SliderTimePosition1 : SliderTimePosition2;
     InternalMarkerChange = true;
-    slider->setValue(VideoFileIn1->CurrentFrame());
-    if (slider->value() == slider->maximum()) {
+    setMarker(k, VideoFileIn1->CurrentFrame());
+    if (selection_.marker(k) == selection_.lastFrame()) {
         if (Playing) cmdPlayStop_Click();
-        slider->setValue(1);
+        setMarker(k, 1);
         PlayPosition.at(k) = 1;
     }
     InternalMarkerChange = false;

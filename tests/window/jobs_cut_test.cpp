@@ -23,6 +23,17 @@ TEST(JobsCut, WritesExactlyTheMarkedFramesInEitherMarkerOrder) {
         job.setMarkers(m1, m2);
         QList<int> bar;
         QObject::connect(job.w.ProgressBar1, &QProgressBar::valueChanged, [&](int v) { bar << v; });
+        // The job moves the earlier marker through the selection; the sliders show it and the
+        // later marker stays.
+        const int earlier = m1 < m2 ? 1 : 2;
+        QList<int> progressMarker;
+        job.tap->afterVideoFrame = [&](int) {
+            const Selection& s = job.w.selection();
+            EXPECT_EQ(s.marker(1), job.w.SliderTimePosition1->value());
+            EXPECT_EQ(s.marker(2), job.w.SliderTimePosition2->value());
+            EXPECT_EQ(s.marker(3 - earlier), std::max(m1, m2));
+            progressMarker << s.marker(earlier);
+        };
 
         job.w.cmdCut_Click();
 
@@ -37,6 +48,10 @@ TEST(JobsCut, WritesExactlyTheMarkedFramesInEitherMarkerOrder) {
         // Both markers are back where they were, the window is usable again.
         EXPECT_EQ(job.w.SliderTimePosition1->value(), m1);
         EXPECT_EQ(job.w.SliderTimePosition2->value(), m2);
+        EXPECT_EQ(job.w.selection().marker(1), m1);
+        EXPECT_EQ(job.w.selection().marker(2), m2);
+        ASSERT_FALSE(progressMarker.isEmpty());
+        EXPECT_GT(progressMarker.last(), std::min(m1, m2));
         expectWindowRestored(job.w);
         ASSERT_FALSE(bar.isEmpty());
         for (int v : bar) EXPECT_TRUE(v >= 0 && v <= 100) << v;

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "rules/MarkerRules.h"
+#include "rules/Selection.h"
 #include "support/Clips.h"
 #include "support/WindowHarness.h"
 
@@ -49,6 +50,38 @@ TEST(Markers, SteppingWrapsAndShowsExactlyThatFrame) {
     EXPECT_EQ(w.SliderTimePosition2->value(), 1);
     EXPECT_EQ(o.shown(), 1);
     EXPECT_EQ(w.CutEndValue, 1);
+}
+
+// The handlers read the markers from the selection, the user sees the sliders: both must agree
+// however a marker moves.
+TEST(Markers, TheSlidersShowTheSelectionHoweverAMarkerMoves) {
+    OpenWindow o;
+    frmMain& w = o.w;
+    const Selection& s = w.selection();
+    auto expectShown = [&](int m1, int m2, int last) {
+        EXPECT_EQ(s.marker(1), m1);
+        EXPECT_EQ(s.marker(2), m2);
+        EXPECT_EQ(s.lastFrame(), last);
+        EXPECT_EQ(w.SliderTimePosition1->value(), m1);
+        EXPECT_EQ(w.SliderTimePosition2->value(), m2);
+        EXPECT_EQ(w.SliderTimePosition1->maximum(), last);
+        EXPECT_EQ(w.SliderTimePosition2->maximum(), last);
+    };
+    expectShown(1, 1, 100);
+    w.SliderTimePosition2->setValue(500);  // past the end: the last frame
+    w.cmdPrevFrame_Click();                // back from the first frame: the last
+    expectShown(100, 100, 100);
+    w.cmdNextFrame2_Click();
+    expectShown(100, 1, 100);
+    EXPECT_EQ(o.shown(), 1);
+    // A shorter source: both markers back to its first frame, the range its frames.
+    w.SliderTimePosition2->setValue(90);
+    w.OpenSourceVideo(clips::get("avi_noaudio").path);  // 50 frames
+    ASSERT_TRUE(w.FileLoaded);
+    expectShown(1, 1, 50);
+    w.cmdPrevFrame2_Click();
+    expectShown(1, 50, 50);
+    EXPECT_EQ(o.shown(), 50);
 }
 
 TEST(Markers, MarkerOneLeavesCutStartAloneAndInternalChangesDoNotSeek) {
