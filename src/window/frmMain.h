@@ -99,7 +99,6 @@ public:
     QListWidget* File1{};
     Skin* Skin1{};
     Splash* Splash1{};
-    QList<QIcon> Imgl;
     // FrameInputFile
     QLineEdit* txtFile{};
     QPushButton* cmdFile{};
@@ -191,13 +190,10 @@ public:
     QPushButton* cmdExit{};
 
     // ---------------- state ----------------
-    std::unique_ptr<ImageFile> ImageFile1;
     QString CurLang;
     QString CurLangPath;
     bool MoveShape = false;
-    int16_t MoveShapeXOld = 0;
     bool MoveShape2 = false;
-    int16_t MoveShapeXOld2 = 0;
     QString PrevOpenedFile;
     std::unique_ptr<VideoSink> VideoFileOut;
     std::unique_ptr<VideoSource> VideoFileIn1;
@@ -205,7 +201,6 @@ public:
     bool FileLoaded = false;
     FrameData FrameBits;
     bool InternalMarkerChange = false;
-    bool CancelRequested = false;
     int32_t CutStartValue = 0;
     int32_t CutEndValue = 0;
     // The extension of output names per format; Original's follows the source opened last.
@@ -217,7 +212,6 @@ public:
     std::array<int32_t, 3> PlayPosition{};
     int16_t PlaySlider = 0;
     int32_t PlayStartTick = 0;
-    int16_t LogoStep = 1;
     bool NoAudioDevice = false;
     bool PartnerAppPresent = false;
 
@@ -228,51 +222,27 @@ public:
 
     // ---------------- app: shell, skin, About, logo ----------------
     void cmdExit_Click();
-    void SkinForm(QWidget* frm);
     void Skin1_ElementClick(const SkinElement& element);
-    void cmdHelp_Click();  // the About procedure
-    void showAbout(bool skinWholeWindow);
     void Timer2_Timer();
-    void cmbFramerateAVI_Click();
-    void cmbCnannelsAVI_Click();
-    void cmbFramerateMPEG_Click();
-    void cmbVideoBitrateMPEG_Click();
-    void cmbCnannelsMPEG_Click();
-    void cmbAudioBitrateMPEG_Click();
-    void cmbWMVCodecs_Click();
-    void cmbPlaySld_Click();
     // Chooses a list item from code; like a user's choice it runs the list's click handler.
     void setListIndex(QComboBox* list, int index);
     frmAbout* aboutBox() const { return about_; }
 
     // ---------------- settings: languages and captions ----------------
-    void Load_Language();
     void LstLang_Click();
     QString GetFromINI(const QString& Hd, const QString& ID);
-    // Key `key` of `section` ("frmMain" or "MSGX") through GetFromINI; a key added after the
-    // first language files falls back to the English file's text when the language lacks it.
-    QString languageText(const QString& section, int key);
-    void SetCaption();
 
     // ---------------- source: open, preview, playback, save frame ----------------
     void cmdFile_Click();
     void OpenSourceVideo(const QString& path);
-    // An open that takes longer than this shows its progress.
-    static constexpr int32_t kOpenProgressAfterMs = 500;
     void ShowPreviewFrame();
-    void cmbVideoSize_Click();
     void cmdPlayStop_Click();
-    void StartPlayback();
     void StopPlayback();
     void Timer1_Timer();
     void AudioPlayer_EndArrayPlay();
-    void AudioPlayer_EndPlay();
-    void RefillAudioBuffer();
     void cmdSavePictureAs_Click();
 
     // ---------------- timeline: markers, stepping, thumbs, band ----------------
-    void SliderTimePosition1_Change();
-    void SliderTimePosition2_Change();
     void cmdPrevFrame_Click();
     void cmdNextFrame_Click();
     void cmdPrevFrame2_Click();
@@ -283,7 +253,6 @@ public:
     void sldThum2_MouseDown(int button, int shift, float x, float y);
     void sldThum2_MouseMove(int button, int shift, float x, float y);
     void sldThum2_MouseUp(int button, int shift, float x, float y);
-    void Calc_Reg();
 
     // ---------------- output: format, names, writer configuration ----------------
     void ConvertTo(::OutputFormat Ind);
@@ -300,30 +269,17 @@ public:
     // name from `path` (path becomes that name). Returns the reason when it fails. Original
     // is not written by the writer: only the free name is chosen; its job creates the file.
     std::optional<QString> ConfigureOutputWriter(QString& path, ::OutputFormat format);
-    void FillEngineLists();
-    void cmbAVICodecs_Click();
     void btnConfigureVideoCodec_Click();
 
     // ---------------- jobs: cut and split ----------------
     void cmdCut_Click();
-    void cmdCancel_Click();
     void cmdSplit_Click();
     // How the last cut or split ended (none before the first).
     const std::optional<JobOutcome>& lastJobOutcome() const { return lastJobOutcome_; }
 
-    // ---------------- partner: check, offer, download ----------------
-    bool CHKPANDO();
-
     // ---------------- frmMain_desktop: keys, drop, full-screen preview, title, help ----------------
-    // The help: kvl.chm with the desktop's CHM viewer, else its HTML pages in the browser, else a
-    // message saying where the pages are.
-    void openHelp();
-    // The preview alone on the whole screen, aspect kept; the window keeps working behind it.
-    void showPreviewFullScreen();
-    void leavePreviewFullScreen();
     // The full-screen window while the preview is in it, else null.
     QWidget* previewFullScreenWindow() const { return previewStage_; }
-    void updateWindowTitle();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -333,6 +289,60 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // ---------------- used only by the window's own handlers ----------------
+    // controls
+    QList<QIcon> Imgl;
+    // state
+    std::unique_ptr<ImageFile> ImageFile1;
+    int16_t MoveShapeXOld = 0;
+    int16_t MoveShapeXOld2 = 0;
+    bool CancelRequested = false;
+    int16_t LogoStep = 1;
+    // app
+    void SkinForm(QWidget* frm);
+    void cmdHelp_Click();  // the About procedure
+    void showAbout(bool skinWholeWindow);
+    void cmbFramerateAVI_Click();
+    void cmbCnannelsAVI_Click();
+    void cmbFramerateMPEG_Click();
+    void cmbVideoBitrateMPEG_Click();
+    void cmbCnannelsMPEG_Click();
+    void cmbAudioBitrateMPEG_Click();
+    void cmbWMVCodecs_Click();
+    void cmbPlaySld_Click();
+    // settings
+    void Load_Language();
+    // Key `key` of `section` ("frmMain" or "MSGX") through GetFromINI; a key added after the
+    // first language files falls back to the English file's text when the language lacks it.
+    QString languageText(const QString& section, int key);
+    void SetCaption();
+    // source
+    // An open that takes longer than this shows its progress.
+    static constexpr int32_t kOpenProgressAfterMs = 500;
+    void cmbVideoSize_Click();
+    void StartPlayback();
+    void AudioPlayer_EndPlay();
+    void RefillAudioBuffer();
+    // timeline
+    void SliderTimePosition1_Change();
+    void SliderTimePosition2_Change();
+    void Calc_Reg();
+    // output
+    void FillEngineLists();
+    void cmbAVICodecs_Click();
+    // jobs
+    void cmdCancel_Click();
+    // partner
+    bool CHKPANDO();
+    // frmMain_desktop
+    // The help: kvl.chm with the desktop's CHM viewer, else its HTML pages in the browser, else a
+    // message saying where the pages are.
+    void openHelp();
+    // The preview alone on the whole screen, aspect kept; the window keeps working behind it.
+    void showPreviewFullScreen();
+    void leavePreviewFullScreen();
+    void updateWindowTitle();
+
     void buildControls();
     void fillAviCodecList();
     void fillWmvProfileList();
