@@ -4,9 +4,9 @@
 #include <functional>
 #include <memory>
 
-#include "app/frmMain.h"
 #include "engine/platform/Dialogs.h"
 #include "support/SoundServer.h"
+#include "window/frmMain.h"
 
 // A window with private settings and scripted dialogs, as a user's would be, but offscreen.
 struct BenchWindow {

@@ -21,7 +21,7 @@
 #include <cstdlib>
 
 #include "Bench.h"
-#include "app/frmMain.h"
+#include "window/frmMain.h"
 
 extern char** environ;
 

@@ -10,8 +10,8 @@
 
 #include "Bench.h"
 #include "BenchWindow.h"
-#include "app/frmMain.h"
 #include "engine/reader/FfmpegReader.h"
+#include "window/frmMain.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 
 #include "Bench.h"
 #include "BenchWindow.h"
-#include "app/EngineFactory.h"
-#include "app/frmMain.h"
 #include "engine/platform/Platform.h"
-#include "source/PlaybackRules.h"
+#include "rules/PlaybackRules.h"
 #include "support/ForwardingReader.h"
 #include "support/SoundServer.h"
+#include "window/EngineFactory.h"
+#include "window/frmMain.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <QTimer>
 #include <csignal>
 
-#include "app/frmMain.h"
 #include "engine/platform/Dialogs.h"
-#include "output/OutputFormats.h"
-#include "output/OutputNames.h"
+#include "rules/OutputFormats.h"
+#include "rules/OutputNames.h"
+#include "window/frmMain.h"
 
 namespace {
 

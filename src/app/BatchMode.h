@@ -5,7 +5,7 @@
 #include <optional>
 #include <variant>
 
-#include "output/OutputFormats.h"
+#include "rules/OutputFormats.h"
 
 // Batch mode: a cut or a split without anyone at the window, for many files and for scripts.
 //   korvelin --cut SRC --from A --to B --out PATH [options]

@@ -3,10 +3,10 @@
 #include <QFileInfo>
 #include <QHash>
 
-#include "app/EngineFactory.h"
-#include "app/ErrorPolicy.h"
 #include "engine/image/ImageFile.h"
 #include "rules/Conversions.h"
+#include "window/EngineFactory.h"
+#include "window/ErrorPolicy.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "app/BatchMode.h"
 #include "app/CommandLine.h"
-#include "app/frmMain.h"
+#include "window/frmMain.h"
 
 extern "C" {
 #include <libavutil/log.h>

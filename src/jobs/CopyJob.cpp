@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "jobs/JobRules.h"
-#include "timeline/MarkerRules.h"
+#include "rules/JobRules.h"
+#include "rules/MarkerRules.h"
 
 CopyJob::CopyJob(Kind kind, VideoSource& source, FrameSink& sink, OpenOutput openOutput)
     : kind_(kind), source_(source), sink_(sink), openOutput_(std::move(openOutput)) {}

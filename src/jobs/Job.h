@@ -7,7 +7,7 @@
 #include <functional>
 #include <utility>
 
-#include "jobs/JobRules.h"
+#include "rules/JobRules.h"
 
 // Why a job did not start.
 enum class JobRefusal {

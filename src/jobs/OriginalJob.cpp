@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "engine/common/MediaError.h"
-#include "jobs/JobRules.h"
+#include "rules/JobRules.h"
 
 OriginalJob::OriginalJob(Kind kind, std::shared_ptr<const OpenedSource> source, OutputPath outputPath)
     : kind_(kind), source_(std::move(source)), outputPath_(std::move(outputPath)) {}

@@ -16,10 +16,10 @@
 #include <mutex>
 #include <thread>
 
-#include "jobs/JobsTestSupport.h"
 #include "rules/Conversions.h"
 #include "support/Clips.h"
 #include "support/WindowHarness.h"
+#include "window/JobsTestSupport.h"
 
 namespace hostile {
 

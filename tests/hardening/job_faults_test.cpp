@@ -15,8 +15,8 @@
 
 #include "engine/writer/FfmpegWriter.h"
 #include "hardening/HostileRun.h"
-#include "jobs/JobsTestSupport.h"
 #include "support/ClipCopies.h"
+#include "window/JobsTestSupport.h"
 
 using namespace jobstest;
 

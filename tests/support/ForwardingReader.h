@@ -3,7 +3,7 @@
 // or to make chosen calls fail.
 #include <memory>
 
-#include "app/EngineFactory.h"
+#include "window/EngineFactory.h"
 
 struct ForwardingReader : VideoSource {
     std::unique_ptr<VideoSource> real = createVideoFileReader();

@@ -7,9 +7,9 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "app/frmMain.h"
 #include "engine/platform/Dialogs.h"
 #include "settings/RegistryStore.h"
+#include "window/frmMain.h"
 
 struct WindowHarness {
     QTemporaryDir home;

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "fuzz/targets/FuzzCheck.h"
-#include "output/OutputNames.h"
+#include "rules/OutputNames.h"
 
 namespace fuzztargets {
 

@@ -1,0 +1,144 @@
+// Preview playback with sound. The picture follows a clock: the position the sound device
+// has played while it plays the sound, the tick count otherwise (no device, no sound, or
+// the sound has ended).
+#include <vector>
+
+#include "engine/platform/Platform.h"
+#include "rules/Conversions.h"
+#include "rules/PlaybackRules.h"
+#include "window/ErrorPolicy.h"
+#include "window/frmMain.h"
+
+void frmMain::cmdPlayStop_Click() {
+    PlaySlider = static_cast<int16_t>(cmbPlaySld->currentIndex() + 1);
+    if (!Playing) {
+        StartPlayback();
+    } else {
+        StopPlayback();
+    }
+}
+
+void frmMain::StartPlayback() {
+    Playing = true;
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmbPlaySld}) w->setEnabled(false);
+    resumeNext("StartPlayback: setText", [&] {
+        cmdPlayStop->setText(GetFromINI("frmMain", QString::number(Caption::Stop)));
+        cmdPlayStop->update();
+    });
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdFile, sldThum, sldThum2}) w->setEnabled(false);
+    resumeNext("StartPlayback: SeekTime", [&] { VideoFileIn1->SeekTime(PlayPosition.at(PlaySlider)); });
+    resumeNext("StartPlayback: BeginPlayback",
+               [&] { VideoView1->BeginPlayback(VideoFileIn1->FrameWidth(), VideoFileIn1->FrameHeight()); });
+
+    // Pre-read about 2.5 s of sound before the clock starts (at most 101 chunks).
+    float budget = 0;
+    resumeNext("StartPlayback: AudioChannels", [&] {
+        budget = static_cast<float>(mul32(VideoFileIn1->AudioChannels(), AudioPlayer->MsToSamples(2500)));
+    });
+    std::vector<AudioChunk> chunks;
+    resumeNext("StartPlayback: pre-read sound", [&] {
+        for (int i = 0; i <= 100; ++i) {
+            chunks.push_back(VideoFileIn1->ReadAudio(0));
+            const auto upper = static_cast<int64_t>(chunks.back().size()) - 1;
+            if (upper <= 0) {
+                chunks.pop_back();
+                break;
+            }
+            budget -= static_cast<float>(upper);
+            if (budget <= 0) break;
+        }
+    });
+    if (!NoAudioDevice) resumeNext("StartPlayback: Play", [&] { AudioPlayer->Play(); });
+    PlayStartTick = static_cast<int32_t>(platform().GetTickCount());
+    for (auto& chunk : chunks) {
+        if (!NoAudioDevice) resumeNext("StartPlayback: QueueSamples", [&] { AudioPlayer->QueueSamples(chunk); });
+        chunk = AudioChunk();  // released once queued
+    }
+    chunks.clear();
+    resumeNext("StartPlayback: setInterval",
+               [&] { Timer1->setInterval(playbackTimerInterval(VideoFileIn1->FrameRate())); });
+    Timer1->start();
+}
+
+void frmMain::StopPlayback() {
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmdFile}) w->setEnabled(true);
+    resumeNext("StopPlayback: setText", [&] {
+        cmdPlayStop->setText(GetFromINI("frmMain", QString::number(Caption::Play)));
+        cmdPlayStop->update();
+    });
+    // The thumbs move the reader: they come back only with a source to move.
+    for (QWidget* w : std::initializer_list<QWidget*>{sldThum, sldThum2}) w->setEnabled(FileLoaded);
+    cmbPlaySld->setEnabled(true);
+    Playing = false;
+    resumeNext("StopPlayback: keep position", [&] { PlayPosition.at(PlaySlider) = VideoFileIn1->VideoTime(); });
+    Timer1->stop();
+    if (!NoAudioDevice) resumeNext("StopPlayback: Stop", [&] { AudioPlayer->Stop(); });
+    if (FileLoaded) resumeNext("StopPlayback: EndPlayback", [&] { VideoView1->EndPlayback(); });
+}
+
+namespace {
+
+// The sound is the clock while the device plays what playback queued: it runs from the
+// device's start-up, through its buffering, to the end of the sound.
+bool soundIsTheClock(bool noAudioDevice, AudioPlayer* player) {
+    return !noAudioDevice && player && player->isPlaying() && player->QueuedSamples() > 0;
+}
+
+}  // namespace
+
+void frmMain::Timer1_Timer() {
+    if (!FileLoaded) return;
+    const int k = PlaySlider;
+    const uint32_t now = platform().GetTickCount();
+    // With the sound as the clock, the start tick is moved to where the played sound puts
+    // it; when the sound stops, the tick clock carries on from there without a jump.
+    if (soundIsTheClock(NoAudioDevice, AudioPlayer.get()))
+        PlayStartTick =
+            static_cast<int32_t>(now - static_cast<uint32_t>(AudioPlayer->SamplesToMs(AudioPlayer->PlayedSamples())));
+    // The tick difference is taken modulo 2^32, so the counter's wrap never disturbs it.
+    const int32_t elapsed = tickDifference(now, static_cast<uint32_t>(PlayStartTick));
+    const int32_t lag = sub32(add32(elapsed, PlayPosition.at(k)), VideoFileIn1->VideoTime());
+    const PacingDecision decision = pacingFor(lag, framePeriodMs(VideoFileIn1->FrameRate()));
+    if (!decision.show) return;
+    if (decision.drop > 0) {
+        VideoFileIn1->SkipFrames(decision.drop);
+        for (int i = 0; i < decision.drop; ++i) FrameBits = VideoFileIn1->ReadVideoFrame();
+    }
+    InternalMarkerChange = true;
+    setMarker(k, VideoFileIn1->CurrentFrame());
+    if (selection_.marker(k) == selection_.lastFrame()) {
+        if (Playing) cmdPlayStop_Click();
+        setMarker(k, 1);
+        PlayPosition.at(k) = 1;
+    }
+    InternalMarkerChange = false;
+    ShowPreviewFrame();
+}
+
+void frmMain::AudioPlayer_EndArrayPlay() {
+    if (!NoAudioDevice) RefillAudioBuffer();
+}
+
+void frmMain::AudioPlayer_EndPlay() {
+    if (!NoAudioDevice) AudioPlayer->Stop();
+}
+
+void frmMain::RefillAudioBuffer() {
+    const int32_t queued = sub32(AudioPlayer->QueuedSamples(), AudioPlayer->PlayedSamples());
+    if (AudioPlayer->SamplesToMs(queued) > 2000) return;
+    int64_t budget = AudioPlayer->MsToSamples(9000);
+    for (int i = 0; i <= 100; ++i) {
+        AudioChunk chunk = VideoFileIn1->ReadAudio(0);
+        const auto upper = static_cast<int64_t>(chunk.size()) - 1;
+        if (upper <= 0) break;
+        AudioPlayer->QueueSamples(chunk);
+        budget -= upper;
+        if (budget <= 0) break;
+    }
+}
+
+void frmMain::recoverFromTickFailure() {
+    // A reader or player failure during playback stops it cleanly; the window stays usable.
+    InternalMarkerChange = false;
+    if (Playing) resumeNext("recoverFromTickFailure: StopPlayback", [&] { StopPlayback(); });
+}

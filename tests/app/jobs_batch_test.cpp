@@ -1,0 +1,203 @@
+// Batch mode: its arguments, and the program run end to end for a cut and a split.
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include "app/BatchMode.h"
+#include "settings/RegistryStore.h"
+#include "window/JobsTestSupport.h"
+
+using namespace jobstest;
+
+namespace {
+
+BatchRequest parsed(const QStringList& args) {
+    auto result = parseBatchArguments(args);
+    if (auto* error = std::get_if<QString>(&result)) ADD_FAILURE() << error->toStdString();
+    return std::holds_alternative<BatchRequest>(result) ? std::get<BatchRequest>(result) : BatchRequest{};
+}
+
+QString parseError(const QStringList& args) {
+    auto result = parseBatchArguments(args);
+    return std::holds_alternative<QString>(result) ? std::get<QString>(result) : QString();
+}
+
+// The program in its own process with private settings, registry and lock folder.
+struct ProgramRun {
+    QTemporaryDir home;
+    int exitCode = -1;
+    QString out, err;
+
+    void withPartner() {
+        RegistryStore(home.path() + "/registry").writeValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.pando", "", "x");
+    }
+    void run(const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("KORVELIN_PROGRAM_DIR", KORVELIN_BUILD_DIR);
+        env.insert("KORVELIN_REGISTRY_DIR", home.path() + "/registry");
+        env.insert("KORVELIN_SETTINGS_DIR", home.path() + "/settings");
+        env.insert("KORVELIN_LOCK_DIR", home.path() + "/lock");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(KORVELIN_BUILD_DIR "/korvelin"), args);
+        ASSERT_TRUE(p.waitForStarted()) << "the program korvelin is not built";
+        ASSERT_TRUE(p.waitForFinished(120000));
+        exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        err = QString::fromLocal8Bit(p.readAllStandardError());
+    }
+};
+
+// The texts the window shows, in the language the program starts with.
+const std::array<QString, Msg::Count>& windowMessages() {
+    static const std::array<QString, Msg::Count> messages = [] {
+        WindowHarness h;
+        return h.window->Messages;
+    }();
+    return messages;
+}
+
+}  // namespace
+
+TEST(JobsBatchArguments, ReadsACutAndASplit) {
+    const BatchRequest cut = parsed({"--cut", "in.avi", "--from", "10", "--to", "30", "--out", "o.avi", "--audio",
+                                     "mp3", "--avi-codec", "2", "--fps", "25.00", "--channels", "1"});
+    EXPECT_EQ(cut.job, BatchRequest::Job::Cut);
+    EXPECT_EQ(cut.source, "in.avi");
+    EXPECT_EQ(cut.from, 10);
+    EXPECT_EQ(cut.to, 30);
+    EXPECT_EQ(cut.out1, "o.avi");
+    EXPECT_EQ(cut.format, OutputFormat::Avi);
+    EXPECT_EQ(cut.audio, "mp3");
+    EXPECT_EQ(cut.aviCodec, 2);
+    EXPECT_EQ(cut.fps, "25.00");
+    EXPECT_EQ(cut.channels, 1);
+
+    const BatchRequest split =
+        parsed({"--split", "in.avi", "--at", "50", "--out1", "a.mpeg", "--out2", "b.mpeg", "--format", "mpeg",
+                "--mpeg-version", "2", "--video-kbps", "1500", "--audio-kbps", "192"});
+    EXPECT_EQ(split.job, BatchRequest::Job::Split);
+    EXPECT_EQ(split.at, 50);
+    EXPECT_EQ(split.out2, "b.mpeg");
+    EXPECT_EQ(split.format, OutputFormat::Mpeg);
+    EXPECT_EQ(split.mpegVersion, 2);
+    EXPECT_EQ(split.videoKbps, 1500);
+    EXPECT_EQ(split.audioKbps, 192);
+    EXPECT_EQ(parsed({"--cut", "i", "--from", "1", "--to", "2", "--out", "o", "--format", "wmv", "--wmv-profile", "0"})
+                  .wmvProfile,
+              0);
+    EXPECT_EQ(parsed({"--split", "i", "--at", "5", "--out1", "a", "--out2", "b", "--format", "original"}).format,
+              OutputFormat::Original);
+}
+
+TEST(JobsBatchArguments, RefusesWhatMakesNoJob) {
+    const QStringList cut{"--cut", "in.avi", "--from", "10", "--to", "30", "--out", "o.avi"};
+    EXPECT_FALSE(parseError({"--cut", "in.avi", "--from", "10", "--out", "o.avi"}).isEmpty());  // no --to
+    EXPECT_FALSE(parseError(cut + QStringList{"--at", "5"}).isEmpty());                         // split option
+    EXPECT_FALSE(parseError(cut + QStringList{"--from", "3"}).isEmpty());                       // twice
+    EXPECT_FALSE(parseError(cut + QStringList{"--format", "mov"}).isEmpty());
+    EXPECT_FALSE(parseError(cut + QStringList{"--audio", "flac"}).isEmpty());
+    EXPECT_FALSE(parseError(cut + QStringList{"--channels", "3"}).isEmpty());
+    EXPECT_FALSE(parseError(cut + QStringList{"--avi-codec", "-1"}).isEmpty());
+    EXPECT_FALSE(parseError(cut + QStringList{"--avi-codec"}).isEmpty());                              // no value
+    EXPECT_FALSE(parseError(cut + QStringList{"--mpeg-version", "2"}).isEmpty());                      // not AVI
+    EXPECT_FALSE(parseError(cut + QStringList{"--format", "wmv", "--fps", "25.00"}).isEmpty());        // no WMV rate
+    EXPECT_FALSE(parseError(cut + QStringList{"--format", "original", "--channels", "2"}).isEmpty());  // no options
+    EXPECT_FALSE(parseError({"--cut", "in.avi", "--from", "x", "--to", "30", "--out", "o.avi"}).isEmpty());
+    EXPECT_FALSE(parseError({"--split", "in.avi", "--at", "0", "--out1", "a", "--out2", "b"}).isEmpty());
+}
+
+TEST(JobsBatchProgram, CutsEndToEnd) {
+    ProgramRun run;
+    const QString target = run.home.path() + "/batch_1.avi";
+    run.run(
+        {"--cut", clips::get("avi_mjpeg_pcm").path, "--from", "30", "--to", "12", "--out", target, "--avi-codec", "2"});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(windowMessages()[19])) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("written: " + target)) << run.out.toStdString();
+    EXPECT_TRUE(run.err.contains("progress: ")) << run.err.toStdString();
+    EXPECT_EQ(clips::decodeFrameNumbers(target), range(12, 30));
+    EXPECT_EQ(probed(target).video, "mjpeg");
+}
+
+TEST(JobsBatchProgram, SplitsEndToEnd) {
+    ProgramRun run;
+    run.withPartner();
+    const QString first = run.home.path() + "/half_1.avi", second = run.home.path() + "/half_2.avi";
+    run.run({"--split", clips::get("avi_mjpeg_pcm").path, "--at", "40", "--out1", first, "--out2", second});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(windowMessages()[20])) << run.out.toStdString();
+    EXPECT_EQ(clips::decodeFrameNumbers(first), range(1, 39));
+    EXPECT_EQ(clips::decodeFrameNumbers(second), range(40, 100));
+}
+
+TEST(JobsBatchProgram, ReportsRefusalsAndBadArguments) {
+    const QString source = clips::get("avi_mjpeg_pcm").path;
+    {
+        ProgramRun run;  // no partner application: MPEG is refused after the offer
+        run.run(
+            {"--cut", source, "--from", "1", "--to", "20", "--out", run.home.path() + "/m_1.mpeg", "--format", "mpeg"});
+        EXPECT_EQ(run.exitCode, 3) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("partner")) << run.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(run.home.path() + "/m_1.mpeg"));
+    }
+    {
+        ProgramRun run;  // the split also needs it
+        run.run({"--split", source, "--at", "40", "--out1", run.home.path() + "/a_1.avi", "--out2",
+                 run.home.path() + "/a_2.avi"});
+        EXPECT_EQ(run.exitCode, 3) << run.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(run.home.path() + "/a_1.avi"));
+    }
+    {
+        ProgramRun run;  // the split guard: the window's refusal, and a failing exit
+        run.withPartner();
+        run.run({"--split", source, "--at", "3", "--out1", run.home.path() + "/a_1.avi", "--out2",
+                 run.home.path() + "/a_2.avi"});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.out.contains(windowMessages()[0])) << run.out.toStdString();
+    }
+    {
+        ProgramRun run;  // a frame beyond the source, a list item that does not exist
+        run.run({"--cut", source, "--from", "1", "--to", "101", "--out", run.home.path() + "/x_1.avi"});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains("usage:")) << run.err.toStdString();
+        run.run({"--cut", source, "--from", "1", "--to", "10", "--out", run.home.path() + "/x_1.avi", "--fps", "26"});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains("25.00")) << run.err.toStdString();
+        run.run({"--cut", source, "--to", "10", "--out", run.home.path() + "/x_1.avi"});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_FALSE(QFileInfo::exists(run.home.path() + "/x_1.avi"));
+    }
+    {
+        ProgramRun run;  // a source that cannot be opened
+        run.run({"--cut", run.home.path() + "/nothing.avi", "--from", "1", "--to", "10", "--out",
+                 run.home.path() + "/y_1.avi"});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_FALSE(run.out.isEmpty());
+    }
+}
+
+TEST(JobsBatchProgram, OriginalSplitsAndRefusesEdgesWithoutAnEncoder) {
+    {
+        ProgramRun run;
+        run.withPartner();
+        const QString first = run.home.path() + "/own_1.mp4", second = run.home.path() + "/own_2.mp4";
+        run.run({"--split", clips::get("mp4_h264_aac").path, "--at", "40", "--out1", first, "--out2", second,
+                 "--format", "original"});
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
+        EXPECT_TRUE(run.out.contains(windowMessages()[Msg::SplitFinished])) << run.out.toStdString();
+        EXPECT_EQ(probed(first).video, "h264");
+        EXPECT_EQ(clips::decodeFrameNumbers(first), range(1, 39));
+        EXPECT_EQ(clips::decodeFrameNumbers(second), range(40, 90));
+    }
+    {
+        ProgramRun run;  // WMV 8 pictures cannot be encoded again: only cuts on keyframes work
+        const QString target = run.home.path() + "/own_1.wmv";
+        run.run({"--cut", clips::get("wmv_wma").path, "--from", "5", "--to", "30", "--out", target, "--format",
+                 "original"});
+        EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+        const QString refusal = windowMessages()[Msg::EdgesNeedEncoder];
+        EXPECT_TRUE(run.out.startsWith(refusal.left(refusal.indexOf("%1")))) << run.out.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(target));
+    }
+}

@@ -1,0 +1,59 @@
+// Output name rules: proposals, extension rewrite and the free-name search.
+#include <gtest/gtest.h>
+#include <QSet>
+
+#include "rules/OutputNames.h"
+
+TEST(OutputNames, ProposalsTakeTheExtensionAtTheFileNamesFirstDot) {
+    EXPECT_EQ(proposeOutputNames("/data/clip.avi", "avi"),
+              std::pair(QString("/data/clip_1.avi"), QString("/data/clip_2.avi")));
+    EXPECT_EQ(proposeOutputNames("/data/clip.part.mp4", "wmv").first, "/data/clip_1.wmv");
+    // A dot in a folder does not count.
+    EXPECT_EQ(proposeOutputNames("/home/anna.berg/clip.mkv", "mpeg").second, "/home/anna.berg/clip_2.mpeg");
+    EXPECT_EQ(proposeOutputNames("/home/anna.berg/clip", "avi").first, "/home/anna.berg/clip_1.avi");
+}
+
+TEST(OutputNames, RewriteChangesOnlyTheExtensionPiece) {
+    auto convert = [](const QString& first, const QString& second, const QString& ext) {
+        QString piece;
+        if (!extensionPiece(first, &piece)) return std::pair(first, second);
+        return std::pair(rewriteExtension(first, piece, ext), rewriteExtension(second, piece, ext));
+    };
+    EXPECT_EQ(convert("/clips/a_1.avi", "/clips/a_2.avi", "mpeg"),
+              std::pair(QString("/clips/a_1.mpeg"), QString("/clips/a_2.mpeg")));
+    EXPECT_EQ(convert("/clips/a_1.mpeg", "/clips/a_2.mpeg", "avi"),
+              std::pair(QString("/clips/a_1.avi"), QString("/clips/a_2.avi")));
+    // Folders never change, whatever they are called.
+    EXPECT_EQ(convert("/data/avi/x_1.avi", "/data/avi/x_2.avi", "wmv").first, "/data/avi/x_1.wmv");
+    EXPECT_EQ(convert("/v.1/x_1.avi", "/v.1/x_2.avi", "mpeg").first, "/v.1/x_1.mpeg");
+    // The old extension comes from the first name only.
+    EXPECT_EQ(convert("/c/a_1.avi", "/c/a_2.mpeg", "wmv"), std::pair(QString("/c/a_1.wmv"), QString("/c/a_2.mpeg")));
+    // The piece is the text between the first and the second dot.
+    EXPECT_EQ(convert("/c/a.avi.bak", "/c/b.avi.bak", "wmv").first, "/c/a.wmv.bak");
+    // No dot in the first name's file name: neither name changes.
+    EXPECT_EQ(convert("Select Output Video File", "/c/x.avi", "wmv"),
+              std::pair(QString("Select Output Video File"), QString("/c/x.avi")));
+    EXPECT_EQ(convert("/c.d/noext", "/c.d/x.avi", "wmv").first, "/c.d/noext");
+}
+
+TEST(OutputNames, FreeNameStepsTheDigitBeforeTheFirstDot) {
+    EXPECT_EQ(nextNameStep("/out/clip_1.avi"), "/out/clip_2.avi");
+    EXPECT_EQ(nextNameStep("/out/clip_9.avi"), "/out/clip_10.avi");
+    EXPECT_EQ(nextNameStep("/out/clip_10.avi"), "/out/clip_11.avi");
+    EXPECT_EQ(nextNameStep("/out/clip.avi"), "/out/cli1.avi");
+    EXPECT_EQ(nextNameStep("/out/a_1.tar.gz"), "/out/a_2.tar.gz");
+    // At the file name's dot, not a folder's.
+    EXPECT_EQ(nextNameStep("/clips3.x/a_1.avi"), "/clips3.x/a_2.avi");
+    EXPECT_THROW(nextNameStep("/clips3.x/noext"), std::invalid_argument);
+    EXPECT_THROW(nextNameStep("/out/.avi"), std::invalid_argument);
+}
+
+TEST(OutputNames, FreeNameSkipsEveryExistingName) {
+    const QSet<QString> existing{"/out/a_1.avi", "/out/a_2.avi", "/out/a_1.mpeg", "/out/a_2.mpeg"};
+    auto exists = [&](const QString& p) { return existing.contains(p); };
+    EXPECT_EQ(freeName("/out/a_1.avi", exists), "/out/a_3.avi");
+    EXPECT_EQ(freeName("/out/a_1.mpeg", exists), "/out/a_3.mpeg");
+    EXPECT_EQ(freeName("/out/a_1.wmv", exists), "/out/a_1.wmv");
+    const QSet<QString> nine{"/o/b_9.avi", "/o/b_10.avi"};
+    EXPECT_EQ(freeName("/o/b_9.avi", [&](const QString& p) { return nine.contains(p); }), "/o/b_11.avi");
+}
