@@ -4,6 +4,7 @@
 #include <cstdint>
 
 extern "C" {
+#include <libavutil/mathematics.h>
 #include <libavutil/rational.h>
 }
 
@@ -40,6 +41,10 @@ inline Seconds toSeconds(StreamTicks ticks, AVRational timeBase) { return {ticks
 inline StreamTicks ticksAtOrBefore(Seconds time, AVRational timeBase) {
     return {static_cast<int64_t>(std::floor(time.value / av_q2d(timeBase)))};
 }
+// Ticks of one time base as ticks of another, to the nearest.
+inline StreamTicks rescaled(StreamTicks ticks, AVRational from, AVRational to) {
+    return {av_rescale_q(ticks.value, from, to)};
+}
 // How many ticks one frame lasts at a frame rate.
 inline StreamTicks ticksPerFrame(double fps, AVRational timeBase) {
     return {std::llround(1.0 / (fps * av_q2d(timeBase)))};
@@ -51,6 +56,11 @@ inline SampleIndex toSampleIndex(Seconds time, int rate) { return {std::llround(
 inline SampleIndex toSampleIndex(Milliseconds time, int rate) { return {std::llround(time.value / 1000.0 * rate)}; }
 inline Milliseconds toMilliseconds(SampleIndex sample, int rate) {
     return {static_cast<double>(sample.value) * 1000.0 / rate};
+}
+
+// Stream ticks -> sample frames at a rate, to the nearest.
+inline SampleIndex toSampleIndex(StreamTicks ticks, AVRational timeBase, int rate) {
+    return {av_rescale_q(ticks.value, timeBase, AVRational{1, rate})};
 }
 
 // Seconds -> milliseconds, exactly or to the nearest whole one.

@@ -113,8 +113,6 @@ void Input::reset() {
 
 std::shared_ptr<const SourceFile> Input::file() const { return reading_ ? reading_->file : nullptr; }
 
-Input openSource(const QString& path, bool readStreamInfo) { return openSource(SourceFile::open(path), readStreamInfo); }
-
 Input openSource(std::shared_ptr<const SourceFile> file, bool readStreamInfo) {
     const QString path = file->path();
     const QByteArray name = QFile::encodeName(path);

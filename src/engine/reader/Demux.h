@@ -63,8 +63,6 @@ private:
 // asked, reads the stream information. Only local files: nothing inside a source reaches the
 // network or other files. Throws MediaError: "Not a video file: <path> (<reason>)".
 Input openSource(std::shared_ptr<const SourceFile> file, bool readStreamInfo);
-// The same on a file opened by its name now.
-Input openSource(const QString& path, bool readStreamInfo);
 
 // The main video stream, -1 for none; cover pictures of audio files do not count.
 int pickVideoStream(const AVFormatContext* input);

@@ -59,7 +59,7 @@ PieceEncoder::PieceEncoder(PacketCursor& cursor, OutputSession& session, const P
       first_(first),
       last_(last),
       decodeLead_(decodeLead),
-      frameTicks_(std::max<int64_t>(1, av_rescale_q(1, av_inv_q(style.frameRate), video_->time_base))) {
+      frameTicks_(std::max<int64_t>(1, rescaled(StreamTicks{1}, av_inv_q(style.frameRate), video_->time_base).value)) {
     if (!frame_ || !packet_ || !out_) throw MediaError(QStringLiteral("Out of memory"));
     decoder_ = demux::openDecoder(video_, 0, QStringLiteral("video"), cursor_.source().path());
     if (!cursor_.seek(cursor_.index().startPacketFor(first)))

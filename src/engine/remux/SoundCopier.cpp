@@ -6,7 +6,6 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
-#include <libavutil/mathematics.h>
 #include <libswresample/swresample.h>
 }
 
@@ -24,12 +23,12 @@ SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, Str
       stream_(source.audioStream()),
       base_(source.audio()->time_base),
       videoBase_(source.video()->time_base),
-      from_(av_rescale_q(from.value, videoBase_, base_)),
-      to_(av_rescale_q(to.value, videoBase_, base_)),
-      outputStart_(av_rescale_q(outputStart.value, videoBase_, base_)),
+      from_(rescaled(from, videoBase_, base_)),
+      to_(rescaled(to, videoBase_, base_)),
+      outputStart_(rescaled(outputStart, videoBase_, base_)),
       next_(kNone) {
     if (!packet_) throw MediaError(QStringLiteral("Out of memory"));
-    const int64_t seekTo = from_ - av_rescale_q(1, {1, 1}, base_);  // a second early: demuxers land late
+    const int64_t seekTo = from_.value - rescaled(StreamTicks{1}, {1, 1}, base_).value;  // a second early
     avformat_seek_file(input_.get(), stream_, INT64_MIN, seekTo, seekTo, 0);
     if (!session_.soundEncoder()) return;
     decoder_ = demux::openDecoder(source.audio(), 1, QStringLiteral("audio"), source.path());
@@ -37,11 +36,11 @@ SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, Str
     if (!frame_) throw MediaError(QStringLiteral("Out of memory"));
     rate_ = source.audio()->codecpar->sample_rate;
     channels_ = std::clamp(source.audio()->codecpar->ch_layout.nb_channels, 1, 2);
-    samplesInRange_ = av_rescale_q(to_ - from_, base_, {1, rate_});
+    samplesInRange_ = toSampleIndex(StreamTicks{to_.value - from_.value}, base_, rate_);
 }
 
 void SoundCopier::writeUntil(StreamTicks until) {
-    const int64_t limit = until.value == INT64_MAX ? INT64_MAX : av_rescale_q(until.value, videoBase_, base_);
+    const int64_t limit = until.value == INT64_MAX ? INT64_MAX : rescaled(until, videoBase_, base_).value;
     while (!done_) {
         if (av_read_frame(input_.get(), packet_.get()) < 0) {
             done_ = true;
@@ -65,7 +64,7 @@ void SoundCopier::writeUntil(StreamTicks until) {
             // A demuxer that lands after the range's first sound (AVI seeks by its video, and
             // does not seek back) is replaced by a new one read from the start: no sound frame
             // of the range is left out.
-            if (ts > from_) {
+            if (ts > from_.value) {
                 av_packet_unref(a);
                 input_ = source_.openDemuxer(stream_, true);
                 next_ = kNone;
@@ -74,18 +73,18 @@ void SoundCopier::writeUntil(StreamTicks until) {
         }
         lastTicks_ = std::max<int64_t>(a->duration, 1);
         next_ = ts + lastTicks_;
-        if (ts < from_) {
+        if (ts < from_.value) {
             av_packet_unref(a);
             continue;
         }
-        if (ts >= to_) {
+        if (ts >= to_.value) {
             av_packet_unref(a);
             done_ = true;
             break;
         }
-        const int64_t at = ts - from_ + outputStart_;
+        const int64_t at = ts - from_.value + outputStart_.value;
         if (decoder_) {
-            decode(a, ts - from_);
+            decode(a, StreamTicks{ts - from_.value});
             av_packet_unref(a);
         } else {
             a->pts = a->dts = at;
@@ -99,14 +98,14 @@ void SoundCopier::writeUntil(StreamTicks until) {
 // Decodes a packet whose sound starts `start` (sound time base) into the range and hands its
 // samples to the encoder: silence before it where the sound so far ends earlier, nothing past
 // the range's end.
-void SoundCopier::decode(const AVPacket* packet, int64_t start) {
+void SoundCopier::decode(const AVPacket* packet, StreamTicks start) {
     if (avcodec_send_packet(decoder_.get(), packet) < 0) return;  // a damaged packet is left out
-    const int64_t startSample = av_rescale_q(start, base_, {1, rate_});
-    if (startSample > samplesWritten_) {
-        const int64_t gap = std::min(startSample, samplesInRange_) - samplesWritten_;
-        samples_.assign(size_t(std::max<int64_t>(0, gap)) * channels_, 0);
-        if (gap > 0) session_.soundEncoder()->write(samples_.data(), int64_t(samples_.size()));
-        samplesWritten_ += std::max<int64_t>(0, gap);
+    const SampleIndex startSample = toSampleIndex(start, base_, rate_);
+    const int64_t gap = std::min(startSample, samplesInRange_).value - samplesWritten_.value;
+    if (gap > 0) {
+        samples_.assign(size_t(gap) * channels_, 0);
+        session_.soundEncoder()->write(samples_.data(), int64_t(samples_.size()));
+        samplesWritten_.value += gap;
     }
     int ret;
     while ((ret = avcodec_receive_frame(decoder_.get(), frame_.get())) == 0) {
@@ -137,7 +136,7 @@ void SoundCopier::encodeSamples(const AVFrame* frame) {
     const int got =
         swr_convert(converter_.get(), out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     if (got < 0) throw MediaError(QStringLiteral("The sound cannot be converted (%1)").arg(ffmpegErrorText(got)));
-    const int64_t kept = std::clamp<int64_t>(samplesInRange_ - samplesWritten_, 0, got);
+    const int64_t kept = std::clamp<int64_t>(samplesInRange_.value - samplesWritten_.value, 0, got);
     if (kept > 0) session_.soundEncoder()->write(samples_.data(), kept * channels_);
-    samplesWritten_ += kept;
+    samplesWritten_.value += kept;
 }

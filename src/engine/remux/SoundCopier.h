@@ -22,7 +22,7 @@ public:
     int64_t packetsCopied() const { return copied_; }
 
 private:
-    void decode(const AVPacket* packet, int64_t start);
+    void decode(const AVPacket* packet, StreamTicks start);
     void encodeSamples(const AVFrame* frame);
 
     const OpenedSource& source_;
@@ -31,7 +31,7 @@ private:
     int stream_;
     AVRational base_;  // the source sound's time base
     AVRational videoBase_;
-    int64_t from_, to_, outputStart_;  // sound time base
+    StreamTicks from_, to_, outputStart_;  // sound time base
     ffmpeg::Packet packet_ = ffmpeg::makePacket();
     bool landing_ = true;  // the next packet is the first after the seek
     bool done_ = false;
@@ -45,5 +45,5 @@ private:
     ffmpeg::Frame frame_;
     std::vector<int16_t> samples_;
     int rate_ = 0, channels_ = 0;
-    int64_t samplesWritten_ = 0, samplesInRange_ = 0;
+    SampleIndex samplesWritten_, samplesInRange_;
 };
