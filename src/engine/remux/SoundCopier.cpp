@@ -30,13 +30,8 @@ SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, Str
     if (!packet_) throw MediaError(QStringLiteral("Out of memory"));
     const int64_t seekTo = from_.value - rescaled(StreamTicks{1}, {1, 1}, base_).value;  // a second early
     avformat_seek_file(input_.get(), stream_, INT64_MIN, seekTo, seekTo, 0);
-    if (!session_.soundEncoder()) return;
-    decoder_ = demux::openDecoder(source.audio(), 1, QStringLiteral("audio"), source.path());
-    frame_ = ffmpeg::makeFrame();
-    if (!frame_) throw MediaError(QStringLiteral("Out of memory"));
-    rate_ = source.audio()->codecpar->sample_rate;
-    channels_ = std::clamp(source.audio()->codecpar->ch_layout.nb_channels, 1, 2);
-    samplesInRange_ = toSampleIndex(StreamTicks{to_.value - from_.value}, base_, rate_);
+    if (AudioEncoder* encoder = session_.soundEncoder())
+        feed_ = std::make_unique<SoundFeed>(source, *encoder, StreamTicks{to_.value - from_.value});
 }
 
 void SoundCopier::writeUntil(StreamTicks until) {
@@ -83,8 +78,8 @@ void SoundCopier::writeUntil(StreamTicks until) {
             break;
         }
         const int64_t at = ts - from_.value + outputStart_.value;
-        if (decoder_) {
-            decode(a, StreamTicks{ts - from_.value});
+        if (feed_) {
+            feed_->push(a, StreamTicks{ts - from_.value});
             av_packet_unref(a);
         } else {
             a->pts = a->dts = at;
@@ -95,28 +90,34 @@ void SoundCopier::writeUntil(StreamTicks until) {
     }
 }
 
-// Decodes a packet whose sound starts `start` (sound time base) into the range and hands its
-// samples to the encoder: silence before it where the sound so far ends earlier, nothing past
-// the range's end.
-void SoundCopier::decode(const AVPacket* packet, StreamTicks start) {
+SoundFeed::SoundFeed(const OpenedSource& source, AudioEncoder& encoder, StreamTicks length)
+    : encoder_(encoder),
+      base_(source.audio()->time_base),
+      decoder_(demux::openDecoder(source.audio(), 1, QStringLiteral("audio"), source.path())),
+      rate_(source.audio()->codecpar->sample_rate),
+      channels_(std::clamp(source.audio()->codecpar->ch_layout.nb_channels, 1, 2)),
+      length_(toSampleIndex(length, base_, rate_)) {
+    if (!frame_) throw MediaError(QStringLiteral("Out of memory"));
+}
+
+void SoundFeed::push(const AVPacket* packet, StreamTicks start) {
     if (avcodec_send_packet(decoder_.get(), packet) < 0) return;  // a damaged packet is left out
-    const SampleIndex startSample = toSampleIndex(start, base_, rate_);
-    const int64_t gap = std::min(startSample, samplesInRange_).value - samplesWritten_.value;
+    const int64_t gap = std::min(toSampleIndex(start, base_, rate_), length_).value - written_.value;
     if (gap > 0) {
         samples_.assign(size_t(gap) * channels_, 0);
-        session_.soundEncoder()->write(samples_.data(), int64_t(samples_.size()));
-        samplesWritten_.value += gap;
+        encoder_.write(samples_.data(), int64_t(samples_.size()));
+        written_.value += gap;
     }
     int ret;
     while ((ret = avcodec_receive_frame(decoder_.get(), frame_.get())) == 0) {
-        encodeSamples(frame_.get());
+        write(frame_.get());
         av_frame_unref(frame_.get());
     }
     if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
         throw MediaError(QStringLiteral("The sound cannot be decoded (%1)").arg(ffmpegErrorText(ret)));
 }
 
-void SoundCopier::encodeSamples(const AVFrame* frame) {
+void SoundFeed::write(const AVFrame* frame) {
     if (!converter_) {
         AVChannelLayout out{};
         av_channel_layout_default(&out, channels_);
@@ -136,7 +137,7 @@ void SoundCopier::encodeSamples(const AVFrame* frame) {
     const int got =
         swr_convert(converter_.get(), out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     if (got < 0) throw MediaError(QStringLiteral("The sound cannot be converted (%1)").arg(ffmpegErrorText(got)));
-    const int64_t kept = std::clamp<int64_t>(samplesInRange_.value - samplesWritten_.value, 0, got);
-    if (kept > 0) session_.soundEncoder()->write(samples_.data(), kept * channels_);
-    samplesWritten_.value += kept;
+    const int64_t kept = std::clamp<int64_t>(length_.value - written_.value, 0, got);
+    if (kept > 0) encoder_.write(samples_.data(), kept * channels_);
+    written_.value += kept;
 }

@@ -3,11 +3,36 @@
 // where the container cannot carry the source's codec, decoded and handed to the session's
 // sound encoder (the writer's), placed at the exact sample.
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "engine/common/FfmpegHandles.h"
 #include "engine/common/MediaTime.h"
 #include "engine/reader/OpenedSource.h"
 #include "engine/remux/OutputSession.h"
+
+// Sound the container cannot carry as it is: the range's packets decoded and handed to the
+// writer's sound encoder, each at its exact sample, with silence where the sound has a gap and
+// nothing past the range's end.
+class SoundFeed {
+public:
+    // `length`: the range's length in the source sound's time base. Throws MediaError.
+    SoundFeed(const OpenedSource& source, AudioEncoder& encoder, StreamTicks length);
+    // Decodes a packet whose sound starts `start` into the range (source sound time base).
+    void push(const AVPacket* packet, StreamTicks start);
+
+private:
+    void write(const AVFrame* frame);
+
+    AudioEncoder& encoder_;
+    AVRational base_;
+    ffmpeg::Codec decoder_;
+    ffmpeg::Resampler converter_;  // to interleaved 16-bit samples, as the encoder takes them
+    ffmpeg::Frame frame_ = ffmpeg::makeFrame();
+    std::vector<int16_t> samples_;
+    int rate_ = 0, channels_ = 0;
+    SampleIndex written_, length_;
+};
 
 class SoundCopier {
 public:
@@ -22,9 +47,6 @@ public:
     int64_t packetsCopied() const { return copied_; }
 
 private:
-    void decode(const AVPacket* packet, StreamTicks start);
-    void encodeSamples(const AVFrame* frame);
-
     const OpenedSource& source_;
     OutputSession& session_;
     demux::Input input_;
@@ -38,12 +60,5 @@ private:
     int64_t next_;           // sound time base: where the packet read last ends
     int64_t lastTicks_ = 1;  // its duration
     int64_t copied_ = 0;
-
-    // Encoding again: decoder, converter to the encoder's input, and the samples handed on.
-    ffmpeg::Codec decoder_;
-    ffmpeg::Resampler converter_;
-    ffmpeg::Frame frame_;
-    std::vector<int16_t> samples_;
-    int rate_ = 0, channels_ = 0;
-    SampleIndex samplesWritten_, samplesInRange_;
+    std::unique_ptr<SoundFeed> feed_;  // when the sound is encoded again
 };

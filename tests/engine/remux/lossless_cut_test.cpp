@@ -8,6 +8,7 @@
 #include "engine/remux/LosslessCut.h"
 #include "support/ClipCopies.h"
 #include "support/Clips.h"
+#include "support/DecodeChecks.h"
 #include "support/ForeignClips.h"
 
 namespace {
@@ -39,6 +40,18 @@ TEST(LosslessCut, ASourceRenamedAndDeletedAfterItsOpenIsCut) {
     const QString out = dir.filePath("cut.mp4");
     EXPECT_EQ(cut(lossless, out, 12, 60).toStdString(), "");
     EXPECT_EQ(clips::decodeFrameNumbers(out), range(12, 60));
+}
+
+TEST(LosslessCut, SoundTheContainerCannotCarryIsEncodedAgainInStepWithThePicture) {
+    QTemporaryDir dir;
+    LosslessCut lossless(OpenedSource::open(clips::foreign("webm_vp9_opus").path));  // Opus, which AVI lacks
+    const QString out = dir.filePath("cut.avi");
+    EXPECT_EQ(cut(lossless, out, 12, 82).toStdString(), "");
+    EXPECT_EQ(clips::decodeFrameNumbers(out), range(12, 82));
+    const checks::Span sound = checks::soundSpan(out);
+    EXPECT_NEAR(sound.start, 0, sound.longest);
+    // MP3 in AVI plays the encoder's start-up delay (one frame at most) at the end.
+    EXPECT_NEAR(sound.end, 71 / 25.0, 2 * sound.longest);
 }
 
 TEST(LosslessCut, NeverReplacesAFileAndLeavesNoneWhenTheContainerCannotHoldTheVideo) {
