@@ -13,7 +13,7 @@ constexpr int kMaxUnknownPackets = 256;
 PacketCursor::PacketCursor(std::shared_ptr<const OpenedSource> source)
     : source_(std::move(source)), stream_(source_->videoStream()) {
     if (!held_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(source_->path()));
-    input_ = source_->openDemuxer(stream_, true);
+    input_ = source_->openDemuxer(stream_, false);
 }
 
 void PacketCursor::keepVideoOnly() { keepOnlyStreams(input_.get(), {stream_}); }
@@ -43,7 +43,7 @@ bool PacketCursor::seek(int target) {
     }
     // A format whose seek to the start does not land on its first packet: read it anew.
     try {
-        input_ = source_->openDemuxer(stream_, true);
+        input_ = source_->openDemuxer(stream_, false);
     } catch (const MediaError&) {
         return false;
     }

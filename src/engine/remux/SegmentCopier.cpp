@@ -43,7 +43,9 @@ bool SegmentCopier::step() {
         if (p == plan_.copyBegin && !headerBefore_.empty()) prepend(packet_.get(), headerBefore_);
         const int32_t frame = index.frameOfPacket(p);
         const StreamTicks pts{index.frameTime(frame)};
-        const StreamTicks dts = packet_->dts != IndexedPacket::kNoTime ? StreamTicks{packet_->dts} : pts;
+        // The decode time the index holds: what the open's fully informed demuxer gave this packet.
+        const int64_t indexed = index.packet(p).dts;
+        const StreamTicks dts = indexed != IndexedPacket::kNoTime ? StreamTicks{indexed} : pts;
         session_.writeVideo(packet_.get(), pts, dts);
         ++copied_;
         current_ = std::max(current_, frame);

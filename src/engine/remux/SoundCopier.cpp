@@ -19,7 +19,7 @@ SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, Str
                          StreamTicks outputStart)
     : source_(source),
       session_(session),
-      input_(source.openDemuxer(source.audioStream(), true)),
+      input_(source.openDemuxer(source.audioStream(), false)),
       stream_(source.audioStream()),
       base_(source.audio()->time_base),
       videoBase_(source.video()->time_base),
@@ -61,7 +61,7 @@ void SoundCopier::writeUntil(StreamTicks until) {
             // of the range is left out.
             if (ts > from_.value) {
                 av_packet_unref(a);
-                input_ = source_.openDemuxer(stream_, true);
+                input_ = source_.openDemuxer(stream_, false);
                 next_ = kNone;
                 continue;
             }
