@@ -1,8 +1,9 @@
 #pragma once
 // Runs one hostile file through the window the way a user would: open it, and either see it
 // refused with a readable message and the window idle, or step and drag the markers, play a
-// moment, cut a short piece and save the frame on show. Each file has a time bound, and a
-// watchdog ends the whole program with the file's name if one never comes back.
+// moment, cut a short piece (re-encoded, and in the source's own format) and save the frame
+// on show. Each file has a time bound, and a watchdog ends the whole program with the file's
+// name if one never comes back.
 #include <gtest/gtest.h>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -115,17 +116,21 @@ struct Outcome {
     QString openMessage;
     QString cutMessage;
     int cutFrames = -1;
+    QString ownMessage;  // of the cut in the source's own format
+    int ownFrames = -1;
     bool frameSaved = false;
     qint64 ms = 0;
 };
 
 inline QString describe(const Outcome& o) {
     if (!o.opened) return QStringLiteral("refused: %1").arg(o.openMessage.left(140));
-    return QStringLiteral("opened, %1 frames of %2; cut: %3 (%4 frames); frame saved: %5")
+    return QStringLiteral("opened, %1 frames of %2; cut: %3 (%4 frames); own format: %5 (%6 frames); frame saved: %7")
         .arg(o.frames)
         .arg(o.size)
         .arg(o.cutMessage.left(100))
         .arg(o.cutFrames)
+        .arg(o.ownMessage.left(100))
+        .arg(o.ownFrames)
         .arg(o.frameSaved ? "yes" : "no");
 }
 
@@ -263,6 +268,42 @@ inline void checkUsable(WindowHarness& h, const QString& outDir, Outcome& o) {
         EXPECT_LE(o.cutFrames, std::max(rangeFrames, expectedCutFrames) + 1) << "frames in the cut";
     }
 
+    // The same piece in the source's own format: a cut whose file ffprobe reads, a refusal that
+    // names the codec it would need, or a failure with a readable reason that leaves no file
+    // without pictures.
+    const QString ownName = outDir + "/own." + QFileInfo(w.PrevOpenedFile).suffix();
+    w.cmdOptOriginal_Click();
+    h.dialogs.fileAnswers = {{ownName, 0}};
+    w.cmdOutFile_Click();
+    h.dialogs.shownMessages.clear();
+    w.cmdCut_Click();
+    EXPECT_EQ(h.messages().size(), 1) << h.messages().join(" | ").toStdString();
+    ASSERT_TRUE(w.lastJobOutcome());
+    const JobOutcome own = *w.lastJobOutcome();
+    jobstest::expectWindowRestored(w);
+    EXPECT_EQ(w.SliderTimePosition1->value(), first);
+    EXPECT_EQ(w.SliderTimePosition2->value(), last);
+    switch (own.kind) {
+        case JobOutcome::Kind::Finished: o.ownMessage = "finished"; break;
+        case JobOutcome::Kind::Failed:
+            o.ownMessage = own.failure;
+            expectReadable(own.failure);
+            break;
+        case JobOutcome::Kind::Refused:
+            o.ownMessage = own.refusal == JobRefusal::EdgesNeedEncoder
+                               ? "refused, needs an encoder for " + own.codecName
+                               : QStringLiteral("refused");
+            EXPECT_TRUE(first == last || (own.refusal == JobRefusal::EdgesNeedEncoder && !own.codecName.isEmpty()));
+            break;
+        case JobOutcome::Kind::Running:
+        case JobOutcome::Kind::Cancelled: ADD_FAILURE() << "a cut in the source's own format did not end by itself";
+    }
+    if (own.kind == JobOutcome::Kind::Finished || QFileInfo::exists(ownName)) {
+        o.ownFrames = clips::probeFrameCount(ownName);
+        EXPECT_GT(o.ownFrames, 0) << "the file of a cut in the source's own format holds no picture";
+        EXPECT_LE(o.ownFrames, last - first + 1) << "frames in the cut in the source's own format";
+    }
+
     // The frame on show saved as PNG (entry 9 of the picture dialog).
     const QString picture = outDir + "/frame.png";
     h.dialogs.fileAnswers = {{picture, 9}};
@@ -305,7 +346,7 @@ inline void runHostileFile(const QString& label, const QString& path, Expect exp
     EXPECT_EQ(checksum(path), before) << "the source was changed";
     // Nothing but the cut and the picture was written.
     for (const QString& name : QDir(out.path()).entryList(QDir::Files | QDir::Hidden))
-        EXPECT_TRUE(name == "cut.avi" || name == "frame.png") << name.toStdString();
+        EXPECT_TRUE(name == "cut.avi" || name.startsWith("own.") || name == "frame.png") << name.toStdString();
     std::printf("[hostile] %-34s %6lld ms  %s\n", qPrintable(label), o.ms, qPrintable(describe(o)));
     std::fflush(stdout);
 }

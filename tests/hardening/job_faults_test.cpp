@@ -1,9 +1,10 @@
 // Faults during cut and split jobs, each through the window: the output folder removed or
 // made read-only, a full disk (a write limit inside the writer, and a real small filesystem
 // when this machine lets the test mount one), the source deleted or cut short, Cancel in the
-// first and in the last pass, Exit while a job runs. Every job must end with the message
-// its situation calls for, leave a closed output file that ffprobe reads, give every control
-// back, touch no other file and never change the source.
+// first and in the last pass, Exit while a job runs; and in the source's own format, the same
+// faults in each phase of a lossless cut. Every job must end with the message its situation
+// calls for, leave a closed output file that ffprobe reads (or none, when it would hold
+// nothing), give every control back, touch no other file and never change the source.
 #include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/syscall.h>
@@ -16,6 +17,7 @@
 #include "engine/writer/FfmpegWriter.h"
 #include "hardening/HostileRun.h"
 #include "support/ClipCopies.h"
+#include "support/ForeignClips.h"
 #include "window/JobsTestSupport.h"
 
 using namespace jobstest;
@@ -170,15 +172,18 @@ TEST(JobFaults, OutputFolderRemovedDuringASplitEndsItWithTheReason) {
 constexpr QFile::Permissions kReadOnlyFolder = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup;
 constexpr QFile::Permissions kWritableFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
+// True when a read-only folder refuses new files to the test (not so on every machine).
+bool readOnlyFoldersRefuse() {
+    QTemporaryDir trial;
+    WithoutFileOverride asUser;
+    QFile::setPermissions(trial.path(), kReadOnlyFolder);
+    const bool refuses = folderRefusesNewFiles(trial.path());
+    QFile::setPermissions(trial.path(), kWritableFolder);
+    return refuses;
+}
+
 TEST(JobFaults, OutputFolderMadeReadOnlyKeepsTheOpenFileAndRefusesTheNextOne) {
-    {
-        QTemporaryDir trial;
-        WithoutFileOverride asUser;
-        QFile::setPermissions(trial.path(), kReadOnlyFolder);
-        const bool refuses = folderRefusesNewFiles(trial.path());
-        QFile::setPermissions(trial.path(), kWritableFolder);
-        if (!refuses) GTEST_SKIP() << "this machine lets the test write into a read-only folder";
-    }
+    if (!readOnlyFoldersRefuse()) GTEST_SKIP() << "this machine lets the test write into a read-only folder";
     // A cut: the file being written stays writable, so the job completes.
     {
         FaultJob f;
@@ -252,15 +257,28 @@ TEST(JobFaults, AFullDiskInsideTheWriterEndsTheJobWithAReadableFile) {
     }
 }
 
-TEST(JobFaults, AFullSmallFilesystemEndsTheJobWithAReadableFile) {
+// A small filesystem of its own for the test while it lives, when this machine lets it mount one.
+struct SmallFilesystem {
     QTemporaryDir mountPoint;
-    if (::mount("tmpfs", QFile::encodeName(mountPoint.path()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
-                "size=400k,mode=0777") != 0)
-        GTEST_SKIP() << "this machine does not let the test mount a small filesystem (" << std::strerror(errno) << ")";
-    struct Unmount {
-        QString path;
-        ~Unmount() { ::umount2(QFile::encodeName(path).constData(), MNT_DETACH); }
-    } unmount{mountPoint.path()};
+    QString failure;  // why none could be mounted
+    explicit SmallFilesystem(const char* size) {
+        const QByteArray options = QByteArray("size=") + size + ",mode=0777";
+        if (::mount("tmpfs", QFile::encodeName(mountPoint.path()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                    options.constData()) != 0)
+            failure = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    ~SmallFilesystem() {
+        if (failure.isEmpty()) ::umount2(QFile::encodeName(mountPoint.path()).constData(), MNT_DETACH);
+    }
+    bool mounted() const { return failure.isEmpty(); }
+};
+
+TEST(JobFaults, AFullSmallFilesystemEndsTheJobWithAReadableFile) {
+    SmallFilesystem disk("400k");
+    if (!disk.mounted())
+        GTEST_SKIP() << "this machine does not let the test mount a small filesystem (" << disk.failure.toStdString()
+                     << ")";
+    const QTemporaryDir& mountPoint = disk.mountPoint;
 
     FaultJob f;
     const QString target = mountPoint.path() + "/cut.avi";
@@ -437,5 +455,113 @@ TEST(JobFaults, ExitDuringACutOrASplitClosesTheOutputFiles) {
             expectReadableOutput(f.job.path("out_1.avi"), 6);
         }
         f.expectSourceUntouched();
+    }
+}
+
+// ---------------------------------------------------------------- the source's own format
+
+// Frames 12-82 of a clip with B-frames and keyframes at 1, 26 or 28, 51 or 52 and 76, cut in
+// the source's own format: the head piece (to the first keyframe) is encoded, the whole groups
+// are copied, the tail piece (from frame 76) is encoded. The progress bar tells the phase: the
+// head ends below 20 %, the copy's first pass ends near 86 %, the tail starts at 90 %.
+struct OriginalFault {
+    const char* label;
+    int atPercent;  // the fault comes when the progress bar first shows this much; -1: before the cut
+    std::function<void(FaultJob&, const QString& output)> fault;
+    JobOutcome::Kind outcome;  // Running: the window was closed during the job
+    int minFrames, maxFrames;  // the output holds frames 12, 13, ... this many; 0: no file is left
+    enum Needs { Nothing, ReadOnlyFolders, SmallFilesystem } needs = Nothing;
+    // The source. The MJPEG AVI is larger than the demuxers' read buffers: cut short during the
+    // job, it lacks packets the job has still to read.
+    const char* clip = "gst_x264_mp4";
+};
+
+TEST(JobFaults, FaultsDuringACutInTheSourcesOwnFormat) {
+    using Kind = JobOutcome::Kind;
+    const auto cancel = [](FaultJob& f, const QString&) { f.w().cmdCancel->click(); };
+    const auto readOnly = [](FaultJob&, const QString& out) {
+        QFile::setPermissions(QFileInfo(out).path(), kReadOnlyFolder);
+    };
+    const auto removeOutput = [](FaultJob&, const QString& out) { ASSERT_TRUE(QFile::remove(out)); };
+    const auto removeSource = [](FaultJob& f, const QString&) { ASSERT_TRUE(QFile::remove(f.source.path)); };
+    const auto cutSource = [](FaultJob& f, const QString&) {
+        ASSERT_TRUE(QFile::resize(f.source.path, QFileInfo(f.source.path).size() / 3));
+    };
+    const auto exit = [](FaultJob& f, const QString&) {
+        QTimer::singleShot(0, &f.w(), [&f] { f.w().cmdExit_Click(); });
+    };
+    const OriginalFault faults[] = {
+        {"Cancel while the head piece is encoded", 5, cancel, Kind::Cancelled, 1, 14},
+        {"Cancel during the packet copy", 20, cancel, Kind::Cancelled, 15, 64},
+        {"Cancel while the tail piece is encoded", 90, cancel, Kind::Cancelled, 65, 70},
+        {"output folder made read-only", 5, readOnly, Kind::Finished, 71, 71, OriginalFault::ReadOnlyFolders},
+        {"output removed during the job", 5, removeOutput, Kind::Failed, 0, 0},
+        {"source deleted after opening", -1, removeSource, Kind::Finished, 71, 71},
+        {"source deleted during the job", 5, removeSource, Kind::Finished, 71, 71},
+        {"source cut short after opening", -1, cutSource, Kind::Failed, 0, 0},
+        {"source cut short during the job", 5, cutSource, Kind::Failed, 1, 70, OriginalFault::Nothing, "avi_mjpeg_pcm"},
+        // The MP4 file's index comes last: what reached the disk cannot be read, and goes.
+        {"full 32 kB filesystem", -1, {}, Kind::Failed, 0, 0, OriginalFault::SmallFilesystem},
+        {"Exit during the packet copy", 20, exit, Kind::Running, 15, 64},
+    };
+    const bool readOnlyFolders = readOnlyFoldersRefuse();
+    SmallFilesystem disk("32k");
+    for (const OriginalFault& c : faults) {
+        SCOPED_TRACE(c.label);
+        if ((c.needs == OriginalFault::ReadOnlyFolders && !readOnlyFolders) ||
+            (c.needs == OriginalFault::SmallFilesystem && !disk.mounted())) {
+            logFault(std::string("original format: ") + c.label, {"(not possible on this machine)"});
+            continue;
+        }
+        const bool sourceFault = QByteArray(c.label).startsWith("source");
+        FaultJob f(clips::foreignClipNames().contains(c.clip) ? clips::foreign(c.clip) : clips::get(c.clip));
+        WithoutFileOverride asUser;
+        f.w().cmdOptOriginal_Click();
+        const QString folder = c.needs == OriginalFault::SmallFilesystem ? disk.mountPoint.path() : f.job.out.path();
+        const QString out = folder + "/cut." + QFileInfo(f.source.path).suffix();
+        f.job.harness.dialogs.fileAnswers = {{out, 0}};
+        f.w().cmdOutFile_Click();
+        f.job.setMarkers(12, 82);
+        bool struck = !c.fault;
+        const auto strike = [&] {
+            struck = true;
+            c.fault(f, out);
+        };
+        if (c.atPercent < 0 && !struck) strike();
+        QObject::connect(f.w().ProgressBar1, &QProgressBar::valueChanged, [&](int percent) {
+            if (!struck && percent >= c.atPercent) strike();
+        });
+        f.w().cmdCut_Click();
+        QFile::setPermissions(folder, kWritableFolder);
+        logFault(std::string("original format: ") + c.label, f.messages());
+        EXPECT_TRUE(struck);
+        if (c.outcome == Kind::Running) {
+            EXPECT_TRUE(f.w().unloaded());
+            EXPECT_TRUE(f.messages().isEmpty()) << f.messages().join(" | ").toStdString();
+        } else {
+            ASSERT_TRUE(f.w().lastJobOutcome());
+            EXPECT_EQ(int(f.w().lastJobOutcome()->kind), int(c.outcome)) << f.messages().join(" | ").toStdString();
+            if (c.outcome == Kind::Failed) {
+                EXPECT_TRUE(f.expectFailureMessage().contains(sourceFault ? f.source.path : out));
+            } else {
+                EXPECT_EQ(
+                    f.messages(),
+                    QStringList{f.w().Messages[c.outcome == Kind::Finished ? Msg::CutFinished : Msg::JobCancelled]});
+            }
+            expectWindowRestored(f.w());
+        }
+        // The output is the one file in its folder, holding a run of the range from its start,
+        // or nothing is left.
+        const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        EXPECT_TRUE(left.isEmpty() || left == QStringList{QFileInfo(out).fileName()}) << left.join(", ").toStdString();
+        const QList<int> frames = left.isEmpty() ? QList<int>{} : clips::decodeFrameNumbers(out);
+        EXPECT_EQ(frames, range(12, 11 + int(frames.size())));
+        EXPECT_GE(frames.size(), c.minFrames);
+        EXPECT_LE(frames.size(), c.maxFrames);
+        if (c.maxFrames == 0) {
+            EXPECT_TRUE(left.isEmpty());
+        }
+        if (!sourceFault) f.expectSourceUntouched();
+        QFile::remove(out);
     }
 }

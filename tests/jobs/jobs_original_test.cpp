@@ -219,4 +219,38 @@ TEST(OriginalJob, AWriteFailureEndsTheJobWithItsReasonAndAClosedReadableFile) {
     expectReadablePrefix(source, out, kFirst);
 }
 
+// The job's own write limit, as on a full disk: a file that cannot take its header is
+// removed, a Matroska file keeps a readable start of the range, an MP4 file (whose index comes
+// last) is removed, and a split whose first file fills the disk never makes its second.
+TEST(OriginalJob, AFullDiskLeavesAReadableStartOfTheRangeOrNoFile) {
+    struct Case {
+        const char* clip;
+        int64_t limit;
+        bool split, kept;
+    };
+    for (const Case& c : {Case{"gst_x264_mkv", 0, false, false}, Case{"gst_x264_mkv", 20000, false, true},
+                          Case{"gst_x264_mp4", 20000, false, false}, Case{"gst_x264_mkv", 20000, true, true}}) {
+        SCOPED_TRACE(std::string(c.clip) + (c.split ? " split" : " cut") + " limit " + std::to_string(c.limit));
+        const clips::Clip source = clips::foreign(c.clip);
+        QTemporaryDir dir;
+        QStringList made;
+        const auto pathOf = [&](int part) {
+            made << dir.filePath(QStringLiteral("part%1.").arg(part) + QFileInfo(source.path).suffix());
+            return made.last();
+        };
+        auto job = c.split ? OriginalJob::split(OpenedSource::open(source.path), 60, pathOf)
+                           : OriginalJob::cut(OpenedSource::open(source.path), kFirst, kLast, pathOf);
+        job->setWriteLimitForTesting(c.limit);
+        EXPECT_EQ(runJob(*job), JobOutcome::Kind::Failed);
+        EXPECT_TRUE(job->outcome().failure.contains("No space left on device")) << job->outcome().failure.toStdString();
+        ASSERT_EQ(made.size(), 1);
+        EXPECT_EQ(QFileInfo::exists(made[0]), c.kept);
+        if (c.kept) {
+            EXPECT_LE(QFileInfo(made[0]).size(), c.limit);
+            expectReadablePrefix(source, made[0], c.split ? 1 : kFirst);
+            EXPECT_GT(clips::decodeFrameNumbers(made[0]).size(), 0);
+        }
+    }
+}
+
 }  // namespace

@@ -4,11 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "engine/common/MediaError.h"
 #include "engine/output/ContainerRules.h"
+
+extern "C" {
+#include <libavutil/avstring.h>
+}
 
 namespace {
 
@@ -25,17 +30,19 @@ bool deletedWhileOpen(const OutputIo& io) {
 
 int writeBytes(void* opaque, uint8_t* data, int size) {
     auto* io = static_cast<OutputIo*>(opaque);
-    if (io->limit >= 0 && io->position + size > io->limit) return AVERROR(ENOSPC);
     if (deletedWhileOpen(*io)) return AVERROR(ENOENT);
     int done = 0;
     while (done < size) {
-        const ssize_t n = ::write(io->fd, data + done, size_t(size - done));
+        // The write limit fills up as a disk does: what still fits is written, then writes fail.
+        const int64_t room = io->limit < 0 ? size - done : std::min<int64_t>(size - done, io->limit - io->position);
+        if (room <= 0) return AVERROR(ENOSPC);
+        const ssize_t n = ::write(io->fd, data + done, size_t(room));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return AVERROR(errno);
         if (n == 0) return AVERROR(EIO);
         done += int(n);
+        io->position += n;
     }
-    io->position += done;
     return done;
 }
 
@@ -52,6 +59,12 @@ int64_t seekFile(void* opaque, int64_t offset, int whence) {
 QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
 
 QString containerName(const AVFormatContext* format) { return QString::fromUtf8(format->oformat->name); }
+
+// Containers whose index is written only with the trailer (MP4, QuickTime): after a failed
+// write nothing of the file can be read.
+bool unreadableAfterAFailedWrite(const AVFormatContext* format) {
+    return format->pb && format->pb->error < 0 && av_match_name(format->oformat->name, "mov,mp4,3gp,3g2,psp,ipod,f4v");
+}
 
 }  // namespace
 
@@ -193,12 +206,19 @@ void OutputContainer::abandon() noexcept {
         // Keep what was written readable as far as the container allows; errors change nothing.
         if (muxer_->started() && !trailerWritten_) av_write_trailer(format_.get());
         trailerWritten_ = true;
+        const bool unreadable = unreadableAfterAFailedWrite(format_.get());
         release();
+        if (unreadable) removeFile();
     } else {
         release();
         removeFile();
     }
     created_ = false;
+}
+
+void OutputContainer::discard() noexcept {
+    release();
+    removeFile();
 }
 
 void OutputContainer::release() noexcept {

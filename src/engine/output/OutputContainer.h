@@ -90,8 +90,11 @@ public:
     // Writes the trailer and closes the file. Throws when that fails; the file is closed either way.
     void finish();
     // Ends without completing: what holds content is closed readable as far as the container
-    // allows; a file without content is removed. Never throws.
+    // allows; a file without content, or an MP4 file whose index could not be written, is
+    // removed. Never throws.
     void abandon() noexcept;
+    // Ends without completing and removes the file, whatever it holds. Never throws.
+    void discard() noexcept;
 
 private:
     void release() noexcept;

@@ -24,8 +24,8 @@ public:
     void create();
     // Completes the file (the sound encoder's last frames, the trailer). Throws MediaError.
     void finish();
-    // Ends without completing: content written stays readable, a file without content goes.
-    void abandon() noexcept { container_.abandon(); }
+    // Ends without completing: content written stays readable, a file without a picture goes.
+    void abandon() noexcept { videoWritten_ > 0 ? container_.abandon() : container_.discard(); }
 
     // Places the next range: source video time `sourceStart` shows at output time `outputStart`.
     void placeRange(StreamTicks sourceStart, StreamTicks outputStart);

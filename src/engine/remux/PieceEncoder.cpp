@@ -97,6 +97,13 @@ bool PieceEncoder::step() {
         return true;
     }
     finish();
+    // Not one picture of the piece could be decoded (its reference pictures are missing): the
+    // file would lack them without a word.
+    if (current_ == 0)
+        throw MediaError(QStringLiteral("Frames %1 to %2 of %3 cannot be decoded (the file is damaged)")
+                             .arg(first_)
+                             .arg(last_)
+                             .arg(cursor_.source().path()));
     return false;
 }
 

@@ -38,7 +38,13 @@ bool SegmentCopier::step() {
     for (int n = 0; n < kPacketsPerPass; ++n) {
         if (cursor_.next() >= plan_.copyEnd) return false;
         const int p = cursor_.read(packet_.get());
-        if (p < 0 || p >= plan_.copyEnd) return false;
+        // The index holds packets the file no longer gives: it was cut short since it was
+        // opened, and a copy that stopped here would pass for complete.
+        if (p < 0)
+            throw MediaError(QStringLiteral("Cannot read frame %1 of %2 (the file ends before it)")
+                                 .arg(index.frameOfPacket(cursor_.next()))
+                                 .arg(cursor_.source().path()));
+        if (p >= plan_.copyEnd) return false;
         if (!plan_.copies(index, p)) continue;
         if (p == plan_.copyBegin && !headerBefore_.empty()) prepend(packet_.get(), headerBefore_);
         const int32_t frame = index.frameOfPacket(p);
