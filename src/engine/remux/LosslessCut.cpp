@@ -35,6 +35,7 @@ struct LosslessCut::Run {
     std::unique_ptr<SegmentCopier> copier;
     std::unique_ptr<SoundCopier> sound;
     int32_t current = 0;
+    int64_t framesBefore = 0;  // video packets written before the current range
 
     Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, std::vector<FrameRange> rs,
         bool piecesEncoded, int64_t writeLimit)
@@ -51,7 +52,24 @@ struct LosslessCut::Run {
     void enter(Phase next);
     bool step();
     void endPieces();
+    void checkRangeComplete();
 };
+
+// Every frame of a range is written once, copied or encoded: a source whose time stamps
+// mislead the index (a clock that starts again) must not give a shorter file that passes
+// for a complete one.
+void LosslessCut::Run::checkRangeComplete() {
+    const FrameRange r = ranges[range];
+    const int64_t written = stats.videoPacketsCopied + stats.videoPacketsEncoded - framesBefore;
+    framesBefore += written;
+    if (written != r.last - r.first + 1)
+        throw MediaError(QStringLiteral("Frames %1 to %2 of %3 could not all be written (%4 of %5)")
+                             .arg(r.first)
+                             .arg(r.last)
+                             .arg(source.path())
+                             .arg(written)
+                             .arg(r.last - r.first + 1));
+}
 
 void LosslessCut::Run::startRange() {
     const FrameRange r = ranges[range];
@@ -98,6 +116,7 @@ void LosslessCut::Run::enter(Phase next) {
                 std::make_unique<PieceEncoder>(cursor, session, style, plan.tailFirst, plan.tailLast, StreamTicks{});
             return;
         case Phase::Done:
+            checkRangeComplete();
             if (sound) sound->finish();
             if (sound) stats.audioPacketsCopied += sound->packetsCopied();
             sound.reset();

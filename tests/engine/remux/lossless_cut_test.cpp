@@ -69,6 +69,21 @@ TEST(LosslessCut, NeverReplacesAFileAndLeavesNoneWhenTheContainerCannotHoldTheVi
     EXPECT_EQ(file.readAll(), "the user's work");
 }
 
+TEST(LosslessCut, FramesTheIndexMisplacesFailTheCutInsteadOfShorteningIt) {
+    // Two transport streams one after the other: the second's clock starts again.
+    QTemporaryDir dir;
+    const clips::Clip second = clips::make("ts_176_restart", "ts", 176, 144, 25, 10, false,
+                                           {"-c:v", "libx264", "-preset", "veryfast", "-f", "mpegts"});
+    QByteArray joined;
+    for (const QString& part : {clips::get("ts_h264_mp2").path, second.path}) {
+        QFile file(part);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        joined += file.readAll();
+    }
+    LosslessCut lossless(OpenedSource::open(writeTextFile(dir.filePath("restart.ts"), joined)));
+    EXPECT_TRUE(cut(lossless, dir.filePath("cut.ts"), 2, 11).contains("could not all be written"));
+}
+
 TEST(LosslessCut, ATruncatedSourceIsRefusedAtItsOpenAsTheReaderRefusesIt) {
     QTemporaryDir dir;
     QFile whole(clips::get("avi_mjpeg_pcm").path);
