@@ -426,6 +426,7 @@ private:
     bool opening_ = false;         // the reader is reading a file for its index
     bool closeRequested_ = false;  // the window was closed during an open
     void openWithProgress(const QString& path);
+    QString openDialogFolder() const;
     int lastPictureFormat_ = 1;  // the frame dialog's filter index of the last picture saved
     std::optional<JobOutcome> lastJobOutcome_;
     QPointer<QWidget> previewStage_;  // the full-screen window holding VideoView1
