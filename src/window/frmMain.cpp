@@ -113,6 +113,11 @@ frmMain::frmMain(WindowServices services) : services_(std::move(services)) {
 
 frmMain::~frmMain() {
     if (about_) delete about_;
+    // A help lookup still asking the desktop ends first: it is short, and the window is gone.
+    if (helpLookup_) {
+        helpLookup_->wait();
+        delete helpLookup_;
+    }
 }
 
 void frmMain::buildControls() {

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -280,6 +281,8 @@ public:
     // ---------------- frmMain_desktop: keys, drop, full-screen preview, title, help ----------------
     // The full-screen window while the preview is in it, else null.
     QWidget* previewFullScreenWindow() const { return previewStage_; }
+    // Whether the desktop is being asked for a help viewer (F1, the skin's Help).
+    bool helpLookupRunning() const { return helpLookup_ != nullptr; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -420,6 +423,7 @@ private:
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs* dialogs_ = nullptr;
     std::unique_ptr<QLockFile> instanceLock_;
+    QThread* helpLookup_ = nullptr;  // asks the desktop for a help viewer; owned, null when idle
     QPointer<frmAbout> about_;
     bool unloaded_ = false;
     bool reopening_ = false;

@@ -13,9 +13,11 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 
 #include "engine/platform/Platform.h"
 #include "window/ErrorPolicy.h"
@@ -287,17 +289,33 @@ void frmMain::leavePreviewFullScreen() {
 // ---------------------------------------------------------------- help
 
 void frmMain::openHelp() {
+    // Asking the desktop which program opens a type runs xdg-mime, which takes a moment: the
+    // questions are asked off the window's thread, and a second F1 meanwhile adds nothing.
+    if (helpLookup_) return;
     const QString folder = platform().programFolder();
     const QString compiled = folder + "/kvl.chm";
     const QString pages = folder + "/help/index.html";
-    auto registered = [](const QString& type) { return !platform().defaultApplicationFor(type).isEmpty(); };
-    // xdg-open starts without saying whether anything opened the file, so each way is taken only
-    // when the desktop names a program for it.
-    if (QFileInfo::exists(compiled) &&
-        std::any_of(std::begin(kChmTypes), std::end(kChmTypes), [&](const char* t) { return registered(t); }) &&
-        platform().openDocument(compiled))
-        return;
-    if (QFileInfo::exists(pages) && registered("text/html") && platform().openDocument(pages)) return;
-    dialogs().MsgBox(Messages[Msg::HelpNotOpened] + "\r\n" + QDir::toNativeSeparators(pages), MsgButtons::Ok,
-                     MsgIcon::Information);
+    struct Viewers {
+        bool chm = false, html = false;
+    };
+    auto found = std::make_shared<Viewers>();
+    helpLookup_ = QThread::create([compiled, pages, found] {
+        auto registered = [](const QString& type) { return !platform().defaultApplicationFor(type).isEmpty(); };
+        found->chm = QFileInfo::exists(compiled) && std::any_of(std::begin(kChmTypes), std::end(kChmTypes),
+                                                                [&](const char* t) { return registered(t); });
+        found->html = QFileInfo::exists(pages) && registered("text/html");
+    });
+    connect(helpLookup_, &QThread::finished, this, [this, found, compiled, pages] {
+        helpLookup_->wait();
+        delete helpLookup_;
+        helpLookup_ = nullptr;
+        if (unloaded_) return;  // the window was closed meanwhile
+        // xdg-open starts without saying whether anything opened the file, so each way is taken
+        // only when the desktop names a program for it.
+        if (found->chm && platform().openDocument(compiled)) return;
+        if (found->html && platform().openDocument(pages)) return;
+        dialogs().MsgBox(Messages[Msg::HelpNotOpened] + "\r\n" + QDir::toNativeSeparators(pages), MsgButtons::Ok,
+                         MsgIcon::Information);
+    });
+    helpLookup_->start();
 }

@@ -1,5 +1,6 @@
 // Start-up, shut-down, languages, skin commands, About box and idle logo of the real window.
 #include <gtest/gtest.h>
+#include <QTest>
 #include <QTimer>
 
 #include "settings/AppSettings.h"
@@ -175,9 +176,10 @@ TEST(WindowSkin, OnlyTheExactElementNamesAct) {
     w.PartnerAppPresent = true;
     w.Skin1_ElementClick(SkinElement("help"));
     w.Skin1_ElementClick(SkinElement("WMVbutton"));
-    EXPECT_TRUE(fake.openedDocuments.isEmpty());
+    EXPECT_FALSE(w.helpLookupRunning());
     EXPECT_EQ(w.OutputFormat, OutputFormat::Avi);
     w.Skin1_ElementClick(SkinElement("Help"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.helpLookupRunning(); }, 10000));
     ASSERT_EQ(fake.openedDocuments.size(), 1);
     EXPECT_TRUE(fake.openedDocuments[0].endsWith("/kvl.chm"));
     w.Skin1_ElementClick(SkinElement("wmvbutton"));
