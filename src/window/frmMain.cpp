@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QScreen>
-#include <QStandardPaths>
 #include <optional>
 #include <stdexcept>
 
@@ -435,15 +434,10 @@ void frmMain::setListIndex(QComboBox* box, int index) {
 // ---------------------------------------------------------------- start-up and shut-down
 
 bool frmMain::acquireInstanceLock() {
-    QString dir = qEnvironmentVariable("KORVELIN_LOCK_DIR");
-    if (dir.isEmpty()) dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty()) dir = QDir::tempPath();
-    QDir().mkpath(dir);
-    instanceLock_ = std::make_unique<QLockFile>(dir + "/korvelin.lock");
-    instanceLock_->setStaleLockTime(0);
-    if (instanceLock_->tryLock(0)) return true;
-    instanceLock_.reset();
-    return false;
+    instance_ = SingleInstance::claim();
+    if (!instance_) return false;
+    connect(instance_.get(), &SingleInstance::requested, this, &frmMain::anotherStartAsked);
+    return true;
 }
 
 void frmMain::PlaceFrames() {
@@ -614,7 +608,7 @@ void frmMain::Form_Unload() {
     resumeNext("Form_Unload: release picture writer", [&] { ImageFile1.reset(); });
     resumeNext("Form_Unload: release audio player", [&] { AudioPlayer.reset(); });
     if (about_) about_->close();
-    instanceLock_.reset();
+    instance_.reset();
     endProgram();
 }
 

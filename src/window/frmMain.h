@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QLockFile>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -39,6 +38,7 @@
 #include "rules/TextKeys.h"
 #include "settings/CRegister.h"
 #include "window/Controls.h"
+#include "window/SingleInstance.h"
 
 #include "window/frmAbout.h"
 
@@ -341,6 +341,9 @@ private:
     // The help: kvl.chm with the desktop's CHM viewer, else its HTML pages in the browser, else a
     // message saying where the pages are.
     void openHelp();
+    // A later start of the program asked for `path` (empty: only to come to the front): the
+    // window comes to the front and opens it as a drop would.
+    void anotherStartAsked(const QString& path);
     // The preview alone on the whole screen, aspect kept; the window keeps working behind it.
     void showPreviewFullScreen();
     void leavePreviewFullScreen();
@@ -422,8 +425,11 @@ private:
     QHash<QComboBox*, void (frmMain::*)()> clickHandlers_;
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs* dialogs_ = nullptr;
-    std::unique_ptr<QLockFile> instanceLock_;
+    std::unique_ptr<SingleInstance> instance_;  // the lock of the one running copy
+    QString handedOverSource_;                  // a later start's file, waiting for the open button
+    QTimer* handOverRetry_ = nullptr;
     QThread* helpLookup_ = nullptr;  // asks the desktop for a help viewer; owned, null when idle
+    void openHandedOverSource();
     QPointer<frmAbout> about_;
     bool unloaded_ = false;
     bool reopening_ = false;

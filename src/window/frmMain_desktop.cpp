@@ -1,6 +1,6 @@
 // What a desktop program does around the window's own controls: keys for the buttons, a video
-// dropped onto the window, the preview on the whole screen, the open file in the title and help
-// that opens without a CHM viewer.
+// dropped onto the window or handed over by a later start, the preview on the whole screen, the
+// open file in the title and help that opens without a CHM viewer.
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "engine/platform/Platform.h"
 #include "window/ErrorPolicy.h"
@@ -116,6 +117,10 @@ void frmMain::setUpDesktop() {
     qApp->installEventFilter(this);
     setAcceptDrops(true);
     connect(cmbPlaySld, &QComboBox::currentIndexChanged, this, [this] { updateKeyTooltips(); });
+    handOverRetry_ = new QTimer(this);
+    handOverRetry_->setSingleShot(true);
+    handOverRetry_->setInterval(250);
+    connect(handOverRetry_, &QTimer::timeout, this, [this] { openHandedOverSource(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -225,6 +230,28 @@ void frmMain::dropEvent(QDropEvent* event) {
     QTimer::singleShot(0, this, [this, path] {
         if (!unloaded() && cmdFile->isEnabled()) OpenSourceVideo(path);
     });
+}
+
+void frmMain::anotherStartAsked(const QString& path) {
+    if (unloaded_) return;
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+    if (path.isEmpty()) return;
+    handedOverSource_ = path;  // a later request replaces one still waiting
+    openHandedOverSource();
+}
+
+void frmMain::openHandedOverSource() {
+    if (unloaded_ || handedOverSource_.isEmpty()) return;
+    // Playback gives way, as for a file chosen in the window; a job, an open or a dialog is
+    // waited for.
+    if (!QApplication::activeModalWidget() && !opening_ && Playing && cmdPlayStop->isEnabled()) StopPlayback();
+    if (QApplication::activeModalWidget() || opening_ || !cmdFile->isEnabled()) {
+        handOverRetry_->start();
+        return;
+    }
+    OpenSourceVideo(std::exchange(handedOverSource_, QString()));
 }
 
 void frmMain::sourceChanged() {
