@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts Korvelin on a private X server with a clip and presses keys as a user would (xdotool):
 #   Right steps the preview to the next frame, Left steps back to the same picture,
-#   F shows the preview on the whole screen with its aspect kept, Esc returns.
+#   F shows the preview on the whole screen with its aspect kept, Esc returns; a second start
+#   with another file ends at once and the running window opens that file.
 #   packaging/check-keys-xvfb.sh PROGRAM [SCREENSHOT_DIR]
 # With SCREENSHOT_DIR the screenshots it compares are kept there.
 set -euo pipefail
@@ -76,6 +77,16 @@ returned() { ! full_screen returned && unchanged returned-preview; }
 eventually returned || fail "Esc did not bring the preview back into the window"
 xdotool search --onlyvisible --name "^clip\.avi — Korvelin$" >/dev/null || fail "the window is gone after Esc"
 
+# A second start hands its file to the running window and ends at once; without a file it only
+# brings the window to the front.
+cp "$work/clip.avi" "$work/second clip.avi"
+timeout 20 "$program" "$work/second clip.avi" >"$work/second.log" 2>&1 ||
+  fail "the second start did not end by itself with status 0: $(cat "$work/second.log")"
+timeout 30 xdotool search --sync --onlyvisible --name "^second clip\.avi — Korvelin$" >/dev/null ||
+  fail "the running window did not open the file of the second start; program output: $(cat "$work/app.log")"
+timeout 20 "$program" >"$work/third.log" 2>&1 || fail "a start without a file did not end: $(cat "$work/third.log")"
+kill -0 "$app_pid" 2>/dev/null || fail "the running window ended after the later starts"
+
 if [[ -n "$shots" ]]; then
   mkdir -p "$shots"
   cp "$work"/*.png "$shots"/
@@ -83,4 +94,5 @@ fi
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
 app_pid=""
-echo "check-keys-xvfb: Right and Left step the preview, F shows it full screen, Esc returns"
+echo "check-keys-xvfb: Right and Left step the preview, F shows it full screen, Esc returns;" \
+  "a second start hands its file to the running window"

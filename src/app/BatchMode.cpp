@@ -1,5 +1,6 @@
 #include "app/BatchMode.h"
 
+#include <unistd.h>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
@@ -7,6 +8,7 @@
 #include <csignal>
 
 #include "engine/platform/Dialogs.h"
+#include "rules/JobRules.h"
 #include "rules/OutputFormats.h"
 #include "rules/OutputNames.h"
 #include "window/frmMain.h"
@@ -41,7 +43,8 @@ extern "C" void onInterrupt(int) { interruptRequested = 1; }
 // One batch job on a window of its own.
 class BatchRun {
 public:
-    BatchRun(BatchRequest request, QTextStream& out, QTextStream& err) : r_(std::move(request)), out_(out), err_(err) {}
+    BatchRun(BatchRequest request, QTextStream& out, QTextStream& err, bool progressOnTerminal)
+        : r_(std::move(request)), out_(out), err_(err), terminal_(progressOnTerminal) {}
 
     int run() {
         WindowServices services;
@@ -180,11 +183,16 @@ private:
     int runJob() {
         frmMain& w = *w_;
         const bool cut = r_.job == BatchRequest::Job::Cut;
+        // One line rewritten in place on a terminal, a line per tenth into a pipe or a file.
         int lastShown = -1;
         QObject::connect(w.ProgressBar1, &QProgressBar::valueChanged, &w, [&](int value) {
-            if (w.ProgressBar1->isHidden() || value == lastShown) return;
+            if (r_.quiet || w.ProgressBar1->isHidden() || !batchProgressShown(value, lastShown, terminal_)) return;
             lastShown = value;
-            err_ << "progress: " << value << "%\n";
+            if (terminal_) {
+                err_ << "\rprogress: " << QString::number(value).rightJustified(3) << "%";
+            } else {
+                err_ << "progress: " << value << "%\n";
+            }
             err_.flush();
         });
         // Ctrl+C cancels the job as the Cancel button does; the file keeps what was written.
@@ -205,6 +213,10 @@ private:
         (cut ? w.cmdCut : w.cmdSplit)->click();
         interruptPoll.stop();
         std::signal(SIGINT, previous);
+        if (terminal_ && lastShown >= 0) {
+            err_ << "\n";  // the progress line ends before what follows
+            err_.flush();
+        }
 
         // No outcome: the split never started, its offer to install the partner answered No.
         const std::optional<JobOutcome>& outcome = w.lastJobOutcome();
@@ -224,6 +236,7 @@ private:
     BatchRequest r_;
     QTextStream& out_;
     QTextStream& err_;
+    const bool terminal_;      // progress goes to a terminal
     ScriptedDialogs dialogs_;  // questions are answered No; file dialogs take the names given
     frmMain* w_ = nullptr;
 };
@@ -247,6 +260,8 @@ QString batchUsage() {
                "  --audio-kbps N                       MPEG audio bitrate: 32 48 56 64 80 96 112 128 160 192 224 256 "
                "320 384\n"
                "  --wmv-profile N                      WMV profile, position in the profile list (0 = first)\n"
+               "  --quiet                              no progress (on a terminal one line that updates,\n"
+               "                                       otherwise a line every 10 %)\n"
                "MPEG, WMV and split need the partner application.\n"
                "An original-format job whose cut points need an encoder the source's codec lacks is refused\n"
                "(exit 1); the message names the nearest frames where it needs none.\n")
@@ -264,6 +279,12 @@ std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args)
 
     for (int i = 0; i < args.size(); i += 2) {
         const QString& option = args[i];
+        if (option == "--quiet") {  // the one option without a value
+            if (r.quiet) return QStringLiteral("--quiet is given twice");
+            r.quiet = true;
+            --i;
+            continue;
+        }
         const bool known =
             i == 0 || jobOptions.contains(option) || option == "--format" || kOptionFormats.contains(option);
         if (!known) return QStringLiteral("unknown argument %1").arg(option);
@@ -339,5 +360,5 @@ std::optional<int> runBatchMode(const QStringList& arguments, QTextStream& out, 
     absolute(request.source);
     absolute(request.out1);
     absolute(request.out2);
-    return BatchRun(std::move(request), out, err).run();
+    return BatchRun(std::move(request), out, err, isatty(STDERR_FILENO) == 1).run();
 }

@@ -12,7 +12,8 @@
 //   korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]
 // It drives the main window itself (on the offscreen platform): opens SRC, chooses the
 // format and options in their controls, the output names through the save dialog and the
-// markers, and clicks Cut or Split. Progress goes to stderr, the texts of the window's
+// markers, and clicks Cut or Split. Progress goes to stderr (one line that updates on a
+// terminal, a line every 10 % otherwise, none with --quiet), the texts of the window's
 // message boxes to stdout. Questions (the partner offer) are answered No.
 //
 // Exit codes: 0 the job reported success; 1 the job failed, was cancelled or refused, or
@@ -35,6 +36,7 @@ struct BatchRequest {
     std::optional<int> videoKbps;    // an item of the MPEG video bitrate list
     std::optional<int> audioKbps;    // an item of the MPEG audio bitrate list
     std::optional<int> wmvProfile;   // list position
+    bool quiet = false;              // no progress
 };
 
 // Reads the arguments of a batch job; the text of the error for arguments that do not

@@ -9,6 +9,7 @@
 
 #include "app/BatchMode.h"
 #include "app/CommandLine.h"
+#include "window/SingleInstance.h"
 #include "window/frmMain.h"
 
 extern "C" {
@@ -44,7 +45,12 @@ int main(int argc, char** argv) {
     // to the program's folder.
     const QString path = startupSourcePath(arguments);
     frmMain window;
-    if (!window.Form_Load()) return 0;  // another copy is running
+    if (!window.Form_Load()) {
+        // Another copy is running: it opens the file (or only comes to the front) and this one
+        // ends at once, without a message.
+        SingleInstance::handOver(path);
+        return 0;
+    }
     if (!path.isEmpty()) {
         QTimer::singleShot(0, &window, [&window, path] { window.OpenSourceVideo(path); });
     }

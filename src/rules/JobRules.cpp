@@ -51,3 +51,8 @@ int16_t splitPercent(int32_t currentFrame, int32_t splitFrame, int32_t frameCoun
 bool splitPointAllowed(int32_t splitFrame, int32_t frameCount) {
     return !(int64_t(splitFrame) > int64_t(frameCount) - 4 || splitFrame < 4);
 }
+
+bool batchProgressShown(int32_t percent, int32_t lastShown, bool terminal) {
+    if (lastShown < 0) return true;
+    return terminal ? percent != lastShown : percent / 10 != lastShown / 10;
+}

@@ -36,3 +36,9 @@ int16_t splitPercent(int32_t currentFrame, int32_t splitFrame, int32_t frameCoun
 
 // A split point must be at least frame 4 and at most four frames before the last frame.
 bool splitPointAllowed(int32_t splitFrame, int32_t frameCount);
+
+// Whether batch mode reports a progress value. On a terminal it rewrites one line, so every
+// change is reported; into a pipe or a file a line each time the value enters another tenth
+// (0, 10, ..., 100, and from 0 again when a split starts its second file). `lastShown` is the
+// value reported last, -1 before the first.
+bool batchProgressShown(int32_t percent, int32_t lastShown, bool terminal);

@@ -47,13 +47,17 @@ QString nextNameStep(const QString& path) {
 }
 
 QString framePictureProposal(const QString& sourcePath, int32_t frameNumber) {
-    // Characters, not UTF-16 units: a surrogate pair is removed whole or not at all.
-    qsizetype cut = sourcePath.size();
-    for (int removed = 0; removed < 4; ++removed) {
-        if (cut == 0) throw std::invalid_argument("Invalid procedure call or argument");
-        cut -= cut >= 2 && sourcePath[cut - 1].isLowSurrogate() && sourcePath[cut - 2].isHighSurrogate() ? 2 : 1;
-    }
-    return sourcePath.left(cut) + " Frame" + QString::number(frameNumber);
+    const qsizetype dot = sourcePath.lastIndexOf('.');
+    return (dot > fileNameStart(sourcePath) ? sourcePath.left(dot) : sourcePath) + " Frame" +
+           QString::number(frameNumber);
+}
+
+QString framePictureFile(const QString& name, int format) {
+    // The extension of each format's own entry in the save dialog's filter.
+    static const char* const kExtensions[] = {"bmp", "jpg", "gif", "tif", "pcx", "wmf",
+                                              "emf", "tga", "png", "ras", "j2k"};
+    if (format < 1 || format > 11 || pictureFormatOfName(name) != 0) return name;
+    return name + u'.' + QLatin1String(kExtensions[format - 1]);
 }
 
 int pictureFormatOfName(const QString& path) {

@@ -40,10 +40,16 @@ QString freeName(QString path, Exists exists) {
     return path;
 }
 
-// The proposal for saving a frame: the source path without its last four characters,
-// " Frame" and the frame number (a surrogate pair counts as one character). Throws
-// std::invalid_argument for paths shorter than four characters.
+// The proposal for saving a frame: the source path without its extension (from the last "."
+// of its file name on, as sourceExtension reads it), " Frame" and the frame number:
+// "/v/clip.webm" -> "/v/clip Frame22".
 QString framePictureProposal(const QString& sourcePath, int32_t frameNumber);
+
+// The file a frame is written to, for the name accepted in the save dialog and the picture
+// format (1..11, as pictureFormatOfName) it is written in: a name that ends in a picture
+// format's extension stays as it is; any other gets the format's extension
+// ("clip Frame22" -> "clip Frame22.png"). Unchanged for a format outside 1..11.
+QString framePictureFile(const QString& name, int format);
 
 // The picture format a file name asks for by its extension (case ignored), as the index of
 // the frame dialog's filter: 1 BMP, 2 JPEG (jpg, jpeg), 3 GIF, 4 TIFF (tif, tiff), 5 PCX,

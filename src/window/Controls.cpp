@@ -1,6 +1,7 @@
 #include "window/Controls.h"
 
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 void placeTwips(QWidget* control, int left, int top, int width, int height) {
@@ -73,6 +74,21 @@ void TextBox::setText(const QString& text) {
     text_ = text;
     setPlainText(displayLines(text));
     setToolTip(displayLines(text));  // long values are cut at the box's edge
+    fitLabelColumn();
+}
+
+void TextBox::setLabelColumn(qreal least) {
+    leastLabelColumn_ = least;
+    fitLabelColumn();
+}
+
+void TextBox::fitLabelColumn() {
+    if (leastLabelColumn_ <= 0) return;
+    const QFontMetricsF metrics(font());
+    qreal widest = leastLabelColumn_;
+    for (const QString& line : displayLines(text_).split(u'\n'))
+        widest = std::max(widest, metrics.horizontalAdvance(line.section(u'\t', 0, 0) + u' '));
+    setTabStopDistance(widest);
 }
 
 void PictureBox::apply() {

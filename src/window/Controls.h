@@ -72,9 +72,14 @@ public:
     explicit TextBox(QWidget* parent = nullptr);
     void setText(const QString& text);
     QString text() const { return text_; }
+    // For lines of "label<TAB>value": the values start in one column just after the widest
+    // label of the text, and never before `least` pixels.
+    void setLabelColumn(qreal least);
 
 private:
+    void fitLabelColumn();
     QString text_;
+    qreal leastLabelColumn_ = 0;  // 0: the tab stop stays as set
 };
 
 // Display form of a text with CR, LF or CR LF line breaks.

@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QScreen>
-#include <QStandardPaths>
 #include <optional>
 #include <stdexcept>
 
@@ -113,6 +112,11 @@ frmMain::frmMain(WindowServices services) : services_(std::move(services)) {
 
 frmMain::~frmMain() {
     if (about_) delete about_;
+    // A help lookup still asking the desktop ends first: it is short, and the window is gone.
+    if (helpLookup_) {
+        helpLookup_->wait();
+        delete helpLookup_;
+    }
 }
 
 void frmMain::buildControls() {
@@ -189,9 +193,13 @@ void frmMain::buildControls() {
     // Frame4, Frame5
     cmdSavePictureAs = button(Frame4, "cmdSavePictureAs", "Save Frame", 60, 750, 1650, 335);
     cmdSavePictureAs->setEnabled(false);
-    LabelS = label(Frame4, "LabelS", {}, 225, 120, 1215, 585);
-    LabelT = label(Frame5, "LabelT", {}, 270, 120, 1155, 825);
-    lblSldNo = label(Frame5, "lblSldNo", "Using Slider #", 480, 1080, 1020, 285);
+    // The marker and source texts use their frame's whole width, so that every language's words
+    // and frame numbers of five digits fit; the playback marker's caption takes two lines.
+    LabelS = label(Frame4, "LabelS", {}, 60, 120, 1635, 585);
+    LabelT = label(Frame5, "LabelT", {}, 60, 120, 1635, 825);
+    lblSldNo = label(Frame5, "lblSldNo", "Using Slider #", 60, 960, 1635, 420);
+    lblSldNo->setWordWrap(true);
+    lblSldNo->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
     cmbPlaySld = list(Frame5, "cmbPlaySld", {"1", "2"}, 360, 1400, 1185, 315, kLightGrey);
     cmbPlaySld->setEnabled(false);
 
@@ -238,14 +246,14 @@ void frmMain::buildControls() {
     placeTwips(EdInfoAudio, 50, 1800, 2880, 1215);
     EdInfoAudio->setEnabled(false);
     for (TextBox* info : {EdInfoVideo, EdInfoAudio}) {
-        // One "label<TAB>value" line per property: a short tab keeps the values in one column.
+        // One "label<TAB>value" line per property: the values in one column after the labels.
         info->setLineWrapMode(QPlainTextEdit::NoWrap);
         QFont small("Arial");
         small.setPointSizeF(7.5);
         info->setFont(small);
         info->document()->setDocumentMargin(1);
         info->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        info->setTabStopDistance(QFontMetricsF(small).horizontalAdvance("Sample size (bits): "));
+        info->setLabelColumn(QFontMetricsF(small).horizontalAdvance("Sample size (bits): "));
     }
 
     // FrameConvertTo: format buttons (reached through the skin) and the option frames
@@ -321,8 +329,9 @@ void frmMain::buildControls() {
     }
 
     // Frame1: language; Frame2 (never shown): About and Exit
-    lblLang = label(Frame1, "lblLang", "Language", 90, 180, 1105, 195);
-    LstLang = list(Frame1, "LstLang", {}, 1220, 120, 1515, 330);
+    // The list is as wide as its longest language name with its flag.
+    lblLang = label(Frame1, "lblLang", "Language", 90, 180, 900, 195);
+    LstLang = list(Frame1, "LstLang", {}, 1020, 120, 1715, 330);
     LstLang->setFont(QFont("Tahoma"));
     cmdHelp = button(Frame2, "cmdHelp", "About", 60, 150, 660, 405);
     cmdExit = button(Frame2, "cmdExit", "Exit", 75, 555, 660, 405);
@@ -430,15 +439,10 @@ void frmMain::setListIndex(QComboBox* box, int index) {
 // ---------------------------------------------------------------- start-up and shut-down
 
 bool frmMain::acquireInstanceLock() {
-    QString dir = qEnvironmentVariable("KORVELIN_LOCK_DIR");
-    if (dir.isEmpty()) dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty()) dir = QDir::tempPath();
-    QDir().mkpath(dir);
-    instanceLock_ = std::make_unique<QLockFile>(dir + "/korvelin.lock");
-    instanceLock_->setStaleLockTime(0);
-    if (instanceLock_->tryLock(0)) return true;
-    instanceLock_.reset();
-    return false;
+    instance_ = SingleInstance::claim();
+    if (!instance_) return false;
+    connect(instance_.get(), &SingleInstance::requested, this, &frmMain::anotherStartAsked);
+    return true;
 }
 
 void frmMain::PlaceFrames() {
@@ -609,7 +613,7 @@ void frmMain::Form_Unload() {
     resumeNext("Form_Unload: release picture writer", [&] { ImageFile1.reset(); });
     resumeNext("Form_Unload: release audio player", [&] { AudioPlayer.reset(); });
     if (about_) about_->close();
-    instanceLock_.reset();
+    instance_.reset();
     endProgram();
 }
 

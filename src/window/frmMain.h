@@ -10,13 +10,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QLockFile>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -38,6 +38,7 @@
 #include "rules/TextKeys.h"
 #include "settings/CRegister.h"
 #include "window/Controls.h"
+#include "window/SingleInstance.h"
 
 #include "window/frmAbout.h"
 
@@ -280,6 +281,8 @@ public:
     // ---------------- frmMain_desktop: keys, drop, full-screen preview, title, help ----------------
     // The full-screen window while the preview is in it, else null.
     QWidget* previewFullScreenWindow() const { return previewStage_; }
+    // Whether the desktop is being asked for a help viewer (F1, the skin's Help).
+    bool helpLookupRunning() const { return helpLookup_ != nullptr; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -338,6 +341,9 @@ private:
     // The help: kvl.chm with the desktop's CHM viewer, else its HTML pages in the browser, else a
     // message saying where the pages are.
     void openHelp();
+    // A later start of the program asked for `path` (empty: only to come to the front): the
+    // window comes to the front and opens it as a drop would.
+    void anotherStartAsked(const QString& path);
     // The preview alone on the whole screen, aspect kept; the window keeps working behind it.
     void showPreviewFullScreen();
     void leavePreviewFullScreen();
@@ -419,13 +425,18 @@ private:
     QHash<QComboBox*, void (frmMain::*)()> clickHandlers_;
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs* dialogs_ = nullptr;
-    std::unique_ptr<QLockFile> instanceLock_;
+    std::unique_ptr<SingleInstance> instance_;  // the lock of the one running copy
+    QString handedOverSource_;                  // a later start's file, waiting for the open button
+    QTimer* handOverRetry_ = nullptr;
+    QThread* helpLookup_ = nullptr;  // asks the desktop for a help viewer; owned, null when idle
+    void openHandedOverSource();
     QPointer<frmAbout> about_;
     bool unloaded_ = false;
     bool reopening_ = false;
     bool opening_ = false;         // the reader is reading a file for its index
     bool closeRequested_ = false;  // the window was closed during an open
     void openWithProgress(const QString& path);
+    QString openDialogFolder() const;
     int lastPictureFormat_ = 1;  // the frame dialog's filter index of the last picture saved
     std::optional<JobOutcome> lastJobOutcome_;
     QPointer<QWidget> previewStage_;  // the full-screen window holding VideoView1

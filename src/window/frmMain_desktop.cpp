@@ -1,6 +1,6 @@
 // What a desktop program does around the window's own controls: keys for the buttons, a video
-// dropped onto the window, the preview on the whole screen, the open file in the title and help
-// that opens without a CHM viewer.
+// dropped onto the window or handed over by a later start, the preview on the whole screen, the
+// open file in the title and help that opens without a CHM viewer.
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -13,9 +13,12 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "engine/platform/Platform.h"
 #include "window/ErrorPolicy.h"
@@ -114,6 +117,10 @@ void frmMain::setUpDesktop() {
     qApp->installEventFilter(this);
     setAcceptDrops(true);
     connect(cmbPlaySld, &QComboBox::currentIndexChanged, this, [this] { updateKeyTooltips(); });
+    handOverRetry_ = new QTimer(this);
+    handOverRetry_->setSingleShot(true);
+    handOverRetry_->setInterval(250);
+    connect(handOverRetry_, &QTimer::timeout, this, [this] { openHandedOverSource(); });
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -225,6 +232,28 @@ void frmMain::dropEvent(QDropEvent* event) {
     });
 }
 
+void frmMain::anotherStartAsked(const QString& path) {
+    if (unloaded_) return;
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+    if (path.isEmpty()) return;
+    handedOverSource_ = path;  // a later request replaces one still waiting
+    openHandedOverSource();
+}
+
+void frmMain::openHandedOverSource() {
+    if (unloaded_ || handedOverSource_.isEmpty()) return;
+    // Playback gives way, as for a file chosen in the window; a job, an open or a dialog is
+    // waited for.
+    if (!QApplication::activeModalWidget() && !opening_ && Playing && cmdPlayStop->isEnabled()) StopPlayback();
+    if (QApplication::activeModalWidget() || opening_ || !cmdFile->isEnabled()) {
+        handOverRetry_->start();
+        return;
+    }
+    OpenSourceVideo(std::exchange(handedOverSource_, QString()));
+}
+
 void frmMain::sourceChanged() {
     resumeNext("sourceChanged: title", [&] { updateWindowTitle(); });
     if (!FileLoaded) {
@@ -287,17 +316,33 @@ void frmMain::leavePreviewFullScreen() {
 // ---------------------------------------------------------------- help
 
 void frmMain::openHelp() {
+    // Asking the desktop which program opens a type runs xdg-mime, which takes a moment: the
+    // questions are asked off the window's thread, and a second F1 meanwhile adds nothing.
+    if (helpLookup_) return;
     const QString folder = platform().programFolder();
     const QString compiled = folder + "/kvl.chm";
     const QString pages = folder + "/help/index.html";
-    auto registered = [](const QString& type) { return !platform().defaultApplicationFor(type).isEmpty(); };
-    // xdg-open starts without saying whether anything opened the file, so each way is taken only
-    // when the desktop names a program for it.
-    if (QFileInfo::exists(compiled) &&
-        std::any_of(std::begin(kChmTypes), std::end(kChmTypes), [&](const char* t) { return registered(t); }) &&
-        platform().openDocument(compiled))
-        return;
-    if (QFileInfo::exists(pages) && registered("text/html") && platform().openDocument(pages)) return;
-    dialogs().MsgBox(Messages[Msg::HelpNotOpened] + "\r\n" + QDir::toNativeSeparators(pages), MsgButtons::Ok,
-                     MsgIcon::Information);
+    struct Viewers {
+        bool chm = false, html = false;
+    };
+    auto found = std::make_shared<Viewers>();
+    helpLookup_ = QThread::create([compiled, pages, found] {
+        auto registered = [](const QString& type) { return !platform().defaultApplicationFor(type).isEmpty(); };
+        found->chm = QFileInfo::exists(compiled) && std::any_of(std::begin(kChmTypes), std::end(kChmTypes),
+                                                                [&](const char* t) { return registered(t); });
+        found->html = QFileInfo::exists(pages) && registered("text/html");
+    });
+    connect(helpLookup_, &QThread::finished, this, [this, found, compiled, pages] {
+        helpLookup_->wait();
+        delete helpLookup_;
+        helpLookup_ = nullptr;
+        if (unloaded_) return;  // the window was closed meanwhile
+        // xdg-open starts without saying whether anything opened the file, so each way is taken
+        // only when the desktop names a program for it.
+        if (found->chm && platform().openDocument(compiled)) return;
+        if (found->html && platform().openDocument(pages)) return;
+        dialogs().MsgBox(Messages[Msg::HelpNotOpened] + "\r\n" + QDir::toNativeSeparators(pages), MsgButtons::Ok,
+                         MsgIcon::Information);
+    });
+    helpLookup_->start();
 }

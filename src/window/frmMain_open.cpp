@@ -1,6 +1,9 @@
 // Opening a source video and the frame preview.
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include "engine/platform/Platform.h"
@@ -34,10 +37,21 @@ void frmMain::cmdFile_Click() {
         d.DialogTitle = "Open Video File";
         d.Filter = kOpenFilter;
         d.FilterIndex = 1;
+        d.InitDir = openDialogFolder();
         dialogs().ShowOpen();
         if (unloaded_) return;  // closed while the dialog was up
         if (!d.FileName.isEmpty()) OpenSourceVideo(d.FileName);
     });
+}
+
+// The folder of the source opened last, else the user's video folder, else home: never the
+// working folder, which start-up makes the program's.
+QString frmMain::openDialogFolder() const {
+    const QString candidates[] = {PrevOpenedFile.isEmpty() ? QString() : QFileInfo(PrevOpenedFile).absolutePath(),
+                                  QStandardPaths::writableLocation(QStandardPaths::MoviesLocation)};
+    for (const QString& folder : candidates)
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+    return QDir::homePath();
 }
 
 void frmMain::OpenSourceVideo(const QString& path) {

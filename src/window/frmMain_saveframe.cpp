@@ -30,11 +30,11 @@ void frmMain::cmdSavePictureAs_Click() {
         dialogs().ShowSave();
         if (unloaded_ || d.FileName.isEmpty()) return;
         // A name ending in one of the formats' extensions is written in that format; any
-        // other name in the format of the chosen filter.
+        // other name in the format of the chosen filter, with that format's extension added.
         const int byName = pictureFormatOfName(d.FileName);
         const int index = byName != 0 ? byName : d.FilterIndex;
         if (index < 1 || index > 11) return;
         lastPictureFormat_ = index;
-        (ImageFile1.get()->*kSaveByFilterIndex[index - 1])(FrameBits, d.FileName);
+        (ImageFile1.get()->*kSaveByFilterIndex[index - 1])(FrameBits, framePictureFile(d.FileName, index));
     });
 }

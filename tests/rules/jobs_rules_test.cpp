@@ -58,3 +58,17 @@ TEST(JobsRules, SplitGuardKeepsFourFramesFromEachEnd) {
     for (int at = 1; at <= 7; ++at) EXPECT_FALSE(splitPointAllowed(at, 7));
     for (int at = 1; at <= 8; ++at) EXPECT_EQ(splitPointAllowed(at, 8), at == 4);
 }
+
+TEST(JobsRules, BatchProgressEveryChangeOnATerminalElseEveryTenth) {
+    const struct {
+        int32_t percent, lastShown;
+        bool terminal, shown;
+    } rows[] = {
+        {0, -1, false, true},  {9, 0, false, false},   {19, 10, false, false}, {10, 0, false, true},
+        {23, 10, false, true}, {100, 97, false, true}, {0, 100, false, true},  // a split's second file
+        {1, 0, true, true},    {1, 1, true, false},    {0, -1, true, true},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(batchProgressShown(r.percent, r.lastShown, r.terminal), r.shown)
+            << r.percent << " after " << r.lastShown << (r.terminal ? " on a terminal" : "");
+}

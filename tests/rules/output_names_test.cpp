@@ -57,3 +57,34 @@ TEST(OutputNames, FreeNameSkipsEveryExistingName) {
     const QSet<QString> nine{"/o/b_9.avi", "/o/b_10.avi"};
     EXPECT_EQ(freeName("/o/b_9.avi", [&](const QString& p) { return nine.contains(p); }), "/o/b_11.avi");
 }
+
+TEST(OutputNames, FramePictureDropsTheRealExtensionAndTakesTheFormats) {
+    const struct {
+        const char* source;
+        const char* proposal;
+    } proposals[] = {
+        {"/v/mpeg2.ts", "/v/mpeg2 Frame18"},                       // 2 characters
+        {"/v/clip.avi", "/v/clip Frame18"},                        // 3
+        {"/v/vp9.webm", "/v/vp9 Frame18"},                         // 4
+        {"/v/clip", "/v/clip Frame18"},                            // none
+        {"/home/anna.berg/clip", "/home/anna.berg/clip Frame18"},  // a dotted folder
+        {"/v/a.b.mkv", "/v/a.b Frame18"},                          // only the last dot's part
+        {"/v/.hidden", "/v/.hidden Frame18"},                      // a name that only begins with a dot
+        {"", " Frame18"},
+    };
+    for (const auto& row : proposals) EXPECT_EQ(framePictureProposal(row.source, 18), row.proposal) << row.source;
+
+    const struct {
+        const char* name;
+        int format;
+        const char* file;
+    } files[] = {
+        {"/v/vp9 Frame18", 9, "/v/vp9 Frame18.png"},
+        {"/v/a.b Frame18", 2, "/v/a.b Frame18.jpg"},  // not a picture extension: added
+        {"/v/x.BMP", 9, "/v/x.BMP"},                  // the name's own extension stays
+        {"/v/x.jpeg", 11, "/v/x.jpeg"},
+        {"/v/x", 11, "/v/x.j2k"},
+        {"/v/x", 0, "/v/x"},
+    };
+    for (const auto& row : files) EXPECT_EQ(framePictureFile(row.name, row.format), row.file) << row.name;
+}

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <functional>
 
 #include "engine/platform/Platform.h"
 
@@ -12,8 +13,9 @@ struct FakePlatform : Platform {
     bool realClock = false;
     QStringList openedDocuments;
     QList<QPair<QString, QStringList>> startedPrograms;
-    bool realRunCheck = false;  // false: every file counts as a program this system runs
+    bool realRunCheck = false;         // false: every file counts as a program this system runs
     QHash<QString, QString> handlers;  // MIME type -> desktop entry of the program that opens it
+    std::function<void()> onLookup;    // runs at each handler lookup, on the thread that asks
 
     FakePlatform() { setPlatform(this); }
     ~FakePlatform() override { setPlatform(nullptr); }
@@ -24,7 +26,10 @@ struct FakePlatform : Platform {
         return true;
     }
     bool canRun(const QString& program) override { return realRunCheck ? Platform::canRun(program) : true; }
-    QString defaultApplicationFor(const QString& mimeType) override { return handlers.value(mimeType); }
+    QString defaultApplicationFor(const QString& mimeType) override {
+        if (onLookup) onLookup();
+        return handlers.value(mimeType);
+    }
     bool startDetached(const QString& program, const QStringList& arguments) override {
         startedPrograms.append({program, arguments});
         return true;

@@ -243,3 +243,28 @@ TEST(OpenSource, ALongOpenShowsItsProgressAndACloseWaitsForIt) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(w.unloaded());
 }
+
+// The open dialog starts in the last source's folder, else the video folder, else home; the
+// working folder (the program's, after start-up) plays no part.
+TEST(OpenSource, TheOpenDialogStartsInTheLastSourcesFolderElseVideosElseHome) {
+    const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
+    WindowHarness h;
+    frmMain& w = *h.window;
+    const QString home = h.home.path() + "/user";
+    QDir().mkpath(home);
+    qputenv("HOME", home.toUtf8());
+    qunsetenv("XDG_CONFIG_HOME");  // no user-dirs.dirs: the video folder is ~/Videos
+    auto startsIn = [&] {
+        w.cmdFile_Click();  // no queued answer: cancel
+        return h.dialogs.shownFileDialogs.last().InitDir;
+    };
+    EXPECT_EQ(startsIn(), home);
+    QDir().mkpath(home + "/Videos");
+    EXPECT_EQ(startsIn(), home + "/Videos");
+    const QString source = copyClipTo(clips::get("avi_noaudio").path, h.home.path() + "/clips/a.avi");
+    w.OpenSourceVideo(source);
+    ASSERT_TRUE(w.FileLoaded);
+    EXPECT_EQ(startsIn(), h.home.path() + "/clips");
+    qputenv("HOME", savedHome);
+    if (!savedConfig.isNull()) qputenv("XDG_CONFIG_HOME", savedConfig);
+}

@@ -41,7 +41,9 @@ TEST(SaveFrame, EachFilterEntryCallsItsOwnWriterWithTheFrameOnShow) {
     h.dialogs.fileAnswers.append({"/tmp/none", 12});
     for (int i = 0; i < 12; ++i) w.cmdSavePictureAs_Click();
     ASSERT_EQ(calls.size(), 11);  // index 12 calls nothing
-    for (int i = 0; i < 11; ++i) EXPECT_EQ(calls[i], QString("%1 33 /tmp/x%2").arg(expected[i]).arg(i + 1));
+    const QStringList extensions{"bmp", "jpg", "gif", "tif", "pcx", "wmf", "emf", "tga", "png", "ras", "j2k"};
+    for (int i = 0; i < 11; ++i)
+        EXPECT_EQ(calls[i], QString("%1 33 /tmp/x%2.%3").arg(expected[i]).arg(i + 1).arg(extensions[i]));
     const FileDialogState& shown = h.dialogs.shownFileDialogs.last();
     EXPECT_EQ(shown.DialogTitle, "Save Picture To File");
     EXPECT_TRUE(shown.CancelError);
@@ -49,7 +51,7 @@ TEST(SaveFrame, EachFilterEntryCallsItsOwnWriterWithTheFrameOnShow) {
     EXPECT_TRUE(h.messages().isEmpty());
 }
 
-TEST(SaveFrame, ProposalCutsFourCharactersAndTheNameWinsOverThePngEntry) {
+TEST(SaveFrame, ProposalDropsTheExtensionAndTheNameWinsOverThePngEntry) {
     WindowHarness h;
     frmMain& w = *h.window;
     const QString source = copyClipTo(clips::get("mpeg2_ps").path, h.home.path() + "/v/clip.mpeg");
@@ -60,7 +62,7 @@ TEST(SaveFrame, ProposalCutsFourCharactersAndTheNameWinsOverThePngEntry) {
     QDir().mkpath(h.home.path() + "/out");
     h.dialogs.fileAnswers.append({target, 9});
     w.cmdSavePictureAs_Click();
-    EXPECT_EQ(h.dialogs.shownFileDialogs.last().FileName, h.home.path() + "/v/clip. Frame12");
+    EXPECT_EQ(h.dialogs.shownFileDialogs.last().FileName, h.home.path() + "/v/clip Frame12");
     QFile f(target);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.read(2), QByteArray("BM"));
@@ -68,12 +70,13 @@ TEST(SaveFrame, ProposalCutsFourCharactersAndTheNameWinsOverThePngEntry) {
     QImage image(target, "BMP");
     EXPECT_EQ(image.size(), QSize(352, 288));
     EXPECT_EQ(clips::frameNumberOf(image), 12);
-    // The dialog opens on the format last written; a name without a known extension takes it.
+    // The dialog opens on the format last written; a name without a known extension takes it
+    // and its extension.
     const QString plain = h.home.path() + "/out/noextension";
     h.dialogs.fileAnswers.append({plain, 0});
     w.cmdSavePictureAs_Click();
     EXPECT_EQ(h.dialogs.shownFileDialogs.last().FilterIndex, 1);
-    QFile written(plain);
+    QFile written(plain + ".bmp");
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
     EXPECT_EQ(written.read(2), QByteArray("BM"));
 }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMimeData>
 #include <QScreen>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -216,6 +217,11 @@ TEST(DesktopPreview, DoubleClickShowsThePictureFullScreenAndKeysGoOnThere) {
     EXPECT_EQ(d.programEnds, 1);
 }
 
+// The help viewer is looked up off the window's thread; true once the answer was acted on.
+bool helpAnswered(const frmMain& w) {
+    return QTest::qWaitFor([&] { return !w.helpLookupRunning(); }, 10000);
+}
+
 TEST(DesktopHelp, OpensTheChmWithAViewerElseThePagesElseSaysWhere) {
     FakePlatform fake;
     DesktopWindow d;
@@ -226,24 +232,47 @@ TEST(DesktopHelp, OpensTheChmWithAViewerElseThePagesElseSaysWhere) {
     fake.handlers["text/html"] = "firefox-esr.desktop";
     fake.handlers["application/x-chm"] = "xchm.desktop";
     w.Skin1_ElementClick(SkinElement("Help"));
+    ASSERT_TRUE(helpAnswered(w));
     ASSERT_EQ(fake.openedDocuments.size(), 1);
     EXPECT_EQ(fake.openedDocuments.takeFirst(), folder + "/kvl.chm");
 
     // No CHM viewer: the same pages in the browser (F1 asks as the Help button does).
     fake.handlers.remove("application/x-chm");
     d.press(Qt::Key_F1);
+    ASSERT_TRUE(helpAnswered(w));
     ASSERT_EQ(fake.openedDocuments.size(), 1);
     EXPECT_EQ(fake.openedDocuments.takeFirst(), folder + "/help/index.html");
 
     // Nothing opens either: a message says where the pages are.
     fake.handlers.clear();
     w.Skin1_ElementClick(SkinElement("Help"));
+    ASSERT_TRUE(helpAnswered(w));
     EXPECT_TRUE(fake.openedDocuments.isEmpty());
     ASSERT_EQ(d.messages().size(), 1);
     EXPECT_TRUE(d.messages()[0].startsWith(w.Messages[Msg::HelpNotOpened]));
     EXPECT_TRUE(d.messages()[0].endsWith(folder + "/help/index.html"));
     EXPECT_FALSE(w.Messages[Msg::HelpNotOpened].isEmpty());
     EXPECT_NE(w.Messages[Msg::HelpNotOpened], "Default");
+}
+
+// The window answers while the desktop is asked; a close meanwhile ends the program, and the
+// answer that comes after it shows nothing.
+TEST(DesktopHelp, TheLookupKeepsTheWindowAnsweringAndACloseEndsTheProgram) {
+    FakePlatform fake;
+    QSemaphore gate;
+    fake.onLookup = [&] {
+        gate.tryAcquire(1, 10000);
+        gate.release();
+    };
+    DesktopWindow d;
+    d.press(Qt::Key_F1);
+    EXPECT_TRUE(d.w.helpLookupRunning());
+    d.w.close();
+    EXPECT_EQ(d.programEnds, 1);
+    gate.release();
+    EXPECT_TRUE(helpAnswered(d.w));
+    EXPECT_TRUE(d.messages().isEmpty());
+    EXPECT_TRUE(fake.openedDocuments.isEmpty());
 }
 
 }  // namespace

@@ -277,7 +277,7 @@ TEST(WindowReview, SaveFrameWritesTheFormatOfTheName) {
 
     r.harness.dialogs.fileAnswers = {{r.path("y.picture"), 3}};  // no known extension: the filter decides (GIF)
     r.w.cmdSavePictureAs_Click();
-    EXPECT_EQ(head(r.path("y.picture"), 4), QByteArray("GIF8"));
+    EXPECT_EQ(head(r.path("y.picture.gif"), 4), QByteArray("GIF8"));
     r.harness.dialogs.fileAnswers = {{r.path("z.JPEG"), 0}};
     r.w.cmdSavePictureAs_Click();
     EXPECT_EQ(r.harness.dialogs.shownFileDialogs.last().FilterIndex, 3);

@@ -93,6 +93,7 @@ void QtDialogs::show(bool save) {
         const int index = state.FilterIndex >= 1 && state.FilterIndex <= filters.size() ? state.FilterIndex : 1;
         dialog.selectNameFilter(filters.at(index - 1));
     }
+    if (!state.InitDir.isEmpty()) dialog.setDirectory(state.InitDir);
     if (!state.FileName.isEmpty()) {
         const QFileInfo proposal(state.FileName);
         if (proposal.isAbsolute()) dialog.setDirectory(proposal.absolutePath());

@@ -14,6 +14,7 @@ struct FileDialogState {
     QString Filter;       // "desc|pattern|desc|pattern|" form
     int FilterIndex = 0;  // 1-based; 0 = not set
     int Flags = 0;        // 2 = ask before overwriting
+    QString InitDir;      // the folder shown first when FileName names none
     bool CancelError = false;
 };
 
