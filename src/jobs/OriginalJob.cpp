@@ -1,5 +1,7 @@
 #include "jobs/OriginalJob.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <utility>
 
@@ -91,14 +93,17 @@ JobProgress OriginalJob::progress() const {
     JobProgress p;
     p.part = part_;
     p.currentFrame = remux_->currentFrame();
-    // The copy keeps picture and sound together: both are where the frame written last shows.
-    const PacketIndex& index = source_->index();
-    const AVRational base = source_->video()->time_base;
-    const auto fromStart = [&](int64_t ticks) {
-        return int32_t(std::lround(toMilliseconds(toSeconds(StreamTicks{ticks - index.firstTime()}, base)).value));
+    // The copy keeps picture and sound together: both are where the frame written last starts.
+    // Positions count frames at the header's rate (else 25 fps), as the reader times a video
+    // whose timestamps it cannot use; the window only relates them to the duration. At most
+    // half the 32-bit range, so the window can add picture and sound positions.
+    const double fps = source_->headerFrameRate() > 0 ? source_->headerFrameRate() : 25;
+    const auto atFrame = [fps](int64_t frames) {
+        const Milliseconds ms = toMilliseconds(Seconds{frames / fps});
+        return int32_t(std::clamp<double>(std::round(ms.value), 0, INT32_MAX / 2));
     };
-    p.videoTime = p.audioTime = p.currentFrame > 0 ? fromStart(index.frameTime(p.currentFrame)) : 0;
-    p.videoDuration = p.audioDuration = fromStart(index.endTime());
+    p.videoTime = p.audioTime = atFrame(std::max(0, p.currentFrame - 1));
+    p.videoDuration = p.audioDuration = atFrame(frameCount_);
     p.percent = kind_ == Kind::Cut ? cutPercent(p.currentFrame, first_, last_)
                                    : splitPercent(p.currentFrame, first_, frameCount_);
     return p;
