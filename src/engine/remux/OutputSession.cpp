@@ -1,6 +1,7 @@
 #include "engine/remux/OutputSession.h"
 
 #include <QByteArray>
+#include <QList>
 #include <algorithm>
 #include <cstring>
 
@@ -18,6 +19,21 @@ uint32_t keptTag(const AVOutputFormat* format, const AVCodecParameters* par) {
     return av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id ? par->codec_tag : 0;
 }
 
+// Copies the tags that stay true of a piece of the source. Statistics of the whole stream
+// (mkvmerge lists its frame count, bytes, duration and rate in _STATISTICS_TAGS) would be wrong
+// for the piece, and the muxer names itself as the encoder of the file.
+void copyTags(AVDictionary** to, const AVDictionary* from) {
+    const AVDictionaryEntry* listed = av_dict_get(from, "_STATISTICS_TAGS", nullptr, 0);
+    const QList<QByteArray> statistics = listed ? QByteArray(listed->value).split(' ') : QList<QByteArray>{};
+    const AVDictionaryEntry* tag = nullptr;
+    while ((tag = av_dict_get(from, "", tag, AV_DICT_IGNORE_SUFFIX))) {
+        const QByteArray key(tag->key);
+        const QByteArray base = key.split('-').first();  // "BPS-eng" is BPS in English
+        if (key.startsWith("_STATISTICS_") || statistics.contains(base) || key == "encoder") continue;
+        av_dict_set(to, tag->key, tag->value, 0);
+    }
+}
+
 // An output stream carrying the source stream's packets unchanged.
 AVStream* copyStream(AVFormatContext* out, const AVStream* source) {
     AVStream* st = avformat_new_stream(out, nullptr);
@@ -29,7 +45,7 @@ AVStream* copyStream(AVFormatContext* out, const AVStream* source) {
     st->avg_frame_rate = source->avg_frame_rate;
     st->r_frame_rate = source->r_frame_rate;
     st->disposition = source->disposition;
-    av_dict_copy(&st->metadata, source->metadata, 0);
+    copyTags(&st->metadata, source->metadata);
     for (int i = 0; i < source->nb_side_data; ++i) {  // the display matrix of a turned picture among them
         const AVPacketSideData& sd = source->side_data[i];
         if (uint8_t* copy = av_stream_new_side_data(st, sd.type, sd.size)) std::memcpy(copy, sd.data, sd.size);
@@ -90,6 +106,7 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
       lastDts_(kNone) {
     AVFormatContext* out = container_.format();
     byOrder_ = QByteArray(out->oformat->name) == "avi";
+    copyTags(&out->metadata, source.facts()->metadata);  // title, artist, comment, capture date
     const double fps = source.headerFrameRate();
     frameTicks_ = std::max<int64_t>(1, ticksPerFrame(fps > 0 ? fps : 25, videoBase_).value);
     AVStream* video = copyStream(out, source.video());

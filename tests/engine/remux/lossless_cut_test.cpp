@@ -2,6 +2,8 @@
 // the file again by its name, and it writes through the output layer.
 #include <gtest/gtest.h>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include "engine/common/MediaError.h"
@@ -52,6 +54,33 @@ TEST(LosslessCut, SoundTheContainerCannotCarryIsEncodedAgainInStepWithThePicture
     EXPECT_NEAR(sound.start, 0, sound.longest);
     // MP3 in AVI plays the encoder's start-up delay (one frame at most) at the end.
     EXPECT_NEAR(sound.end, 71 / 25.0, 2 * sound.longest);
+}
+
+TEST(LosslessCut, KeepsTheSourcesTagsButNotItsWholeStreamStatistics) {
+    QTemporaryDir dir;
+    const clips::Clip tagged = clips::make(
+        "mp4_tagged", "mp4", 320, 240, 25, 50, true,
+        {"-c:v", "libx264", "-g", "25", "-c:a", "aac", "-metadata", "title=Holiday", "-metadata", "artist=Ann",
+         "-metadata", "comment=first day", "-metadata", "creation_time=2026-07-01T10:00:00Z"});
+    const struct {
+        QString source;
+        QString out;
+    } cases[] = {{tagged.path, dir.filePath("tagged.mp4")},
+                 {clips::foreign("mkvmerge_h264_ac3").path, dir.filePath("statistics.mkv")}};
+    for (const auto& c : cases) {
+        LosslessCut lossless(OpenedSource::open(c.source));
+        ASSERT_EQ(cut(lossless, c.out, 12, 40).toStdString(), "");
+        const QJsonObject probed = clips::probe(c.out);
+        const QJsonObject tags = probed["format"].toObject()["tags"].toObject();
+        if (c.source == tagged.path) {
+            EXPECT_EQ(tags["title"].toString(), "Holiday");
+            EXPECT_EQ(tags["artist"].toString(), "Ann");
+            EXPECT_EQ(tags["comment"].toString(), "first day");
+            EXPECT_TRUE(tags["creation_time"].toString().startsWith("2026-07-01T10:00:00"));
+        }
+        for (const QJsonValue stream : probed["streams"].toArray())
+            EXPECT_FALSE(stream.toObject()["tags"].toObject().contains("NUMBER_OF_FRAMES")) << c.out.toStdString();
+    }
 }
 
 TEST(LosslessCut, NeverReplacesAFileAndLeavesNoneWhenTheContainerCannotHoldTheVideo) {
