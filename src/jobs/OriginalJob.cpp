@@ -97,7 +97,7 @@ JobProgress OriginalJob::progress() const {
     // Positions count frames at the header's rate (else 25 fps), as the reader times a video
     // whose timestamps it cannot use; the window only relates them to the duration. At most
     // half the 32-bit range, so the window can add picture and sound positions.
-    const double fps = source_->headerFrameRate() > 0 ? source_->headerFrameRate() : 25;
+    const double fps = source_->nominalFrameRate();
     const auto atFrame = [fps](int64_t frames) {
         const Milliseconds ms = toMilliseconds(Seconds{frames / fps});
         return int32_t(std::clamp<double>(std::round(ms.value), 0, INT32_MAX / 2));

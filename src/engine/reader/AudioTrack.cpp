@@ -48,10 +48,9 @@ AudioTrack::AudioTrack(std::shared_ptr<const OpenedSource> source, Seconds zero,
       decoder_(demux::openDecoder(source_->audio(), 1, QStringLiteral("audio"), path_)),
       zero_(zero) {
     if (!packet_ || !frame_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path_));
-    const QString& path = path_;
     rate_ = decoder_->sample_rate;
     if (rate_ <= 0 || rate_ > kMaxSampleRate)
-        throw MediaError(QStringLiteral("Unsupported audio sample rate %1 Hz in %2").arg(rate_).arg(path));
+        throw MediaError(QStringLiteral("Unsupported audio sample rate %1 Hz in %2").arg(rate_).arg(path_));
     channels_ = std::clamp(decoder_->ch_layout.nb_channels, 1, 2);
     if (decoder_->ch_layout.nb_channels <= 0) channels_ = 2;
     startSample_ = toSampleIndex(start - zero_, rate_).value;

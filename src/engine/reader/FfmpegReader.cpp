@@ -1,6 +1,5 @@
 #include "engine/reader/FfmpegReader.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,7 +10,6 @@
 #include "engine/reader/Demux.h"
 #include "engine/reader/Orientation.h"
 #include "engine/reader/OpenedSource.h"
-#include "engine/reader/SourceScan.h"
 #include "engine/reader/VideoTrack.h"
 
 extern "C" {

@@ -77,6 +77,10 @@ std::shared_ptr<const OpenedSource> OpenedSource::open(const QString& path, cons
     return s;
 }
 
+StreamTicks OpenedSource::frameTicks() const {
+    return {std::max<int64_t>(1, ticksPerFrame(nominalFrameRate(), video()->time_base).value)};
+}
+
 demux::Input OpenedSource::openDemuxer(int stream, bool fullInfo) const {
     demux::Input input = demux::openSource(file_, false);
     if (fullInfo || !demux::streamDescribed(input.get(), stream)) {

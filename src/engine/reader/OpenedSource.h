@@ -33,6 +33,11 @@ public:
     std::shared_ptr<const PacketIndex> sharedIndex() const { return index_; }
     // The frame rate the video's header states, 0 when it states none believable.
     double headerFrameRate() const { return headerRate_; }
+    // The header's rate, else 25 fps: what frames are counted at where their own times do not
+    // serve (files timed by packet order, progress, encoders' time bases).
+    double nominalFrameRate() const { return headerRate_ > 0 ? headerRate_ : 25; }
+    // One frame at the nominal rate in the video's time base, at least one tick.
+    StreamTicks frameTicks() const;
 
     // What the scan at the open measured.
     struct Measured {

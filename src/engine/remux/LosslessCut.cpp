@@ -187,9 +187,10 @@ void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>
     if (ranges.empty()) throw MediaError(QStringLiteral("Nothing to write to %1").arg(outputPath));
     bool encodes = false;
     for (const FrameRange& r : ranges) {
-        if (!canWrite(r.first, r.last))
+        const bool needsEncoding = planCut(source_->index(), r.first, r.last).needsEncoding();
+        if (needsEncoding && !encodable_)
             throw MediaError(QStringLiteral("Frames of %1 cannot be encoded again").arg(source_->path()));
-        encodes = encodes || planCut(source_->index(), r.first, r.last).needsEncoding();
+        encodes = encodes || needsEncoding;
     }
     stats_ = {};
     current_ = 0;

@@ -107,8 +107,7 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
     AVFormatContext* out = container_.format();
     byOrder_ = QByteArray(out->oformat->name) == "avi";
     copyTags(&out->metadata, source.facts()->metadata);  // title, artist, comment, capture date
-    const double fps = source.headerFrameRate();
-    frameTicks_ = std::max<int64_t>(1, ticksPerFrame(fps > 0 ? fps : 25, videoBase_).value);
+    frameTicks_ = source.frameTicks().value;
     AVStream* video = copyStream(out, source.video());
     if (!videoHeader.empty()) replaceHeader(video->codecpar, videoHeader);
     videoStream_ = video->index;

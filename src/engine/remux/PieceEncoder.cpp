@@ -26,12 +26,9 @@ PieceStyle PieceStyle::of(const OpenedSource& source) {
     const AVStream* video = source.video();
     const PacketIndex& index = source.index();
     PieceStyle style;
-    const double fps = source.headerFrameRate();
-    if (fps > 0) style.frameRate = av_d2q(fps, 100000);
-    int64_t bytes = 0;
-    for (int p = 0; p < index.packetCount(); ++p) bytes += index.packet(p).size;
+    style.frameRate = av_d2q(source.nominalFrameRate(), 100000);
     const Seconds length = toSeconds(StreamTicks{index.endTime() - index.firstTime()}, video->time_base);
-    style.sourceBitRate = length.value > 0 ? int64_t(bytes * 8 / length.value) : 0;
+    style.sourceBitRate = length.value > 0 ? int64_t(source.measured().videoBytes * 8 / length.value) : 0;
     style.usedParameterSetIds = h264ParameterSetIds(video->codecpar->extradata, video->codecpar->extradata_size);
     return style;
 }
@@ -58,8 +55,7 @@ PieceEncoder::PieceEncoder(PacketCursor& cursor, OutputSession& session, const P
       video_(cursor.source().video()),
       first_(first),
       last_(last),
-      decodeLead_(decodeLead),
-      frameTicks_(std::max<int64_t>(1, rescaled(StreamTicks{1}, av_inv_q(style.frameRate), video_->time_base).value)) {
+      decodeLead_(decodeLead) {
     if (!frame_ || !packet_ || !out_) throw MediaError(QStringLiteral("Out of memory"));
     decoder_ = demux::openDecoder(video_, 0, QStringLiteral("video"), cursor_.source().path());
     if (!cursor_.seek(cursor_.index().startPacketFor(first)))
@@ -130,8 +126,9 @@ void PieceEncoder::drain() {
         // Decode times count frames like pts; one before the piece's first frame is the first
         // frame's time less one frame.
         const int64_t dtsCount = out_->dts != kNone ? out_->dts : out_->pts;
-        const int64_t decodeTime = dtsCount >= 0 ? index.frameTime(std::min(first_ + int32_t(dtsCount), last_))
-                                                 : index.frameTime(first_) + dtsCount * frameTicks_;
+        const int64_t decodeTime = dtsCount >= 0
+                                       ? index.frameTime(std::min(first_ + int32_t(dtsCount), last_))
+                                       : index.frameTime(first_) + dtsCount * cursor_.source().frameTicks().value;
         av_packet_unref(out_.get());
         session_.writeVideo(p.get(), StreamTicks{index.frameTime(number)}, StreamTicks{decodeTime - decodeLead_.value});
         ++encoded_;

@@ -43,7 +43,6 @@ private:
     const AVStream* video_;
     int32_t first_, last_;
     StreamTicks decodeLead_;
-    int64_t frameTicks_;
     ffmpeg::Codec decoder_, encoder_;
     ffmpeg::Frame frame_ = ffmpeg::makeFrame();
     ffmpeg::Packet packet_ = ffmpeg::makePacket(), out_ = ffmpeg::makePacket();
