@@ -67,6 +67,10 @@ Input openSource(std::shared_ptr<const SourceFile> file, bool readStreamInfo);
 // The main video stream, -1 for none; cover pictures of audio files do not count.
 int pickVideoStream(const AVFormatContext* input);
 
+// The sound a player starts with: the first sound stream flagged default, else the first; -1
+// for none. (FFmpeg's "best stream" prefers the largest, which may be a second language.)
+int pickSoundStream(const AVFormatContext* input);
+
 // A frame rate a person would believe, else 0.
 double plausibleRate(double fps);
 // The video stream's frame rate as its header gives it, 0 when it gives none believable.

@@ -47,8 +47,7 @@ std::shared_ptr<const OpenedSource> OpenedSource::open(const QString& path, cons
     s->facts_ = demux::openSource(s->file_, true);
     AVFormatContext* input = s->facts_.get();
     s->videoStream_ = demux::pickVideoStream(input);
-    s->audioStream_ = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, s->videoStream_, nullptr, 0);
-    if (s->audioStream_ < 0) s->audioStream_ = -1;
+    s->audioStream_ = demux::pickSoundStream(input);
     if (s->videoStream_ < 0 && s->audioStream_ < 0)
         throw MediaError(QStringLiteral("Not a video file: %1 (it holds no video or audio stream)").arg(path));
     // The decoders are tried before the long scan, so an unsupported codec fails at once.
@@ -79,6 +78,15 @@ std::shared_ptr<const OpenedSource> OpenedSource::open(const QString& path, cons
 
 StreamTicks OpenedSource::frameTicks() const {
     return {std::max<int64_t>(1, ticksPerFrame(nominalFrameRate(), video()->time_base).value)};
+}
+
+bool OpenedSource::headerBeforeMedia() const {
+    if (!index_ || index_->packetCount() == 0 || index_->packet(0).pos < 0) return false;
+    // A demuxer that has just read the header stands where it ends: before the first picture
+    // when the header comes first, past it when the demuxer had to look for the header behind
+    // the media.
+    const demux::Input input = demux::openSource(file_, false);
+    return input->pb && avio_tell(input->pb) <= index_->packet(0).pos;
 }
 
 demux::Input OpenedSource::openDemuxer(int stream, bool fullInfo) const {

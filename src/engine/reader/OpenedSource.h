@@ -39,6 +39,10 @@ public:
     // One frame at the nominal rate in the video's time base, at least one tick.
     StreamTicks frameTicks() const;
 
+    // True when the container's header comes before the media it describes (an MP4 or
+    // QuickTime file whose moov precedes its mdat, made to play while it downloads).
+    bool headerBeforeMedia() const;
+
     // What the scan at the open measured.
     struct Measured {
         int64_t videoBytes = 0;
