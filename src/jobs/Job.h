@@ -3,6 +3,7 @@
 // batch mode run a job pass by pass through this interface and map its outcome to a message.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <utility>
@@ -32,6 +33,7 @@ struct JobOutcome {
     JobRefusal refusal = JobRefusal::None;  // Refused: why
     QString codecName;                      // EdgesNeedEncoder: the codec that cannot be encoded
     NearestCopyPoints edges;                // EdgesNeedEncoder: where a cut would need no encoding
+    QStringList notes;  // Finished: what the output does not keep of the source as it is, one sentence each
 };
 
 // The figures a caller shows while the job runs.

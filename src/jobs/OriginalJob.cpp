@@ -116,6 +116,9 @@ void OriginalJob::addStats() {
     stats_.audioPacketsCopied += s.audioPacketsCopied;
     stats_.firstCopiedFrame = s.firstCopiedFrame;
     stats_.lastCopiedFrame = s.lastCopiedFrame;
+    for (const QString& note : s.notes)
+        if (!stats_.notes.contains(note)) stats_.notes << note;
+    outcome_.notes = stats_.notes;
 }
 
 // Closing the file is part of the job: a file that cannot be completed is a failure. A

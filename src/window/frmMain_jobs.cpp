@@ -171,6 +171,8 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
                 for (const JobOutput& o : jobOutputs_) written << QDir::toNativeSeparators(o.written);
                 text += "\n" + written.join(", ");
             }
+            // What the output does not keep of the source as it is is said, never left out silently.
+            for (const QString& note : outcome.notes) text += "\n" + note;
     }
     dialogs().MsgBox(text, MsgButtons::Ok);
 }

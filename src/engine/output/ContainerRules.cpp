@@ -48,6 +48,8 @@ bool containerCarries(const AVOutputFormat* format, AVCodecID codec) {
     return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) != 0;
 }
 
+bool containerCarriesAttachments(const AVOutputFormat* format) { return std::strcmp(format->name, "matroska") == 0; }
+
 QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec) {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(codec);
     const QString codecName = QString::fromUtf8(desc && desc->long_name ? desc->long_name : avcodec_get_name(codec));

@@ -11,5 +11,8 @@ extern "C" {
 
 bool containerCarries(const AVOutputFormat* format, AVCodecID codec);
 
+// True for containers that hold attachments (the fonts of styled subtitles): Matroska.
+bool containerCarriesAttachments(const AVOutputFormat* format);
+
 // The refusal for a stream the container cannot carry, naming both.
 QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec);

@@ -137,8 +137,11 @@ OutputContainer::~OutputContainer() { abandon(); }
 
 void OutputContainer::create(ffmpeg::Dictionary options) {
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
-        const AVCodecID codec = format_->streams[i]->codecpar->codec_id;
-        if (!containerCarries(format_->oformat, codec)) throw MediaError(cannotCarryMessage(format_->oformat, codec));
+        const AVCodecParameters* par = format_->streams[i]->codecpar;
+        const bool carried = par->codec_type == AVMEDIA_TYPE_ATTACHMENT
+                                 ? containerCarriesAttachments(format_->oformat)
+                                 : containerCarries(format_->oformat, par->codec_id);
+        if (!carried) throw MediaError(cannotCarryMessage(format_->oformat, par->codec_id));
     }
     // O_EXCL: a file that exists, or appears at this moment, is never opened or replaced.
     io_.fd = ::open(io_.path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

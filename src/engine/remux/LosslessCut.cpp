@@ -5,6 +5,7 @@
 #include "engine/common/Bitstream.h"
 #include "engine/common/MediaError.h"
 #include "engine/reader/Demux.h"
+#include "engine/remux/CueCopier.h"
 #include "engine/remux/EdgeEncoder.h"
 #include "engine/remux/PieceEncoder.h"
 #include "engine/remux/SegmentCopier.h"
@@ -14,6 +15,24 @@ namespace {
 
 // Sound runs this far ahead of the picture written, so the muxer can interleave the two.
 constexpr Seconds kSoundLead{0.5};
+
+// Where range r of the source goes: source video time [from, to) shows from output time `at`.
+WrittenSpan spanOf(const PacketIndex& index, FrameRange r, int64_t at) {
+    const int64_t from = index.frameTime(r.first);
+    const int64_t lastEnd = index.frameTime(r.last) + index.packet(index.packetOfFrame(r.last)).duration;
+    return {from, std::max(lastEnd, index.frameTime(r.last) + 1), at};
+}
+
+// The ranges as they follow one another in the output.
+std::vector<WrittenSpan> spansOf(const PacketIndex& index, const std::vector<FrameRange>& ranges) {
+    std::vector<WrittenSpan> spans;
+    int64_t at = 0;
+    for (const FrameRange& r : ranges) {
+        spans.push_back(spanOf(index, r, at));
+        at += spans.back().to - spans.back().from;
+    }
+    return spans;
+}
 
 }  // namespace
 
@@ -33,7 +52,8 @@ struct LosslessCut::Run {
     StreamTicks outputStart;  // video time base: where the current range starts in the output
     std::unique_ptr<PieceEncoder> piece;
     std::unique_ptr<SegmentCopier> copier;
-    std::unique_ptr<SoundCopier> sound;
+    std::vector<std::unique_ptr<SoundCopier>> sounds;  // one per sound track
+    std::vector<std::unique_ptr<CueCopier>> cues;      // one per subtitle or data track
     int32_t current = 0;
     int64_t framesBefore = 0;  // video packets written before the current range
 
@@ -43,7 +63,7 @@ struct LosslessCut::Run {
           stats(st),
           style(PieceStyle::of(*s)),
           session(*s, path, piecesEncoded ? headerWithPieceParameterSets(*s, style) : std::vector<uint8_t>{},
-                  writeLimit),
+                  spansOf(s->index(), rs), writeLimit),
           cursor(s),
           ranges(std::move(rs)) {}
 
@@ -53,6 +73,7 @@ struct LosslessCut::Run {
     bool step();
     void endPieces();
     void checkRangeComplete();
+    void writeTracksUntil(StreamTicks until);
 };
 
 // Every frame of a range is written once, copied or encoded: a source whose time stamps
@@ -74,11 +95,15 @@ void LosslessCut::Run::checkRangeComplete() {
 void LosslessCut::Run::startRange() {
     const FrameRange r = ranges[range];
     plan = planCut(index(), r.first, r.last);
-    const StreamTicks from{index().frameTime(r.first)};
-    const int64_t lastEnd = index().frameTime(r.last) + index().packet(index().packetOfFrame(r.last)).duration;
-    const StreamTicks to{std::max(lastEnd, index().frameTime(r.last) + 1)};
+    const WrittenSpan span = spanOf(index(), r, outputStart.value);
+    const StreamTicks from{span.from}, to{span.to};
     session.placeRange(from, outputStart);
-    if (session.hasSound()) sound = std::make_unique<SoundCopier>(source, session, from, to, outputStart);
+    for (const OutputSession::Track& track : session.tracks()) {
+        if (track.type == AVMEDIA_TYPE_AUDIO)
+            sounds.push_back(std::make_unique<SoundCopier>(source, session, track, from, to, outputStart));
+        else
+            cues.push_back(std::make_unique<CueCopier>(source, session, track, from, to, outputStart));
+    }
     stats.firstCopiedFrame = plan.hasCopy() ? plan.copyFirst : 0;
     stats.lastCopiedFrame = plan.hasCopy() ? plan.copyLast : 0;
     outputStart = StreamTicks{outputStart.value + (to.value - from.value)};
@@ -117,9 +142,10 @@ void LosslessCut::Run::enter(Phase next) {
             return;
         case Phase::Done:
             checkRangeComplete();
-            if (sound) sound->finish();
-            if (sound) stats.audioPacketsCopied += sound->packetsCopied();
-            sound.reset();
+            writeTracksUntil(StreamTicks{INT64_MAX});
+            for (const auto& sound : sounds) stats.audioPacketsCopied += sound->packetsCopied();
+            sounds.clear();
+            cues.clear();
             if (++range < ranges.size()) startRange();
             return;
     }
@@ -150,8 +176,13 @@ bool LosslessCut::Run::step() {
         case Phase::Done: session.finish(); return false;
     }
     const AVRational base = source.video()->time_base;
-    if (sound) sound->writeUntil(StreamTicks{session.writtenTime().value + ticksAtOrBefore(kSoundLead, base).value});
+    writeTracksUntil(StreamTicks{session.writtenTime().value + ticksAtOrBefore(kSoundLead, base).value});
     return true;
+}
+
+void LosslessCut::Run::writeTracksUntil(StreamTicks until) {
+    for (const auto& sound : sounds) sound->writeUntil(until);
+    for (const auto& cue : cues) cue->writeUntil(until);
 }
 
 // A piece cut short (a cancel) still gives the frames its encoder holds.
@@ -198,6 +229,7 @@ void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>
     try {
         run_ = std::make_unique<Run>(source_, stats_, outputPath, ranges, encodes, writeLimit_);
         run_->session.create();
+        stats_.notes = run_->session.notes();
         run_->startRange();
     } catch (...) {
         if (run_) run_->session.abandon();

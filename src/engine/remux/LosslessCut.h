@@ -5,6 +5,7 @@
 // codec, and the range's sound is copied. Each range is placed on the output timeline where
 // the one before it ends.
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,6 +20,9 @@ struct CutStats {
     int64_t audioPacketsCopied = 0;
     // The frames the copied packets of the last range show; 0 when none.
     int32_t firstCopiedFrame = 0, lastCopiedFrame = 0;
+    // What the file does not keep of the source as it is (a stream its container cannot
+    // carry, sound encoded again), one sentence each.
+    QStringList notes;
 };
 
 // Frames first..last of a source, 1-based, first <= last.

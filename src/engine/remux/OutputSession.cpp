@@ -7,6 +7,11 @@
 
 #include "engine/common/MediaError.h"
 #include "engine/output/ContainerRules.h"
+#include "engine/reader/Demux.h"
+
+extern "C" {
+#include <libavutil/avstring.h>
+}
 
 namespace {
 
@@ -19,38 +24,66 @@ uint32_t keptTag(const AVOutputFormat* format, const AVCodecParameters* par) {
     return av_codec_get_id(format->codec_tag, par->codec_tag) == par->codec_id ? par->codec_tag : 0;
 }
 
-// Copies the tags that stay true of a piece of the source. Statistics of the whole stream
-// (mkvmerge lists its frame count, bytes, duration and rate in _STATISTICS_TAGS) would be wrong
-// for the piece, and the muxer names itself as the encoder of the file.
-void copyTags(AVDictionary** to, const AVDictionary* from) {
-    const AVDictionaryEntry* listed = av_dict_get(from, "_STATISTICS_TAGS", nullptr, 0);
-    const QList<QByteArray> statistics = listed ? QByteArray(listed->value).split(' ') : QList<QByteArray>{};
-    const AVDictionaryEntry* tag = nullptr;
-    while ((tag = av_dict_get(from, "", tag, AV_DICT_IGNORE_SUFFIX))) {
-        const QByteArray key(tag->key);
-        const QByteArray base = key.split('-').first();  // "BPS-eng" is BPS in English
-        if (key.startsWith("_STATISTICS_") || statistics.contains(base) || key == "encoder") continue;
-        av_dict_set(to, tag->key, tag->value, 0);
-    }
-}
-
 // An output stream carrying the source stream's packets unchanged.
-AVStream* copyStream(AVFormatContext* out, const AVStream* source) {
+AVStream* copyStream(AVFormatContext* out, const AVStream* source, const CutStart& start) {
     AVStream* st = avformat_new_stream(out, nullptr);
     if (!st || avcodec_parameters_copy(st->codecpar, source->codecpar) < 0)
         throw MediaError(QStringLiteral("Out of memory"));
     st->codecpar->codec_tag = keptTag(out->oformat, source->codecpar);
     st->time_base = source->time_base;
-    st->sample_aspect_ratio = source->sample_aspect_ratio;
+    // The container's pixel aspect where it states one (an AVI's 16:9 over a bitstream's 1:1, a
+    // QuickTime ProRes's, which only the container holds), else the bitstream's: the muxer
+    // refuses two that differ, and writes the one of the codec parameters.
+    const AVRational aspect =
+        source->sample_aspect_ratio.num > 0 ? source->sample_aspect_ratio : source->codecpar->sample_aspect_ratio;
+    st->sample_aspect_ratio = st->codecpar->sample_aspect_ratio = aspect;
     st->avg_frame_rate = source->avg_frame_rate;
     st->r_frame_rate = source->r_frame_rate;
     st->disposition = source->disposition;
-    copyTags(&st->metadata, source->metadata);
+    copyKeptTags(&st->metadata, source->metadata, start);
     for (int i = 0; i < source->nb_side_data; ++i) {  // the display matrix of a turned picture among them
         const AVPacketSideData& sd = source->side_data[i];
         if (uint8_t* copy = av_stream_new_side_data(st, sd.type, sd.size)) std::memcpy(copy, sd.data, sd.size);
     }
     return st;
+}
+
+// "Sound track 2 (AC-3 ATSC A/52A, ger)": the stream as the user knows it, by its kind, its
+// number among the source's streams of that kind, its codec, language and title.
+QString trackLabel(const AVStream* st, int number) {
+    QString kind;
+    switch (st->codecpar->codec_type) {
+        case AVMEDIA_TYPE_AUDIO: kind = QStringLiteral("Sound track"); break;
+        case AVMEDIA_TYPE_SUBTITLE: kind = QStringLiteral("Subtitle track"); break;
+        case AVMEDIA_TYPE_ATTACHMENT: kind = QStringLiteral("Attachment"); break;
+        case AVMEDIA_TYPE_VIDEO: kind = QStringLiteral("Video stream"); break;
+        case AVMEDIA_TYPE_DATA:
+        case AVMEDIA_TYPE_UNKNOWN:
+        case AVMEDIA_TYPE_NB: kind = QStringLiteral("Data stream"); break;
+    }
+    QStringList about;
+    if (st->codecpar->codec_id != AV_CODEC_ID_NONE) about << demux::codecName(st->codecpar->codec_id);
+    for (const char* tag : {"language", "title", "filename"})
+        if (const AVDictionaryEntry* e = av_dict_get(st->metadata, tag, nullptr, 0))
+            about << QString::fromUtf8(e->value);
+    return QStringLiteral("%1 %2 (%3)").arg(kind).arg(number).arg(about.join(QStringLiteral(", ")));
+}
+
+// A QuickTime timecode track: the muxer makes it again from the video's "timecode" tag.
+bool timecodeTrack(const AVStream* st) {
+    return st->codecpar->codec_type == AVMEDIA_TYPE_DATA && st->codecpar->codec_tag == MKTAG('t', 'm', 'c', 'd');
+}
+
+// Where the output's first picture is in the source, for the tags that tell a moment or a frame.
+CutStart cutStart(const OpenedSource& source, const std::vector<WrittenSpan>& spans) {
+    CutStart start;
+    const AVStream* video = source.video();
+    start.rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
+    if (spans.empty() || source.index().frameCount() == 0) return start;
+    const int64_t first = source.index().frameTime(1);
+    start.seconds = std::max<int64_t>(0, spans.front().from - first) * av_q2d(video->time_base);
+    start.frames = std::max<int64_t>(0, source.index().frameShowingAt(spans.front().from) - 1);
+    return start;
 }
 
 void replaceHeader(AVCodecParameters* par, const std::vector<uint8_t>& header) {
@@ -99,36 +132,101 @@ const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QSt
 }
 
 OutputSession::OutputSession(const OpenedSource& source, const QString& path, const std::vector<uint8_t>& videoHeader,
-                             int64_t writeLimit)
+                             const std::vector<WrittenSpan>& spans, int64_t writeLimit)
     : container_(path, losslessOutputFormat(source, path), writeLimit),
       videoBase_(source.video()->time_base),
       videoDelay_(source.video()->codecpar->video_delay),
       lastDts_(kNone) {
     AVFormatContext* out = container_.format();
     byOrder_ = QByteArray(out->oformat->name) == "avi";
-    copyTags(&out->metadata, source.facts()->metadata);  // title, artist, comment, capture date
+    const CutStart start = cutStart(source, spans);
+    copyKeptTags(&out->metadata, source.facts()->metadata, start);  // title, artist, comment, capture date
+    addKeptChapters(out, source.facts(), spans, videoBase_);
     frameTicks_ = source.frameTicks().value;
-    AVStream* video = copyStream(out, source.video());
+    AVStream* video = copyStream(out, source.video(), start);
     if (!videoHeader.empty()) replaceHeader(video->codecpar, videoHeader);
     videoStream_ = video->index;
-    if (const AVStream* sound = source.audio()) {
-        if (containerCarries(out->oformat, sound->codecpar->codec_id)) {
-            soundStream_ = copyStream(out, sound)->index;
-        } else {
-            soundEncoder_ = std::make_unique<AudioEncoder>(container_.muxer(), soundPlan(out->oformat, sound));
-            soundStream_ = int(out->nb_streams) - 1;
-        }
+    // The other streams follow in the source's order, each numbered among those of its kind.
+    const AVFormatContext* facts = source.facts();
+    std::vector<int> numbers(AVMEDIA_TYPE_NB + 1, 0);
+    for (unsigned i = 0; i < facts->nb_streams; ++i) {
+        const AVStream* st = facts->streams[i];
+        const int number = ++numbers[st->codecpar->codec_type + 1];
+        if (int(i) != source.videoStream()) addTrack(source, int(i), number, start);
+    }
+    keepLayout(source);
+}
+
+// An MP4 or QuickTime file from one keeps its brand, and its header before the media where
+// the source has it there (so it plays while it downloads).
+void OutputSession::keepLayout(const OpenedSource& source) {
+    const char* muxer = container_.format()->oformat->name;
+    if (!av_match_name(muxer, "mov,mp4,3gp,3g2,ipod,psp,f4v,ismv") ||
+        !av_match_name("mov", source.facts()->iformat->name))
+        return;
+    // QuickTime's own brand goes with the QuickTime muxer, an MP4 brand with the others.
+    const AVDictionaryEntry* brand = av_dict_get(source.facts()->metadata, "major_brand", nullptr, 0);
+    if (brand && (std::strcmp(brand->value, "qt  ") == 0) == (std::strcmp(muxer, "mov") == 0))
+        ffmpeg::setOption(options_, "brand", brand->value);
+    if (source.headerBeforeMedia()) ffmpeg::setOption(options_, "movflags", "+faststart");
+}
+
+// Keeps source stream `index` (the `number`th of its kind) where the container can carry it,
+// and says so where it cannot.
+void OutputSession::addTrack(const OpenedSource& source, int index, int number, const CutStart& start) {
+    AVFormatContext* out = container_.format();
+    const AVStream* st = source.facts()->streams[index];
+    const AVCodecParameters* par = st->codecpar;
+    if (timecodeTrack(st)) return;  // kept as the video's timecode tag
+    const QString label = trackLabel(st, number);
+    switch (par->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            if (containerCarries(out->oformat, par->codec_id)) {
+                tracks_.push_back({index, copyStream(out, st, start)->index, par->codec_type, nullptr});
+            } else {
+                const AudioPlan plan = soundPlan(out->oformat, st);
+                soundEncoders_.push_back(std::make_unique<AudioEncoder>(container_.muxer(), plan));
+                AVStream* encoded = out->streams[out->nb_streams - 1];
+                av_dict_copy(&encoded->metadata, st->metadata, 0);
+                encoded->disposition = st->disposition;
+                tracks_.push_back({index, encoded->index, par->codec_type, soundEncoders_.back().get()});
+                notes_ << QStringLiteral("%1 is encoded again as %2 (%3)")
+                              .arg(label, demux::codecName(avcodec_find_encoder_by_name(plan.encoder.c_str())->id),
+                                   cannotCarryMessage(out->oformat, par->codec_id));
+            }
+            return;
+        case AVMEDIA_TYPE_SUBTITLE:
+        case AVMEDIA_TYPE_DATA:
+            if (containerCarries(out->oformat, par->codec_id))
+                tracks_.push_back({index, copyStream(out, st, start)->index, par->codec_type, nullptr});
+            else
+                notes_ << QStringLiteral("%1 is not kept (%2)")
+                              .arg(label, cannotCarryMessage(out->oformat, par->codec_id));
+            return;
+        case AVMEDIA_TYPE_ATTACHMENT:
+            // Attachments (the fonts of styled subtitles) travel in the header, without packets.
+            if (containerCarriesAttachments(out->oformat))
+                copyStream(out, st, start);
+            else
+                notes_ << QStringLiteral("%1 is not kept (a %2 file holds no attachments)")
+                              .arg(label, QString::fromUtf8(out->oformat->name));
+            return;
+        case AVMEDIA_TYPE_VIDEO:
+        case AVMEDIA_TYPE_UNKNOWN:
+        case AVMEDIA_TYPE_NB:
+            notes_ << QStringLiteral("%1 is not kept (only the first video is cut)").arg(label);
+            return;
     }
 }
 
 void OutputSession::create() {
-    container_.create();
+    container_.create(std::move(options_));
     container_.start();
 }
 
 void OutputSession::finish() {
     try {
-        if (soundEncoder_) soundEncoder_->finish();
+        for (const auto& encoder : soundEncoders_) encoder->finish();
         container_.finish();
     } catch (...) {
         container_.abandon();
@@ -159,8 +257,8 @@ void OutputSession::writeVideo(AVPacket* packet, StreamTicks pts, StreamTicks dt
     container_.write(packet, videoBase_);
 }
 
-void OutputSession::writeSound(AVPacket* packet, AVRational timeBase) {
-    packet->stream_index = soundStream_;
+void OutputSession::writeCopied(AVPacket* packet, const Track& track, AVRational timeBase) {
+    packet->stream_index = track.output;
     packet->pos = -1;
     container_.write(packet, timeBase);
 }

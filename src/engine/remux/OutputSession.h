@@ -1,9 +1,11 @@
 #pragma once
 // One output file of a lossless cut: the container on the engine's output layer, the source's
-// video stream and its sound (copied, or encoded again by the writer's sound encoder where the
-// container cannot carry the source's codec), and the output timeline on which each range of
-// the source is placed.
+// video stream and every other stream the container can carry (each sound track copied, or
+// encoded again by the writer's sound encoder where the container cannot carry its codec;
+// subtitles; attachments), the tags and chapters, and the output timeline on which each range
+// of the source is placed. What it cannot keep it names in its notes.
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -11,14 +13,24 @@
 #include "engine/common/MediaTime.h"
 #include "engine/output/OutputContainer.h"
 #include "engine/reader/OpenedSource.h"
+#include "engine/remux/KeptMetadata.h"
 #include "engine/writer/StreamEncoders.h"
 
 class OutputSession {
 public:
-    // Sets the file's streams up from the source; videoHeader, when not empty, replaces the
+    // A source stream written beside the video.
+    struct Track {
+        int source = -1;  // its index in the source
+        int output = -1;  // and in the output
+        AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+        AudioEncoder* encoder = nullptr;  // sound the container cannot carry as it is: encoded again
+    };
+
+    // Sets the file's streams, tags and chapters up from the source for the source's spans
+    // (video time base) written one after the other; videoHeader, when not empty, replaces the
     // video stream's container header. Nothing is created yet. Throws MediaError.
     OutputSession(const OpenedSource& source, const QString& path, const std::vector<uint8_t>& videoHeader,
-                  int64_t writeLimit = -1);
+                  const std::vector<WrittenSpan>& spans, int64_t writeLimit = -1);
     // Creates the file and writes its header; refuses streams the container cannot carry
     // before any file exists. Throws MediaError.
     void create();
@@ -35,22 +47,27 @@ public:
     // The latest picture written, output time (video time base).
     StreamTicks writtenTime() const { return writtenTime_; }
 
-    bool hasSound() const { return soundStream_ >= 0; }
-    // Where the sound goes: copied packets to soundStream(), decoded sound to soundEncoder()
-    // (null when the source's own packets are copied).
-    int soundStream() const { return soundStream_; }
-    AudioEncoder* soundEncoder() const { return soundEncoder_.get(); }
-    // Writes a copied sound packet, its times already on the output timeline in timeBase.
-    void writeSound(AVPacket* packet, AVRational timeBase);
+    // The sound, subtitle and data streams written beside the video, in the source's order.
+    const std::vector<Track>& tracks() const { return tracks_; }
+    // What the file does not keep of the source as it is (a stream the container cannot
+    // carry, sound encoded again), one sentence each, for the closing message.
+    const QStringList& notes() const { return notes_; }
+    // Writes a copied packet of `track`, its times already on the output timeline in timeBase.
+    void writeCopied(AVPacket* packet, const Track& track, AVRational timeBase);
 
 private:
     OutputContainer container_;
+    ffmpeg::Dictionary options_;  // the muxer's, at create()
     AVRational videoBase_;
-    int64_t frameTicks_;    // one frame, video time base
-    int videoDelay_;        // frames by which the codec shows pictures after decoding them
+    int64_t frameTicks_;  // one frame, video time base
+    int videoDelay_;      // frames by which the codec shows pictures after decoding them
+    void addTrack(const OpenedSource& source, int index, int number, const CutStart& start);
+    void keepLayout(const OpenedSource& source);
+
     int videoStream_ = -1;  // in the output
-    int soundStream_ = -1;  // in the output
-    std::unique_ptr<AudioEncoder> soundEncoder_;
+    std::vector<Track> tracks_;
+    std::vector<std::unique_ptr<AudioEncoder>> soundEncoders_;
+    QStringList notes_;
     StreamTicks origin_;  // video time base: source time minus output time of the range
     int64_t lastDts_;     // output, video time base
     StreamTicks writtenTime_;

@@ -15,13 +15,14 @@ constexpr int64_t kNone = IndexedPacket::kNoTime;
 
 }  // namespace
 
-SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, StreamTicks from, StreamTicks to,
-                         StreamTicks outputStart)
+SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, const OutputSession::Track& track,
+                         StreamTicks from, StreamTicks to, StreamTicks outputStart)
     : source_(source),
       session_(session),
-      input_(source.openDemuxer(source.audioStream(), false)),
-      stream_(source.audioStream()),
-      base_(source.audio()->time_base),
+      track_(track),
+      input_(source.openDemuxer(track.source, false)),
+      stream_(track.source),
+      base_(source.facts()->streams[track.source]->time_base),
       videoBase_(source.video()->time_base),
       from_(rescaled(from, videoBase_, base_)),
       to_(rescaled(to, videoBase_, base_)),
@@ -30,8 +31,8 @@ SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, Str
     if (!packet_) throw MediaError(QStringLiteral("Out of memory"));
     const int64_t seekTo = from_.value - rescaled(StreamTicks{1}, {1, 1}, base_).value;  // a second early
     avformat_seek_file(input_.get(), stream_, INT64_MIN, seekTo, seekTo, 0);
-    if (AudioEncoder* encoder = session_.soundEncoder())
-        feed_ = std::make_unique<SoundFeed>(source, *encoder, StreamTicks{to_.value - from_.value});
+    if (track.encoder)
+        feed_ = std::make_unique<SoundFeed>(source, stream_, *track.encoder, StreamTicks{to_.value - from_.value});
 }
 
 void SoundCopier::writeUntil(StreamTicks until) {
@@ -83,19 +84,19 @@ void SoundCopier::writeUntil(StreamTicks until) {
             av_packet_unref(a);
         } else {
             a->pts = a->dts = at;
-            session_.writeSound(a, base_);
+            session_.writeCopied(a, track_, base_);
             ++copied_;
         }
         if (at > limit) break;
     }
 }
 
-SoundFeed::SoundFeed(const OpenedSource& source, AudioEncoder& encoder, StreamTicks length)
+SoundFeed::SoundFeed(const OpenedSource& source, int stream, AudioEncoder& encoder, StreamTicks length)
     : encoder_(encoder),
-      base_(source.audio()->time_base),
-      decoder_(demux::openDecoder(source.audio(), 1, QStringLiteral("audio"), source.path())),
-      rate_(source.audio()->codecpar->sample_rate),
-      channels_(std::clamp(source.audio()->codecpar->ch_layout.nb_channels, 1, 2)),
+      base_(source.facts()->streams[stream]->time_base),
+      decoder_(demux::openDecoder(source.facts()->streams[stream], 1, QStringLiteral("audio"), source.path())),
+      rate_(source.facts()->streams[stream]->codecpar->sample_rate),
+      channels_(std::clamp(source.facts()->streams[stream]->codecpar->ch_layout.nb_channels, 1, 2)),
       length_(toSampleIndex(length, base_, rate_)) {
     if (!frame_) throw MediaError(QStringLiteral("Out of memory"));
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The sound of one range: the source's whole sound frames copied into the output session, or,
+// The sound of one range, one track: the source's whole sound frames copied into the output session, or,
 // where the container cannot carry the source's codec, decoded and handed to the session's
 // sound encoder (the writer's), placed at the exact sample.
 #include <cstdint>
@@ -16,8 +16,9 @@
 // nothing past the range's end.
 class SoundFeed {
 public:
-    // `length`: the range's length in the source sound's time base. Throws MediaError.
-    SoundFeed(const OpenedSource& source, AudioEncoder& encoder, StreamTicks length);
+    // The sound of source stream `stream`; `length`: the range's length in its time base.
+    // Throws MediaError.
+    SoundFeed(const OpenedSource& source, int stream, AudioEncoder& encoder, StreamTicks length);
     // Decodes a packet whose sound starts `start` into the range (source sound time base).
     void push(const AVPacket* packet, StreamTicks start);
 
@@ -36,10 +37,10 @@ private:
 
 class SoundCopier {
 public:
-    // The sound from source video time `from` to `to` (video time base), placed at output time
-    // outputStart (video time base). Throws MediaError.
-    SoundCopier(const OpenedSource& source, OutputSession& session, StreamTicks from, StreamTicks to,
-                StreamTicks outputStart);
+    // The sound of `track` from source video time `from` to `to` (video time base), placed at
+    // output time outputStart (video time base). Throws MediaError.
+    SoundCopier(const OpenedSource& source, OutputSession& session, const OutputSession::Track& track, StreamTicks from,
+                StreamTicks to, StreamTicks outputStart);
     // Writes sound until it has passed output time `until` (video time base) or the range ends.
     void writeUntil(StreamTicks until);
     // Writes what is left of the range.
@@ -49,6 +50,7 @@ public:
 private:
     const OpenedSource& source_;
     OutputSession& session_;
+    OutputSession::Track track_;
     demux::Input input_;
     int stream_;
     AVRational base_;  // the source sound's time base
