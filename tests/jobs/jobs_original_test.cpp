@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -39,6 +41,12 @@ QList<QByteArray> dataOf(const QList<checks::Packet>& packets) {
     QList<QByteArray> data;
     for (const auto& p : packets) data << p.data;
     return data;
+}
+
+int soundTracks(const QString& path) {
+    int n = 0;
+    for (const QJsonValue s : clips::probe(path)["streams"].toArray()) n += s.toObject()["codec_type"] == "audio";
+    return n;
 }
 
 // Runs a job to its end; `beforeStep` may act before each step (it gets the steps done).
@@ -75,18 +83,20 @@ void expectExactCut(const clips::Clip& source, const QString& out, int first, in
             break;
         }
 
-    // The picture starts at zero (a transport stream keeps its muxer's offset), and the sound
-    // covers it to within one audio frame at either end, as far as the source's sound does.
+    // The picture starts at zero (a transport stream keeps its muxer's offset), and every sound
+    // track covers it to within one audio frame at either end, as far as the source's sound does.
     const double start = checks::pictureStart(out), end = start + frames.size() / source.fps;
     if (!QFileInfo(out).suffix().startsWith("ts")) {
         EXPECT_LT(std::abs(start), 1.0 / source.fps);
     }
-    const checks::Span sound = checks::soundSpan(out), sourceSound = checks::soundSpan(source.path);
     const double sourceStart = checks::pictureStart(source.path) + (first - 1) / source.fps;
-    const double lateStart = std::max(0.0, sourceSound.start - sourceStart);
-    const double earlyEnd = std::max(0.0, sourceStart + frames.size() / source.fps - sourceSound.end);
-    EXPECT_NEAR(sound.start, start + lateStart, sound.longest + 0.002);
-    EXPECT_NEAR(sound.end, end - earlyEnd, sound.longest + 0.002);
+    for (int track = 0; track < soundTracks(source.path); ++track) {
+        const checks::Span sound = checks::soundSpan(out, track), sourceSound = checks::soundSpan(source.path, track);
+        const double lateStart = std::max(0.0, sourceSound.start - sourceStart);
+        const double earlyEnd = std::max(0.0, sourceStart + frames.size() / source.fps - sourceSound.end);
+        EXPECT_NEAR(sound.start, start + lateStart, sound.longest + 0.002) << "sound track " << track + 1;
+        EXPECT_NEAR(sound.end, end - earlyEnd, sound.longest + 0.002) << "sound track " << track + 1;
+    }
 }
 
 struct CutCase {
@@ -126,7 +136,9 @@ INSTANTIATE_TEST_SUITE_P(Clips, OriginalCut,
                                          CutCase{"mkvmerge_h264_ac3", true}, CutCase{"mp4_h264_aac", false},
                                          CutCase{"ts_mpeg2_mp2", true}, CutCase{"avi_mpeg4_mp3", true},
                                          CutCase{"mp4_hevc10_aac", true}, CutCase{"webm_vp9_opus", true},
-                                         CutCase{"avi_mjpeg_pcm", true}, CutCase{"gst_mjpeg_avi", true}),
+                                         CutCase{"avi_mjpeg_pcm", true}, CutCase{"gst_mjpeg_avi", true},
+                                         CutCase{"mkvmerge_tracks", true}, CutCase{"mp4_text_faststart", true},
+                                         CutCase{"mov_prores_timecode", true}),
                          [](const auto& info) { return std::string(info.param.clip); });
 
 class OriginalSplit : public testing::TestWithParam<const char*> {};

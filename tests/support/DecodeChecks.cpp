@@ -177,9 +177,9 @@ QList<QByteArray> pictureHashes(const QString& path) {
     return hashes;
 }
 
-Span soundSpan(const QString& path) {
+Span soundSpan(const QString& path, int track) {
     const QJsonArray packets = probeList(
-        path, {"-select_streams", "a:0", "-show_packets", "-show_entries", "packet=pts_time,duration_time"}, "packets");
+        path, {"-select_streams", QStringLiteral("a:%1").arg(track), "-show_packets", "-show_entries", "packet=pts_time,duration_time"}, "packets");
     Span s;
     bool any = false;
     for (const auto& p : packets) {

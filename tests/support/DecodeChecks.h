@@ -34,12 +34,12 @@ int firstMissing(const QList<Packet>& part, const QList<Packet>& whole);
 // The MD5 of every decoded picture of the file's video in display order (ffmpeg's framemd5).
 QList<QByteArray> pictureHashes(const QString& path);
 
-// Where the sound's packets begin and end in seconds, and the longest of them (one audio
-// frame).
+// Where the packets of a sound track (the first by default) begin and end in seconds, and the
+// longest of them (one audio frame).
 struct Span {
     double start = 0, end = 0, longest = 0;
 };
-Span soundSpan(const QString& path);
+Span soundSpan(const QString& path, int track = 0);
 // When the first picture is shown, in seconds.
 double pictureStart(const QString& path);
 

@@ -65,6 +65,37 @@ Clip gstreamer(const QString& name, const QString& ext, const QString& video, co
 const QString kX264 = QStringLiteral(
     "x264enc speed-preset=veryfast key-int-max=25 bframes=3 option-string=scenecut=0:min-keyint=25 ! h264parse");
 
+// A text file in the clips folder, written once.
+QString textFile(const QString& name, const QByteArray& text) {
+    const QString path = clipsFolder() + "/" + name;
+    QFile file(path + ".part");
+    if (!QFileInfo::exists(path) && (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() ||
+                                     !file.flush() || !QFile::rename(path + ".part", path)))
+        throw std::runtime_error(("could not write " + name).toStdString());
+    return path;
+}
+
+// Subtitle cues around the tests' range 12..82 (0.44 s to 3.28 s): one across its start, one
+// inside, one across its end.
+const QByteArray kCues =
+    "1\n00:00:00,200 --> 00:00:01,000\nBefore the range\n\n2\n00:00:01,500 --> 00:00:02,000\nInside\n\n"
+    "3\n00:00:03,200 --> 00:00:03,500\nAcross its end\n";
+
+// ffmpeg writes the pattern, its sine tone and the streams of `inputs` (their own input options
+// before each -i) with `options`.
+Clip ffmpegWith(const QString& file, const QString& ext, const QStringList& inputs, const QStringList& options) {
+    const Clip raw =
+        make("pattern-raw", "yuv", kWidth, kHeight, kFps, kFrames, false, {"-f", "rawvideo", "-pix_fmt", "yuv420p"});
+    return madeOnce(file, ext, true, [&](const QString& partial) {
+        const QStringList args =
+            QStringList{"-nostdin", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-s",
+                        QStringLiteral("%1x%2").arg(kWidth).arg(kHeight), "-r", QString::number(kFps), "-i", raw.path,
+                        "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3.6"} +
+            inputs + QStringList{"-ac", "2"} + options + QStringList{partial};
+        return run("ffmpeg", args) == 0;
+    });
+}
+
 // `file` names the clip's files: the name and the version of the recipes.
 Clip made(const QString& name, const QString& file) {
     if (name == "gst_x264_mp4") return gstreamer(file, "mp4", kX264, "mp4mux", "voaacenc");
@@ -84,6 +115,42 @@ Clip made(const QString& name, const QString& file) {
             return run("mkvmerge", {"-q", "-o", partial, "--default-duration", "0:25fps", video.path, sound.path}) == 0;
         });
     }
+    if (name == "mkvmerge_tracks") {
+        // English AAC first and German AC-3 second, both flagged default; SubRip and ASS cues;
+        // three chapters; a font attached.
+        const Clip video = make(file + "-video", "h264", kWidth, kHeight, kFps, kFrames, false,
+                                {"-c:v", "libx264", "-preset", "veryfast", "-bf", "2", "-g", "25", "-keyint_min", "25",
+                                 "-sc_threshold", "0", "-f", "h264"});
+        const Clip english = make(file + "-eng", "m4a", kWidth, kHeight, kFps, kFrames, true,
+                                  {"-map", "1:a", "-c:a", "aac", "-b:a", "96k"}, 48000);
+        const Clip german = make(file + "-ger", "ac3", kWidth, kHeight, kFps, kFrames, true,
+                                 {"-map", "1:a", "-c:a", "ac3", "-b:a", "128k"}, 48000);
+        const QString srt = textFile(file + ".srt", kCues);
+        const QString ass = clipsFolder() + "/" + file + ".ass";
+        if (!QFileInfo::exists(ass) && run("ffmpeg", {"-nostdin", "-v", "error", "-y", "-i", srt, ass}) != 0)
+            throw std::runtime_error("could not make the ASS cues");
+        const QString chapters = textFile(file + "-chapters.txt",
+                                          "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Opening\nCHAPTER02=00:00:02.000\n"
+                                          "CHAPTER02NAME=Middle\nCHAPTER03=00:00:03.400\nCHAPTER03NAME=Late\n");
+        return madeOnce(file, "mkv", true, [&](const QString& partial) {
+            return run("mkvmerge",
+                       {"-q", "-o", partial, "--default-duration", "0:25fps", video.path, "--language", "0:eng",
+                        "--default-track-flag", "0:yes", english.path, "--language", "0:ger", "--default-track-flag",
+                        "0:yes", german.path, "--language", "0:eng", srt, "--language", "0:ger", ass, "--chapters",
+                        chapters, "--attachment-mime-type", "application/x-truetype-font", "--attach-file",
+                        "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf"}) == 0;
+        });
+    }
+    if (name == "mp4_text_faststart")  // moov first, mov_text cues, a title and a capture date
+        return ffmpegWith(file, "mp4", {"-i", textFile(file + ".srt", kCues)},
+                          {"-map", "0:v", "-map", "1:a", "-map", "2:s", "-c:v", "libx264", "-preset", "veryfast", "-bf",
+                           "2", "-g", "25", "-sc_threshold", "0", "-c:a", "aac", "-c:s", "mov_text", "-metadata:s:s:0",
+                           "language=eng", "-movflags", "+faststart", "-metadata", "title=Holiday", "-metadata",
+                           "creation_time=2026-07-01T10:00:00Z"});
+    if (name == "mov_prores_timecode")  // anamorphic (4:3 pixels only in the container), timecode 10:00:00:00
+        return ffmpegWith(file, "mov", {},
+                          {"-c:v", "prores_ks", "-profile:v", "0", "-aspect", "16:9", "-c:a", "pcm_s16le", "-timecode",
+                           "10:00:00:00", "-t", "3.6"});
     Clip c;
     if (name == "ts_mpeg2_mp2")  // ffmpeg's MPEG-2 leaves its groups of pictures open
         c = make(
@@ -118,8 +185,9 @@ Clip foreign(const QString& name) {
 }
 
 QStringList foreignClipNames() {
-    return {"gst_x264_mp4",  "gst_x264_mkv",   "gst_mjpeg_avi", "mkvmerge_h264_ac3",
-            "ts_mpeg2_mp2",  "avi_mpeg4_mp3",  "mp4_hevc10_aac", "webm_vp9_opus"};
+    return {"gst_x264_mp4",       "gst_x264_mkv",      "gst_mjpeg_avi",       "mkvmerge_h264_ac3",
+            "ts_mpeg2_mp2",       "avi_mpeg4_mp3",     "mp4_hevc10_aac",      "webm_vp9_opus",
+            "mkvmerge_tracks",    "mp4_text_faststart", "mov_prores_timecode"};
 }
 
 }  // namespace clips

@@ -12,7 +12,9 @@ namespace clips {
 
 // "gst_x264_mp4" (AAC), "gst_x264_mkv" (Vorbis), "gst_mjpeg_avi" (16-bit PCM), "mkvmerge_h264_ac3",
 // "ts_mpeg2_mp2" (open GOP), "avi_mpeg4_mp3", "mp4_hevc10_aac" (open GOP, 4:2:0 10-bit),
-// "webm_vp9_opus" (hidden alternate reference frames).
+// "webm_vp9_opus" (hidden alternate reference frames), "mkvmerge_tracks" (two sound tracks,
+// SubRip and ASS cues, chapters, a font), "mp4_text_faststart" (mov_text, moov first, tags),
+// "mov_prores_timecode" (container-only pixel aspect, timecode).
 Clip foreign(const QString& name);
 QStringList foreignClipNames();
 

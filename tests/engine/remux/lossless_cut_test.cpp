@@ -83,6 +83,100 @@ TEST(LosslessCut, KeepsTheSourcesTagsButNotItsWholeStreamStatistics) {
     }
 }
 
+// "audio aac eng default", one line per stream, to compare an output's streams with its source's.
+QStringList streamsOf(const QJsonObject& probed) {
+    QStringList streams;
+    for (const QJsonValue v : probed["streams"].toArray()) {
+        const QJsonObject s = v.toObject();
+        streams << QStringLiteral("%1 %2 %3 %4")
+                       .arg(s["codec_type"].toString(), s["codec_name"].toString(),
+                            s["tags"].toObject()["language"].toString(),
+                            s["disposition"].toObject()["default"].toInt() ? "default" : "");
+    }
+    return streams;
+}
+
+// The top-level box of an MP4 file that comes first of `a` and `b`.
+QByteArray firstBoxOf(const QString& path, const QByteArray& a, const QByteArray& b) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    for (qint64 at = 0; file.seek(at);) {
+        const QByteArray head = file.read(8);
+        if (head.size() < 8) return {};
+        const QByteArray type = head.mid(4);
+        if (type == a || type == b) return type;
+        const quint32 size =
+            quint32(uchar(head[0])) << 24 | uchar(head[1]) << 16 | uchar(head[2]) << 8 | uchar(head[3]);
+        if (size < 8) return {};
+        at += size;
+    }
+    return {};
+}
+
+// Frames 12..82 are 0.44 s to 3.28 s of the clips: the cues across the range's ends are shortened.
+TEST(LosslessCut, KeepsEveryTrackChapterAndAttachmentTheContainerCarriesAndNamesTheRest) {
+    QTemporaryDir dir;
+    const QString tracks = clips::foreign("mkvmerge_tracks").path;
+    const auto source = OpenedSource::open(tracks);
+    EXPECT_EQ(source->audioStream(), 1) << "the first sound track flagged default, not the largest";
+    LosslessCut lossless(source);
+
+    const QString mkv = dir.filePath("tracks.mkv");
+    ASSERT_EQ(cut(lossless, mkv, 12, 82).toStdString(), "");
+    EXPECT_EQ(lossless.stats().notes, QStringList());
+    const QJsonObject probed = clips::probe(mkv);
+    EXPECT_EQ(streamsOf(probed).join(", ").toStdString(), streamsOf(clips::probe(tracks)).join(", ").toStdString());
+    const QJsonObject font = probed["streams"].toArray().last().toObject();
+    EXPECT_EQ(font["tags"].toObject()["filename"].toString(), "LiberationSans-Regular.ttf");
+    QByteArray chapters, cues;
+    clips::run("ffprobe",
+               {"-v", "error", "-show_chapters", "-of", "csv=p=0", "-show_entries",
+                "chapter=start_time,end_time:chapter_tags=title", mkv},
+               &chapters);
+    EXPECT_EQ(chapters, "0.000000,1.560000,Opening\n1.560000,2.840000,Middle\n");
+    for (const QString& track : QStringList{"s:0", "s:1"}) {
+        clips::run("ffprobe",
+                   {"-v", "error", "-select_streams", track, "-show_entries", "packet=pts_time,duration_time", "-of",
+                    "csv=p=0", mkv},
+                   &cues);
+        EXPECT_EQ(cues, "0.000000,0.560000\n1.060000,0.500000\n2.760000,0.080000\n") << track.toStdString();
+    }
+
+    ASSERT_EQ(cut(lossless, dir.filePath("tracks.mp4"), 12, 82).toStdString(), "");
+    // Both sound tracks (the muxer adds a track of its own for the chapters).
+    EXPECT_EQ(streamsOf(clips::probe(dir.filePath("tracks.mp4"))).mid(1, 2).join(", ").toStdString(),
+              streamsOf(clips::probe(tracks)).mid(1, 2).join(", ").toStdString());
+    const QStringList notes = lossless.stats().notes;
+    ASSERT_EQ(notes.size(), 3) << notes.join('\n').toStdString();
+    EXPECT_TRUE(notes[0].startsWith("Subtitle track 1 (SubRip subtitle, eng) is not kept")) << notes[0].toStdString();
+    EXPECT_TRUE(notes[1].startsWith("Subtitle track 2")) << notes[1].toStdString();
+    EXPECT_TRUE(notes[2].startsWith("Attachment 1 (TrueType font, LiberationSans-Regular.ttf) is not kept"))
+        << notes[2].toStdString();
+}
+
+// A cut from frame 60 (2.36 s) and one from frame 17 (16 frames in).
+TEST(LosslessCut, KeepsTheLayoutAndMovesCaptureDateAndTimecodeByTheCutsStart) {
+    QTemporaryDir dir;
+    LosslessCut faststart(OpenedSource::open(clips::foreign("mp4_text_faststart").path));
+    const QString mp4 = dir.filePath("faststart.mp4");
+    ASSERT_EQ(cut(faststart, mp4, 60, 82).toStdString(), "");
+    EXPECT_EQ(firstBoxOf(mp4, "moov", "mdat"), "moov");
+    const QJsonObject probed = clips::probe(mp4);
+    const QJsonObject tags = probed["format"].toObject()["tags"].toObject();
+    EXPECT_EQ(tags["title"].toString(), "Holiday");
+    EXPECT_TRUE(tags["creation_time"].toString().startsWith("2026-07-01T10:00:02"))
+        << tags["creation_time"].toString().toStdString();
+    EXPECT_TRUE(streamsOf(probed).contains("subtitle mov_text eng default"))
+        << streamsOf(probed).join(", ").toStdString();
+
+    LosslessCut prores(OpenedSource::open(clips::foreign("mov_prores_timecode").path));
+    const QString mov = dir.filePath("prores.mov");
+    ASSERT_EQ(cut(prores, mov, 17, 60).toStdString(), "");
+    const QJsonObject video = clips::probe(mov)["streams"].toArray().first().toObject();
+    EXPECT_EQ(video["sample_aspect_ratio"].toString(), "4:3");
+    EXPECT_EQ(video["tags"].toObject()["timecode"].toString(), "10:00:00:16");
+}
+
 TEST(LosslessCut, NeverReplacesAFileAndLeavesNoneWhenTheContainerCannotHoldTheVideo) {
     QTemporaryDir dir;
     LosslessCut vp9(OpenedSource::open(clips::foreign("webm_vp9_opus").path));
