@@ -86,7 +86,10 @@ void expectExactCut(const clips::Clip& source, const QString& out, int first, in
     // The picture starts at zero (a transport stream keeps its muxer's offset), and every sound
     // track covers it to within one audio frame at either end, as far as the source's sound does.
     const double start = checks::pictureStart(out), end = start + frames.size() / source.fps;
-    if (!QFileInfo(out).suffix().startsWith("ts")) {
+    // (An AVI shows its first picture after the codec's reordering delay, as its source does.)
+    if (QFileInfo(out).suffix() == "avi") {
+        EXPECT_LE(start, checks::pictureStart(source.path) + 0.001);
+    } else if (!QFileInfo(out).suffix().startsWith("ts")) {
         EXPECT_LT(std::abs(start), 1.0 / source.fps);
     }
     const double sourceStart = checks::pictureStart(source.path) + (first - 1) / source.fps;
@@ -94,7 +97,10 @@ void expectExactCut(const clips::Clip& source, const QString& out, int first, in
         const checks::Span sound = checks::soundSpan(out, track), sourceSound = checks::soundSpan(source.path, track);
         const double lateStart = std::max(0.0, sourceSound.start - sourceStart);
         const double earlyEnd = std::max(0.0, sourceStart + frames.size() / source.fps - sourceSound.end);
-        EXPECT_NEAR(sound.start, start + lateStart, sound.longest + 0.002) << "sound track " << track + 1;
+        // An AVI plays its sound from its first packet on, whatever its time: there the end shows
+        // whether the sound keeps step.
+        if (QFileInfo(out).suffix() != "avi")
+            EXPECT_NEAR(sound.start, start + lateStart, sound.longest + 0.002) << "sound track " << track + 1;
         EXPECT_NEAR(sound.end, end - earlyEnd, sound.longest + 0.002) << "sound track " << track + 1;
     }
 }
@@ -119,7 +125,8 @@ TEST_P(OriginalCut, WritesExactlyTheMarkedFramesAndCopiesTheWholeGroups) {
 
     QTemporaryDir dir;
     const QString out = dir.filePath("cut." + QFileInfo(source.path).suffix());
-    auto job = OriginalJob::cut(OpenedSource::open(source.path), kLast, kFirst, [&](int) { return out; });  // markers in either order
+    auto job = OriginalJob::cut(OpenedSource::open(source.path), kLast, kFirst,
+                                [&](int) { return out; });  // markers in either order
     ASSERT_EQ(runJob(*job), JobOutcome::Kind::Finished) << job->outcome().failure.toStdString();
     expectExactCut(source, out, kFirst, kLast);
     EXPECT_GT(job->stats().audioPacketsCopied, 0);  // the source's own container carries its sound
@@ -138,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(Clips, OriginalCut,
                                          CutCase{"mp4_hevc10_aac", true}, CutCase{"webm_vp9_opus", true},
                                          CutCase{"avi_mjpeg_pcm", true}, CutCase{"gst_mjpeg_avi", true},
                                          CutCase{"mkvmerge_tracks", true}, CutCase{"mp4_text_faststart", true},
-                                         CutCase{"mov_prores_timecode", true}),
+                                         CutCase{"mov_prores_timecode", true}, CutCase{"mencoder_xvid_avi", true}),
                          [](const auto& info) { return std::string(info.param.clip); });
 
 class OriginalSplit : public testing::TestWithParam<const char*> {};
@@ -160,7 +167,7 @@ TEST_P(OriginalSplit, WritesTheFramesBeforeTheSplitFrameAndTheRest) {
     expectExactCut(source, pathOf(2), 40, source.frames);
 }
 
-INSTANTIATE_TEST_SUITE_P(Clips, OriginalSplit, testing::Values("gst_x264_mp4", "ts_mpeg2_mp2"),
+INSTANTIATE_TEST_SUITE_P(Clips, OriginalSplit, testing::Values("gst_x264_mp4", "ts_mpeg2_mp2", "mencoder_xvid_avi"),
                          [](const auto& info) { return std::string(info.param); });
 
 // A file ended early is closed, in the source's format, and holds a run of the range from its

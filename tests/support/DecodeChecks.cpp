@@ -196,12 +196,18 @@ Span soundSpan(const QString& path, int track) {
 }
 
 double pictureStart(const QString& path) {
-    // Decoded, because some containers (AVI) give no presentation time to every packet.
+    // Decoded, because some containers (AVI) give no presentation time to every packet. The
+    // first frames a decoder gives out of reordered pictures may come without a time.
     const QJsonArray frames = probeList(path,
-                                        {"-select_streams", "v:0", "-read_intervals", "%+#1", "-show_frames",
+                                        {"-select_streams", "v:0", "-read_intervals", "%+#8", "-show_frames",
                                          "-show_entries", "frame=best_effort_timestamp_time"},
                                         "frames");
-    return frames.isEmpty() ? -1 : frames[0].toObject()["best_effort_timestamp_time"].toString().toDouble();
+    for (const QJsonValue frame : frames) {
+        bool timed = false;
+        const double at = frame.toObject()["best_effort_timestamp_time"].toString().toDouble(&timed);
+        if (timed) return at;
+    }
+    return -1;
 }
 
 QString formatSummary(const QString& path) {

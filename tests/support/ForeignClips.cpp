@@ -151,6 +151,23 @@ Clip made(const QString& name, const QString& file) {
         return ffmpegWith(file, "mov", {},
                           {"-c:v", "prores_ks", "-profile:v", "0", "-aspect", "16:9", "-c:a", "pcm_s16le", "-timecode",
                            "10:00:00:00", "-t", "3.6"});
+    if (name == "mencoder_xvid_avi") {
+        // MEncoder's Xvid with B-frames and MP3, the container's aspect (16:9) over the
+        // bitstream's square pixels; its sound starts with the first picture shown. Every frame
+        // is kept (-noskip -mc 0: MEncoder drops and repeats frames to follow the sound otherwise).
+        const Clip raw = make("pattern-raw", "yuv", kWidth, kHeight, kFps, kFrames, false,
+                              {"-f", "rawvideo", "-pix_fmt", "yuv420p"});
+        const Clip tone = make(file + "-tone", "wav", kWidth, kHeight, kFps, kFrames, true,
+                               {"-map", "1:a", "-c:a", "pcm_s16le"}, 48000);
+        return madeOnce(file, "avi", true, [&](const QString& partial) {
+            return run("mencoder",
+                       {"-really-quiet", raw.path, "-demuxer", "rawvideo", "-rawvideo",
+                        QStringLiteral("w=%1:h=%2:fps=%3:format=i420").arg(kWidth).arg(kHeight).arg(kFps),
+                        "-audiofile", tone.path, "-oac", "mp3lame", "-lameopts", "cbr:br=128", "-ovc", "xvid",
+                        "-xvidencopts", "bitrate=800:max_bframes=2:max_key_interval=25", "-force-avi-aspect", "16/9", "-noskip", "-mc", "0",
+                        "-o", partial}) == 0;
+        });
+    }
     Clip c;
     if (name == "ts_mpeg2_mp2")  // ffmpeg's MPEG-2 leaves its groups of pictures open
         c = make(
@@ -187,7 +204,7 @@ Clip foreign(const QString& name) {
 QStringList foreignClipNames() {
     return {"gst_x264_mp4",       "gst_x264_mkv",      "gst_mjpeg_avi",       "mkvmerge_h264_ac3",
             "ts_mpeg2_mp2",       "avi_mpeg4_mp3",     "mp4_hevc10_aac",      "webm_vp9_opus",
-            "mkvmerge_tracks",    "mp4_text_faststart", "mov_prores_timecode"};
+            "mkvmerge_tracks",    "mp4_text_faststart", "mov_prores_timecode", "mencoder_xvid_avi"};
 }
 
 }  // namespace clips

@@ -14,7 +14,8 @@ namespace clips {
 // "ts_mpeg2_mp2" (open GOP), "avi_mpeg4_mp3", "mp4_hevc10_aac" (open GOP, 4:2:0 10-bit),
 // "webm_vp9_opus" (hidden alternate reference frames), "mkvmerge_tracks" (two sound tracks,
 // SubRip and ASS cues, chapters, a font), "mp4_text_faststart" (mov_text, moov first, tags),
-// "mov_prores_timecode" (container-only pixel aspect, timecode).
+// "mov_prores_timecode" (container-only pixel aspect, timecode), "mencoder_xvid_avi" (B-frames,
+// MP3, a container aspect other than the bitstream's).
 Clip foreign(const QString& name);
 QStringList foreignClipNames();
 

@@ -98,9 +98,12 @@ void LosslessCut::Run::startRange() {
     const WrittenSpan span = spanOf(index(), r, outputStart.value);
     const StreamTicks from{span.from}, to{span.to};
     session.placeRange(from, outputStart);
+    // A file timed by packet order shows its first picture after the codec's delay, while its
+    // sound plays from the start: the sound begins that much earlier in the source.
+    const StreamTicks soundFrom{from.value - (outputStart.value == 0 ? session.pictureDelay().value : 0)};
     for (const OutputSession::Track& track : session.tracks()) {
         if (track.type == AVMEDIA_TYPE_AUDIO)
-            sounds.push_back(std::make_unique<SoundCopier>(source, session, track, from, to, outputStart));
+            sounds.push_back(std::make_unique<SoundCopier>(source, session, track, soundFrom, to, outputStart));
         else
             cues.push_back(std::make_unique<CueCopier>(source, session, track, from, to, outputStart));
     }

@@ -44,6 +44,10 @@ public:
     // Writes a video packet shown at source time pts and decoded at dts (video time base);
     // decode times that would not rise are raised, never past the presentation time.
     void writeVideo(AVPacket* packet, StreamTicks pts, StreamTicks dts);
+    // True when the container times its streams by the order of their packets (AVI): its sound
+    // plays from its first packet on, and its first picture shows pictureDelay() after that.
+    bool timedByOrder() const { return byOrder_; }
+    StreamTicks pictureDelay() const { return StreamTicks{byOrder_ ? videoDelay_ * frameTicks_ : 0}; }
     // The latest picture written, output time (video time base).
     StreamTicks writtenTime() const { return writtenTime_; }
 

@@ -83,11 +83,27 @@ void SoundCopier::writeUntil(StreamTicks until) {
             feed_->push(a, StreamTicks{ts - from_.value});
             av_packet_unref(a);
         } else {
+            if (copied_ == 0 && outputStart_.value == 0 && session_.timedByOrder()) fillLeadIn(a, at);
             a->pts = a->dts = at;
             session_.writeCopied(a, track_, base_);
             ++copied_;
         }
         if (at > limit) break;
+    }
+}
+
+// A file timed by packet order plays its sound from the first packet on: where the source's
+// sound begins later than the file's start (a picture shown after the codec's delay, sound that
+// starts with it), its first sound frame is played that many whole times more, so that the
+// sound keeps step with the picture within one sound frame.
+void SoundCopier::fillLeadIn(const AVPacket* first, int64_t at) {
+    const int64_t repeats = (at + lastTicks_ / 2) / lastTicks_;
+    for (int64_t k = repeats; k > 0; --k) {
+        ffmpeg::Packet copy(av_packet_clone(first));
+        if (!copy) throw MediaError(QStringLiteral("Out of memory"));
+        copy->pts = copy->dts = at - k * lastTicks_;
+        session_.writeCopied(copy.get(), track_, base_);
+        ++copied_;
     }
 }
 

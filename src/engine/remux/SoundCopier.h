@@ -48,6 +48,8 @@ public:
     int64_t packetsCopied() const { return copied_; }
 
 private:
+    void fillLeadIn(const AVPacket* first, int64_t at);
+
     const OpenedSource& source_;
     OutputSession& session_;
     OutputSession::Track track_;
