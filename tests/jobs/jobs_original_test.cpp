@@ -170,6 +170,16 @@ TEST_P(OriginalSplit, WritesTheFramesBeforeTheSplitFrameAndTheRest) {
 INSTANTIATE_TEST_SUITE_P(Clips, OriginalSplit, testing::Values("gst_x264_mp4", "ts_mpeg2_mp2", "mencoder_xvid_avi"),
                          [](const auto& info) { return std::string(info.param); });
 
+TEST(OriginalJob, NamesWhatTheContainerCannotHoldOnceForBothFilesOfASplit) {
+    QTemporaryDir dir;
+    auto job = OriginalJob::split(OpenedSource::open(clips::foreign("mkvmerge_tracks").path), 40,
+                                  [&](int part) { return dir.filePath(QStringLiteral("part%1.mp4").arg(part)); });
+    ASSERT_EQ(runJob(*job), JobOutcome::Kind::Finished) << job->outcome().failure.toStdString();
+    const QStringList notes = job->outcome().notes;
+    EXPECT_EQ(notes.size(), 3) << notes.join('\n').toStdString();  // two subtitle tracks and the font
+    for (const QString& note : notes) EXPECT_TRUE(note.contains("is not kept")) << note.toStdString();
+}
+
 // A file ended early is closed, in the source's format, and holds a run of the range from its
 // first frame that both decoders read.
 void expectReadablePrefix(const clips::Clip& source, const QString& out, int first) {
