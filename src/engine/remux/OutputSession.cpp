@@ -69,9 +69,12 @@ QString trackLabel(const AVStream* st, int number) {
     return QStringLiteral("%1 %2 (%3)").arg(kind).arg(number).arg(about.join(QStringLiteral(", ")));
 }
 
-// A QuickTime timecode track: the muxer makes it again from the video's "timecode" tag.
-bool timecodeTrack(const AVStream* st) {
-    return st->codecpar->codec_type == AVMEDIA_TYPE_DATA && st->codecpar->codec_tag == MKTAG('t', 'm', 'c', 'd');
+// A QuickTime timecode track (the muxer makes it again from the video's "timecode" tag) or
+// chapter track (the file's chapters, which the muxer writes as such): kept in another form.
+bool keptOtherwise(const AVFormatContext* source, const AVStream* st) {
+    const uint32_t tag = st->codecpar->codec_tag;
+    return st->codecpar->codec_type == AVMEDIA_TYPE_DATA &&
+           (tag == MKTAG('t', 'm', 'c', 'd') || (tag == MKTAG('t', 'e', 'x', 't') && source->nb_chapters > 0));
 }
 
 // Where the output's first picture is in the source, for the tags that tell a moment or a frame.
@@ -177,7 +180,7 @@ void OutputSession::addTrack(const OpenedSource& source, int index, int number, 
     AVFormatContext* out = container_.format();
     const AVStream* st = source.facts()->streams[index];
     const AVCodecParameters* par = st->codecpar;
-    if (timecodeTrack(st)) return;  // kept as the video's timecode tag
+    if (keptOtherwise(source.facts(), st)) return;
     const QString label = trackLabel(st, number);
     switch (par->codec_type) {
         case AVMEDIA_TYPE_AUDIO:

@@ -152,6 +152,12 @@ TEST(LosslessCut, KeepsEveryTrackChapterAndAttachmentTheContainerCarriesAndNames
     EXPECT_TRUE(notes[1].startsWith("Subtitle track 2")) << notes[1].toStdString();
     EXPECT_TRUE(notes[2].startsWith("Attachment 1 (TrueType font, LiberationSans-Regular.ttf) is not kept"))
         << notes[2].toStdString();
+
+    // Cut again, the MP4's chapter track stays one: it is the chapters, which the muxer writes.
+    LosslessCut again(OpenedSource::open(dir.filePath("tracks.mp4")));
+    ASSERT_EQ(cut(again, dir.filePath("again.mp4"), 5, 30).toStdString(), "");
+    EXPECT_EQ(streamsOf(clips::probe(dir.filePath("again.mp4"))).size(), 4);
+    EXPECT_EQ(again.stats().notes, QStringList());
 }
 
 // A cut from frame 60 (2.36 s) and one from frame 17 (16 frames in).
