@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "engine/common/MediaError.h"
+#include "engine/reader/Demux.h"
 
 extern "C" {
 #include <libavutil/timecode.h>
@@ -89,4 +90,29 @@ void addKeptChapters(AVFormatContext* out, const AVFormatContext* source, const 
         out->chapters = grown;
         out->chapters[out->nb_chapters++] = chapter;
     }
+}
+
+QString trackLabel(const AVStream* st, int number) {
+    QString kind;
+    switch (st->codecpar->codec_type) {
+        case AVMEDIA_TYPE_AUDIO: kind = QStringLiteral("Sound track"); break;
+        case AVMEDIA_TYPE_SUBTITLE: kind = QStringLiteral("Subtitle track"); break;
+        case AVMEDIA_TYPE_ATTACHMENT: kind = QStringLiteral("Attachment"); break;
+        case AVMEDIA_TYPE_VIDEO: kind = QStringLiteral("Video stream"); break;
+        case AVMEDIA_TYPE_DATA:
+        case AVMEDIA_TYPE_UNKNOWN:
+        case AVMEDIA_TYPE_NB: kind = QStringLiteral("Data stream"); break;
+    }
+    QStringList about;
+    if (st->codecpar->codec_id != AV_CODEC_ID_NONE) about << demux::codecName(st->codecpar->codec_id);
+    for (const char* tag : {"language", "title", "filename"})
+        if (const AVDictionaryEntry* e = av_dict_get(st->metadata, tag, nullptr, 0))
+            about << QString::fromUtf8(e->value);
+    return QStringLiteral("%1 %2 (%3)").arg(kind).arg(number).arg(about.join(QStringLiteral(", ")));
+}
+
+bool keptOtherwise(const AVFormatContext* source, const AVStream* st) {
+    const uint32_t tag = st->codecpar->codec_tag;
+    return st->codecpar->codec_type == AVMEDIA_TYPE_DATA &&
+           (tag == MKTAG('t', 'm', 'c', 'd') || (tag == MKTAG('t', 'e', 'x', 't') && source->nb_chapters > 0));
 }

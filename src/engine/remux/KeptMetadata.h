@@ -12,6 +12,13 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+// "Sound track 2 (AC-3 ATSC A/52A, ger)": a stream as the user knows it, by its kind, its
+// number among the source's streams of that kind, its codec, language, title and file name.
+QString trackLabel(const AVStream* st, int number);
+// True for a stream the output keeps in another form: a QuickTime timecode track (the video's
+// "timecode" tag) or chapter track (the file's chapters).
+bool keptOtherwise(const AVFormatContext* source, const AVStream* st);
+
 // Where the output starts in the source: its first picture is `seconds` and `frames` after the
 // source's first, frames counted at `rate`.
 struct CutStart {

@@ -48,35 +48,6 @@ AVStream* copyStream(AVFormatContext* out, const AVStream* source, const CutStar
     return st;
 }
 
-// "Sound track 2 (AC-3 ATSC A/52A, ger)": the stream as the user knows it, by its kind, its
-// number among the source's streams of that kind, its codec, language and title.
-QString trackLabel(const AVStream* st, int number) {
-    QString kind;
-    switch (st->codecpar->codec_type) {
-        case AVMEDIA_TYPE_AUDIO: kind = QStringLiteral("Sound track"); break;
-        case AVMEDIA_TYPE_SUBTITLE: kind = QStringLiteral("Subtitle track"); break;
-        case AVMEDIA_TYPE_ATTACHMENT: kind = QStringLiteral("Attachment"); break;
-        case AVMEDIA_TYPE_VIDEO: kind = QStringLiteral("Video stream"); break;
-        case AVMEDIA_TYPE_DATA:
-        case AVMEDIA_TYPE_UNKNOWN:
-        case AVMEDIA_TYPE_NB: kind = QStringLiteral("Data stream"); break;
-    }
-    QStringList about;
-    if (st->codecpar->codec_id != AV_CODEC_ID_NONE) about << demux::codecName(st->codecpar->codec_id);
-    for (const char* tag : {"language", "title", "filename"})
-        if (const AVDictionaryEntry* e = av_dict_get(st->metadata, tag, nullptr, 0))
-            about << QString::fromUtf8(e->value);
-    return QStringLiteral("%1 %2 (%3)").arg(kind).arg(number).arg(about.join(QStringLiteral(", ")));
-}
-
-// A QuickTime timecode track (the muxer makes it again from the video's "timecode" tag) or
-// chapter track (the file's chapters, which the muxer writes as such): kept in another form.
-bool keptOtherwise(const AVFormatContext* source, const AVStream* st) {
-    const uint32_t tag = st->codecpar->codec_tag;
-    return st->codecpar->codec_type == AVMEDIA_TYPE_DATA &&
-           (tag == MKTAG('t', 'm', 'c', 'd') || (tag == MKTAG('t', 'e', 'x', 't') && source->nb_chapters > 0));
-}
-
 // Where the output's first picture is in the source, for the tags that tell a moment or a frame.
 CutStart cutStart(const OpenedSource& source, const std::vector<WrittenSpan>& spans) {
     CutStart start;
