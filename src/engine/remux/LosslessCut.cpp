@@ -147,6 +147,7 @@ void LosslessCut::Run::enter(Phase next) {
             checkRangeComplete();
             writeTracksUntil(StreamTicks{INT64_MAX});
             for (const auto& sound : sounds) stats.audioPacketsCopied += sound->packetsCopied();
+            stats.notes = session.notes();
             sounds.clear();
             cues.clear();
             if (++range < ranges.size()) startRange();

@@ -56,6 +56,9 @@ public:
     // What the file does not keep of the source as it is (a stream the container cannot
     // carry, sound encoded again), one sentence each, for the closing message.
     const QStringList& notes() const { return notes_; }
+    void addNote(const QString& note) {
+        if (!notes_.contains(note)) notes_ << note;
+    }
     // Writes a copied packet of `track`, its times already on the output timeline in timeBase.
     void writeCopied(AVPacket* packet, const Track& track, AVRational timeBase);
 

@@ -12,6 +12,9 @@ extern "C" {
 namespace {
 
 constexpr int64_t kNone = IndexedPacket::kNoTime;
+// The longest start of sound a file timed by packet order gets by repeating its first frame:
+// a few frames of the codec's reordering delay.
+constexpr Seconds kLongestLeadIn{0.2};
 
 }  // namespace
 
@@ -97,6 +100,14 @@ void SoundCopier::writeUntil(StreamTicks until) {
 // starts with it), its first sound frame is played that many whole times more, so that the
 // sound keeps step with the picture within one sound frame.
 void SoundCopier::fillLeadIn(const AVPacket* first, int64_t at) {
+    // More than a codec's delay is a source whose sound starts late: repeated, its first frame
+    // would sound as a buzz, and copied sound cannot be delayed in such a file.
+    if (at > ticksAtOrBefore(kLongestLeadIn, base_).value) {
+        session_.addNote(QStringLiteral("The sound starts %1 s after the picture in the source; an AVI file cannot "
+                                        "delay its sound, so it plays that much early")
+                             .arg(av_q2d(base_) * at, 0, 'f', 2));
+        return;
+    }
     const int64_t repeats = (at + lastTicks_ / 2) / lastTicks_;
     for (int64_t k = repeats; k > 0; --k) {
         ffmpeg::Packet copy(av_packet_clone(first));
