@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/avstring.h>
 }
 
 namespace {
@@ -49,6 +50,10 @@ bool containerCarries(const AVOutputFormat* format, AVCodecID codec) {
 }
 
 bool containerCarriesAttachments(const AVOutputFormat* format) { return std::strcmp(format->name, "matroska") == 0; }
+
+bool containerCarriesChapters(const AVOutputFormat* format) {
+    return av_match_name(format->name, "matroska,webm,mov,mp4,3gp,3g2,ipod,psp,f4v,ismv,asf,ogg,ogv");
+}
 
 QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec) {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(codec);

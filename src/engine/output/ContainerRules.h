@@ -14,5 +14,9 @@ bool containerCarries(const AVOutputFormat* format, AVCodecID codec);
 // True for containers that hold attachments (the fonts of styled subtitles): Matroska.
 bool containerCarriesAttachments(const AVOutputFormat* format);
 
+// True for containers that hold chapters: Matroska and WebM, the MP4 and QuickTime family,
+// ASF, Ogg.
+bool containerCarriesChapters(const AVOutputFormat* format);
+
 // The refusal for a stream the container cannot carry, naming both.
 QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec);

@@ -65,8 +65,8 @@ std::vector<KeptChapter> keptChapters(const std::vector<std::pair<int64_t, int64
     return kept;
 }
 
-void addKeptChapters(AVFormatContext* out, const AVFormatContext* source, const std::vector<WrittenSpan>& spans,
-                     AVRational base) {
+int addKeptChapters(AVFormatContext* out, const AVFormatContext* source, const std::vector<WrittenSpan>& spans,
+                    AVRational base) {
     std::vector<std::pair<int64_t, int64_t>> times;
     for (unsigned i = 0; i < source->nb_chapters; ++i) {
         const AVChapter* c = source->chapters[i];
@@ -90,6 +90,7 @@ void addKeptChapters(AVFormatContext* out, const AVFormatContext* source, const 
         out->chapters = grown;
         out->chapters[out->nb_chapters++] = chapter;
     }
+    return int(out->nb_chapters);
 }
 
 QString trackLabel(const AVStream* st, int number) {

@@ -58,6 +58,6 @@ std::vector<KeptChapter> keptChapters(const std::vector<std::pair<int64_t, int64
                                       const std::vector<WrittenSpan>& spans);
 
 // Gives `out` the source's chapters that meet the spans (video time base `base`), with their
-// titles. Throws MediaError when memory runs out.
-void addKeptChapters(AVFormatContext* out, const AVFormatContext* source, const std::vector<WrittenSpan>& spans,
-                     AVRational base);
+// titles; how many. Throws MediaError when memory runs out.
+int addKeptChapters(AVFormatContext* out, const AVFormatContext* source, const std::vector<WrittenSpan>& spans,
+                    AVRational base);

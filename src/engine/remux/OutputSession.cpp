@@ -115,7 +115,8 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
     byOrder_ = QByteArray(out->oformat->name) == "avi";
     const CutStart start = cutStart(source, spans);
     copyKeptTags(&out->metadata, source.facts()->metadata, start);  // title, artist, comment, capture date
-    addKeptChapters(out, source.facts(), spans, videoBase_);
+    if (addKeptChapters(out, source.facts(), spans, videoBase_) > 0 && !containerCarriesChapters(out->oformat))
+        notes_ << QStringLiteral("The chapters are not kept (a %1 file holds none)").arg(out->oformat->name);
     frameTicks_ = source.frameTicks().value;
     AVStream* video = copyStream(out, source.video(), start);
     if (!videoHeader.empty()) replaceHeader(video->codecpar, videoHeader);

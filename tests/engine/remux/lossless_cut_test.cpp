@@ -153,6 +153,10 @@ TEST(LosslessCut, KeepsEveryTrackChapterAndAttachmentTheContainerCarriesAndNames
     EXPECT_TRUE(notes[2].startsWith("Attachment 1 (TrueType font, LiberationSans-Regular.ttf) is not kept"))
         << notes[2].toStdString();
 
+    ASSERT_EQ(cut(lossless, dir.filePath("tracks.ts"), 12, 82).toStdString(), "");
+    EXPECT_TRUE(lossless.stats().notes.contains("The chapters are not kept (a mpegts file holds none)"))
+        << lossless.stats().notes.join('\n').toStdString();
+
     // Cut again, the MP4's chapter track stays one: it is the chapters, which the muxer writes.
     LosslessCut again(OpenedSource::open(dir.filePath("tracks.mp4")));
     ASSERT_EQ(cut(again, dir.filePath("again.mp4"), 5, 30).toStdString(), "");
