@@ -158,11 +158,14 @@ void OutputSession::addTrack(const OpenedSource& source, int index, int number, 
         case AVMEDIA_TYPE_AUDIO:
             if (containerCarries(out->oformat, par->codec_id)) {
                 tracks_.push_back({index, copyStream(out, st, start)->index, par->codec_type, nullptr});
+            } else if (!avcodec_find_decoder(par->codec_id)) {
+                notes_ << QStringLiteral("%1 is not kept (%2, and it cannot be decoded)")
+                              .arg(label, cannotCarryMessage(out->oformat, par->codec_id));
             } else {
                 const AudioPlan plan = soundPlan(out->oformat, st);
                 soundEncoders_.push_back(std::make_unique<AudioEncoder>(container_.muxer(), plan));
                 AVStream* encoded = out->streams[out->nb_streams - 1];
-                av_dict_copy(&encoded->metadata, st->metadata, 0);
+                copyKeptTags(&encoded->metadata, st->metadata, start);
                 encoded->disposition = st->disposition;
                 tracks_.push_back({index, encoded->index, par->codec_type, soundEncoders_.back().get()});
                 notes_ << QStringLiteral("%1 is encoded again as %2 (%3)")
