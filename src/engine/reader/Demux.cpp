@@ -151,13 +151,15 @@ int pickVideoStream(const AVFormatContext* input) {
     return chosen;
 }
 
+bool describedSound(const AVCodecParameters* par) {
+    return par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0 && par->ch_layout.nb_channels > 0;
+}
+
 int pickSoundStream(const AVFormatContext* input) {
     int first = -1;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVStream* st = input->streams[i];
-        const AVCodecParameters* par = st->codecpar;
-        // A stream whose header tells no sound (no rate, no channels) is none a player plays.
-        if (par->codec_type != AVMEDIA_TYPE_AUDIO || par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0) continue;
+        if (!describedSound(st->codecpar)) continue;
         if (st->disposition & AV_DISPOSITION_DEFAULT) return int(i);
         if (first < 0) first = int(i);
     }

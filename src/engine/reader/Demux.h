@@ -67,6 +67,9 @@ Input openSource(std::shared_ptr<const SourceFile> file, bool readStreamInfo);
 // The main video stream, -1 for none; cover pictures of audio files do not count.
 int pickVideoStream(const AVFormatContext* input);
 
+// True for a sound stream whose header tells its rate and channels: one a decoder can play.
+bool describedSound(const AVCodecParameters* par);
+
 // The sound a player starts with: the first sound stream flagged default, else the first; -1
 // for none. (FFmpeg's "best stream" prefers the largest, which may be a second language.)
 int pickSoundStream(const AVFormatContext* input);

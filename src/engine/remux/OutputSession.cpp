@@ -156,7 +156,9 @@ void OutputSession::addTrack(const OpenedSource& source, int index, int number, 
     const QString label = trackLabel(st, number);
     switch (par->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
-            if (containerCarries(out->oformat, par->codec_id)) {
+            if (!demux::describedSound(par)) {
+                notes_ << QStringLiteral("%1 is not kept (its header tells no sample rate or channels)").arg(label);
+            } else if (containerCarries(out->oformat, par->codec_id)) {
                 tracks_.push_back({index, copyStream(out, st, start)->index, par->codec_type, nullptr});
             } else if (!avcodec_find_decoder(par->codec_id)) {
                 notes_ << QStringLiteral("%1 is not kept (%2, and it cannot be decoded)")
