@@ -106,3 +106,13 @@ CopyableEdges copyableEdges(const PacketIndex& index, int32_t first, int32_t las
     nearest(ends, last, &edges.endBefore, &edges.endAfter);
     return edges;
 }
+
+int32_t unusableKeyframe(const PacketIndex& index, int32_t from, int32_t to) {
+    int32_t found = 0;
+    for (int p = 0; p < index.packetCount(); ++p) {
+        const int32_t frame = index.frameOfPacket(p);
+        if (index.isKeyPacket(p) && !index.isCleanStart(p) && frame >= from && frame <= to && (!found || frame < found))
+            found = frame;
+    }
+    return found;
+}

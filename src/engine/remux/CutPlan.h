@@ -45,3 +45,7 @@ CutPlan planCut(const PacketIndex& index, int32_t first, int32_t last);
 
 // The frames nearest first and last where a cut needs no encoding.
 CopyableEdges copyableEdges(const PacketIndex& index, int32_t first, int32_t last);
+
+// The first frame from `from` to `to` shown by a keyframe where a copy cannot start; 0 when
+// there is none.
+int32_t unusableKeyframe(const PacketIndex& index, int32_t from, int32_t to);
