@@ -214,6 +214,7 @@ bool LosslessCut::canWrite(int32_t first, int32_t last) const {
 CopyableEdges LosslessCut::copyableEdges(int32_t first, int32_t last) const {
     return ::copyableEdges(source_->index(), first, last);
 }
+CopyableEdges LosslessCut::splitEdges(int32_t frame) const { return ::splitEdges(source_->index(), frame); }
 void LosslessCut::setWriteLimitForTesting(int64_t bytes) { writeLimit_ = bytes; }
 int32_t LosslessCut::currentFrame() const { return current_; }
 const CutStats& LosslessCut::stats() const { return stats_; }
