@@ -102,10 +102,10 @@ void LosslessCut::Run::startRange() {
     enter(Phase::Head);
 }
 
-// Both pieces of the range start encoding now, one thread each (all the encoder wants when
-// there is one), while the copy between them is written.
+// Both pieces of the range start encoding now, while the copy between them is written. The
+// head comes first in the file: it takes the encoder's own choice of threads; the tail, which
+// has the copy's time, one thread.
 void LosslessCut::Run::startPieces() {
-    const int threads = plan.hasHead() && plan.hasTail() ? 1 : 0;
     if (plan.hasHead()) {
         // Before a copy, decode times run ahead of presentation as far as the copy's do, so
         // the copy's first decode time still comes after the piece's last.
@@ -115,10 +115,11 @@ void LosslessCut::Run::startPieces() {
             if (key.dts != IndexedPacket::kNoTime)
                 lead = StreamTicks{std::max<int64_t>(0, index().frameTime(plan.copyFirst) - key.dts)};
         }
-        head = std::make_unique<PieceWorker>(shared, style, plan.headFirst, plan.headLast, lead, threads);
+        head = std::make_unique<PieceWorker>(shared, style, plan.headFirst, plan.headLast, lead, 0);
     }
     if (plan.hasTail())
-        tail = std::make_unique<PieceWorker>(shared, style, plan.tailFirst, plan.tailLast, StreamTicks{}, threads);
+        tail = std::make_unique<PieceWorker>(shared, style, plan.tailFirst, plan.tailLast, StreamTicks{},
+                                             plan.hasCopy() ? 1 : 0);
 }
 
 // Writes what the piece has encoded; false (the piece counted and gone) once it is written.
