@@ -109,6 +109,12 @@ FfmpegReader::~FfmpegReader() = default;
 
 std::unique_ptr<VideoSource> createVideoFileReader() { return std::make_unique<FfmpegReader>(); }
 
+std::unique_ptr<VideoSource> createVideoFileReaderOn(std::shared_ptr<const OpenedSource> source) {
+    auto reader = std::make_unique<FfmpegReader>();
+    reader->OpenSource(std::move(source));
+    return reader;
+}
+
 const FfmpegReader::Source& FfmpegReader::source() const {
     if (!source_) throw MediaError(QStringLiteral("No video file is open"));
     return *source_;
@@ -121,11 +127,16 @@ FfmpegReader::Source& FfmpegReader::source() {
 
 int32_t FfmpegReader::OpenFile(const QString& path) {
     CloseFile();
-    std::shared_ptr<const OpenedSource> opened = OpenedSource::open(path, openProgress_);
+    OpenSource(OpenedSource::open(path, openProgress_));
+    return 0;
+}
+
+void FfmpegReader::OpenSource(std::shared_ptr<const OpenedSource> opened) {
+    CloseFile();
     const OpenedSource::Measured& measured = opened->measured();
 
     auto s = std::make_unique<Source>();
-    s->path = path;
+    s->path = opened->path();
     s->opened = opened;
     Seconds zero = measured.audioSeen ? measured.audioStart : Seconds{};
     if (const AVStream* st = opened->video()) {
@@ -151,7 +162,6 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
                                      measured.audioSeen ? measured.audioEnd - measured.audioStart : Seconds{});
     }
     source_ = std::move(s);
-    return 0;
 }
 
 std::shared_ptr<const OpenedSource> FfmpegReader::openedSource() const {

@@ -32,6 +32,9 @@ public:
     ~FfmpegReader() override;
 
     int32_t OpenFile(const QString& path) override;
+    // Reads a source another reader opened: its own decoders and positions on the same held
+    // file and index, so it can work on another thread beside that reader. Throws MediaError.
+    void OpenSource(std::shared_ptr<const OpenedSource> opened);
     void SetOpenProgress(std::function<bool(int percent)> report) override;
     void CloseFile() override;
     bool HasVideo() const override;
@@ -92,3 +95,5 @@ private:
 
 // The reader the program uses as its source.
 std::unique_ptr<VideoSource> createVideoFileReader();
+// A second reader of a source already open (see OpenSource). Throws MediaError.
+std::unique_ptr<VideoSource> createVideoFileReaderOn(std::shared_ptr<const OpenedSource> source);
