@@ -608,6 +608,9 @@ void frmMain::Form_Unload() {
     resumeNext("Form_Unload: Stop", [&] {
         if (AudioPlayer) AudioPlayer->Stop();
     });
+    // A job running on its worker ends first (closed readable, as after Cancel): it uses the
+    // writer released below.
+    if (runningJob_) resumeNext("Form_Unload: end job", [&] { runningJob_->abandon(cancelRunningJob_); });
     resumeNext("Form_Unload: timeline", [&] { Timeline1->clearSource(); });
     if (FileLoaded) {
         FileLoaded = false;

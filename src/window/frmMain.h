@@ -38,6 +38,7 @@
 #include "rules/TextKeys.h"
 #include "settings/CRegister.h"
 #include "window/Controls.h"
+#include "window/JobThread.h"
 #include "window/SingleInstance.h"
 #include "window/TimelineStrip.h"
 
@@ -417,6 +418,11 @@ private:
     std::unique_ptr<Job> makeCutJob(int32_t startMarker, int32_t endMarker);
     std::unique_ptr<Job> makeSplitJob(int32_t splitFrame);
     bool runJobPasses(Job& job);  // false when the window was closed during the job
+    // The reader a job reads the source with (see jobReader_).
+    VideoSource& jobReader();
+    std::unique_ptr<VideoSource> jobReader_;  // a running job's own reader of the opened source
+    JobThread* runningJob_ = nullptr;         // the worker of the running job, else null
+    std::function<void()> cancelRunningJob_;
     void reportJobOutcome(const JobOutcome& outcome, int finishedMessage);
     // The files of the running or last job: the name in the text box and the name written.
     struct JobOutput {
