@@ -62,7 +62,9 @@ public:
     FrameData ReadVideoFrame() override;
     AudioChunk ReadAudio(int32_t bytes) override;
     void SetSequentialRead(bool on) override;
+    void SetDecodeAhead(bool on) override;
     std::shared_ptr<const OpenedSource> openedSource() const override;
+    std::unique_ptr<VideoSource> OpenSecondReader() const override;
 
     // Beyond the shared interface, for tests and the benchmark.
     struct Stats {
@@ -95,5 +97,3 @@ private:
 
 // The reader the program uses as its source.
 std::unique_ptr<VideoSource> createVideoFileReader();
-// A second reader of a source already open (see OpenSource). Throws MediaError.
-std::unique_ptr<VideoSource> createVideoFileReaderOn(std::shared_ptr<const OpenedSource> source);
