@@ -7,7 +7,9 @@
 
 #include "engine/common/MediaError.h"
 
-void JobThread::run(const std::function<bool()>& step, const std::function<void(bool)>& turn) {
+void JobThread::run(const std::function<bool()>& step, const std::function<void(bool)>& turn,
+                    const std::function<void()>& cancel) {
+    cancel_ = cancel;
     QEventLoop loop;
     auto windowTurn = [this, &turn, &loop](bool more) {
         turn(more);
@@ -24,6 +26,10 @@ void JobThread::run(const std::function<bool()>& step, const std::function<void(
     }));
     worker->start();
     loop.exec();
+    // The loop also ends when the program is told to quit: the job is then ended at its next pass.
+    std::unique_lock lock(mutex_);
+    if (!finished_) abandonLocked(lock);
+    lock.unlock();
     worker->wait();
     QCoreApplication::removePostedEvents(&receiver_);
     if (failure_) std::rethrow_exception(failure_);
@@ -46,7 +52,7 @@ void JobThread::workerLoop(const std::function<bool()>& step, const std::functio
         waitForWindow(lock);
         const bool abandoned = abandoned_;
         lock.unlock();
-        if (abandoned && beforeLastPass_) beforeLastPass_();
+        if (abandoned) cancel_();
     }
     std::lock_guard lock(mutex_);
     finished_ = true;
@@ -85,9 +91,12 @@ void JobThread::onWindowThread(const std::function<void()>& call) {
     if (*error) std::rethrow_exception(*error);
 }
 
-void JobThread::abandon(const std::function<void()>& beforeLastPass) {
+void JobThread::abandon() {
     std::unique_lock lock(mutex_);
-    beforeLastPass_ = beforeLastPass;
+    abandonLocked(lock);
+}
+
+void JobThread::abandonLocked(std::unique_lock<std::mutex>& lock) {
     abandoned_ = true;
     wake_.notify_all();
     wake_.wait(lock, [this] { return finished_; });

@@ -13,6 +13,7 @@
 #include "settings/AppSettings.h"
 #include "settings/Regg.h"
 #include "window/EngineFactory.h"
+#include "window/JobThread.h"
 #include "window/ErrorPolicy.h"
 #include "window/frmAbout.h"
 
@@ -610,7 +611,7 @@ void frmMain::Form_Unload() {
     });
     // A job running on its worker ends first (closed readable, as after Cancel): it uses the
     // writer released below.
-    if (runningJob_) resumeNext("Form_Unload: end job", [&] { runningJob_->abandon(cancelRunningJob_); });
+    if (runningJob_) resumeNext("Form_Unload: end job", [&] { runningJob_->abandon(); });
     resumeNext("Form_Unload: timeline", [&] { Timeline1->clearSource(); });
     if (FileLoaded) {
         FileLoaded = false;

@@ -38,7 +38,6 @@
 #include "rules/TextKeys.h"
 #include "settings/CRegister.h"
 #include "window/Controls.h"
-#include "window/JobThread.h"
 #include "window/SingleInstance.h"
 #include "window/TimelineStrip.h"
 
@@ -74,6 +73,8 @@ private:
     bool& flag_;
     bool previous_;
 };
+
+class JobThread;
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -422,7 +423,6 @@ private:
     VideoSource& jobReader();
     std::unique_ptr<VideoSource> jobReader_;  // a running job's own reader of the opened source
     JobThread* runningJob_ = nullptr;         // the worker of the running job, else null
-    std::function<void()> cancelRunningJob_;
     void reportJobOutcome(const JobOutcome& outcome, int finishedMessage);
     // The files of the running or last job: the name in the text box and the name written.
     struct JobOutput {

@@ -351,6 +351,7 @@ void frmMain::showPreviewFullScreen() {
     stage->setAutoFillBackground(true);
     auto* layout = new QVBoxLayout(stage);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
 
     // The same view moves over, so stepping, dragging and playback draw into it as before.
     previewPlace_ = VideoView1->geometry();

@@ -15,7 +15,6 @@
 #include "rules/Conversions.h"
 #include "rules/JobRules.h"
 #include "rules/TextKeys.h"
-#include "window/EngineFactory.h"
 #include "window/ErrorPolicy.h"
 #include "window/JobThread.h"
 #include "window/frmMain.h"
@@ -115,11 +114,9 @@ QString frmMain::claimJobOutput(int part, ::OutputFormat format) {
 }
 
 VideoSource& frmMain::jobReader() {
-    // A reader of its own on the opened source, so the job's reading never moves the window's
-    // (a reader without an opened source, as tests make, is shared).
-    jobReader_.reset();
-    if (std::shared_ptr<const OpenedSource> opened = VideoFileIn1->openedSource())
-        jobReader_ = createVideoFileReaderOn(opened);
+    // A reader of its own on the opened source, so that the job reads on its thread while the
+    // window's reader stays the window's (a reader that gives none, as tests make, is shared).
+    jobReader_ = VideoFileIn1->OpenSecondReader();
     return jobReader_ ? *jobReader_ : *VideoFileIn1;
 }
 
@@ -159,10 +156,8 @@ bool frmMain::runJobPasses(Job& job) {
     job.onProgress = [&](const JobProgress& p) { progress = p; };
     JobThread worker;
     runningJob_ = &worker;
-    cancelRunningJob_ = [&job] { job.cancel(); };
     const auto done = qScopeGuard([&] {
         runningJob_ = nullptr;
-        cancelRunningJob_ = nullptr;
         job.onFrame = showFrame;
         job.onProgress = showProgress;
     });
@@ -173,8 +168,14 @@ bool frmMain::runJobPasses(Job& job) {
                    if (progress && showProgress) showProgress(*std::exchange(progress, std::nullopt));
                    turns.paintNowAndThen();
                    if (CancelRequested) job.cancel();
-               });
-    return !unloaded_;
+               },
+               [&job] { job.cancel(); });
+    if (unloaded_) return false;
+    // The window's reader stands where the job's stopped, as if the job had read with it: the
+    // preview shows the job's last frame, and stepping goes on from there.
+    if (jobReader_)
+        resumeNext("job: reader position", [&] { VideoFileIn1->SeekFrame(jobReader_->CurrentFrame() + 1); });
+    return true;
 }
 
 void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {

@@ -3,7 +3,6 @@
 
 #include "rules/Conversions.h"
 #include "rules/MarkerRules.h"
-#include "window/EngineFactory.h"
 #include "window/ErrorPolicy.h"
 #include "window/frmMain.h"
 
@@ -129,7 +128,7 @@ void frmMain::timelineSourceChanged() {
     if (!opened) return Timeline1->clearSource();
     // The waveform is read by a reader of its own; without one the strip shows no waveform.
     std::unique_ptr<VideoSource> soundReader;
-    resumeNext("timeline: sound reader", [&] { soundReader = createVideoFileReaderOn(opened); });
+    resumeNext("timeline: sound reader", [&] { soundReader = VideoFileIn1->OpenSecondReader(); });
     Timeline1->setSource(opened, std::move(soundReader));
     Timeline1->setMarkers(selection_.marker(1), selection_.marker(2));
     Timeline1->setPlayhead(selection_.marker(drivenMarker()));
