@@ -44,7 +44,12 @@ enum : int {
     HelpNotOpened = 35,
     FullScreenPreview = 36,
     EdgesNeedEncoder = 37,  // %1 the codec, %2 and %3 the frames where a cut may begin and end
-    Count = 38
+    TimelineUse = 38,       // the timeline strip's tooltip: what click, drag and the wheel do
+    KeyFrameMove = 39,      // the keys' descriptions in that tooltip
+    SecondMove = 40,
+    FirstLastFrame = 41,
+    TenthMove = 42,
+    Count = 43
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg
