@@ -128,13 +128,17 @@ void TimelineStrip::startWaveform(std::unique_ptr<VideoSource> reader) {
                 },
                 Qt::QueuedConnection);
         };
+        std::vector<uint8_t> last;
         try {
             measureSoundPeaks(*owned, peakBucketsFor(owned->VideoDuration()), *stop,
-                              [&](const std::vector<uint8_t>& peaks) { post(peaks, false); });
+                              [&](const std::vector<uint8_t>& peaks) {
+                                  last = peaks;
+                                  post(peaks, false);
+                              });
         } catch (...) {
-            // Sound that cannot be read shows as silence.
+            // Sound that cannot be read further shows as silence from there on.
         }
-        if (!stop->load()) post({}, true);
+        if (!stop->load()) post(last, true);
     }));
     workers_.back()->start(QThread::LowPriority);
 }

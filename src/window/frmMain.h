@@ -418,6 +418,7 @@ private:
     // The cut or split job of the chosen format.
     std::unique_ptr<Job> makeCutJob(int32_t startMarker, int32_t endMarker);
     std::unique_ptr<Job> makeSplitJob(int32_t splitFrame);
+    bool startJob(Job& job);      // Job::start on the job's worker thread
     bool runJobPasses(Job& job);  // false when the window was closed during the job
     // The reader a job reads the source with (see jobReader_).
     VideoSource& jobReader();

@@ -144,6 +144,22 @@ std::unique_ptr<Job> frmMain::makeSplitJob(int32_t splitFrame) {
     return std::make_unique<CopyJob>(CopyJob::split(jobReader(), *VideoFileOut, splitFrame, outputOpener()));
 }
 
+bool frmMain::startJob(Job& job) {
+    // Starting opens the output and its encoders: on the worker too, with the window locked.
+    JobControlsLock lock(*this);
+    JobThread worker;
+    runningJob_ = &worker;
+    const auto done = qScopeGuard([&] { runningJob_ = nullptr; });
+    bool started = false;
+    worker.run(
+        [&] {
+            started = job.start();
+            return false;
+        },
+        [](bool) {}, [&job] { job.cancel(); });
+    return started;
+}
+
 bool frmMain::runJobPasses(Job& job) {
     WindowTurns turns(*this);
     // The job reports from its worker thread; the window shows the last frame and progress of
@@ -234,7 +250,8 @@ void frmMain::cmdCut_Click() {
     const int32_t saved1 = selection_.marker(1);
     const int32_t saved2 = selection_.marker(2);
     CancelRequested = false;
-    const bool started = job.start();
+    const bool started = startJob(job);
+    if (unloaded_) return;
     if (job.outcome().kind == JobOutcome::Kind::Refused) return reportJobOutcome(job.outcome(), Msg::CutFinished);
     CutStartValue = job.firstFrame();
     CutEndValue = job.lastFrame();
@@ -268,7 +285,8 @@ void frmMain::cmdSplit_Click() {
     };
     const int32_t saved2 = selection_.marker(2);
     CancelRequested = false;
-    const bool started = job.start();
+    const bool started = startJob(job);
+    if (unloaded_) return;
     if (job.outcome().kind == JobOutcome::Kind::Refused) return reportJobOutcome(job.outcome(), Msg::SplitFinished);
     {
         // Marker 2 shows the progress and is put back afterwards without moving the reader.

@@ -125,6 +125,9 @@ TEST(TimelineWindow, ThumbnailsAndWaveformArriveInTheBackgroundAndStopWithTheSou
     // The strip's pictures are the key frames themselves: the first cell shows frame 1's picture.
     const QImage drawn = t.strip.grab().toImage();
     EXPECT_NE(drawn.pixelColor(5, 5), QColor(0x20, 0x22, 0x26));  // not the strip's background
+    // The clip's tone is drawn as the waveform around the middle of the band under the pictures.
+    const int waveMiddle = TimelineStrip::kThumbnailHeight + 2 + (TimelineStrip::kStripHeight - 40) / 2;
+    EXPECT_EQ(drawn.pixelColor(t.strip.width() / 2, waveMiddle), QColor(0x6c, 0xb4, 0xe8));
     // Opening another source while the work runs stops it at once; the new source's work follows.
     t.open("mp4_h264_aac");
     t.open("long_mpeg4");
