@@ -32,6 +32,9 @@ struct JobOutcome {
     JobRefusal refusal = JobRefusal::None;  // Refused: why
     QString codecName;                      // EdgesNeedEncoder: the codec that cannot be encoded
     NearestCopyPoints edges;                // EdgesNeedEncoder: where a cut would need no encoding
+    // The sound's codec and the one it was encoded in again because the output's container
+    // cannot carry it; empty when the sound was kept as it is.
+    QString soundEncodedFrom, soundEncodedTo;
 };
 
 // The figures a caller shows while the job runs.

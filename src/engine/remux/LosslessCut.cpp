@@ -4,6 +4,7 @@
 
 #include "engine/common/Bitstream.h"
 #include "engine/common/MediaError.h"
+#include "engine/output/ContainerRules.h"
 #include "engine/reader/Demux.h"
 #include "engine/remux/EdgeEncoder.h"
 #include "engine/remux/PieceEncoder.h"
@@ -37,12 +38,12 @@ struct LosslessCut::Run {
     int32_t current = 0;
     int64_t framesBefore = 0;  // video packets written before the current range
 
-    Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, std::vector<FrameRange> rs,
-        bool piecesEncoded, int64_t writeLimit)
+    Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, const QString& container,
+        std::vector<FrameRange> rs, bool piecesEncoded, int64_t writeLimit)
         : source(*s),
           stats(st),
           style(PieceStyle::of(*s)),
-          session(*s, path, piecesEncoded ? headerWithPieceParameterSets(*s, style) : std::vector<uint8_t>{},
+          session(*s, path, container, piecesEncoded ? headerWithPieceParameterSets(*s, style) : std::vector<uint8_t>{},
                   writeLimit),
           cursor(s),
           ranges(std::move(rs)) {}
@@ -192,12 +193,26 @@ void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>
             throw MediaError(QStringLiteral("Frames of %1 cannot be encoded again").arg(source_->path()));
         encodes = encodes || needsEncoding;
     }
+    // FFmpeg's hevc_mp4toannexb puts the source's parameter sets before every IRAP picture,
+    // also before those of the pieces, which carry their own under the same numbers: the
+    // pieces would decode wrongly.
+    const AVCodecParameters* video = source_->video()->codecpar;
+    const char* filter = packetFormFilter(losslessOutputFormat(*source_, outputPath, container_), video);
+    if (encodes && video->codec_id == AV_CODEC_ID_HEVC && filter)
+        throw MediaError(
+            QStringLiteral("HEVC frames encoded again at the cut points cannot go into a file of this "
+                           "container in the form it stores; cut at key frames or choose one of: mkv, "
+                           "mp4, mov"));
     stats_ = {};
     current_ = 0;
     run_.reset();
     try {
-        run_ = std::make_unique<Run>(source_, stats_, outputPath, ranges, encodes, writeLimit_);
+        run_ = std::make_unique<Run>(source_, stats_, outputPath, container_, ranges, encodes, writeLimit_);
         run_->session.create();
+        if (run_->session.soundEncodedAs() != AV_CODEC_ID_NONE) {
+            stats_.soundEncodedFrom = demux::codecName(source_->audio()->codecpar->codec_id);
+            stats_.soundEncodedTo = demux::codecName(run_->session.soundEncodedAs());
+        }
         run_->startRange();
     } catch (...) {
         if (run_) run_->session.abandon();

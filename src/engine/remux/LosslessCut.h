@@ -19,6 +19,9 @@ struct CutStats {
     int64_t audioPacketsCopied = 0;
     // The frames the copied packets of the last range show; 0 when none.
     int32_t firstCopiedFrame = 0, lastCopiedFrame = 0;
+    // The sound's codec and the one it was encoded in again because the container cannot
+    // carry the source's, as messages name them; empty when the sound was copied.
+    QString soundEncodedFrom, soundEncodedTo;
 };
 
 // Frames first..last of a source, 1-based, first <= last.
@@ -45,6 +48,9 @@ public:
     // Files created from now on fail every write beyond this many bytes, as on a full disk
     // (negative: no limit). For the fault tests.
     void setWriteLimitForTesting(int64_t bytes);
+    // Files created from now on are written in the container this extension names ("mkv",
+    // "ts"); empty: the one the output name's extension names, else the source's own.
+    void setContainer(const QString& extension) { container_ = extension; }
 
     // Creates outputPath (never replacing a file) and starts writing the ranges to it, in the
     // order given. Throws MediaError; no file is left then.
@@ -66,6 +72,7 @@ private:
     std::shared_ptr<const OpenedSource> source_;
     bool encodable_ = false;
     int64_t writeLimit_ = -1;
+    QString container_;
     std::unique_ptr<Run> run_;  // the file being written
     CutStats stats_;
     int32_t current_ = 0;

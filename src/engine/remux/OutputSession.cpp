@@ -8,6 +8,10 @@
 #include "engine/common/MediaError.h"
 #include "engine/output/ContainerRules.h"
 
+extern "C" {
+#include <libavutil/avstring.h>
+}
+
 namespace {
 
 constexpr int64_t kNone = IndexedPacket::kNoTime;
@@ -88,19 +92,31 @@ AudioPlan soundPlan(const AVOutputFormat* format, const AVStream* source) {
 
 }  // namespace
 
-const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QString& path) {
+const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QString& path, const QString& container) {
     const AVInputFormat* input = source.facts()->iformat;
-    if (QByteArray(input->name) == "mpeg") {
+    const AVOutputFormat* format =
+        container.isEmpty() ? outputFormatNamed(nullptr, path) : containerOfExtension(container);
+    if (!format && !container.isEmpty()) throw MediaError(QStringLiteral("No container is named %1").arg(container));
+    if (!format) format = outputFormatNamed(QByteArray(input->name).split(',').value(0).constData());
+    // Every program stream muxer (.mpg, .vob, .vcd) writes the same file, padded for one kind
+    // of disc or another: the plain one, or the DVD one for MPEG-2 video.
+    if (format && (av_match_name(format->name, "mpeg,vob,dvd,svcd,vcd"))) {
         const bool mpeg2 = source.video() && source.video()->codecpar->codec_id == AV_CODEC_ID_MPEG2VIDEO;
         return outputFormatNamed(mpeg2 ? "vob" : "mpeg");
     }
-    if (const AVOutputFormat* byName = outputFormatNamed(nullptr, path)) return byName;
-    return outputFormatNamed(QByteArray(input->name).split(',').value(0).constData());
+    return format;
 }
 
-OutputSession::OutputSession(const OpenedSource& source, const QString& path, const std::vector<uint8_t>& videoHeader,
-                             int64_t writeLimit)
-    : container_(path, losslessOutputFormat(source, path), writeLimit),
+QStringList losslessContainers(const OpenedSource& source) {
+    std::vector<AVCodecID> codecs;
+    for (const AVStream* st : {source.video(), source.audio()})
+        if (st) codecs.push_back(st->codecpar->codec_id);
+    return containersCarrying(codecs);
+}
+
+OutputSession::OutputSession(const OpenedSource& source, const QString& path, const QString& container,
+                             const std::vector<uint8_t>& videoHeader, int64_t writeLimit)
+    : container_(path, losslessOutputFormat(source, path, container), writeLimit),
       videoBase_(source.video()->time_base),
       videoDelay_(source.video()->codecpar->video_delay),
       lastDts_(kNone) {
@@ -115,7 +131,9 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
         if (containerCarries(out->oformat, sound->codecpar->codec_id)) {
             soundStream_ = copyStream(out, sound)->index;
         } else {
-            soundEncoder_ = std::make_unique<AudioEncoder>(container_.muxer(), soundPlan(out->oformat, sound));
+            const AudioPlan plan = soundPlan(out->oformat, sound);
+            soundEncoder_ = std::make_unique<AudioEncoder>(container_.muxer(), plan);
+            soundEncodedAs_ = avcodec_find_encoder_by_name(plan.encoder.c_str())->id;
             soundStream_ = int(out->nb_streams) - 1;
         }
     }

@@ -4,6 +4,7 @@
 // container cannot carry the source's codec), and the output timeline on which each range of
 // the source is placed.
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -15,10 +16,11 @@
 
 class OutputSession {
 public:
-    // Sets the file's streams up from the source; videoHeader, when not empty, replaces the
-    // video stream's container header. Nothing is created yet. Throws MediaError.
-    OutputSession(const OpenedSource& source, const QString& path, const std::vector<uint8_t>& videoHeader,
-                  int64_t writeLimit = -1);
+    // Sets the file's streams up from the source, in the container named by the extension
+    // `container` (see losslessOutputFormat); videoHeader, when not empty, replaces the video
+    // stream's container header. Nothing is created yet. Throws MediaError.
+    OutputSession(const OpenedSource& source, const QString& path, const QString& container,
+                  const std::vector<uint8_t>& videoHeader, int64_t writeLimit = -1);
     // Creates the file and writes its header; refuses streams the container cannot carry
     // before any file exists. Throws MediaError.
     void create();
@@ -40,6 +42,9 @@ public:
     // (null when the source's own packets are copied).
     int soundStream() const { return soundStream_; }
     AudioEncoder* soundEncoder() const { return soundEncoder_.get(); }
+    // The codec the sound is encoded in again because the container cannot carry the source's;
+    // none when it is copied.
+    AVCodecID soundEncodedAs() const { return soundEncodedAs_; }
     // Writes a copied sound packet, its times already on the output timeline in timeBase.
     void writeSound(AVPacket* packet, AVRational timeBase);
 
@@ -51,6 +56,7 @@ private:
     int videoStream_ = -1;  // in the output
     int soundStream_ = -1;  // in the output
     std::unique_ptr<AudioEncoder> soundEncoder_;
+    AVCodecID soundEncodedAs_ = AV_CODEC_ID_NONE;
     StreamTicks origin_;  // video time base: source time minus output time of the range
     int64_t lastDts_;     // output, video time base
     StreamTicks writtenTime_;
@@ -60,6 +66,12 @@ private:
     bool byOrder_ = false;
 };
 
-// The muxer for a lossless cut of this source to `path`: the one the name's extension names,
-// else the source's own. A program stream with MPEG-2 video is written as one (DVD-style).
-const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QString& path);
+// The muxer for a lossless cut of this source to `path`: the one the extension `container`
+// names when it is given, else the one the name's extension names, else the source's own. A
+// program stream is written DVD-style when its video is MPEG-2.
+const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QString& path,
+                                           const QString& container = {});
+
+// The extensions of the containers (ContainerRules' kCopyContainers) that carry every stream
+// a lossless cut of this source copies, as it is.
+QStringList losslessContainers(const OpenedSource& source);
