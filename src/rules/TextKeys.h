@@ -43,8 +43,9 @@ enum : int {
     AboutSaveFrame = 34,
     HelpNotOpened = 35,
     FullScreenPreview = 36,
-    EdgesNeedEncoder = 37,  // %1 the codec, %2 and %3 the frames where a cut may begin and end
-    Count = 38
+    EdgesNeedEncoder = 37,   // %1 the codec, %2 and %3 the frames where a cut may begin and end
+    SoundEncodedAgain = 38,  // %1 the source's sound codec, %2 the codec it was encoded in
+    Count = 39
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg
@@ -81,6 +82,8 @@ enum : int {
     Original = 32,             // the format's button and the name of its save-dialog entry
     OriginalFrame = 33,        // the title of its option frame
     OriginalExplanation = 34,  // the line in that frame
+    Container = 35,            // the label of its container list
+    AsTheSource = 36,          // the list's first item, %1 the source's extension
 };
 constexpr int kFirstAddedCaption = 32;
 }  // namespace Caption

@@ -122,15 +122,21 @@ OriginalJob::OutputPath frmMain::originalOutputPath() {
 }
 
 std::unique_ptr<Job> frmMain::makeCutJob(int32_t startMarker, int32_t endMarker) {
-    if (OutputFormat == ::OutputFormat::Original)
-        return OriginalJob::cut(VideoFileIn1->openedSource(), startMarker, endMarker, originalOutputPath());
+    if (OutputFormat == ::OutputFormat::Original) {
+        auto job = OriginalJob::cut(VideoFileIn1->openedSource(), startMarker, endMarker, originalOutputPath());
+        job->setContainer(chosenContainer());
+        return job;
+    }
     return std::make_unique<CopyJob>(
         CopyJob::cut(*VideoFileIn1, *VideoFileOut, startMarker, endMarker, outputOpener()));
 }
 
 std::unique_ptr<Job> frmMain::makeSplitJob(int32_t splitFrame) {
-    if (OutputFormat == ::OutputFormat::Original)
-        return OriginalJob::split(VideoFileIn1->openedSource(), splitFrame, originalOutputPath());
+    if (OutputFormat == ::OutputFormat::Original) {
+        auto job = OriginalJob::split(VideoFileIn1->openedSource(), splitFrame, originalOutputPath());
+        job->setContainer(chosenContainer());
+        return job;
+    }
     return std::make_unique<CopyJob>(CopyJob::split(*VideoFileIn1, *VideoFileOut, splitFrame, outputOpener()));
 }
 
@@ -172,6 +178,9 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
                 text += "\n" + written.join(", ");
             }
     }
+    // Sound encoded again for the chosen container is said however the job ended.
+    if (!outcome.soundEncodedTo.isEmpty())
+        text += "\n" + Messages[Msg::SoundEncodedAgain].arg(outcome.soundEncodedFrom, outcome.soundEncodedTo);
     dialogs().MsgBox(text, MsgButtons::Ok);
 }
 
