@@ -308,13 +308,13 @@ void frmMain::buildControls() {
     FrameOptAudioAvi->hide();
     cmbWMVCodecs = list(FrameOptVideoWMV, "cmbWMVCodecs", {}, 50, 330, 2990, 315, kLightBlue);
     // The source's own format: its frame says what the job does and offers the containers.
-    FrameOptOriginal = frame(FrameConvertTo, "FrameOptOriginal", "Source Format", 80, 2040, 3015, 1155);
+    FrameOptOriginal = frame(FrameConvertTo, "FrameOptOriginal", "Source Format", 80, 2040, 3015, 1905);
     FrameOptOriginal->hide();
     lblOriginalFormat = label(FrameOptOriginal, "lblOriginalFormat",
                               "Keeps the source's format; only the frames next to the cut points are encoded again.",
-                              150, 270, 2730, 450);
-    lblContainer = label(FrameOptOriginal, "lblContainer", "Container:", 150, 780, 1050, 255);
-    cmbContainer = list(FrameOptOriginal, "cmbContainer", {}, 1200, 720, 1680, 315, kLightBlue);
+                              150, 300, 2730, 720);
+    lblContainer = label(FrameOptOriginal, "lblContainer", "Container:", 150, 1110, 2730, 255);
+    cmbContainer = list(FrameOptOriginal, "cmbContainer", {}, 150, 1410, 2730, 315, kLightBlue);
     lblOriginalFormat->setWordWrap(true);
     lblOriginalFormat->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     for (auto* f : {FrameOptVideoAvi, FrameOptAudioAvi, FrameOptVersionMpeg, FrameOptVideoMpeg, FrameOptAudioMpeg,
