@@ -197,12 +197,11 @@ void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>
     // also before those of the pieces, which carry their own under the same numbers: the
     // pieces would decode wrongly.
     const AVCodecParameters* video = source_->video()->codecpar;
-    const char* filter = packetFormFilter(losslessOutputFormat(*source_, outputPath, container_), video);
-    if (encodes && video->codec_id == AV_CODEC_ID_HEVC && filter)
-        throw MediaError(
-            QStringLiteral("HEVC frames encoded again at the cut points cannot go into a file of this "
-                           "container in the form it stores; cut at key frames or choose one of: mkv, "
-                           "mp4, mov"));
+    const AVOutputFormat* format = losslessOutputFormat(*source_, outputPath, container_);
+    if (encodes && video->codec_id == AV_CODEC_ID_HEVC && format && packetFormFilter(format, video))
+        throw MediaError(QStringLiteral("HEVC frames encoded again at the cut points cannot go into a %1 file; "
+                                        "cut at key frames, or choose one of: mkv, mp4, mov")
+                             .arg(QString::fromUtf8(format->long_name ? format->long_name : format->name)));
     stats_ = {};
     current_ = 0;
     run_.reset();
