@@ -28,16 +28,17 @@ struct BatchRequest {
     int at = 0;            // split: marker 1
     QString out1, out2;    // cut: out1 only
     OutputFormat format = OutputFormat::Avi;
-    std::optional<int> aviCodec;       // list position
-    std::optional<QString> audio;      // pcm adpcm ulaw alaw mp3 gsm
-    std::optional<QString> fps;        // an item of the format's frame-rate list
-    std::optional<int> channels;       // 1 or 2
-    std::optional<int> mpegVersion;    // 1 or 2
-    std::optional<int> videoKbps;      // an item of the MPEG video bitrate list
-    std::optional<int> audioKbps;      // an item of the MPEG audio bitrate list
-    std::optional<int> wmvProfile;     // list position
-    std::optional<QString> container;  // original: the container's extension (mkv, ts, ...)
-    bool quiet = false;                // no progress
+    std::optional<int> aviCodec;     // list position
+    std::optional<QString> audio;    // pcm adpcm ulaw alaw mp3 gsm
+    std::optional<QString> fps;      // an item of the format's frame-rate list
+    std::optional<int> channels;     // 1 or 2
+    std::optional<int> mpegVersion;  // 1 or 2
+    std::optional<int> videoKbps;    // an item of the MPEG video bitrate list
+    std::optional<int> audioKbps;    // an item of the MPEG audio bitrate list
+    std::optional<int> wmvProfile;   // list position
+    bool quiet = false;              // no progress
+    // Original: the container's extension (mkv, ts, ...), chosen among those the source fits in.
+    std::optional<QString> container;
 };
 
 // Reads the arguments of a batch job; the text of the error for arguments that do not
