@@ -46,25 +46,6 @@ TEST(ContainerRules, OffersTheContainersThatCarryEveryStreamAsItIs) {
         EXPECT_EQ(containersCarrying(c.codecs).join(' ').toStdString(), c.carriers) << avcodec_get_name(c.codecs[0]);
 }
 
-TEST(ContainerRules, PacketsWithLengthFieldsGetStartCodesWhereTheContainerHasNoGlobalHeader) {
-    AVCodecParameters* par = avcodec_parameters_alloc();
-    uint8_t avcC[8] = {1, 0x64, 0, 0x1e, 0xff, 0xe0, 0, 0};
-    par->codec_id = AV_CODEC_ID_H264;
-    par->extradata = avcC;
-    par->extradata_size = sizeof avcC;
-    const auto filterFor = [&](const char* muxer) {
-        const char* name = packetFormFilter(av_guess_format(muxer, nullptr, nullptr), par);
-        return std::string(name ? name : "");
-    };
-    EXPECT_EQ(filterFor("avi"), "h264_mp4toannexb");
-    EXPECT_EQ(filterFor("mpegts"), "h264_mp4toannexb");
-    EXPECT_EQ(filterFor("mp4"), "");
-    avcC[0] = 0;  // start codes already
-    EXPECT_EQ(filterFor("avi"), "");
-    par->extradata = nullptr;
-    avcodec_parameters_free(&par);
-}
-
 // A container of `muxer` with one stream of `codec`.
 std::unique_ptr<OutputContainer> containerWith(const QString& path, const char* muxer, AVCodecID codec) {
     auto container = std::make_unique<OutputContainer>(path, av_guess_format(muxer, nullptr, nullptr));
