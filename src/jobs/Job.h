@@ -31,7 +31,7 @@ struct JobOutcome {
     QString failure;                        // Failed: the description of what failed
     JobRefusal refusal = JobRefusal::None;  // Refused: why
     QString codecName;                      // EdgesNeedEncoder: the codec that cannot be encoded
-    NearestCopyPoints edges;                // EdgesNeedEncoder: where a cut would need no encoding
+    NearestCopyPoints edges;                // EdgesNeedEncoder: where a cut (or split) needs no encoding
     // The sound's codec and the one it was encoded in again because the output's container
     // cannot carry it; empty when the sound was kept as it is.
     QString soundEncodedFrom, soundEncodedTo;

@@ -51,7 +51,8 @@ bool OriginalJob::start() {
             if (remux_->canWrite(a, b)) continue;
             refuse(JobRefusal::EdgesNeedEncoder);
             outcome_.codecName = remux_->codecName();
-            const CopyableEdges edges = remux_->copyableEdges(a, b);
+            // A split names where a split needs no encoding, a cut where a cut may begin and end.
+            const CopyableEdges edges = kind_ == Kind::Split ? remux_->splitEdges(first_) : remux_->copyableEdges(a, b);
             outcome_.edges = {edges.startBefore, edges.startAfter, edges.endBefore, edges.endAfter};
             return false;
         }

@@ -43,9 +43,14 @@ enum : int {
     AboutSaveFrame = 34,
     HelpNotOpened = 35,
     FullScreenPreview = 36,
-    EdgesNeedEncoder = 37,   // %1 the codec, %2 and %3 the frames where a cut may begin and end
-    SoundEncodedAgain = 38,  // %1 the source's sound codec, %2 the codec it was encoded in
-    Count = 39
+    EdgesNeedEncoder = 37,  // %1 the codec, %2 and %3 the frames where a cut may begin and end
+    TimelineUse = 38,       // the timeline strip's tooltip: what click, drag and the wheel do
+    KeyFrameMove = 39,      // the keys' descriptions in that tooltip
+    SecondMove = 40,
+    FirstLastFrame = 41,
+    TenthMove = 42,
+    SoundEncodedAgain = 43,  // %1 the source's sound codec, %2 the codec it was encoded in
+    Count = 44
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg
