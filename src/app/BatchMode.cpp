@@ -27,6 +27,7 @@ const QHash<QString, QList<OutputFormat>> kOptionFormats{
     {"--video-kbps", {OutputFormat::Mpeg}},
     {"--audio-kbps", {OutputFormat::Mpeg}},
     {"--wmv-profile", {OutputFormat::Wmv}},
+    {"--container", {OutputFormat::Original}},
 };
 
 std::optional<int> wholeNumber(const QString& text) {
@@ -68,6 +69,7 @@ public:
         if (auto code = chooseFormat()) return *code;
         if (auto code = chooseOptions()) return *code;
         if (auto code = chooseOutputNames()) return *code;
+        if (auto code = chooseContainer()) return *code;
         if (auto code = placeMarkers()) return *code;
         return runJob();
     }
@@ -149,6 +151,30 @@ private:
             w_->cmdOutFile2_Click();
             if (w_->EdOutFile2->text() != r_.out2) return fail("the second output name could not be chosen");
         }
+        return std::nullopt;
+    }
+
+    // The container of the original format. The names stay as given: the save dialog chose the
+    // item their extension names, and a name that names another container than --container
+    // is refused rather than written in a container it does not say.
+    std::optional<int> chooseContainer() {
+        if (!r_.container) return std::nullopt;
+        QComboBox* list = w_->cmbContainer;
+        QStringList offered;
+        for (int i = 0; i < list->count(); ++i)
+            offered << (i == 0 ? w_->sourceContainerExtension() : list->itemData(i).toString()).toLower();
+        const int chosen = int(offered.indexOf(*r_.container));
+        if (chosen < 0)
+            return invalid(
+                QStringLiteral("--container %1 cannot hold this source's streams as they are; it fits in: %2")
+                    .arg(*r_.container, offered.join(' ')));
+        for (const QString& name : {r_.out1, r_.out2}) {
+            const QString extension = sourceExtension(name).toLower();
+            if (offered.contains(extension) && extension != offered[chosen])
+                return invalid(
+                    QStringLiteral("--container %1 does not match the output name %2").arg(*r_.container, name));
+        }
+        list->setCurrentIndex(chosen);
         return std::nullopt;
     }
 
@@ -260,6 +286,9 @@ QString batchUsage() {
                "  --audio-kbps N                       MPEG audio bitrate: 32 48 56 64 80 96 112 128 160 192 224 256 "
                "320 384\n"
                "  --wmv-profile N                      WMV profile, position in the profile list (0 = first)\n"
+               "  --container EXT                      original: the container (mkv mp4 mov ts m2ts webm avi mpg\n"
+               "                                       flv) where the source's streams fit as they are; without\n"
+               "                                       it the extension of --out chooses, else the source's own\n"
                "  --quiet                              no progress (on a terminal one line that updates,\n"
                "                                       otherwise a line every 10 %)\n"
                "MPEG, WMV and split need the partner application.\n"
@@ -312,6 +341,9 @@ std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args)
             const auto format = formatNamed(value);
             if (!format) return badValue();
             r.format = *format;
+        } else if (option == "--container") {
+            if (value.isEmpty() || value.contains('.') || value.contains('/')) return badValue();
+            r.container = value.toLower();
         } else if (option == "--audio") {
             if (!kAudioOptions.contains(value)) return badValue();
             r.audio = value;

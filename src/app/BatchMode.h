@@ -37,6 +37,8 @@ struct BatchRequest {
     std::optional<int> audioKbps;    // an item of the MPEG audio bitrate list
     std::optional<int> wmvProfile;   // list position
     bool quiet = false;              // no progress
+    // Original: the container's extension (mkv, ts, ...), chosen among those the source fits in.
+    std::optional<QString> container;
 };
 
 // Reads the arguments of a batch job; the text of the error for arguments that do not

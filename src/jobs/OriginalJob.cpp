@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/common/MediaError.h"
+#include "engine/remux/OutputSession.h"
 #include "rules/JobRules.h"
 
 OriginalJob::OriginalJob(Kind kind, std::shared_ptr<const OpenedSource> source, OutputPath outputPath)
@@ -40,6 +41,7 @@ bool OriginalJob::start() {
         if (!source_) throw MediaError(QStringLiteral("No video file is open"));
         remux_ = std::make_unique<LosslessCut>(source_);
         remux_->setWriteLimitForTesting(writeLimit_);
+        remux_->setContainer(container_);
         frameCount_ = remux_->frameCount();
         if (kind_ == Kind::Split && !takeSplitPoint(frameCount_)) return false;
         // Both files are checked before the first is written: a split refused halfway would
@@ -66,6 +68,9 @@ void OriginalJob::beginPart(int part) {
     part_ = part;
     const auto [a, b] = rangeOf(part);
     remux_->begin(outputPath_(part), {{a, b}});
+    // Known once the file is set up; told however the job ends, since the file keeps it.
+    for (const QString& note : remux_->stats().notes)
+        if (!outcome_.notes.contains(note)) outcome_.notes << note;
 }
 
 bool OriginalJob::step() {
@@ -121,6 +126,8 @@ void OriginalJob::addStats() {
         if (!stats_.notes.contains(note)) stats_.notes << note;
     outcome_.notes = stats_.notes;
 }
+
+QStringList OriginalJob::containersFor(const OpenedSource& source) { return losslessContainers(source); }
 
 // Closing the file is part of the job: a file that cannot be completed is a failure. A
 // cancelled or failed file is closed all the same, so what was written stays readable.

@@ -4,6 +4,7 @@
 // a marker and the nearest keyframe inside the range are decoded and encoded again. The job
 // reads the opened source with demuxers of its own, beside the window's reader.
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,6 +32,11 @@ public:
     bool step() override;
 
     const CutStats& stats() const { return stats_; }
+    // Writes the files in the container this extension names ("mkv", "ts"); empty, as by
+    // default: the one each output name's extension names, else the source's own.
+    void setContainer(const QString& extension) { container_ = extension; }
+    // The extensions of the containers that can carry the source's streams as they are.
+    static QStringList containersFor(const OpenedSource& source);
     // Files created from now on fail every write beyond this many bytes (for the fault tests).
     void setWriteLimitForTesting(int64_t bytes) { writeLimit_ = bytes; }
 
@@ -51,5 +57,6 @@ private:
     int part_ = 1;
     int32_t frameCount_ = 0;
     int64_t writeLimit_ = -1;
+    QString container_;
     CutStats stats_;
 };

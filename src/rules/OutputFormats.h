@@ -4,6 +4,7 @@
 // its options, setting the writer up) switches on OutputFormat without a default, so a
 // format left out there is a compile error.
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -38,3 +39,13 @@ constexpr const OutputFormatInfo& formatInfo(OutputFormat format) { return kOutp
 std::optional<OutputFormat> formatNamed(const QString& name);
 // The batch names of every format, in order, e.g. "avi|mpeg|wmv" with separator "|".
 QString formatNames(const QString& separator);
+
+// The Original format's container list, as extensions: "" (the source's own container, shown
+// as "as the source (.ts)") first, then each container that carries the source's streams as
+// they are (`carriers`, in their order), the source's own extension left out.
+QStringList originalContainerChoices(const QString& sourceExtension, const QStringList& carriers);
+// How the list names a container: its extension in capitals ("MKV", "M2TS"), WebM as written.
+QString containerShownName(const QString& extension);
+// The item of `choices` whose extension the output name has (after the last dot of its file
+// name, case ignored); 0, the source's own, when none has it.
+int containerChoiceForName(const QStringList& choices, const QString& path);

@@ -86,6 +86,8 @@ enum : int {
     Original = 32,             // the format's button and the name of its save-dialog entry
     OriginalFrame = 33,        // the title of its option frame
     OriginalExplanation = 34,  // the line in that frame
+    Container = 35,            // the label of its container list
+    AsTheSource = 36,          // the list's first item, %1 the source's extension
 };
 constexpr int kFirstAddedCaption = 32;
 }  // namespace Caption

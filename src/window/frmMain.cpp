@@ -311,12 +311,14 @@ void frmMain::buildControls() {
     FrameOptVideoAvi->hide();
     FrameOptAudioAvi->hide();
     cmbWMVCodecs = list(FrameOptVideoWMV, "cmbWMVCodecs", {}, 50, 330, 2990, 315, kLightBlue);
-    // The source's own format has nothing to choose: its frame says what the job does.
-    FrameOptOriginal = frame(FrameConvertTo, "FrameOptOriginal", "Source Format", 80, 2040, 3015, 1155);
+    // The source's own format: its frame says what the job does and offers the containers.
+    FrameOptOriginal = frame(FrameConvertTo, "FrameOptOriginal", "Source Format", 80, 2040, 3015, 1905);
     FrameOptOriginal->hide();
     lblOriginalFormat = label(FrameOptOriginal, "lblOriginalFormat",
                               "Keeps the source's format; only the frames next to the cut points are encoded again.",
-                              150, 330, 2730, 720);
+                              150, 300, 2730, 720);
+    lblContainer = label(FrameOptOriginal, "lblContainer", "Container:", 150, 1110, 2730, 255);
+    cmbContainer = list(FrameOptOriginal, "cmbContainer", {}, 150, 1410, 2730, 315, kLightBlue);
     lblOriginalFormat->setWordWrap(true);
     lblOriginalFormat->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     for (auto* f : {FrameOptVideoAvi, FrameOptAudioAvi, FrameOptVersionMpeg, FrameOptVideoMpeg, FrameOptAudioMpeg,
@@ -399,6 +401,7 @@ void frmMain::connectHandlers() {
         {cmbAudioBitrateMPEG, &frmMain::cmbAudioBitrateMPEG_Click},
         {cmbWMVCodecs, &frmMain::cmbWMVCodecs_Click},
         {cmbAVICodecs, &frmMain::cmbAVICodecs_Click},
+        {cmbContainer, &frmMain::cmbContainer_Click},
         {LstLang, &frmMain::LstLang_Click},
     };
     for (const auto& [box, handler] : lists) {

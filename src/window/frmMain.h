@@ -186,8 +186,10 @@ public:
     QComboBox* cmbAudioBitrateMPEG{};
     QGroupBox* FrameOptVideoWMV{};
     QComboBox* cmbWMVCodecs{};
-    QGroupBox* FrameOptOriginal{};  // the source's own format: one line of explanation, no options
+    QGroupBox* FrameOptOriginal{};  // the source's own format: one line of explanation, the container
     SkinLabel* lblOriginalFormat{};
+    SkinLabel* lblContainer{};
+    QComboBox* cmbContainer{};  // item data: the container's extension, "" for the source's own
     // Frame1, Frame2
     SkinLabel* lblLang{};
     QComboBox* LstLang{};
@@ -274,6 +276,18 @@ public:
     void chooseOutputFormat(::OutputFormat format);
     void cmdOutFile_Click();
     void cmdOutFile2_Click();
+    // The Original format's container: the names' extension follows the choice.
+    void cmbContainer_Click();
+    // The containers the open source's streams fit in as they are, the source's own first.
+    void fillContainerList();
+    // The extension of the container chosen for the Original format; empty for the source's own.
+    QString chosenContainer() const;
+    // The open source's own extension (the Original format's when the source has none).
+    QString sourceContainerExtension() const;
+    // Chooses the list item the output name's extension names (see containerChoiceForName).
+    void followNameWithContainer(const QString& name);
+    // Rewrites the extension of both output names to the current format's.
+    void rewriteOutputExtensions();
     // Sets the output writer up for `format` and creates the file at the first free
     // name from `path` (path becomes that name). Returns the reason when it fails. Original
     // is not written by the writer: only the free name is chosen; its job creates the file.

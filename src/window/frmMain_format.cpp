@@ -1,5 +1,6 @@
 // Output format, output names and the two save dialogs.
 #include "rules/OutputNames.h"
+#include "rules/TextKeys.h"
 #include "window/ErrorPolicy.h"
 #include "window/frmMain.h"
 
@@ -25,7 +26,11 @@ void frmMain::ConvertTo(::OutputFormat Ind) {
     }
     for (QGroupBox* f : formatOptionFrames(Ind)) f->show();
     setBold(formatButton(Ind), true);
-    endQuietly("ConvertTo: rewrite extensions", [&] {
+    rewriteOutputExtensions();
+}
+
+void frmMain::rewriteOutputExtensions() {
+    endQuietly("rewrite extensions", [&] {
         // The extension piece of the first name's file name is rewritten in both names.
         QString oldPiece;
         if (!extensionPiece(EdOutFile->text(), &oldPiece)) return;
@@ -33,6 +38,47 @@ void frmMain::ConvertTo(::OutputFormat Ind) {
         EdOutFile->setText(rewriteExtension(EdOutFile->text(), oldPiece, ext));
         EdOutFile2->setText(rewriteExtension(EdOutFile2->text(), oldPiece, ext));
     });
+}
+
+QString frmMain::chosenContainer() const { return cmbContainer->currentData().toString(); }
+
+// The Original format's names take the chosen container's extension (the source's own for
+// the first item).
+void frmMain::cmbContainer_Click() {
+    const QString chosen = chosenContainer();
+    OutputExtensions.at(size_t(::OutputFormat::Original)) = chosen.isEmpty() ? sourceContainerExtension() : chosen;
+    if (OutputFormat == ::OutputFormat::Original) rewriteOutputExtensions();
+}
+
+QString frmMain::sourceContainerExtension() const {
+    const QString own = sourceExtension(txtFile->text());
+    return own.isEmpty() ? QString::fromLatin1(formatInfo(::OutputFormat::Original).extension) : own;
+}
+
+void frmMain::fillContainerList() {
+    cmbContainer->clear();
+    const QString own = sourceContainerExtension();
+    QStringList carriers;
+    resumeNext("fillContainerList: containers", [&] {
+        if (const auto source = VideoFileIn1->openedSource()) carriers = OriginalJob::containersFor(*source);
+    });
+    for (const QString& extension : originalContainerChoices(own, carriers))
+        cmbContainer->addItem(extension.isEmpty() ? languageText("frmMain", Caption::AsTheSource).arg(own)
+                                                  : containerShownName(extension),
+                              extension);
+    cmbContainer->setCurrentIndex(0);
+    OutputExtensions.at(size_t(::OutputFormat::Original)) = own;
+}
+
+// A name chosen in the save dialog whose extension names a container of the list chooses it
+// (else the source's own, and the name's extension decides): list and name never disagree.
+void frmMain::followNameWithContainer(const QString& name) {
+    if (cmbContainer->count() == 0) return;
+    QStringList choices;
+    for (int i = 0; i < cmbContainer->count(); ++i) choices << cmbContainer->itemData(i).toString();
+    cmbContainer->setCurrentIndex(containerChoiceForName(choices, name));
+    const QString chosen = chosenContainer();
+    OutputExtensions.at(size_t(::OutputFormat::Original)) = chosen.isEmpty() ? sourceContainerExtension() : chosen;
 }
 
 void frmMain::chooseOutputFormat(::OutputFormat format) {
@@ -62,6 +108,7 @@ void frmMain::showOutputSaveDialog(QLineEdit* edit, QPushButton* jobButton) {
         if (!d.FileName.isEmpty()) {
             edit->setText(d.FileName);
             jobButton->setEnabled(true);
+            if (OutputFormat == ::OutputFormat::Original && edit == EdOutFile) followNameWithContainer(d.FileName);
         }
     });
 }

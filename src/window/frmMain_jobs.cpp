@@ -133,14 +133,20 @@ OriginalJob::OutputPath frmMain::originalOutputPath() {
 }
 
 std::unique_ptr<Job> frmMain::makeCutJob(int32_t startMarker, int32_t endMarker) {
-    if (OutputFormat == ::OutputFormat::Original)
-        return OriginalJob::cut(VideoFileIn1->openedSource(), startMarker, endMarker, originalOutputPath());
+    if (OutputFormat == ::OutputFormat::Original) {
+        auto job = OriginalJob::cut(VideoFileIn1->openedSource(), startMarker, endMarker, originalOutputPath());
+        job->setContainer(chosenContainer());
+        return job;
+    }
     return std::make_unique<CopyJob>(CopyJob::cut(jobReader(), *VideoFileOut, startMarker, endMarker, outputOpener()));
 }
 
 std::unique_ptr<Job> frmMain::makeSplitJob(int32_t splitFrame) {
-    if (OutputFormat == ::OutputFormat::Original)
-        return OriginalJob::split(VideoFileIn1->openedSource(), splitFrame, originalOutputPath());
+    if (OutputFormat == ::OutputFormat::Original) {
+        auto job = OriginalJob::split(VideoFileIn1->openedSource(), splitFrame, originalOutputPath());
+        job->setContainer(chosenContainer());
+        return job;
+    }
     return std::make_unique<CopyJob>(CopyJob::split(jobReader(), *VideoFileOut, splitFrame, outputOpener()));
 }
 
@@ -222,9 +228,10 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
                 for (const JobOutput& o : jobOutputs_) written << QDir::toNativeSeparators(o.written);
                 text += "\n" + written.join(", ");
             }
-            // What the output does not keep of the source as it is is said, never left out silently.
-            for (const QString& note : outcome.notes) text += "\n" + note;
     }
+    // What the output does not keep of the source as it is (a track its container cannot
+    // carry, sound encoded again) is said however the job ended, never left out silently.
+    for (const QString& note : outcome.notes) text += "\n" + note;
     dialogs().MsgBox(text, MsgButtons::Ok);
 }
 

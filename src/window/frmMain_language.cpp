@@ -86,6 +86,9 @@ void frmMain::SetCaption() {
             tab->setText(cmdOptOriginal->text());
         FrameOptOriginal->setTitle(key(Caption::OriginalFrame));
         lblOriginalFormat->setCaption(key(Caption::OriginalExplanation));
+        lblContainer->setCaption(key(Caption::Container));
+        if (cmbContainer->count() > 0)
+            cmbContainer->setItemText(0, key(Caption::AsTheSource).arg(sourceContainerExtension()));
     });
     resumeNext("SetCaption: ConvertTo", [&] { ConvertTo(format); });
     OutputFormat = format;

@@ -121,6 +121,7 @@ void frmMain::OpenSourceVideo(const QString& path) {
         LabelT->setCaption(sourceSummary(*VideoFileIn1, Messages));
         ShowPreviewFrame();
         resumeNext("OpenSourceVideo: Calc_Reg", [&] { Calc_Reg(); });
+        resumeNext("OpenSourceVideo: container list", [&] { fillContainerList(); });
         PrevOpenedFile = path;
         return;
     } catch (const OpenFailure& e) {
@@ -144,6 +145,7 @@ void frmMain::OpenSourceVideo(const QString& path) {
     resumeNext("OpenSourceVideo: CloseFile", [&] { VideoFileIn1->CloseFile(); });
     EdInfoVideo->setText({});
     EdInfoAudio->setText({});
+    cmbContainer->clear();
     txtFile->setText(GetFromINI("frmMain", QString::number(Caption::SelectInputFile)));
     dialogs().MsgBox(failure.isEmpty() ? QStringLiteral("Loading Error") : failure, MsgButtons::Ok, MsgIcon::Critical);
     VideoView1->Clear();

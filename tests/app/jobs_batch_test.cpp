@@ -90,6 +90,10 @@ TEST(JobsBatchArguments, ReadsACutAndASplit) {
               0);
     EXPECT_EQ(parsed({"--split", "i", "--at", "5", "--out1", "a", "--out2", "b", "--format", "original"}).format,
               OutputFormat::Original);
+    EXPECT_EQ(
+        parsed({"--cut", "i", "--from", "1", "--to", "2", "--out", "o", "--format", "original", "--container", "M2TS"})
+            .container,
+        "m2ts");
 }
 
 TEST(JobsBatchArguments, RefusesWhatMakesNoJob) {
@@ -106,6 +110,7 @@ TEST(JobsBatchArguments, RefusesWhatMakesNoJob) {
     EXPECT_FALSE(parseError(cut + QStringList{"--mpeg-version", "2"}).isEmpty());                      // not AVI
     EXPECT_FALSE(parseError(cut + QStringList{"--format", "wmv", "--fps", "25.00"}).isEmpty());        // no WMV rate
     EXPECT_FALSE(parseError(cut + QStringList{"--format", "original", "--channels", "2"}).isEmpty());  // no options
+    EXPECT_FALSE(parseError(cut + QStringList{"--container", "mkv"}).isEmpty());                       // not AVI
     EXPECT_FALSE(parseError({"--cut", "in.avi", "--from", "x", "--to", "30", "--out", "o.avi"}).isEmpty());
     EXPECT_FALSE(parseError({"--split", "in.avi", "--at", "0", "--out1", "a", "--out2", "b"}).isEmpty());
 }
@@ -203,5 +208,45 @@ TEST(JobsBatchProgram, OriginalSplitsAndCutsWithEncodedEdges) {
                  "original"});
         ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
         EXPECT_EQ(clips::decodeFrameNumbers(target), range(5, 30));
+    }
+}
+
+// The original format's container: --container, else the extension of --out. A split writes
+// both files in it; sound it cannot hold is encoded again and said; a --container the source
+// does not fit in, or that the name contradicts, is refused without a file.
+TEST(JobsBatchProgram, OriginalWritesTheChosenContainer) {
+    const clips::Clip ts = clips::get("ts_h264_mp2");
+    {
+        ProgramRun run;
+        run.withPartner();
+        const QString first = run.home.path() + "/rec_1.part", second = run.home.path() + "/rec_2.part";
+        run.run({"--split", ts.path, "--at", "40", "--out1", first, "--out2", second, "--format", "original",
+                 "--container", "mkv", "--quiet"});
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
+        EXPECT_EQ(probed(first).container, "matroska,webm");
+        EXPECT_EQ(probed(second).container, "matroska,webm");
+        EXPECT_EQ(clips::decodeFrameNumbers(first), range(1, 39));
+        EXPECT_EQ(clips::decodeFrameNumbers(second), range(40, ts.frames));
+    }
+    {
+        ProgramRun run;  // FLV holds no MP2 sound
+        const QString target = run.home.path() + "/rec_1.flv";
+        run.run({"--cut", ts.path, "--from", "12", "--to", "60", "--out", target, "--format", "original"});
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
+        EXPECT_TRUE(run.out.contains("is encoded again as MP3")) << run.out.toStdString();
+        EXPECT_EQ(probed(target).video, "h264");
+        EXPECT_EQ(probed(target).audio, "mp3");
+        EXPECT_EQ(clips::decodeFrameNumbers(target), range(12, 60));
+    }
+    {
+        ProgramRun run;
+        const QString webm = run.home.path() + "/rec_1.webm", mp4 = run.home.path() + "/rec_1.mp4";
+        const QStringList cut{"--cut", ts.path, "--from", "12", "--to", "60", "--format", "original"};
+        run.run(cut + QStringList{"--out", webm, "--container", "webm"});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains("mkv")) << run.err.toStdString();
+        run.run(cut + QStringList{"--out", mp4, "--container", "mkv"});  // the name says another container
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_FALSE(QFileInfo::exists(webm) || QFileInfo::exists(mp4));
     }
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <QSet>
 
+#include "rules/OutputFormats.h"
 #include "rules/OutputNames.h"
 
 TEST(OutputNames, ProposalsTakeTheExtensionAtTheFileNamesFirstDot) {
@@ -87,4 +88,18 @@ TEST(OutputNames, FramePictureDropsTheRealExtensionAndTakesTheFormats) {
         {"/v/x", 0, "/v/x"},
     };
     for (const auto& row : files) EXPECT_EQ(framePictureFile(row.name, row.format), row.file) << row.name;
+}
+
+TEST(OutputFormats, ContainerListPutsTheSourcesOwnFirstAndFollowsTheName) {
+    const QStringList carriers{"mkv", "mp4", "mov", "ts", "m2ts", "avi"};
+    const QStringList fromTs = originalContainerChoices("TS", carriers);
+    EXPECT_EQ(fromTs, QStringList({"", "mkv", "mp4", "mov", "m2ts", "avi"}));
+    EXPECT_EQ(originalContainerChoices("vob", carriers), QStringList({""}) + carriers);
+    EXPECT_EQ(containerShownName("m2ts"), "M2TS");
+    EXPECT_EQ(containerShownName("webm"), "WebM");
+    // The item the output name's extension (its last dot) names, else the source's own.
+    EXPECT_EQ(containerChoiceForName(fromTs, "/v/rec.2026/news_1.MP4"), 2);
+    EXPECT_EQ(containerChoiceForName(fromTs, "/v/news_1.part.m2ts"), 4);
+    EXPECT_EQ(containerChoiceForName(fromTs, "/v/news_1.ts"), 0);
+    EXPECT_EQ(containerChoiceForName(fromTs, "/v.mkv/news"), 0);
 }

@@ -119,3 +119,34 @@ TEST(JobsFormats, OriginalCutsInTheSourcesOwnFormat) {
     EXPECT_EQ(clips::decodeFrameNumbers(wmv), range(5, 30));
     expectWindowRestored(job.w);
 }
+
+TEST(JobsFormats, OriginalOffersTheContainersTheSourceFitsIn) {
+    JobWindow job;
+    const clips::Clip clip = clips::get("ts_h264_mp2");
+    job.open(clip);
+    job.w.cmdOptOriginal_Click();
+    QStringList items;
+    for (int i = 0; i < job.w.cmbContainer->count(); ++i) items << job.w.cmbContainer->itemText(i);
+    EXPECT_EQ(items, QStringList({"as the source (.ts)", "MKV", "MP4", "MOV", "M2TS", "AVI"}));
+    EXPECT_TRUE(job.w.cmbContainer->isVisible());
+
+    // A choice rewrites both names; a name chosen in the save dialog chooses its container.
+    job.w.setListIndex(job.w.cmbContainer, items.indexOf("MKV"));
+    EXPECT_EQ(job.w.EdOutFile->text(), clip.path.chopped(3) + "_1.mkv");
+    EXPECT_EQ(job.w.EdOutFile2->text(), clip.path.chopped(3) + "_2.mkv");
+    job.chooseOutput("box_1.mp4");
+    EXPECT_EQ(job.w.cmbContainer->currentText(), "MP4");
+    job.w.setListIndex(job.w.cmbContainer, items.indexOf("MOV"));
+    EXPECT_EQ(job.w.EdOutFile->text(), job.path("box_1.mov"));
+    job.setMarkers(12, 60);
+    job.w.cmdCut_Click();
+    ASSERT_EQ(job.messages(), QStringList{job.w.Messages[Msg::CutFinished]});
+    EXPECT_EQ(probed(job.path("box_1.mov")).container, "mov,mp4,m4a,3gp,3g2,mj2");
+    EXPECT_EQ(clips::decodeFrameNumbers(job.path("box_1.mov")), range(12, 60));
+
+    // Another source brings its own list, back on its own container.
+    job.open(clips::get("webm_vp8_opus"));
+    EXPECT_EQ(job.w.cmbContainer->itemText(0), "as the source (.webm)");
+    EXPECT_EQ(job.w.cmbContainer->currentIndex(), 0);
+    EXPECT_TRUE(job.w.EdOutFile->text().endsWith("_1.webm")) << job.w.EdOutFile->text().toStdString();
+}

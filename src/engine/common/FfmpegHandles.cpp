@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/dict.h>
@@ -36,6 +37,7 @@ void ResamplerFreer::operator()(SwrContext* s) const { swr_free(&s); }
 void AudioFifoFreer::operator()(AVAudioFifo* f) const {
     if (f) av_audio_fifo_free(f);
 }
+void BitstreamFilterFreer::operator()(AVBSFContext* c) const { av_bsf_free(&c); }
 void DictionaryFreer::operator()(AVDictionary* d) const { av_dict_free(&d); }
 void SampleBufferFreer::operator()(uint8_t** planes) const {
     if (planes) av_freep(&planes[0]);  // one allocation holds every plane

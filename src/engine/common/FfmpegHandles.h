@@ -7,6 +7,7 @@
 // this header needs only the names of the FFmpeg types and can be included anywhere.
 extern "C" {
 struct AVAudioFifo;
+struct AVBSFContext;
 struct AVCodecContext;
 struct AVCodecParserContext;
 struct AVDictionary;
@@ -53,6 +54,9 @@ struct AudioFifoFreer {
 struct DictionaryFreer {
     void operator()(AVDictionary* d) const;
 };
+struct BitstreamFilterFreer {
+    void operator()(AVBSFContext* c) const;  // av_bsf_free
+};
 struct SampleBufferFreer {
     void operator()(uint8_t** planes) const;  // from av_samples_alloc_array_and_samples
 };
@@ -69,6 +73,7 @@ using Resampler = std::unique_ptr<SwrContext, ResamplerFreer>;
 using AudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoFreer>;
 using Dictionary = std::unique_ptr<AVDictionary, DictionaryFreer>;
 using SampleBuffer = std::unique_ptr<uint8_t*, SampleBufferFreer>;
+using BitstreamFilter = std::unique_ptr<AVBSFContext, BitstreamFilterFreer>;
 
 Packet makePacket();
 Frame makeFrame();

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include <QFile>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/avstring.h>
@@ -59,5 +61,32 @@ QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec) {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(codec);
     const QString codecName = QString::fromUtf8(desc && desc->long_name ? desc->long_name : avcodec_get_name(codec));
     const QString container = QString::fromUtf8(format->long_name ? format->long_name : format->name);
-    return QStringLiteral("A %1 file cannot hold %2").arg(container, codecName);
+    const QString refusal = QStringLiteral("A %1 file cannot hold %2").arg(container, codecName);
+    const QStringList carriers = containersCarrying({codec});
+    return carriers.isEmpty() ? refusal : refusal + QStringLiteral("; it can go in: %1").arg(carriers.join(", "));
+}
+
+const AVOutputFormat* containerOfExtension(const QString& extension) {
+    if (extension.isEmpty()) return nullptr;
+    const QByteArray name = QFile::encodeName(QStringLiteral("output.") + extension);
+    return av_guess_format(nullptr, name.constData(), nullptr);
+}
+
+QStringList containersCarrying(const std::vector<AVCodecID>& codecs) {
+    QStringList carriers;
+    for (const char* extension : kCopyContainers) {
+        const AVOutputFormat* format = containerOfExtension(QString::fromLatin1(extension));
+        if (format &&
+            std::all_of(codecs.begin(), codecs.end(), [&](AVCodecID c) { return containerCarries(format, c); }))
+            carriers << QString::fromLatin1(extension);
+    }
+    return carriers;
+}
+
+const char* packetFormFilter(const AVOutputFormat* format, const AVCodecParameters* par) {
+    const bool configRecord = par->extradata_size > 0 && par->extradata[0] == 1;
+    if (!configRecord || (format->flags & AVFMT_GLOBALHEADER)) return nullptr;
+    if (par->codec_id == AV_CODEC_ID_H264) return "h264_mp4toannexb";
+    if (par->codec_id == AV_CODEC_ID_HEVC) return "hevc_mp4toannexb";
+    return nullptr;
 }

@@ -3,6 +3,8 @@
 // for the MPEG program and transport streams it cannot tell, and the muxers take codecs that
 // no player finds again in the file, so those are decided here from what the formats define.
 #include <QString>
+#include <QStringList>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/codec_id.h>
@@ -18,5 +20,23 @@ bool containerCarriesAttachments(const AVOutputFormat* format);
 // ASF, Ogg.
 bool containerCarriesChapters(const AVOutputFormat* format);
 
-// The refusal for a stream the container cannot carry, naming both.
+// The refusal for a stream the container cannot carry, naming both and the containers of
+// kCopyContainers that can carry the codec.
 QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec);
+
+// The containers a copy of a source's streams may be written in, each by the extension that
+// names it, in the order they are offered.
+inline constexpr const char* kCopyContainers[] = {"mkv", "mp4", "mov", "ts", "m2ts", "webm", "avi", "mpg", "flv"};
+
+// The muxer that writes files with this extension (without the dot); null when none does.
+const AVOutputFormat* containerOfExtension(const QString& extension);
+
+// The extensions of kCopyContainers whose container carries every one of these codecs.
+QStringList containersCarrying(const std::vector<AVCodecID>& codecs);
+
+// The bitstream filter that puts a stream's packets into the form the container stores, or
+// null when they go as they are. H.264 and HEVC with a config record for a header (avcC,
+// hvcC: units behind length fields) go into a container without a global header (AVI, TS)
+// with start codes and their parameter sets in band. What FFmpeg's muxers convert by
+// themselves (ADTS AAC for MP4, MOV, Matroska and FLV) is left to them.
+const char* packetFormFilter(const AVOutputFormat* format, const AVCodecParameters* par);

@@ -12,6 +12,7 @@
 #include "engine/output/ContainerRules.h"
 
 extern "C" {
+#include <libavcodec/bsf.h>
 #include <libavutil/avstring.h>
 }
 
@@ -86,7 +87,43 @@ void Muxer::write(AVPacket* packet, AVRational timeBase) {
     held_.push_back(std::move(held));
 }
 
+void Muxer::convertPackets(int stream, const char* name) {
+    AVStream* st = format_->streams[stream];
+    const AVBitStreamFilter* kind = av_bsf_get_by_name(name);
+    AVBSFContext* raw = nullptr;
+    int ret = kind ? av_bsf_alloc(kind, &raw) : AVERROR_BSF_NOT_FOUND;
+    ffmpeg::BitstreamFilter filter(raw);
+    if (ret >= 0) ret = avcodec_parameters_copy(filter->par_in, st->codecpar);
+    if (ret >= 0) {
+        filter->time_base_in = st->time_base;
+        ret = av_bsf_init(filter.get());
+    }
+    if (ret >= 0) ret = avcodec_parameters_copy(st->codecpar, filter->par_out);
+    if (ret < 0)
+        throw MediaError(QStringLiteral("The %1 packets cannot be put into the form a %2 file stores (%3)")
+                             .arg(QString::fromUtf8(avcodec_get_name(st->codecpar->codec_id)), containerName(format_),
+                                  ffmpegErrorText(ret)));
+    filters_.resize(format_->nb_streams);
+    filters_[size_t(stream)] = std::move(filter);
+}
+
 void Muxer::send(AVPacket* packet, AVRational timeBase) {
+    const size_t stream = size_t(packet->stream_index);
+    AVBSFContext* filter = stream < filters_.size() ? filters_[stream].get() : nullptr;
+    if (!filter) return deliver(packet, timeBase);
+    // The filters used here turn each packet into one at once; what they give is written now.
+    int ret = av_bsf_send_packet(filter, packet);
+    while (ret >= 0 && (ret = av_bsf_receive_packet(filter, packet)) >= 0) {
+        packet->stream_index = int(stream);
+        deliver(packet, timeBase);
+    }
+    if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) {
+        av_packet_unref(packet);
+        throw MediaError(QStringLiteral("A packet for %1 cannot be converted: %2").arg(path_, ffmpegErrorText(ret)));
+    }
+}
+
+void Muxer::deliver(AVPacket* packet, AVRational timeBase) {
     // The container may have chosen its own time base for the stream when it wrote its header.
     av_packet_rescale_ts(packet, timeBase, format_->streams[packet->stream_index]->time_base);
     ++packetsSent_;
@@ -142,6 +179,8 @@ void OutputContainer::create(ffmpeg::Dictionary options) {
                                  ? containerCarriesAttachments(format_->oformat)
                                  : containerCarries(format_->oformat, par->codec_id);
         if (!carried) throw MediaError(cannotCarryMessage(format_->oformat, par->codec_id));
+        if (const char* filter = packetFormFilter(format_->oformat, par))
+            muxer_->convertPackets(int(i), filter);
     }
     // O_EXCL: a file that exists, or appears at this moment, is never opened or replaced.
     io_.fd = ::open(io_.path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

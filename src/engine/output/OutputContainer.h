@@ -26,6 +26,9 @@ public:
     // Writes the packet (taking its reference), its times given in timeBase; throws when the
     // container or the file refuses it.
     void write(AVPacket* packet, AVRational timeBase);
+    // Passes the packets of stream `stream` through the bitstream filter `name` on their way
+    // to the container, and gives the stream the header in the filter's form. Before init().
+    void convertPackets(int stream, const char* name);
     // Sets the container up with these options; throws when it cannot hold the streams.
     void init(ffmpeg::Dictionary options);
     // Writes the container's header, then the packets held until now.
@@ -45,6 +48,7 @@ private:
         AVRational timeBase;
     };
     void send(AVPacket* packet, AVRational timeBase);
+    void deliver(AVPacket* packet, AVRational timeBase);
 
     AVFormatContext* format_;
     QString path_;
@@ -52,6 +56,7 @@ private:
     bool started_ = false;
     int64_t packetsSent_ = 0;
     std::vector<Held> held_;
+    std::vector<ffmpeg::BitstreamFilter> filters_;  // by stream; null where packets go as they are
 };
 
 // The file under a container: a descriptor, the name it was created under (to notice its
@@ -78,9 +83,10 @@ public:
     Muxer& muxer() { return *muxer_; }
     const QString& path() const { return path_; }
 
-    // Refuses a stream the container cannot carry (naming its codec and the container), then
-    // creates the file exclusively and sets the container up with the options. Throws
-    // MediaError; no file is left then.
+    // Refuses a stream the container cannot carry (naming its codec, the container and the
+    // containers that can carry it), puts the packets of each stream into the form the
+    // container stores (ContainerRules' packetFormFilter), then creates the file exclusively
+    // and sets the container up with the options. Throws MediaError; no file is left then.
     void create(ffmpeg::Dictionary options = {});
     // Writes the header and the packets held until now. Throws; the file is removed then.
     void start();

@@ -5,6 +5,7 @@
 #include "engine/common/Bitstream.h"
 #include "engine/common/EngineLog.h"
 #include "engine/common/MediaError.h"
+#include "engine/output/ContainerRules.h"
 #include "engine/reader/Demux.h"
 #include "engine/remux/CueCopier.h"
 #include "engine/remux/EdgeEncoder.h"
@@ -60,13 +61,13 @@ struct LosslessCut::Run {
     int32_t current = 0;
     int64_t framesBefore = 0;  // video packets written before the current range
 
-    Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, std::vector<FrameRange> rs,
-        bool piecesEncoded, int64_t writeLimit)
+    Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, const QString& container,
+        std::vector<FrameRange> rs, bool piecesEncoded, int64_t writeLimit)
         : shared(s),
           source(*s),
           stats(st),
           style(PieceStyle::of(*s)),
-          session(*s, path, piecesEncoded ? headerWithPieceParameterSets(*s, style) : std::vector<uint8_t>{},
+          session(*s, path, container, piecesEncoded ? headerWithPieceParameterSets(*s, style) : std::vector<uint8_t>{},
                   spansOf(s->index(), rs), writeLimit),
           cursor(s),
           ranges(std::move(rs)) {}
@@ -264,11 +265,20 @@ void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>
             throw MediaError(QStringLiteral("Frames of %1 cannot be encoded again").arg(source_->path()));
         encodes = encodes || needsEncoding;
     }
+    // FFmpeg's hevc_mp4toannexb puts the source's parameter sets before every IRAP picture,
+    // also before those of the pieces, which carry their own under the same numbers: the
+    // pieces would decode wrongly.
+    const AVCodecParameters* video = source_->video()->codecpar;
+    const AVOutputFormat* format = losslessOutputFormat(*source_, outputPath, container_);
+    if (encodes && video->codec_id == AV_CODEC_ID_HEVC && format && packetFormFilter(format, video))
+        throw MediaError(QStringLiteral("HEVC frames encoded again at the cut points cannot go into a %1 file; "
+                                        "cut at key frames, or choose one of: mkv, mp4, mov")
+                             .arg(QString::fromUtf8(format->long_name ? format->long_name : format->name)));
     stats_ = {};
     current_ = 0;
     run_.reset();
     try {
-        run_ = std::make_unique<Run>(source_, stats_, outputPath, ranges, encodes, writeLimit_);
+        run_ = std::make_unique<Run>(source_, stats_, outputPath, container_, ranges, encodes, writeLimit_);
         run_->session.create();
         stats_.notes = run_->session.notes();
         run_->startRange();

@@ -51,6 +51,9 @@ public:
     // Files created from now on fail every write beyond this many bytes, as on a full disk
     // (negative: no limit). For the fault tests.
     void setWriteLimitForTesting(int64_t bytes);
+    // Files created from now on are written in the container this extension names ("mkv",
+    // "ts"); empty: the one the output name's extension names, else the source's own.
+    void setContainer(const QString& extension) { container_ = extension; }
 
     // Creates outputPath (never replacing a file) and starts writing the ranges to it, in the
     // order given. Throws MediaError; no file is left then.
@@ -72,6 +75,7 @@ private:
     std::shared_ptr<const OpenedSource> source_;
     bool encodable_ = false;
     int64_t writeLimit_ = -1;
+    QString container_;
     std::unique_ptr<Run> run_;  // the file being written
     CutStats stats_;
     int32_t current_ = 0;

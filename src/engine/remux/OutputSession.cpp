@@ -95,19 +95,36 @@ AudioPlan soundPlan(const AVOutputFormat* format, const AVStream* source) {
 
 }  // namespace
 
-const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QString& path) {
+const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QString& path, const QString& container) {
     const AVInputFormat* input = source.facts()->iformat;
-    if (QByteArray(input->name) == "mpeg") {
+    const AVOutputFormat* format =
+        container.isEmpty() ? outputFormatNamed(nullptr, path) : containerOfExtension(container);
+    if (!format && !container.isEmpty()) throw MediaError(QStringLiteral("No container is named %1").arg(container));
+    if (!format) format = outputFormatNamed(QByteArray(input->name).split(',').value(0).constData());
+    // Every program stream muxer (.mpg, .vob, .vcd) writes the same file, padded for one kind
+    // of disc or another: the plain one, or the DVD one for MPEG-2 video.
+    if (format && (av_match_name(format->name, "mpeg,vob,dvd,svcd,vcd"))) {
         const bool mpeg2 = source.video() && source.video()->codecpar->codec_id == AV_CODEC_ID_MPEG2VIDEO;
         return outputFormatNamed(mpeg2 ? "vob" : "mpeg");
     }
-    if (const AVOutputFormat* byName = outputFormatNamed(nullptr, path)) return byName;
-    return outputFormatNamed(QByteArray(input->name).split(',').value(0).constData());
+    return format;
 }
 
-OutputSession::OutputSession(const OpenedSource& source, const QString& path, const std::vector<uint8_t>& videoHeader,
-                             const std::vector<WrittenSpan>& spans, int64_t writeLimit)
-    : container_(path, losslessOutputFormat(source, path), writeLimit),
+QStringList losslessContainers(const OpenedSource& source) {
+    // The video and every sound track; other tracks a container cannot carry are named when
+    // the file is written.
+    std::vector<AVCodecID> codecs{source.video()->codecpar->codec_id};
+    const AVFormatContext* facts = source.facts();
+    for (unsigned i = 0; i < facts->nb_streams; ++i)
+        if (facts->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            codecs.push_back(facts->streams[i]->codecpar->codec_id);
+    return containersCarrying(codecs);
+}
+
+OutputSession::OutputSession(const OpenedSource& source, const QString& path, const QString& container,
+                             const std::vector<uint8_t>& videoHeader, const std::vector<WrittenSpan>& spans,
+                             int64_t writeLimit)
+    : container_(path, losslessOutputFormat(source, path, container), writeLimit),
       videoBase_(source.video()->time_base),
       videoDelay_(source.video()->codecpar->video_delay),
       lastDts_(kNone) {

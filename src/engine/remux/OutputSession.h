@@ -27,10 +27,12 @@ public:
     };
 
     // Sets the file's streams, tags and chapters up from the source for the source's spans
-    // (video time base) written one after the other; videoHeader, when not empty, replaces the
-    // video stream's container header. Nothing is created yet. Throws MediaError.
-    OutputSession(const OpenedSource& source, const QString& path, const std::vector<uint8_t>& videoHeader,
-                  const std::vector<WrittenSpan>& spans, int64_t writeLimit = -1);
+    // (video time base) written one after the other, in the container named by the extension
+    // `container` (see losslessOutputFormat); videoHeader, when not empty, replaces the video
+    // stream's container header. Nothing is created yet. Throws MediaError.
+    OutputSession(const OpenedSource& source, const QString& path, const QString& container,
+                  const std::vector<uint8_t>& videoHeader, const std::vector<WrittenSpan>& spans,
+                  int64_t writeLimit = -1);
     // Creates the file and writes its header; refuses streams the container cannot carry
     // before any file exists. Throws MediaError.
     void create();
@@ -84,6 +86,12 @@ private:
     bool byOrder_ = false;
 };
 
-// The muxer for a lossless cut of this source to `path`: the one the name's extension names,
-// else the source's own. A program stream with MPEG-2 video is written as one (DVD-style).
-const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QString& path);
+// The muxer for a lossless cut of this source to `path`: the one the extension `container`
+// names when it is given, else the one the name's extension names, else the source's own. A
+// program stream is written DVD-style when its video is MPEG-2.
+const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QString& path,
+                                           const QString& container = {});
+
+// The extensions of the containers (ContainerRules' kCopyContainers) that carry every stream
+// a lossless cut of this source copies, as it is.
+QStringList losslessContainers(const OpenedSource& source);

@@ -31,6 +31,21 @@ TEST(ContainerRules, KnowsWhatEachContainerCarries) {
             << c.muxer << " " << avcodec_get_name(c.codec);
 }
 
+TEST(ContainerRules, OffersTheContainersThatCarryEveryStreamAsItIs) {
+    const struct {
+        std::vector<AVCodecID> codecs;
+        const char* carriers;
+    } cases[] = {
+        {{AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, "mkv mp4 mov ts m2ts avi flv"},
+        {{AV_CODEC_ID_H264, AV_CODEC_ID_AC3}, "mkv mp4 mov ts m2ts avi"},
+        {{AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MP2}, "mkv mp4 mov ts m2ts avi mpg"},
+        {{AV_CODEC_ID_VP9, AV_CODEC_ID_OPUS}, "mkv mp4 mov webm"},
+        {{AV_CODEC_ID_PRORES, AV_CODEC_ID_PCM_S16LE}, "mkv mov"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(containersCarrying(c.codecs).join(' ').toStdString(), c.carriers) << avcodec_get_name(c.codecs[0]);
+}
+
 // A container of `muxer` with one stream of `codec`.
 std::unique_ptr<OutputContainer> containerWith(const QString& path, const char* muxer, AVCodecID codec) {
     auto container = std::make_unique<OutputContainer>(path, av_guess_format(muxer, nullptr, nullptr));
@@ -68,7 +83,7 @@ TEST(OutputContainer, NeverReplacesAFileAndLeavesNoneWhenRefused) {
     const QString refused = dir.filePath("vp9.mpg");
     auto vp9 = containerWith(refused, "vob", AV_CODEC_ID_VP9);
     const QString why = failureOf([&] { vp9->create(); });
-    EXPECT_TRUE(why.contains("VP9") && why.contains("MPEG")) << why.toStdString();
+    EXPECT_TRUE(why.contains("VP9") && why.contains("MPEG") && why.contains("mkv, mp4")) << why.toStdString();
     EXPECT_FALSE(QFile::exists(refused));
 }
 

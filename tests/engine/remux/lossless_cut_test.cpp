@@ -202,6 +202,33 @@ TEST(LosslessCut, NeverReplacesAFileAndLeavesNoneWhenTheContainerCannotHoldTheVi
     EXPECT_EQ(file.readAll(), "the user's work");
 }
 
+// A chosen container that cannot carry the video is refused before any file exists, naming the
+// codec and the containers that can carry it.
+TEST(LosslessCut, RefusesAContainerThatCannotCarryTheVideo) {
+    const clips::Clip prores =
+        clips::make("mov_prores", "mov", 320, 240, 25, 30, true, {"-c:v", "prores_ks", "-c:a", "pcm_s16le"});
+    const struct {
+        QString source;
+        const char* container;
+        const char* named;  // in the refusal
+    } cases[] = {
+        {clips::foreign("webm_vp9_opus").path, "ts", "VP9"},
+        {clips::foreign("gst_x264_mkv").path, "webm", "H.264"},
+        {prores.path, "mp4", "ProRes"},
+        // HEVC pieces would be preceded by the source's parameter sets in start-code form.
+        {clips::foreign("mp4_hevc10_aac").path, "m2ts", "HEVC"},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        LosslessCut lossless(OpenedSource::open(c.source));
+        lossless.setContainer(c.container);
+        const QString out = dir.filePath("refused.out");
+        const QString why = cut(lossless, out, 12, 25);
+        EXPECT_TRUE(why.contains(c.named) && why.contains("mkv")) << c.container << ": " << why.toStdString();
+        EXPECT_FALSE(QFile::exists(out)) << c.container;
+    }
+}
+
 TEST(LosslessCut, FramesTheIndexMisplacesFailTheCutInsteadOfShorteningIt) {
     // Two transport streams one after the other: the second's clock starts again.
     QTemporaryDir dir;
