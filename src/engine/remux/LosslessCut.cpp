@@ -1,6 +1,7 @@
 #include "engine/remux/LosslessCut.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/common/Bitstream.h"
 #include "engine/common/MediaError.h"
@@ -35,7 +36,8 @@ struct LosslessCut::Run {
     std::unique_ptr<SegmentCopier> copier;
     std::unique_ptr<SoundCopier> sound;
     int32_t current = 0;
-    int64_t framesBefore = 0;  // video packets written before the current range
+    int64_t framesBefore = 0;             // video packets written before the current range
+    std::optional<StreamTicks> soundEnd;  // sound time base: where the last range's copied sound ended
 
     Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, std::vector<FrameRange> rs,
         bool piecesEncoded, int64_t writeLimit)
@@ -53,6 +55,10 @@ struct LosslessCut::Run {
     bool step();
     void endPieces();
     void checkRangeComplete();
+    int64_t framesWritten() const {
+        return stats.videoPacketsCopied + stats.videoPacketsEncoded + (piece ? piece->packetsEncoded() : 0) +
+               (copier ? copier->packetsCopied() : 0);
+    }
 };
 
 // Every frame of a range is written once, copied or encoded: a source whose time stamps
@@ -78,7 +84,9 @@ void LosslessCut::Run::startRange() {
     const int64_t lastEnd = index().frameTime(r.last) + index().packet(index().packetOfFrame(r.last)).duration;
     const StreamTicks to{std::max(lastEnd, index().frameTime(r.last) + 1)};
     session.placeRange(from, outputStart);
-    if (session.hasSound()) sound = std::make_unique<SoundCopier>(source, session, from, to, outputStart);
+    if (session.hasSound())
+        sound = std::make_unique<SoundCopier>(source, session, from, to, outputStart,
+                                              SoundJoins{soundEnd, range + 1 < ranges.size()});
     stats.firstCopiedFrame = plan.hasCopy() ? plan.copyFirst : 0;
     stats.lastCopiedFrame = plan.hasCopy() ? plan.copyLast : 0;
     outputStart = StreamTicks{outputStart.value + (to.value - from.value)};
@@ -119,6 +127,7 @@ void LosslessCut::Run::enter(Phase next) {
             checkRangeComplete();
             if (sound) sound->finish();
             if (sound) stats.audioPacketsCopied += sound->packetsCopied();
+            if (sound && sound->outputEnd()) soundEnd = sound->outputEnd();
             sound.reset();
             if (++range < ranges.size()) startRange();
             return;
@@ -181,6 +190,9 @@ CopyableEdges LosslessCut::copyableEdges(int32_t first, int32_t last) const {
 }
 void LosslessCut::setWriteLimitForTesting(int64_t bytes) { writeLimit_ = bytes; }
 int32_t LosslessCut::currentFrame() const { return current_; }
+int64_t LosslessCut::framesWritten() const {
+    return run_ ? run_->framesWritten() : stats_.videoPacketsCopied + stats_.videoPacketsEncoded;
+}
 const CutStats& LosslessCut::stats() const { return stats_; }
 
 void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>& ranges) {
