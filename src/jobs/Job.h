@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "rules/JobRules.h"
+#include "rules/PieceList.h"
 
 // Why a job did not start.
 enum class JobRefusal {
