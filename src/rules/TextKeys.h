@@ -44,7 +44,10 @@ enum : int {
     HelpNotOpened = 35,
     FullScreenPreview = 36,
     EdgesNeedEncoder = 37,  // %1 the codec, %2 and %3 the frames where a cut may begin and end
-    Count = 38
+    PieceOverlaps = 38,     // %1 the piece the markers' range overlaps, %2 and %3 its first and last frame
+    PiecesRefused = 39,     // %1 what is wrong with which pieces
+    PieceItem = 40,         // a line of the piece list: %1 first frame, %2 last frame, %3 its length in frames
+    Count = 41
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg
@@ -81,6 +84,14 @@ enum : int {
     Original = 32,             // the format's button and the name of its save-dialog entry
     OriginalFrame = 33,        // the title of its option frame
     OriginalExplanation = 34,  // the line in that frame
+    Pieces = 35,               // the piece list's frame and its controls
+    AddPiece = 36,
+    RemovePiece = 37,
+    PieceUp = 38,
+    PieceDown = 39,
+    ClearPieces = 40,
+    KeepPieces = 41,
+    RemovePieces = 42,
 };
 constexpr int kFirstAddedCaption = 32;
 }  // namespace Caption

@@ -40,6 +40,8 @@ enum KeyCommand : int {
     FullScreen,  // into the full-screen preview and out again
     LeaveFullScreen,
     Help,
+    AddPiece,     // the markers' range into the piece list
+    RemovePiece,  // the selected piece out of it
 };
 
 struct KeyBinding {
@@ -61,6 +63,8 @@ constexpr KeyBinding kKeyBindings[] = {
     {FullScreen, QKeyCombination(Qt::Key_F)},
     {LeaveFullScreen, QKeyCombination(Qt::Key_Escape)},
     {Help, QKeyCombination(Qt::Key_F1)},
+    {AddPiece, QKeyCombination(Qt::Key_A)},
+    {RemovePiece, QKeyCombination(Qt::Key_Delete)},
 };
 
 KeyCommand keyCommand(const QKeyEvent& event) {
@@ -191,6 +195,8 @@ bool frmMain::runKeyCommand(int command) {
             leavePreviewFullScreen();
             return true;
         case Help: openHelp(); return true;
+        case AddPiece: cmdAddPiece->click(); return true;
+        case RemovePiece: cmdRemovePiece->click(); return true;
     }
     return false;
 }
@@ -212,6 +218,8 @@ void frmMain::updateKeyTooltips() {
     cmdCut->setToolTip(caption(Caption::Cut) + " (" + keyText(Cut) + ")");
     cmdSplit->setToolTip(caption(Caption::Split) + " (" + keyText(Split) + ")");
     VideoView1->setToolTip(Messages[Msg::FullScreenPreview] + " (" + keyText(FullScreen) + ")");
+    cmdAddPiece->setToolTip(cmdAddPiece->text() + " (" + keyText(AddPiece) + ")");
+    cmdRemovePiece->setToolTip(cmdRemovePiece->text() + " (" + keyText(RemovePiece) + ")");
 }
 
 // ---------------------------------------------------------------- opening a source
@@ -256,6 +264,7 @@ void frmMain::openHandedOverSource() {
 
 void frmMain::sourceChanged() {
     resumeNext("sourceChanged: title", [&] { updateWindowTitle(); });
+    piecesSourceChanged();
     if (!FileLoaded) {
         leavePreviewFullScreen();
         return;
