@@ -45,6 +45,8 @@ void frmMain::buildPieceControls() {
     connect(cmdClearPieces, &QPushButton::clicked, this, [this] { cmdClearPieces_Click(); });
     connect(lstPieces, &QListWidget::currentRowChanged, this,
             [this](int row) { guardedHandler([&] { lstPieces_Click(row); }); });
+    connect(lstPieces, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { guardedHandler([&] { lstPieces_Click(lstPieces->row(item)); }); });
     connect(optKeepPieces, &QRadioButton::toggled, this,
             [this](bool keep) { pieces_.setMode(keep ? PieceMode::Keep : PieceMode::Remove); });
     showPieces();
@@ -82,13 +84,14 @@ void frmMain::cmdClearPieces_Click() {
     showPieces();
 }
 
-// Choosing a piece moves the markers to its first and last frame, which shows its first frame.
+// Choosing a piece (clicking it, also again, or stepping to it in the list) moves the markers to
+// its first and last frame, which shows its first frame.
 void frmMain::lstPieces_Click(int row) {
-    if (showingPieces_ || row == pieces_.selected()) return;
+    if (showingPieces_) return;
     pieces_.select(row);
-    showPieces();
-    if (row < 0 || !FileLoaded) return;
-    const Piece& p = pieces_.pieces()[row];
+    showPieceButtons();
+    if (pieces_.selected() < 0 || !FileLoaded) return;
+    const Piece& p = pieces_.pieces()[pieces_.selected()];
     setMarker(2, p.last);
     setMarker(1, p.first);
 }
@@ -106,6 +109,10 @@ void frmMain::showPieces() {
     lstPieces->setCurrentRow(pieces_.selected());
     (pieces_.mode() == PieceMode::Keep ? optKeepPieces : optRemovePieces)->setChecked(true);
     showingPieces_ = false;
+    showPieceButtons();
+}
+
+void frmMain::showPieceButtons() {
     const bool chosen = pieces_.selected() >= 0;
     cmdAddPiece->setEnabled(FileLoaded);
     cmdRemovePiece->setEnabled(chosen);
