@@ -1,6 +1,7 @@
 #include "engine/remux/SoundCopier.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "engine/common/MediaError.h"
 
@@ -83,7 +84,10 @@ void SoundCopier::writeUntil(StreamTicks until) {
                 av_packet_unref(a);
                 continue;
             }
-            shift_ = joined ? joins_.joinAt->value - ideal : 0;
+            // A source whose sound pauses here keeps its pause: only a frame that meets the
+            // join to within one frame is moved onto it.
+            const int64_t toJoin = joined ? joins_.joinAt->value - ideal : 0;
+            shift_ = std::abs(toJoin) <= lastTicks_ ? toJoin : 0;
             placed_ = true;
         }
         const int64_t at = ideal + shift_;
