@@ -3,12 +3,14 @@
 // sink when no sound server runs) and the real clock.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "Bench.h"
 #include "BenchWindow.h"
@@ -232,5 +234,23 @@ void playback(const QString& clip, const char* name) {
 bench::Register steps("window_steps", stepsAndDrags);
 bench::Register play1080("playback_1080p", [] { playback(bench::clip1080p(), "1080p"); });
 bench::Register play360("playback_360p", [] { playback(bench::clip360p(), "360p"); });
+// The same with two busy programs beside the player, each decoding and encoding nothing but
+// keeping a core busy, as other programs on a two-core machine do.
+bench::Register play1080loaded("playback_1080p_loaded", [] {
+    const QString clip = bench::clip1080p();
+    std::vector<std::unique_ptr<QProcess>> busy;
+    for (int i = 0; i < 2; ++i) {
+        busy.push_back(std::make_unique<QProcess>());
+        busy.back()->start("ffmpeg", {"-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                                      "testsrc2=size=1280x720:rate=1000", "-f", "null", "-"});
+        busy.back()->waitForStarted();
+    }
+    bench::printNote("two busy ffmpeg processes beside the player");
+    playback(clip, "1080p_loaded");
+    for (auto& p : busy) {
+        p->kill();
+        p->waitForFinished();
+    }
+});
 
 }  // namespace

@@ -9,17 +9,14 @@
 
 #include "app/BatchMode.h"
 #include "app/CommandLine.h"
+#include "engine/common/EngineLog.h"
 #include "window/SingleInstance.h"
 #include "window/frmMain.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 int main(int argc, char** argv) {
     // Damaged media is reported to the user through the window's messages; FFmpeg's own
-    // warnings about it would only clutter the terminal.
-    av_log_set_level(AV_LOG_ERROR);
+    // lines go to a logging category, not to the terminal.
+    routeFfmpegLog();
     const QStringList arguments = [&] {
         QStringList list;
         for (int i = 1; i < argc; ++i) list << QString::fromLocal8Bit(argv[i]);

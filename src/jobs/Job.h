@@ -32,7 +32,7 @@ struct JobOutcome {
     QString failure;                        // Failed: the description of what failed
     JobRefusal refusal = JobRefusal::None;  // Refused: why
     QString codecName;                      // EdgesNeedEncoder: the codec that cannot be encoded
-    NearestCopyPoints edges;                // EdgesNeedEncoder: where a cut would need no encoding
+    NearestCopyPoints edges;                // EdgesNeedEncoder: where a cut (or split) needs no encoding
 };
 
 // The figures a caller shows while the job runs.

@@ -70,7 +70,9 @@ bool OriginalJob::start() {
                 if (remux_->canWrite(r.first, r.last)) continue;
                 refuse(JobRefusal::EdgesNeedEncoder);
                 outcome_.codecName = remux_->codecName();
-                const CopyableEdges edges = remux_->copyableEdges(r.first, r.last);
+                // A split names where a split needs no encoding, a cut where a cut may begin and end.
+                const CopyableEdges edges =
+                    kind_ == Kind::Split ? remux_->splitEdges(first_) : remux_->copyableEdges(r.first, r.last);
                 outcome_.edges = {edges.startBefore, edges.startAfter, edges.endBefore, edges.endAfter};
                 return false;
             }

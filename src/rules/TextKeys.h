@@ -44,10 +44,15 @@ enum : int {
     HelpNotOpened = 35,
     FullScreenPreview = 36,
     EdgesNeedEncoder = 37,  // %1 the codec, %2 and %3 the frames where a cut may begin and end
-    PieceOverlaps = 38,     // %1 the piece the markers' range overlaps, %2 and %3 its first and last frame
-    PiecesRefused = 39,     // %1 what is wrong with which pieces
-    PieceItem = 40,         // a line of the piece list: %1 first frame, %2 last frame, %3 its length in frames
-    Count = 41
+    TimelineUse = 38,       // the timeline strip's tooltip: what click, drag and the wheel do
+    KeyFrameMove = 39,      // the keys' descriptions in that tooltip
+    SecondMove = 40,
+    FirstLastFrame = 41,
+    TenthMove = 42,
+    PieceOverlaps = 43,     // %1 the piece the markers' range overlaps, %2 and %3 its first and last frame
+    PiecesRefused = 44,     // %1 what is wrong with which pieces
+    PieceItem = 45,         // a line of the piece list: %1 first frame, %2 last frame, %3 its length in frames
+    Count = 46
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg

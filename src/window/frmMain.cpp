@@ -13,6 +13,7 @@
 #include "settings/AppSettings.h"
 #include "settings/Regg.h"
 #include "window/EngineFactory.h"
+#include "window/JobThread.h"
 #include "window/ErrorPolicy.h"
 #include "window/frmAbout.h"
 
@@ -122,7 +123,7 @@ frmMain::~frmMain() {
 void frmMain::buildControls() {
     setObjectName("frmMain");
     setWindowTitle("Korvelin");
-    setFixedSize(884, 553);  // the piece list's frame on the right
+    setFixedSize(884, 553 + kTimelineRoom);  // the piece list's frame on the right
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kWindowColor);
     setPalette(pal);
@@ -132,7 +133,7 @@ void frmMain::buildControls() {
 
     // Top-level frames keep their stored sizes; start-up gives them their places (pixels).
     FrameInputFile = frame(this, "FrameInputFile", {}, 0, 0, 6435, 555);
-    FrameCutEditor = frame(this, "FrameCutEditor", {}, 75, 645, 6585, 4245);
+    FrameCutEditor = frame(this, "FrameCutEditor", {}, 75, 645, 6585, 4245 + kTimelineRoom * 15);
     FrameOutputFile = frame(this, "FrameOutputFile", {}, 120, 4920, 6435, 870);
     FrameOP = frame(this, "FrameOP", {}, 840, 6120, 5775, 615);
     FrameVideoInfo = frame(this, "FrameVideoInfo", {}, 6870, 0, 3000, 3060);
@@ -184,6 +185,9 @@ void frmMain::buildControls() {
     SliderTimePosition2 = markerSlider(FrameCutEditor, "SliderTimePosition2", -1320, 2430, 5655, 255);
     Timer1 = control<QTimer>(this, "Timer1");
     Timer1->setInterval(500);
+    // The timeline strip under the marker strips, as wide as they are.
+    Timeline1 = new TimelineStrip(FrameCutEditor);
+    Timeline1->setGeometry(twipsToPixels(240), twipsToPixels(4245), twipsToPixels(6060), TimelineStrip::kStripHeight);
     // The thumbs sit above their strips and the band above everything but the thumbs.
     lblreg->raise();
     sldThum->raise();
@@ -382,6 +386,8 @@ void frmMain::connectHandlers() {
     onClick(cmdSplit, &frmMain::cmdSplit_Click);
     onClick(cmdHelp, &frmMain::cmdHelp_Click);
     onClick(cmdExit, &frmMain::cmdExit_Click);
+    connect(Timeline1, &TimelineStrip::frameChosen, this,
+            [this](int32_t frame) { guardedHandler([&] { moveDrivenMarker(frame); }); });
 
     // A user's choice in a list runs its click handler (choices from code go through setListIndex).
     const std::pair<QComboBox*, void (frmMain::*)()> lists[] = {
@@ -455,8 +461,8 @@ void frmMain::PlaceFrames() {
     };
     place(FrameInputFile, 37, 10, false);
     place(FrameCutEditor, 100, 10, false);
-    place(FrameOutputFile, 407, 10, false);
-    place(FrameOP, 460, std::nullopt, false);
+    place(FrameOutputFile, 407 + kTimelineRoom, 10, false);
+    place(FrameOP, 460 + kTimelineRoom, std::nullopt, false);
     place(FrameVideoInfo, 34, 475, false);
     place(FrameConvertTo, 290, 475, false);
     place(Frame1, 512, 495, false);
@@ -468,8 +474,8 @@ void frmMain::PlaceFrames() {
     place(FrameOptVideoWMV, 250, 75, true);
     place(FrameOptOriginal, 250, 75, true);
     place(FrameConvertTo, std::nullopt, 470, false);
-    place(FrameOP, 491, 65, false);
-    ProgressBar1->setGeometry(40, 476, ProgressBar1->width(), 13);
+    place(FrameOP, 491 + kTimelineRoom, 65, false);
+    ProgressBar1->setGeometry(40, 476 + kTimelineRoom, ProgressBar1->width(), 13);
 }
 
 bool frmMain::Form_Load() {
@@ -605,6 +611,10 @@ void frmMain::Form_Unload() {
     resumeNext("Form_Unload: Stop", [&] {
         if (AudioPlayer) AudioPlayer->Stop();
     });
+    // A job running on its worker ends first (closed readable, as after Cancel): it uses the
+    // writer released below.
+    if (runningJob_) resumeNext("Form_Unload: end job", [&] { runningJob_->abandon(); });
+    resumeNext("Form_Unload: timeline", [&] { Timeline1->clearSource(); });
     if (FileLoaded) {
         FileLoaded = false;
         resumeNext("Form_Unload: close source", [&] { VideoFileIn1->CloseFile(); });

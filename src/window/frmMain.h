@@ -40,6 +40,7 @@
 #include "settings/CRegister.h"
 #include "window/Controls.h"
 #include "window/SingleInstance.h"
+#include "window/TimelineStrip.h"
 
 #include "window/frmAbout.h"
 
@@ -73,6 +74,8 @@ private:
     bool& flag_;
     bool previous_;
 };
+
+class JobThread;
 
 class frmMain : public QWidget {
     Q_OBJECT
@@ -122,6 +125,7 @@ public:
     PictureBox* lblreg{};
     QSlider* SliderTimePosition1{};
     QSlider* SliderTimePosition2{};
+    TimelineStrip* Timeline1{};  // thumbnails, waveform, key-frame ticks, range; under the marker strips
     QTimer* Timer1{};
     // Frame4, Frame5
     QPushButton* cmdSavePictureAs{};
@@ -265,6 +269,10 @@ public:
     void sldThum2_MouseDown(int button, int shift, float x, float y);
     void sldThum2_MouseMove(int button, int shift, float x, float y);
     void sldThum2_MouseUp(int button, int shift, float x, float y);
+    // The marker playback drives (1 or 2, as chosen under Using Slider #).
+    int drivenMarker() const;
+    // Moves the driven marker to `frame` and shows that frame (the timeline strip and its keys).
+    void moveDrivenMarker(int32_t frame);
 
     // ---------------- output: format, names, writer configuration ----------------
     void ConvertTo(::OutputFormat Ind);
@@ -401,6 +409,10 @@ private:
     void PlaceFrames();
     void centreOnScreen();
     void endProgram();
+    // The pixels the window grew by for the timeline strip.
+    static constexpr int kTimelineRoom = TimelineStrip::kStripHeight + 6;
+    // The strip follows the open source: its background work starts or stops.
+    void timelineSourceChanged();
     // Marker change handler shared by both markers (k = 1 or 2).
     void markerChanged(int k);
     void thumbMouseDown(int k, float x);
@@ -432,6 +444,10 @@ private:
     // them) when pieces overlap or leave nothing to write.
     std::unique_ptr<Job> makePiecesJob();
     bool runJobPasses(Job& job);  // false when the window was closed during the job
+    // The reader a job reads the source with (see jobReader_).
+    VideoSource& jobReader();
+    std::unique_ptr<VideoSource> jobReader_;  // a running job's own reader of the opened source
+    JobThread* runningJob_ = nullptr;         // the worker of the running job, else null
     void reportJobOutcome(const JobOutcome& outcome, int finishedMessage);
     // The files of the running or last job: the name in the text box and the name written.
     struct JobOutput {
@@ -452,6 +468,8 @@ private:
     void setUpDesktop();
     void sourceChanged();  // after every OpenSourceVideo, whichever way it ended
     bool runKeyCommand(int command);
+    // Where a move key takes the driven marker from frame `now`.
+    int32_t keyMoveTarget(int command, int32_t now, int32_t last, double fps) const;
     void updateKeyTooltips();
 
     WindowServices services_;
@@ -474,4 +492,5 @@ private:
     std::optional<JobOutcome> lastJobOutcome_;
     QPointer<QWidget> previewStage_;  // the full-screen window holding VideoView1
     QRect previewPlace_;              // VideoView1's place in the window while full screen
+    QRect timelinePlace_;             // Timeline1's place in the window while full screen
 };

@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "engine/platform/Platform.h"
+#include "rules/TimelineLayout.h"
 #include "window/ErrorPolicy.h"
 #include "window/frmMain.h"
 
@@ -40,6 +41,15 @@ enum KeyCommand : int {
     FullScreen,  // into the full-screen preview and out again
     LeaveFullScreen,
     Help,
+    // The driven marker's moves, also along the timeline strip.
+    PreviousKeyFrame,  // where a cut needs no encoding
+    NextKeyFrame,
+    SecondBack,
+    SecondForward,
+    FirstFrame,
+    LastFrame,
+    TenthBack,
+    TenthForward,
     AddPiece,     // the markers' range into the piece list
     RemovePiece,  // the selected piece out of it
 };
@@ -63,6 +73,14 @@ constexpr KeyBinding kKeyBindings[] = {
     {FullScreen, QKeyCombination(Qt::Key_F)},
     {LeaveFullScreen, QKeyCombination(Qt::Key_Escape)},
     {Help, QKeyCombination(Qt::Key_F1)},
+    {PreviousKeyFrame, QKeyCombination(Qt::AltModifier, Qt::Key_Left)},
+    {NextKeyFrame, QKeyCombination(Qt::AltModifier, Qt::Key_Right)},
+    {SecondBack, QKeyCombination(Qt::ControlModifier, Qt::Key_Left)},
+    {SecondForward, QKeyCombination(Qt::ControlModifier, Qt::Key_Right)},
+    {FirstFrame, QKeyCombination(Qt::Key_Home)},
+    {LastFrame, QKeyCombination(Qt::Key_End)},
+    {TenthBack, QKeyCombination(Qt::Key_PageUp)},
+    {TenthForward, QKeyCombination(Qt::Key_PageDown)},
     {AddPiece, QKeyCombination(Qt::Key_A)},
     {RemovePiece, QKeyCombination(Qt::Key_Delete)},
 };
@@ -76,7 +94,8 @@ KeyCommand keyCommand(const QKeyEvent& event) {
 }
 
 bool repeatsWhileHeld(KeyCommand command) {
-    return command == StepBack || command == StepForward || command == StepOtherBack || command == StepOtherForward;
+    return command == StepBack || command == StepForward || command == StepOtherBack || command == StepOtherForward ||
+           command >= PreviousKeyFrame;
 }
 
 // The key of a command as the desktop writes it ("Ctrl+O", "Shift+Left").
@@ -195,10 +214,51 @@ bool frmMain::runKeyCommand(int command) {
             leavePreviewFullScreen();
             return true;
         case Help: openHelp(); return true;
+        case PreviousKeyFrame:
+        case NextKeyFrame:
+        case SecondBack:
+        case SecondForward:
+        case FirstFrame:
+        case LastFrame:
+        case TenthBack:
+        case TenthForward: {
+            if (!FileLoaded) return true;
+            const int32_t now = selection_.marker(drivenMarker()), last = selection_.lastFrame();
+            moveDrivenMarker(keyMoveTarget(static_cast<KeyCommand>(command), now, last, VideoFileIn1->FrameRate()));
+            return true;
+        }
         case AddPiece: cmdAddPiece->click(); return true;
         case RemovePiece: cmdRemovePiece->click(); return true;
     }
     return false;
+}
+
+int32_t frmMain::keyMoveTarget(int command, int32_t now, int32_t last, double fps) const {
+    switch (static_cast<KeyCommand>(command)) {
+        case PreviousKeyFrame: return neighbourIn(Timeline1->cleanStarts(), now, -1);
+        case NextKeyFrame: return neighbourIn(Timeline1->cleanStarts(), now, +1);
+        case SecondBack: return movedBy(now, -oneSecondOfFrames(fps), last);
+        case SecondForward: return movedBy(now, oneSecondOfFrames(fps), last);
+        case FirstFrame: return 1;
+        case LastFrame: return last;
+        case TenthBack: return movedBy(now, -tenthOfFrames(last), last);
+        case TenthForward: return movedBy(now, tenthOfFrames(last), last);
+        case NoCommand:
+        case StepBack:
+        case StepForward:
+        case StepOtherBack:
+        case StepOtherForward:
+        case PlayStop:
+        case Open:
+        case Cut:
+        case Split:
+        case FullScreen:
+        case LeaveFullScreen:
+        case Help:
+        case AddPiece:
+        case RemovePiece: break;
+    }
+    return now;
 }
 
 void frmMain::updateKeyTooltips() {
@@ -218,6 +278,13 @@ void frmMain::updateKeyTooltips() {
     cmdCut->setToolTip(caption(Caption::Cut) + " (" + keyText(Cut) + ")");
     cmdSplit->setToolTip(caption(Caption::Split) + " (" + keyText(Split) + ")");
     VideoView1->setToolTip(Messages[Msg::FullScreenPreview] + " (" + keyText(FullScreen) + ")");
+    auto pair = [&](int message, KeyCommand back, KeyCommand forward) {
+        return "\n" + Messages[message] + " (" + keyText(back) + " / " + keyText(forward) + ")";
+    };
+    Timeline1->setToolTip(Messages[Msg::TimelineUse] + pair(Msg::KeyFrameMove, PreviousKeyFrame, NextKeyFrame) +
+                          pair(Msg::SecondMove, SecondBack, SecondForward) +
+                          pair(Msg::FirstLastFrame, FirstFrame, LastFrame) +
+                          pair(Msg::TenthMove, TenthBack, TenthForward));
     cmdAddPiece->setToolTip(cmdAddPiece->text() + " (" + keyText(AddPiece) + ")");
     cmdRemovePiece->setToolTip(cmdRemovePiece->text() + " (" + keyText(RemovePiece) + ")");
 }
@@ -264,6 +331,7 @@ void frmMain::openHandedOverSource() {
 
 void frmMain::sourceChanged() {
     resumeNext("sourceChanged: title", [&] { updateWindowTitle(); });
+    resumeNext("sourceChanged: timeline", [&] { timelineSourceChanged(); });
     piecesSourceChanged();
     if (!FileLoaded) {
         leavePreviewFullScreen();
@@ -294,10 +362,15 @@ void frmMain::showPreviewFullScreen() {
     stage->setAutoFillBackground(true);
     auto* layout = new QVBoxLayout(stage);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
 
     // The same view moves over, so stepping, dragging and playback draw into it as before.
     previewPlace_ = VideoView1->geometry();
-    layout->addWidget(VideoView1);
+    layout->addWidget(VideoView1, 1);
+    // The timeline strip comes along under the picture, across the whole screen.
+    timelinePlace_ = Timeline1->geometry();
+    Timeline1->setFixedHeight(TimelineStrip::kStripHeight);
+    layout->addWidget(Timeline1);
     VideoView1->SetViewSize(6);  // as large as the screen allows, aspect kept
     previewStage_ = stage;
     if (QScreen* s = screen()) stage->setGeometry(s->geometry());
@@ -316,6 +389,9 @@ void frmMain::leavePreviewFullScreen() {
     resumeNext("leavePreviewFullScreen: view size", [&] { cmbVideoSize_Click(); });
     VideoView1->lower();  // under the idle picture and the strips, where it was built
     VideoView1->show();
+    Timeline1->setParent(FrameCutEditor);
+    Timeline1->setGeometry(timelinePlace_);
+    Timeline1->show();
     stage->hide();
     // Later: this may run inside one of the stage's own events.
     stage->deleteLater();

@@ -1,10 +1,12 @@
-// Cut and split, the window's part: the job runs inside the click handler, one pass at a
-// time, and each pass gives the window one turn of its message loop, which serves Cancel,
-// the progress display and the preview. The jobs themselves live in CopyJob (the writer's
-// formats, from decoded frames) and OriginalJob (the source's own format, from its packets).
+// Cut and split, the window's part: the click handler returns when the job has ended. The
+// job's passes run on a worker thread with a reader of their own, while the window's message
+// loop keeps running; after each pass the window takes one turn, which shows the pass's frame
+// and progress and serves Cancel. The jobs themselves live in CopyJob (the writer's formats,
+// from decoded frames) and OriginalJob (the source's own format, from its packets).
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <algorithm>
 #include <optional>
 
@@ -14,14 +16,14 @@
 #include "rules/JobRules.h"
 #include "rules/TextKeys.h"
 #include "window/ErrorPolicy.h"
+#include "window/JobThread.h"
 #include "window/frmMain.h"
 
 namespace {
 
-// Gives the window one turn of its message loop per pass of a job. Repaints are asked for,
-// never forced, and are merged: between two paints at least kRepaintMs pass (the preview
-// still follows the copy at film speed), so a fast job spends its time copying rather than
-// redrawing the window.
+// The window's turn after each pass of a job. Repaints are asked for, never forced, and are
+// merged: between two paints at least kRepaintMs pass (the preview still follows the copy at
+// film speed), so a fast job spends its time copying rather than waiting for the window.
 class WindowTurns {
 public:
     explicit WindowTurns(frmMain& w) : w_(w) { sincePaint_.start(); }
@@ -32,9 +34,7 @@ public:
     WindowTurns(const WindowTurns&) = delete;
     WindowTurns& operator=(const WindowTurns&) = delete;
 
-    // False when the window was closed during the turn: its engine objects are gone and the
-    // job must end without touching anything.
-    bool yield() {
+    void paintNowAndThen() {
         const bool paint = first_ || sincePaint_.hasExpired(kRepaintMs);
         first_ = false;
         w_.setUpdatesEnabled(paint);  // while disabled, the pass's update requests are dropped
@@ -42,8 +42,6 @@ public:
             w_.update();  // the whole window, with everything the dropped requests changed
             sincePaint_.restart();
         }
-        QCoreApplication::processEvents();
-        return !w_.unloaded();
     }
 
 private:
@@ -77,9 +75,9 @@ QString edgesRefusalText(const QString& message, const QString& codecName, const
 class frmMain::JobControlsLock {
 public:
     explicit JobControlsLock(frmMain& w)
-        : w_(w), controls_{w.cmdFile,      w.cmdPlayStop,    w.cmdCut,       w.cmdSplit, w.cmdOutFile,
-                           w.cmdOutFile2,  w.FrameConvertTo, w.sldThum,      w.sldThum2, w.cmdPrevFrame,
-                           w.cmdNextFrame, w.cmdPrevFrame2,  w.cmdNextFrame2} {
+        : w_(w), controls_{w.cmdFile,      w.cmdPlayStop,    w.cmdCut,        w.cmdSplit, w.cmdOutFile,
+                           w.cmdOutFile2,  w.FrameConvertTo, w.sldThum,       w.sldThum2, w.cmdPrevFrame,
+                           w.cmdNextFrame, w.cmdPrevFrame2,  w.cmdNextFrame2, w.Timeline1} {
         for (const OutputFormatInfo& info : kOutputFormats) {
             controls_.push_back(w.formatButton(info.format));
             for (QGroupBox* frame : w.formatOptionFrames(info.format)) controls_.push_back(frame);
@@ -103,11 +101,24 @@ private:
 void frmMain::cmdCancel_Click() { CancelRequested = true; }
 
 QString frmMain::claimJobOutput(int part, ::OutputFormat format) {
-    QLineEdit* box = part == 1 ? EdOutFile : EdOutFile2;
-    QString path = box->text();
-    if (auto failure = ConfigureOutputWriter(path, format)) throw MediaError(*failure);
-    jobOutputs_.push_back({box->text(), path});
+    // Asked for by the job, on its worker thread for a split's second file: the output is set
+    // up on the window's thread, which owns the text boxes and the writer's settings.
+    QString path;
+    auto claim = [&] {
+        QLineEdit* box = part == 1 ? EdOutFile : EdOutFile2;
+        path = box->text();
+        if (auto failure = ConfigureOutputWriter(path, format)) throw MediaError(*failure);
+        jobOutputs_.push_back({box->text(), path});
+    };
+    runningJob_ ? runningJob_->onWindowThread(claim) : claim();
     return path;
+}
+
+VideoSource& frmMain::jobReader() {
+    // A reader of its own on the opened source, so that the job reads on its thread while the
+    // window's reader stays the window's (a reader that gives none, as tests make, is shared).
+    jobReader_ = VideoFileIn1->OpenSecondReader();
+    return jobReader_ ? *jobReader_ : *VideoFileIn1;
 }
 
 // The format is the one chosen when the job started: a split's second file is written in
@@ -125,22 +136,46 @@ OriginalJob::OutputPath frmMain::originalOutputPath() {
 std::unique_ptr<Job> frmMain::makeCutJob(int32_t startMarker, int32_t endMarker) {
     if (OutputFormat == ::OutputFormat::Original)
         return OriginalJob::cut(VideoFileIn1->openedSource(), startMarker, endMarker, originalOutputPath());
-    return std::make_unique<CopyJob>(
-        CopyJob::cut(*VideoFileIn1, *VideoFileOut, startMarker, endMarker, outputOpener()));
+    return std::make_unique<CopyJob>(CopyJob::cut(jobReader(), *VideoFileOut, startMarker, endMarker, outputOpener()));
 }
 
 std::unique_ptr<Job> frmMain::makeSplitJob(int32_t splitFrame) {
     if (OutputFormat == ::OutputFormat::Original)
         return OriginalJob::split(VideoFileIn1->openedSource(), splitFrame, originalOutputPath());
-    return std::make_unique<CopyJob>(CopyJob::split(*VideoFileIn1, *VideoFileOut, splitFrame, outputOpener()));
+    return std::make_unique<CopyJob>(CopyJob::split(jobReader(), *VideoFileOut, splitFrame, outputOpener()));
 }
 
 bool frmMain::runJobPasses(Job& job) {
     WindowTurns turns(*this);
-    while (job.step()) {
-        if (!turns.yield()) return false;
-        if (CancelRequested) job.cancel();
-    }
+    // The job reports from its worker thread; the window shows the last frame and progress of
+    // each pass at its turn, while the worker waits.
+    const auto showFrame = std::exchange(job.onFrame, nullptr);
+    const auto showProgress = std::exchange(job.onProgress, nullptr);
+    std::optional<QByteArray> frame;
+    std::optional<JobProgress> progress;
+    job.onFrame = [&](const QByteArray& f) { frame = f; };
+    job.onProgress = [&](const JobProgress& p) { progress = p; };
+    JobThread worker;
+    runningJob_ = &worker;
+    const auto done = qScopeGuard([&] {
+        runningJob_ = nullptr;
+        job.onFrame = showFrame;
+        job.onProgress = showProgress;
+    });
+    worker.run([&] { return job.step(); },
+               [&](bool) {
+                   if (unloaded_) return;  // the window closed during the pass; the job has ended
+                   if (frame && showFrame) showFrame(*std::exchange(frame, std::nullopt));
+                   if (progress && showProgress) showProgress(*std::exchange(progress, std::nullopt));
+                   turns.paintNowAndThen();
+                   if (CancelRequested) job.cancel();
+               },
+               [&job] { job.cancel(); });
+    if (unloaded_) return false;
+    // The window's reader stands where the job's stopped, as if the job had read with it: the
+    // preview shows the job's last frame, and stepping goes on from there.
+    if (jobReader_)
+        resumeNext("job: reader position", [&] { VideoFileIn1->SeekFrame(jobReader_->CurrentFrame() + 1); });
     return true;
 }
 
@@ -180,6 +215,7 @@ void frmMain::cmdCut_Click() {
     if (!FileLoaded) return;
     CutStartValue = selection_.marker(1);
     CutEndValue = selection_.marker(2);
+    const auto releaseReader = qScopeGuard([this] { jobReader_.reset(); });  // after the job
     // With pieces in the list the cut writes their ranges, otherwise the markers' range.
     const std::unique_ptr<Job> owned = pieces_.empty() ? makeCutJob(CutStartValue, CutEndValue) : makePiecesJob();
     if (!owned) return;
@@ -218,10 +254,10 @@ void frmMain::cmdCut_Click() {
 void frmMain::cmdSplit_Click() {
     if (!PartnerAppPresent && CHKPANDO()) return;
     if (!FileLoaded) return;
+    const auto releaseReader = qScopeGuard([this] { jobReader_.reset(); });  // after the job
     const std::unique_ptr<Job> owned = makeSplitJob(selection_.marker(1));
     Job& job = *owned;
-    // The preview keeps the last frame the job read: the reader stands after it when the job
-    // ends, and Save Frame writes what the preview shows.
+    // The preview keeps the last frame the job read; Save Frame writes what the preview shows.
     job.onFrame = [this](const FrameData& frame) {
         FrameBits = frame;
         VideoView1->ShowFrame(frame);

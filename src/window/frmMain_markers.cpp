@@ -43,6 +43,8 @@ void frmMain::markerChanged(int k) {
     LabelS->setCaption(positionLabel(k == 1 ? " ~1" : " ~2"));
     update();
     thumb->setToolTip(Messages[Msg::Marker] + ":" + QString::number(selection_.marker(k)));
+    Timeline1->setMarkers(selection_.marker(1), selection_.marker(2));
+    Timeline1->setPlayhead(selection_.marker(k));
     resumeNext("markerChanged: Calc_Reg", [&] { Calc_Reg(); });
 }
 
@@ -108,4 +110,26 @@ void frmMain::Calc_Reg() {
                                   selection_.marker(2), last, sldBack2->Left(), sldBack2->Width(), sldThum2->Width());
     lblreg->setWidth(static_cast<float>(band.width));
     lblreg->setLeft(static_cast<float>(band.left));
+}
+
+int frmMain::drivenMarker() const { return cmbPlaySld->currentIndex() == 1 ? 2 : 1; }
+
+void frmMain::moveDrivenMarker(int32_t frame) {
+    const int k = drivenMarker();
+    // Only while the marker could be stepped: a source is open and no job runs.
+    if (!FileLoaded || !(k == 1 ? cmdPrevFrame : cmdPrevFrame2)->isEnabled()) return;
+    setMarker(k, frame);
+    // Playback starts from here, as after a drag of the marker's thumb.
+    PlayPosition[k] = VideoFileIn1->VideoTime();
+}
+
+void frmMain::timelineSourceChanged() {
+    std::shared_ptr<const OpenedSource> opened = FileLoaded ? VideoFileIn1->openedSource() : nullptr;
+    if (!opened) return Timeline1->clearSource();
+    // The waveform is read by a reader of its own; without one the strip shows no waveform.
+    std::unique_ptr<VideoSource> soundReader;
+    resumeNext("timeline: sound reader", [&] { soundReader = VideoFileIn1->OpenSecondReader(); });
+    Timeline1->setSource(opened, std::move(soundReader));
+    Timeline1->setMarkers(selection_.marker(1), selection_.marker(2));
+    Timeline1->setPlayhead(selection_.marker(drivenMarker()));
 }

@@ -61,6 +61,7 @@ void frmMain::OpenSourceVideo(const QString& path) {
         // 1. Only one source is open at a time.
         if (FileLoaded) {
             FileLoaded = false;
+            Timeline1->clearSource();
             VideoFileIn1->CloseFile();
         }
         // 2, 3. The source and the proposed output names.

@@ -149,5 +149,5 @@ std::unique_ptr<Job> frmMain::makePiecesJob() {
     std::vector<Piece> ranges = pieces_.rangesToWrite(frames);
     if (OutputFormat == ::OutputFormat::Original)
         return OriginalJob::pieces(VideoFileIn1->openedSource(), std::move(ranges), originalOutputPath());
-    return std::make_unique<CopyJob>(CopyJob::pieces(*VideoFileIn1, *VideoFileOut, std::move(ranges), outputOpener()));
+    return std::make_unique<CopyJob>(CopyJob::pieces(jobReader(), *VideoFileOut, std::move(ranges), outputOpener()));
 }

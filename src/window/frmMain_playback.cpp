@@ -27,6 +27,8 @@ void frmMain::StartPlayback() {
     });
     for (QWidget* w : std::initializer_list<QWidget*>{cmdFile, sldThum, sldThum2}) w->setEnabled(false);
     resumeNext("StartPlayback: SeekTime", [&] { VideoFileIn1->SeekTime(PlayPosition.at(PlaySlider)); });
+    // The frames to come are decoded on a worker thread while the window shows the ones before.
+    resumeNext("StartPlayback: decode ahead", [&] { VideoFileIn1->SetDecodeAhead(true); });
     resumeNext("StartPlayback: BeginPlayback",
                [&] { VideoView1->BeginPlayback(VideoFileIn1->FrameWidth(), VideoFileIn1->FrameHeight()); });
 
@@ -72,6 +74,7 @@ void frmMain::StopPlayback() {
     Playing = false;
     resumeNext("StopPlayback: keep position", [&] { PlayPosition.at(PlaySlider) = VideoFileIn1->VideoTime(); });
     Timer1->stop();
+    if (FileLoaded) resumeNext("StopPlayback: decode ahead", [&] { VideoFileIn1->SetDecodeAhead(false); });
     if (!NoAudioDevice) resumeNext("StopPlayback: Stop", [&] { AudioPlayer->Stop(); });
     if (FileLoaded) resumeNext("StopPlayback: EndPlayback", [&] { VideoView1->EndPlayback(); });
 }

@@ -109,7 +109,8 @@ TEST_P(OriginalCut, WritesExactlyTheMarkedFramesAndCopiesTheWholeGroups) {
 
     QTemporaryDir dir;
     const QString out = dir.filePath("cut." + QFileInfo(source.path).suffix());
-    auto job = OriginalJob::cut(OpenedSource::open(source.path), kLast, kFirst, [&](int) { return out; });  // markers in either order
+    auto job = OriginalJob::cut(OpenedSource::open(source.path), kLast, kFirst,
+                                [&](int) { return out; });  // markers in either order
     ASSERT_EQ(runJob(*job), JobOutcome::Kind::Finished) << job->outcome().failure.toStdString();
     expectExactCut(source, out, kFirst, kLast);
     EXPECT_GT(job->stats().audioPacketsCopied, 0);  // the source's own container carries its sound
@@ -120,10 +121,12 @@ TEST_P(OriginalCut, WritesExactlyTheMarkedFramesAndCopiesTheWholeGroups) {
     }
 }
 
-// mp4_h264_aac is ffmpeg's x264 with open groups: only its first picture is an IDR picture.
+// mp4_h264_aac and the ts_x264_opengop clips are x264 with open groups: only their first
+// picture is an IDR picture.
 INSTANTIATE_TEST_SUITE_P(Clips, OriginalCut,
                          testing::Values(CutCase{"gst_x264_mp4", true}, CutCase{"gst_x264_mkv", true},
-                                         CutCase{"mkvmerge_h264_ac3", true}, CutCase{"mp4_h264_aac", false},
+                                         CutCase{"mkvmerge_h264_ac3", true}, CutCase{"mp4_h264_aac", true},
+                                         CutCase{"ts_x264_opengop", true}, CutCase{"ts_x264_opengop_mbaff", true},
                                          CutCase{"ts_mpeg2_mp2", true}, CutCase{"avi_mpeg4_mp3", true},
                                          CutCase{"mp4_hevc10_aac", true}, CutCase{"webm_vp9_opus", true},
                                          CutCase{"avi_mjpeg_pcm", true}, CutCase{"gst_mjpeg_avi", true}),
@@ -148,7 +151,7 @@ TEST_P(OriginalSplit, WritesTheFramesBeforeTheSplitFrameAndTheRest) {
     expectExactCut(source, pathOf(2), 40, source.frames);
 }
 
-INSTANTIATE_TEST_SUITE_P(Clips, OriginalSplit, testing::Values("gst_x264_mp4", "ts_mpeg2_mp2"),
+INSTANTIATE_TEST_SUITE_P(Clips, OriginalSplit, testing::Values("gst_x264_mp4", "ts_mpeg2_mp2", "ts_x264_opengop"),
                          [](const auto& info) { return std::string(info.param); });
 
 // A file ended early is closed, in the source's format, and holds a run of the range from its

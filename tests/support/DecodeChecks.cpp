@@ -85,35 +85,10 @@ QString ffmpegDecodeErrors(const QString& path) {
     return errors;
 }
 
-namespace {
-
-// Whether an H.264 packet holds an IDR slice. Its NAL units follow start codes (transport
-// streams) or four-byte lengths (MP4, Matroska).
-bool holdsIdr(const QByteArray& d) {
-    const auto idr = [&](qsizetype header) { return header < d.size() && (uchar(d[header]) & 0x1f) == 5; };
-    const QByteArray startCode("\0\0\1", 3);
-    if (d.startsWith(startCode) || d.startsWith(QByteArray("\0\0\0\1", 4))) {
-        for (qsizetype at = d.indexOf(startCode); at >= 0; at = d.indexOf(startCode, at + 3))
-            if (idr(at + 3)) return true;
-        return false;
-    }
-    for (qsizetype at = 0; at + 4 < d.size();) {
-        if (idr(at + 4)) return true;
-        at += 4 + qsizetype(quint32(uchar(d[at])) << 24 | quint32(uchar(d[at + 1])) << 16 |
-                            quint32(uchar(d[at + 2])) << 8 | uchar(d[at + 3]));
-    }
-    return false;
-}
-
-}  // namespace
-
 QList<Packet> videoPackets(const QString& path, bool withFrameNumbers) {
     const QJsonArray packets = probeList(
         path, {"-select_streams", "v:0", "-show_packets", "-show_data", "-show_entries", "packet=pos,flags,data"},
         "packets");
-    const QJsonArray streams =
-        probeList(path, {"-select_streams", "v:0", "-show_entries", "stream=codec_name"}, "streams");
-    const bool h264 = !streams.isEmpty() && streams[0].toObject()["codec_name"] == "h264";
     // A decoded picture names the position of the packet that carried it; the pictures come
     // in display order.
     QHash<QString, int> frameAt;
@@ -132,10 +107,9 @@ QList<Packet> videoPackets(const QString& path, bool withFrameNumbers) {
         QByteArray data;
         for (const QString& line : o["data"].toString().split('\n', Qt::SkipEmptyParts))
             data += QByteArray::fromHex(line.section(": ", 1).section("  ", 0, 0).toLatin1());
-        // An H.264 decoder starts afresh only at an IDR picture: a stream may switch parameter
-        // sets nowhere else, so an I picture that merely marks a recovery point is no place to
-        // join a copy to an encoded stretch.
-        const bool key = o["flags"].toString().startsWith('K') && (!h264 || holdsIdr(data));
+        // A keyframe as the container marks it: for H.264 an IDR picture or the I picture of
+        // an open group (a recovery point), which a copy may start at as well.
+        const bool key = o["flags"].toString().startsWith('K');
         list.append({data, key, frameAt.value(o["pos"].toString(), 0)});
     }
     return list;
@@ -156,11 +130,55 @@ QList<Packet> innerGroupPackets(const QList<Packet>& source, int first, int last
     return inner;
 }
 
+namespace {
+
+// The NAL units of an H.264 packet: behind start codes (transport streams) or four-byte
+// lengths (MP4, Matroska).
+QList<QByteArray> nalUnits(const QByteArray& d) {
+    QList<QByteArray> units;
+    const QByteArray startCode("\0\0\1", 3);
+    if (d.startsWith(startCode) || d.startsWith(QByteArray("\0\0\0\1", 4))) {
+        for (qsizetype at = d.indexOf(startCode); at >= 0;) {
+            const qsizetype next = d.indexOf(startCode, at + 3);
+            QByteArray unit = d.mid(at + 3, next < 0 ? -1 : next - at - 3);
+            while (unit.endsWith('\0')) unit.chop(1);
+            units << unit;
+            at = next;
+        }
+        return units;
+    }
+    for (qsizetype at = 0; at + 4 < d.size();) {
+        const qsizetype length = qsizetype(quint32(uchar(d[at])) << 24 | quint32(uchar(d[at + 1])) << 16 |
+                                           quint32(uchar(d[at + 2])) << 8 | uchar(d[at + 3]));
+        units << d.mid(at + 4, length);
+        at += 4 + length;
+    }
+    return units;
+}
+
+// An H.264 copy that starts in an open group rewrites the slice headers (the first picture
+// becomes an IDR picture, the frame numbers after it count from it): the copied packet then
+// holds the source's units, perhaps behind the stream's headers, each unchanged or a slice
+// ending in the same data.
+bool sameAfterSliceHeader(const QByteArray& source, const QByteArray& copied) {
+    const QList<QByteArray> from = nalUnits(source), to = nalUnits(copied);
+    if (from.isEmpty() || to.size() < from.size()) return false;
+    for (qsizetype i = 0; i < from.size(); ++i) {
+        const QByteArray &a = from[i], &b = to[to.size() - from.size() + i];
+        const bool slice = !a.isEmpty() && ((a[0] & 0x1f) == 1 || (a[0] & 0x1f) == 5);
+        if (a != b && !(slice && a.size() > 24 && b.endsWith(a.mid(16)))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int firstMissing(const QList<Packet>& part, const QList<Packet>& whole) {
     auto at = whole.begin();
     for (int i = 0; i < part.size(); ++i) {
         at = std::find_if(at, whole.end(), [&](const Packet& p) {
-            return p.data == part[i].data || (part[i].key && p.key && p.data.endsWith(part[i].data));
+            return p.data == part[i].data || (part[i].key && p.key && p.data.endsWith(part[i].data)) ||
+                   sameAfterSliceHeader(part[i].data, p.data);
         });
         if (at == whole.end()) return i;
         ++at;

@@ -17,7 +17,7 @@ QString ffmpegDecodeErrors(const QString& path);
 // A video packet as ffprobe reads it, in decode order.
 struct Packet {
     QByteArray data;
-    bool key = false;  // a keyframe where decoding can start afresh (for H.264: an IDR picture)
+    bool key = false;  // a keyframe as the container marks it
     int frame = 0;     // 1-based display position of the picture it carries (0 when not asked for)
 };
 QList<Packet> videoPackets(const QString& path, bool withFrameNumbers = false);
@@ -29,7 +29,8 @@ QList<Packet> innerGroupPackets(const QList<Packet>& source, int first, int last
 // -1 when every packet of `part` occurs in `whole` unchanged and in the same order (other
 // packets may come between), otherwise the index of the first packet of `part` that does not.
 // A keyframe may follow the stream's headers in its packet (sequence header, parameter sets),
-// as a writer repeats them where a copied stretch begins.
+// as a writer repeats them where a copied stretch begins; an H.264 packet may differ in its
+// slice headers' first bytes (a copy that starts in an open group renumbers them).
 int firstMissing(const QList<Packet>& part, const QList<Packet>& whole);
 // The MD5 of every decoded picture of the file's video in display order (ffmpeg's framemd5).
 QList<QByteArray> pictureHashes(const QString& path);

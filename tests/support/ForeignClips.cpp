@@ -75,9 +75,10 @@ Clip made(const QString& name, const QString& file) {
         // mkvmerge reads a bare H.264 stream and an AC-3 stream and times them itself. The
         // pictures are coded interlaced (top field first), as broadcast recordings are.
         const Clip video = make(file + "-video", "h264", kWidth, kHeight, kFps, kFrames, false,
-                                {"-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-bf", "3", "-g", "25",
-                                 "-flags", "+ildct+ilme", "-x264-params", "tff=1",
-                                 "-keyint_min", "25", "-sc_threshold", "0", "-f", "h264"});
+                                {"-c:v",         "libx264", "-preset",     "veryfast", "-crf",          "20",
+                                 "-bf",          "3",       "-g",          "25",       "-flags",        "+ildct+ilme",
+                                 "-x264-params", "tff=1",   "-keyint_min", "25",       "-sc_threshold", "0",
+                                 "-f",           "h264"});
         const Clip sound = make(file + "-sound", "ac3", kWidth, kHeight, kFps, kFrames, true,
                                 {"-map", "1:a", "-c:a", "ac3", "-b:a", "128k"}, 48000);
         return madeOnce(file, "mkv", true, [&](const QString& partial) {
@@ -90,6 +91,16 @@ Clip made(const QString& name, const QString& file) {
             file, "ts", kWidth, kHeight, kFps, kFrames, true,
             {"-c:v", "mpeg2video", "-q:v", "4", "-bf", "2", "-g", "25", "-c:a", "mp2", "-b:a", "192k", "-f", "mpegts"},
             48000);
+    else if (name == "ts_x264_opengop" || name == "ts_x264_opengop_mbaff")
+        // Broadcast-style H.264: open groups (only the first picture is an IDR picture) with
+        // B-pyramid; the second one coded interlaced (MBAFF, top field first).
+        c = make(file, "ts", kWidth, kHeight, kFps, kFrames, true,
+                 QStringList{"-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-bf", "3", "-x264-params",
+                             QStringLiteral("open-gop=1:keyint=25:min-keyint=25:scenecut=0:b-pyramid=normal%1")
+                                 .arg(name.endsWith("mbaff") ? ":tff=1" : "")} +
+                     (name.endsWith("mbaff") ? QStringList{"-flags", "+ildct+ilme"} : QStringList{}) +
+                     QStringList{"-c:a", "mp2", "-b:a", "192k", "-f", "mpegts"},
+                 48000);
     else if (name == "avi_mpeg4_mp3")
         c = make(file, "avi", kWidth, kHeight, kFps, kFrames, true,
                  {"-c:v", "mpeg4", "-q:v", "4", "-bf", "2", "-g", "25", "-c:a", "libmp3lame", "-b:a", "128k"}, 48000);
@@ -118,8 +129,8 @@ Clip foreign(const QString& name) {
 }
 
 QStringList foreignClipNames() {
-    return {"gst_x264_mp4",  "gst_x264_mkv",   "gst_mjpeg_avi", "mkvmerge_h264_ac3",
-            "ts_mpeg2_mp2",  "avi_mpeg4_mp3",  "mp4_hevc10_aac", "webm_vp9_opus"};
+    return {"gst_x264_mp4",  "gst_x264_mkv",   "gst_mjpeg_avi", "mkvmerge_h264_ac3", "ts_mpeg2_mp2",
+            "avi_mpeg4_mp3", "mp4_hevc10_aac", "webm_vp9_opus", "ts_x264_opengop",   "ts_x264_opengop_mbaff"};
 }
 
 }  // namespace clips

@@ -36,4 +36,5 @@ struct ForwardingReader : VideoSource {
     FrameData ReadVideoFrame() override { return real->ReadVideoFrame(); }
     AudioChunk ReadAudio(int32_t bytes) override { return real->ReadAudio(bytes); }
     void SetSequentialRead(bool on) override { real->SetSequentialRead(on); }
+    void SetDecodeAhead(bool on) override { real->SetDecodeAhead(on); }
 };

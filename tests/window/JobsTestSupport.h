@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QApplication>
 #include <functional>
 
 #include "support/Clips.h"
@@ -67,7 +69,12 @@ public:
         if (failAfterFrames >= 0 && videoFrames >= failAfterFrames) throw MediaError(failure);
         inner->WriteVideoFrame(frame);
         ++videoFrames;
-        if (afterVideoFrame) afterVideoFrame(videoFrames);
+        // The job writes on its worker thread; the hook plays a user acting in the window at
+        // that moment, so it runs on the window's thread while the job waits.
+        if (afterVideoFrame)
+            QMetaObject::invokeMethod(
+                qApp, [this] { afterVideoFrame(videoFrames); },
+                QThread::currentThread() == qApp->thread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection);
     }
     void WriteAudio(const AudioChunk& chunk) override {
         inner->WriteAudio(chunk);

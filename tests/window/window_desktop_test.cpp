@@ -176,10 +176,12 @@ TEST(DesktopPreview, DoubleClickShowsThePictureFullScreenAndKeysGoOnThere) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(stage));
     EXPECT_TRUE(stage->isFullScreen());
     EXPECT_EQ(w.VideoView1->window(), stage);
-    EXPECT_EQ(w.VideoView1->size(), stage->screen()->geometry().size());
+    // The picture takes the screen above the timeline strip, which comes along under it.
+    const QSize screenSize = stage->screen()->geometry().size() - QSize(0, TimelineStrip::kStripHeight);
+    EXPECT_EQ(w.VideoView1->size(), screenSize);
+    EXPECT_EQ(w.Timeline1->window(), stage);
     // The whole picture, as large as the screen allows, in the clip's shape.
     const QRect drawn = w.VideoView1->targetRect();
-    const QSize screenSize = stage->screen()->geometry().size();
     EXPECT_TRUE(drawn.width() == screenSize.width() || drawn.height() == screenSize.height());
     EXPECT_TRUE(QRect(QPoint(), screenSize).contains(drawn));
     const clips::Clip clip = clips::get("mp4_h264_aac");

@@ -3,6 +3,7 @@
 #include <QString>
 #include <utility>
 
+#include "engine/common/H264OpenGroup.h"
 #include "engine/common/MediaError.h"
 
 namespace {
@@ -36,22 +37,6 @@ bool lengthPrefixed(const AVCodecParameters* par) {
 int nalLengthSize(const AVCodecParameters* par) {
     const int at = par->codec_id == AV_CODEC_ID_H264 ? 4 : 21;
     return (par->extradata[at] & 3) + 1;
-}
-
-void appendUnit(std::vector<uint8_t>& out, const AVCodecParameters* par, const uint8_t* unit, int size) {
-    if (!lengthPrefixed(par)) {
-        out.insert(out.end(), {0, 0, 0, 1});
-        out.insert(out.end(), unit, unit + size);
-        return;
-    }
-    const int lengthSize = nalLengthSize(par);
-    // A unit longer than the source's length fields can say cannot join its packets.
-    if (lengthSize < 4 && uint32_t(size) >> (8 * lengthSize) != 0)
-        throw MediaError(QStringLiteral("A NAL unit of %1 bytes does not fit the source's %2-byte length fields")
-                             .arg(size)
-                             .arg(lengthSize));
-    for (int b = lengthSize - 1; b >= 0; --b) out.push_back(uint8_t(uint32_t(size) >> (8 * b)));
-    out.insert(out.end(), unit, unit + size);
 }
 
 // Reads unsigned Exp-Golomb numbers from the start of a NAL unit's payload.
@@ -107,8 +92,10 @@ AvcConfig readAvcConfig(const uint8_t* data, int size) {
     return config;
 }
 
-// The NAL units of a packet in the source's form (start codes or length fields).
-std::vector<std::pair<const uint8_t*, int>> packetUnits(const AVCodecParameters* par, const uint8_t* data, int size) {
+}  // namespace
+
+std::vector<std::pair<const uint8_t*, int>> packetNalUnits(const AVCodecParameters* par, const uint8_t* data,
+                                                           int size) {
     if (!lengthPrefixed(par)) return nalUnits(data, size);
     std::vector<std::pair<const uint8_t*, int>> units;
     const int lengthSize = nalLengthSize(par);
@@ -123,23 +110,42 @@ std::vector<std::pair<const uint8_t*, int>> packetUnits(const AVCodecParameters*
     return units;
 }
 
-}  // namespace
+void appendNalUnit(std::vector<uint8_t>& out, const AVCodecParameters* par, const uint8_t* unit, int size) {
+    if (!lengthPrefixed(par)) {
+        out.insert(out.end(), {0, 0, 0, 1});
+        out.insert(out.end(), unit, unit + size);
+        return;
+    }
+    const int lengthSize = nalLengthSize(par);
+    // A unit longer than the source's length fields can say cannot join its packets.
+    if (lengthSize < 4 && uint32_t(size) >> (8 * lengthSize) != 0)
+        throw MediaError(QStringLiteral("A NAL unit of %1 bytes does not fit the source's %2-byte length fields")
+                             .arg(size)
+                             .arg(lengthSize));
+    for (int b = lengthSize - 1; b >= 0; --b) out.push_back(uint8_t(uint32_t(size) >> (8 * b)));
+    out.insert(out.end(), unit, unit + size);
+}
+
+std::vector<std::vector<uint8_t>> h264HeaderUnits(const uint8_t* extradata, int size) {
+    std::vector<std::vector<uint8_t>> units;
+    if (size > 6 && extradata[0] == 1) {
+        AvcConfig config = readAvcConfig(extradata, size);
+        units = std::move(config.sps);
+        units.insert(units.end(), config.pps.begin(), config.pps.end());
+    } else {
+        for (const auto& [unit, unitSize] : nalUnits(extradata, size)) units.emplace_back(unit, unit + unitSize);
+    }
+    return units;
+}
 
 std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size) {
     std::set<int> ids;
-    auto read = [&](const uint8_t* unit, int unitSize) {
-        if (unitSize < 2) return;
+    for (const auto& unit : h264HeaderUnits(extradata, size)) {
+        if (unit.size() < 2) continue;
         const int type = unit[0] & 0x1f;
-        BitReader bits(unit + 1, unitSize - 1);
+        BitReader bits(unit.data() + 1, int(unit.size()) - 1);
         if (type == 7) bits.skip(24);  // profile, constraint flags, level
         if (type == 7 || type == 8) ids.insert(int(bits.ue()));
-    };
-    if (size > 6 && extradata[0] == 1) {
-        const AvcConfig config = readAvcConfig(extradata, size);
-        for (const auto* list : {&config.sps, &config.pps})
-            for (const auto& unit : *list) read(unit.data(), int(unit.size()));
-    } else {
-        for (const auto& [unit, unitSize] : nalUnits(extradata, size)) read(unit, unitSize);
     }
     return ids;
 }
@@ -177,7 +183,7 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
     switch (par->codec_id) {
         case AV_CODEC_ID_HEVC:
             if (!lengthPrefixed(par)) {
-                for (const auto& [unit, unitSize] : nalUnits(data, size)) appendUnit(out, par, unit, unitSize);
+                for (const auto& [unit, unitSize] : nalUnits(data, size)) appendNalUnit(out, par, unit, unitSize);
                 return out;
             }
             // hvcC: arrays of NAL units after a 23-byte head. A header whose counts or lengths
@@ -191,7 +197,7 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
                     const int length = (data[at] << 8) | data[at + 1];
                     at += 2;
                     if (at + length > size) return {};
-                    appendUnit(out, par, data + at, length);
+                    appendNalUnit(out, par, data + at, length);
                     at += length;
                 }
             }
@@ -205,15 +211,15 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
 
 bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size) {
     if (par->codec_id != AV_CODEC_ID_H264) return true;
-    for (const auto& [unit, unitSize] : packetUnits(par, data, size))
+    for (const auto& [unit, unitSize] : packetNalUnits(par, data, size))
         if ((unit[0] & 0x1f) == 5) return true;
-    return false;
+    return openGroupRefusal(par, data, size).isEmpty();
 }
 
 bool unreferenced(const AVCodecParameters* par, const uint8_t* data, int size) {
     if (par->codec_id != AV_CODEC_ID_H264) return false;
     bool slices = false;
-    for (const auto& [unit, unitSize] : packetUnits(par, data, size)) {
+    for (const auto& [unit, unitSize] : packetNalUnits(par, data, size)) {
         const int type = unit[0] & 0x1f;
         if (type != 1 && type != 5) continue;
         if (unit[0] & 0x60) return false;  // nal_ref_idc: another picture refers to it
@@ -227,6 +233,6 @@ std::vector<uint8_t> toSourceForm(const AVCodecParameters* par, const uint8_t* d
     if (!lengthPrefixed(par)) return std::vector<uint8_t>(data, data + size);
     std::vector<uint8_t> out;
     out.reserve(size_t(size) + 16);
-    for (const auto& [unit, unitSize] : nalUnits(data, size)) appendUnit(out, par, unit, unitSize);
+    for (const auto& [unit, unitSize] : nalUnits(data, size)) appendNalUnit(out, par, unit, unitSize);
     return out;
 }

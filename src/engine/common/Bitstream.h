@@ -5,11 +5,22 @@
 // every function takes any bytes, reading none outside the sizes it is given.
 #include <cstdint>
 #include <set>
+#include <utility>
 #include <vector>
 
 extern "C" {
 #include <libavcodec/codec_par.h>
 }
+
+// The NAL units of a packet in the source's form (start codes, or length fields of the size
+// the container's header gives), each as (first byte, size).
+std::vector<std::pair<const uint8_t*, int>> packetNalUnits(const AVCodecParameters* par, const uint8_t* data, int size);
+// Appends one NAL unit in the source's packet form. Throws MediaError when it is longer than
+// the source's length fields can say.
+void appendNalUnit(std::vector<uint8_t>& out, const AVCodecParameters* par, const uint8_t* unit, int size);
+
+// The parameter sets (SPS, then PPS) an H.264 stream's header holds, as an avcC or in Annex B.
+std::vector<std::vector<uint8_t>> h264HeaderUnits(const uint8_t* extradata, int size);
 
 // The parameter set (SPS and PPS) identifiers an H.264 stream's header uses.
 std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size);
@@ -26,10 +37,9 @@ std::vector<uint8_t> withPieceParameterSets(const AVCodecParameters* par, const 
 // length fields can say.
 std::vector<uint8_t> inBandHeader(const AVCodecParameters* par);
 
-// True when decoding can start cleanly at this keyframe packet of the stream. An H.264
-// keyframe that is not an IDR picture (an open group of pictures) is not such a start: the
-// pictures that follow it still refer to frames before it by their numbering and memory
-// management, and leaving those out breaks the decoding.
+// True when a copy can start at this keyframe packet of the stream. An H.264 keyframe that
+// is not an IDR picture (an open group of pictures) is such a start only when OpenGroupStart
+// can make it one (openGroupRefusal says why not otherwise).
 bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size);
 
 // True when no other picture refers to the picture in this packet (an H.264 picture whose

@@ -66,7 +66,13 @@ public:
     // On: the caller reads frames in order, each once (a cut or split), so decoded frames are
     // not kept for stepping back. Off: they are kept again.
     virtual void SetSequentialRead(bool on) = 0;
+    // On: the caller plays the frames in order from where it stands; the reader may decode the
+    // next ones ahead of time on another thread. Off: it stops doing so.
+    virtual void SetDecodeAhead(bool on) { (void)on; }
     // The opened source the reader holds, for jobs that read its packets themselves; null when
     // nothing is open or the reader holds none (a reader made up for a test).
     virtual std::shared_ptr<const OpenedSource> openedSource() const { return nullptr; }
+    // A second reader of the same opened source with positions of its own, for work on another
+    // thread beside this one; null when this reader cannot give one (the caller then shares it).
+    virtual std::unique_ptr<VideoSource> OpenSecondReader() const { return nullptr; }
 };

@@ -8,8 +8,9 @@
 #include "engine/common/MediaTime.h"
 #include "engine/reader/AudioTrack.h"
 #include "engine/reader/Demux.h"
-#include "engine/reader/Orientation.h"
+#include "engine/reader/FrameAhead.h"
 #include "engine/reader/OpenedSource.h"
+#include "engine/reader/Orientation.h"
 #include "engine/reader/VideoTrack.h"
 
 extern "C" {
@@ -20,7 +21,7 @@ extern "C" {
 
 namespace {
 
-constexpr int kSilentRate = 44100;      // audio format reported for a file without audio
+constexpr int kSilentRate = 44100;  // audio format reported for a file without audio
 constexpr int kSilentChannels = 2;
 constexpr double kFallbackFrameRate = 25;
 
@@ -89,6 +90,7 @@ struct FfmpegReader::Source {
     std::shared_ptr<const OpenedSource> opened;
     std::unique_ptr<VideoTrack> video;  // null in a file without video
     std::unique_ptr<AudioTrack> audio;  // null in a file without audio
+    std::unique_ptr<FrameAhead> ahead;  // while playing: the next frames, decoded on a worker thread
     QString videoCodec, audioCodec;
     int width = 0, height = 0;  // as shown, turned upright
     Orientation orientation;    // how stored pictures are turned upright
@@ -109,6 +111,13 @@ FfmpegReader::~FfmpegReader() = default;
 
 std::unique_ptr<VideoSource> createVideoFileReader() { return std::make_unique<FfmpegReader>(); }
 
+std::unique_ptr<VideoSource> FfmpegReader::OpenSecondReader() const {
+    if (!source_) return nullptr;
+    auto reader = std::make_unique<FfmpegReader>(frameCacheBytes_);
+    reader->OpenSource(source_->opened);
+    return reader;
+}
+
 const FfmpegReader::Source& FfmpegReader::source() const {
     if (!source_) throw MediaError(QStringLiteral("No video file is open"));
     return *source_;
@@ -121,11 +130,16 @@ FfmpegReader::Source& FfmpegReader::source() {
 
 int32_t FfmpegReader::OpenFile(const QString& path) {
     CloseFile();
-    std::shared_ptr<const OpenedSource> opened = OpenedSource::open(path, openProgress_);
+    OpenSource(OpenedSource::open(path, openProgress_));
+    return 0;
+}
+
+void FfmpegReader::OpenSource(std::shared_ptr<const OpenedSource> opened) {
+    CloseFile();
     const OpenedSource::Measured& measured = opened->measured();
 
     auto s = std::make_unique<Source>();
-    s->path = path;
+    s->path = opened->path();
     s->opened = opened;
     Seconds zero = measured.audioSeen ? measured.audioStart : Seconds{};
     if (const AVStream* st = opened->video()) {
@@ -151,12 +165,9 @@ int32_t FfmpegReader::OpenFile(const QString& path) {
                                      measured.audioSeen ? measured.audioEnd - measured.audioStart : Seconds{});
     }
     source_ = std::move(s);
-    return 0;
 }
 
-std::shared_ptr<const OpenedSource> FfmpegReader::openedSource() const {
-    return source_ ? source_->opened : nullptr;
-}
+std::shared_ptr<const OpenedSource> FfmpegReader::openedSource() const { return source_ ? source_->opened : nullptr; }
 
 void FfmpegReader::CloseFile() { source_.reset(); }
 
@@ -280,7 +291,8 @@ FrameData FfmpegReader::ReadVideoFrame() {
     // up to a group of decoded pictures (and grow the decoder's buffer pool to match) for a
     // step back that rarely follows. Stepping, forwards or back, keeps everything it decodes.
     const bool step = n == s.lastRead + 1 || n == s.lastRead - 1;
-    FrameData data = pack(s.video->frame(n, step ? 1 : n - kFramesKeptBeforeJump), n);
+    ffmpeg::Frame ahead = s.ahead ? s.ahead->take(n) : ffmpeg::Frame();
+    FrameData data = ahead ? pack(ahead.get(), n) : pack(s.video->frame(n, step ? 1 : n - kFramesKeptBeforeJump), n);
     s.lastRead = n;
     ++s.next;
     s.skipHint = std::max(0, s.skipHint - 1);
@@ -343,6 +355,12 @@ int FfmpegReader::keyframeCount() const {
 void FfmpegReader::setFrameCacheBytes(int64_t bytes) {
     frameCacheBytes_ = bytes;
     if (source_ && source_->video && !sequentialRead_) source_->video->setCacheLimit(bytes);
+}
+
+void FfmpegReader::SetDecodeAhead(bool on) {
+    Source& s = source();
+    s.ahead.reset();
+    if (on && s.video) s.ahead = std::make_unique<FrameAhead>(s.opened, s.next);
 }
 
 void FfmpegReader::SetOpenProgress(std::function<bool(int percent)> report) { openProgress_ = std::move(report); }

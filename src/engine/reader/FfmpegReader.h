@@ -32,6 +32,9 @@ public:
     ~FfmpegReader() override;
 
     int32_t OpenFile(const QString& path) override;
+    // Reads a source another reader opened: its own decoders and positions on the same held
+    // file and index, so it can work on another thread beside that reader. Throws MediaError.
+    void OpenSource(std::shared_ptr<const OpenedSource> opened);
     void SetOpenProgress(std::function<bool(int percent)> report) override;
     void CloseFile() override;
     bool HasVideo() const override;
@@ -59,7 +62,9 @@ public:
     FrameData ReadVideoFrame() override;
     AudioChunk ReadAudio(int32_t bytes) override;
     void SetSequentialRead(bool on) override;
+    void SetDecodeAhead(bool on) override;
     std::shared_ptr<const OpenedSource> openedSource() const override;
+    std::unique_ptr<VideoSource> OpenSecondReader() const override;
 
     // Beyond the shared interface, for tests and the benchmark.
     struct Stats {

@@ -38,6 +38,13 @@ void checkNotTruncated(const AVStream* st, int64_t packetsRead, int64_t fileSize
                              .arg(declared));
 }
 
+// The codecs of broadcast recordings, whose decoders show no picture before the first
+// keyframe nor the leading pictures of an open group at the start.
+bool decodersSkipUndecodableStart(AVCodecID id) {
+    return id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC || id == AV_CODEC_ID_MPEG2VIDEO ||
+           id == AV_CODEC_ID_MPEG1VIDEO;
+}
+
 }  // namespace
 
 std::shared_ptr<const OpenedSource> OpenedSource::open(const QString& path, const ScanProgress& progress) {
@@ -60,6 +67,7 @@ std::shared_ptr<const OpenedSource> OpenedSource::open(const QString& path, cons
 
     SourceScan scan = scanPackets(input, s->videoStream_, s->audioStream_, progress);
     s->measured_ = {scan.videoBytes, scan.audioSeen, scan.audioStart, scan.audioEnd, scan.audioBytes};
+    s->openGroupRefusal_ = scan.openGroupRefusal;
     int64_t defaultDuration = 0;
     if (const AVStream* st = s->video()) {
         checkNotTruncated(st, scan.videoPacketsRead, QFileInfo(path).size(), path);
@@ -67,6 +75,7 @@ std::shared_ptr<const OpenedSource> OpenedSource::open(const QString& path, cons
         defaultDuration = s->headerRate_ > 0 ? ticksPerFrame(s->headerRate_, st->time_base).value : 0;
     }
     if (const AVStream* st = s->video()) {
+        if (decodersSkipUndecodableStart(st->codecpar->codec_id)) markUndecodableStart(scan.video);
         s->index_ =
             std::make_shared<const PacketIndex>(std::move(scan.video), st->codecpar->video_delay > 0, defaultDuration);
         if (s->index_->frameCount() == 0)

@@ -47,6 +47,9 @@ public:
         int64_t audioBytes = 0;
     };
     const Measured& measured() const { return measured_; }
+    // Why a copy cannot start at the video's first keyframe that is no clean start (an H.264
+    // open group whose pictures cannot be rewritten); empty when every keyframe is one.
+    const QString& openGroupRefusal() const { return openGroupRefusal_; }
 
     // A demuxer of its own on the held file, for reading the packets of `stream`. With
     // fullInfo it reads the streams' facts as the open did (the times it gives packets then
@@ -63,4 +66,5 @@ private:
     std::shared_ptr<const PacketIndex> index_;
     double headerRate_ = 0;
     Measured measured_;
+    QString openGroupRefusal_;
 };

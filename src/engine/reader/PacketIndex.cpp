@@ -193,3 +193,12 @@ int64_t PacketIndex::memoryBytes() const {
     auto bytes = [](const auto& v) { return int64_t(v.capacity() * sizeof(v[0])); };
     return bytes(packets_) + bytes(frames_) + bytes(frameOfPacket_) + bytes(byPos_) + bytes(byPts_) + bytes(byDts_);
 }
+
+void markUndecodableStart(std::vector<IndexedPacket>& packets) {
+    const auto key = std::find_if(packets.begin(), packets.end(), [](const IndexedPacket& p) { return p.key; });
+    if (key == packets.end()) return;
+    for (auto p = packets.begin(); p != key; ++p) p->discard = true;
+    if (key->pts == kNone) return;
+    for (auto p = std::next(key); p != packets.end() && !p->key; ++p)
+        if (p->pts != kNone && p->pts < key->pts) p->discard = true;
+}

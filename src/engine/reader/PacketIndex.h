@@ -18,7 +18,7 @@ struct IndexedPacket {
     int64_t order = kNoTime;
     bool key = false;
     bool cleanStart = true;  // with key: a keyframe where decoding starts cleanly (no open group before it)
-    bool discard = false;  // decoded as a reference only; shows no frame
+    bool discard = false;    // decoded as a reference only; shows no frame
 };
 
 // The video stream's packets in decode order and its frames in presentation order, built
@@ -103,3 +103,10 @@ private:
 //   the next reference picture is decoded: it takes that picture's decode time);
 // - else the decode time; with no timestamps at all the packet order is used.
 std::vector<int64_t> completePresentationTimes(const std::vector<IndexedPacket>& packets, bool reorders);
+
+// A recording that begins inside a group of pictures: the pictures before its first keyframe
+// (in decode order) and those shown before that keyframe but decoded after it (the leading
+// pictures of an open group, which refer to the group the recording lacks) are marked as
+// shown nowhere, as decoders show none of them. Packets without a presentation time are not
+// taken for leading pictures. A stream without keyframes stays as it is.
+void markUndecodableStart(std::vector<IndexedPacket>& packets);

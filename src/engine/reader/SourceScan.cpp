@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/common/Bitstream.h"
+#include "engine/common/H264OpenGroup.h"
 #include "engine/common/MediaError.h"
 #include "engine/common/StreamSelection.h"
 
@@ -222,8 +223,10 @@ SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream,
                 entry.key = p->flags & AV_PKT_FLAG_KEY;
                 // Whether decoding can start cleanly here, read from the bitstream now, while
                 // the packet is at hand, so no later user reads the file again for it.
-                entry.cleanStart =
-                    entry.key && startsCleanly(input->streams[videoStream]->codecpar, p->data, p->size);
+                const AVCodecParameters* par = input->streams[videoStream]->codecpar;
+                entry.cleanStart = entry.key && startsCleanly(par, p->data, p->size);
+                if (entry.key && !entry.cleanStart && scan.openGroupRefusal.isEmpty())
+                    scan.openGroupRefusal = openGroupRefusal(par, p->data, p->size);
                 entry.discard = p->flags & AV_PKT_FLAG_DISCARD;
                 scan.video.push_back(entry);
                 scan.videoBytes += p->size;

@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -21,6 +22,9 @@ struct SourceScan {
     Seconds audioStart;  // where the first audio sample plays
     Seconds audioEnd;    // where the last audio sample ends
     int64_t audioBytes = 0;
+    // Why the first keyframe met where a copy cannot start (an H.264 open group) cannot be
+    // one; empty when there is none.
+    QString openGroupRefusal;
 };
 
 // How far a scan is through the file, 0..100; returning false stops it.

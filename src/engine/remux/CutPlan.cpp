@@ -82,27 +82,60 @@ CutPlan planCut(const PacketIndex& index, int32_t first, int32_t last) {
     return plan;
 }
 
-CopyableEdges copyableEdges(const PacketIndex& index, int32_t first, int32_t last) {
-    // A copy may start at any keyframe; it may end just before the first frame shown by a
-    // group that starts at a keyframe, or at the last frame.
-    std::vector<int32_t> starts, ends{index.frameCount()};
+namespace {
+
+// Where a copy may start (a keyframe where decoding starts cleanly) and end (just before the
+// first frame shown by a group that starts at such a keyframe, or at the last frame).
+void copyPoints(const PacketIndex& index, std::vector<int32_t>* starts, std::vector<int32_t>* ends) {
+    ends->push_back(index.frameCount());
     const std::vector<int> keys = keyPackets(index);
     for (size_t k = 0; k < keys.size(); ++k) {
-        starts.push_back(index.frameOfPacket(keys[k]));
+        if (!index.isCleanStart(keys[k])) continue;
+        starts->push_back(index.frameOfPacket(keys[k]));
         const int groupEnd = k + 1 < keys.size() ? keys[k + 1] : index.packetCount();
         int32_t earliest = INT32_MAX;
         for (int p = keys[k]; p < groupEnd; ++p)
             if (index.frameOfPacket(p) > 0) earliest = std::min(earliest, index.frameOfPacket(p));
-        if (earliest > 1 && earliest != INT32_MAX) ends.push_back(earliest - 1);
+        if (earliest > 1 && earliest != INT32_MAX) ends->push_back(earliest - 1);
     }
-    auto nearest = [](const std::vector<int32_t>& frames, int32_t at, int32_t* before, int32_t* after) {
-        for (int32_t f : frames) {
-            if (f <= at && f > *before) *before = f;
-            if (f >= at && (*after == 0 || f < *after)) *after = f;
-        }
-    };
+}
+
+void nearest(const std::vector<int32_t>& frames, int32_t at, int32_t* before, int32_t* after) {
+    for (int32_t f : frames) {
+        if (f <= at && f > *before) *before = f;
+        if (f >= at && (*after == 0 || f < *after)) *after = f;
+    }
+}
+
+}  // namespace
+
+CopyableEdges copyableEdges(const PacketIndex& index, int32_t first, int32_t last) {
+    std::vector<int32_t> starts, ends;
+    copyPoints(index, &starts, &ends);
     CopyableEdges edges;
     nearest(starts, first, &edges.startBefore, &edges.startAfter);
     nearest(ends, last, &edges.endBefore, &edges.endAfter);
     return edges;
+}
+
+CopyableEdges splitEdges(const PacketIndex& index, int32_t frame) {
+    std::vector<int32_t> starts, ends, splits;
+    copyPoints(index, &starts, &ends);
+    for (const int32_t s : starts)
+        if (s > 1 && std::find(ends.begin(), ends.end(), s - 1) != ends.end()) splits.push_back(s);
+    CopyableEdges edges;
+    nearest(splits, frame, &edges.startBefore, &edges.startAfter);
+    edges.endBefore = std::max(0, edges.startBefore - 1);
+    edges.endAfter = std::max(0, edges.startAfter - 1);
+    return edges;
+}
+
+int32_t unusableKeyframe(const PacketIndex& index, int32_t from, int32_t to) {
+    int32_t found = 0;
+    for (int p = 0; p < index.packetCount(); ++p) {
+        const int32_t frame = index.frameOfPacket(p);
+        if (index.isKeyPacket(p) && !index.isCleanStart(p) && frame >= from && frame <= to && (!found || frame < found))
+            found = frame;
+    }
+    return found;
 }

@@ -45,3 +45,10 @@ CutPlan planCut(const PacketIndex& index, int32_t first, int32_t last);
 
 // The frames nearest first and last where a cut needs no encoding.
 CopyableEdges copyableEdges(const PacketIndex& index, int32_t first, int32_t last);
+// The frames nearest `frame` where a split needs no encoding: the second file may start at
+// startBefore or startAfter, the first then ends at endBefore or endAfter, the frame before.
+CopyableEdges splitEdges(const PacketIndex& index, int32_t frame);
+
+// The first frame from `from` to `to` shown by a keyframe where a copy cannot start; 0 when
+// there is none.
+int32_t unusableKeyframe(const PacketIndex& index, int32_t from, int32_t to);

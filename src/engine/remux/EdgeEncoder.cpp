@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 #include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/common/MediaError.h"
 
@@ -13,18 +16,33 @@ extern "C" {
 
 namespace {
 
-// The encoder for each codec whose pieces join the source's packets.
-const char* encoderName(AVCodecID id) {
+// The encoders, best first, whose pieces join the source's packets of each codec.
+std::vector<const char*> encoderNames(AVCodecID id) {
     switch (id) {
-        case AV_CODEC_ID_H264: return "libx264";
-        case AV_CODEC_ID_HEVC: return "libx265";
-        case AV_CODEC_ID_MPEG2VIDEO: return "mpeg2video";
-        case AV_CODEC_ID_MPEG1VIDEO: return "mpeg1video";
-        case AV_CODEC_ID_MPEG4: return "mpeg4";
-        case AV_CODEC_ID_VP9: return "libvpx-vp9";
-        case AV_CODEC_ID_VP8: return "libvpx";
-        default: return nullptr;
+        case AV_CODEC_ID_H264: return {"libx264"};
+        case AV_CODEC_ID_HEVC: return {"libx265"};
+        case AV_CODEC_ID_MPEG2VIDEO: return {"mpeg2video"};
+        case AV_CODEC_ID_MPEG1VIDEO: return {"mpeg1video"};
+        case AV_CODEC_ID_MPEG4: return {"mpeg4"};
+        case AV_CODEC_ID_VP9: return {"libvpx-vp9"};
+        case AV_CODEC_ID_VP8: return {"libvpx"};
+        case AV_CODEC_ID_AV1: return {"libsvtav1", "libaom-av1"};
+        case AV_CODEC_ID_H263: return {"h263"};
+        case AV_CODEC_ID_H263P: return {"h263p"};
+        case AV_CODEC_ID_FLV1: return {"flv"};
+        case AV_CODEC_ID_WMV1: return {"wmv1"};
+        case AV_CODEC_ID_WMV2: return {"wmv2"};
+        case AV_CODEC_ID_MSMPEG4V2: return {"msmpeg4v2"};
+        case AV_CODEC_ID_MSMPEG4V3: return {"msmpeg4"};
+        default: return {};
     }
+}
+
+// The first of the codec's encoders this FFmpeg has; null when it has none.
+const AVCodec* edgeEncoder(AVCodecID id) {
+    for (const char* name : encoderNames(id))
+        if (const AVCodec* codec = avcodec_find_encoder_by_name(name)) return codec;
+    return nullptr;
 }
 
 const char* x264Profile(int profile) {
@@ -41,16 +59,34 @@ const char* x264Profile(int profile) {
 
 }  // namespace
 
-bool canEncodeEdges(const AVCodecParameters* par) {
-    const char* name = encoderName(par->codec_id);
-    return name && avcodec_find_encoder_by_name(name);
+int64_t h264LevelMaxBitRate(int profile, int level) {
+    // MaxBR in 1000 bit/s per level (level_idc; 9 is level 1b), for the Baseline and Main
+    // profiles; the High profiles allow more by a factor.
+    static const std::pair<int, int64_t> kMaxBr[] = {
+        {9, 128},     {10, 64},     {11, 192},    {12, 384},    {13, 768},    {20, 2000},  {21, 4000},
+        {22, 4000},   {30, 10000},  {31, 14000},  {32, 20000},  {40, 20000},  {41, 50000}, {42, 50000},
+        {50, 135000}, {51, 240000}, {52, 240000}, {60, 240000}, {61, 480000}, {62, 800000}};
+    int64_t factor = 1000;
+    switch (profile & ~(FF_PROFILE_H264_CONSTRAINED | FF_PROFILE_H264_INTRA)) {
+        case FF_PROFILE_H264_HIGH: factor = 1250; break;
+        case FF_PROFILE_H264_HIGH_10: factor = 3000; break;
+        case FF_PROFILE_H264_HIGH_422:
+        case FF_PROFILE_H264_HIGH_444_PREDICTIVE:
+        case FF_PROFILE_H264_CAVLC_444: factor = 4000; break;
+        default: break;
+    }
+    for (const auto& [idc, maxBr] : kMaxBr)
+        if (idc == level) return maxBr * factor;
+    return 0;
 }
 
+bool canEncodeEdges(const AVCodecParameters* par) { return edgeEncoder(par->codec_id) != nullptr; }
+
 ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame, AVRational frameRate,
-                              int64_t sourceBitRate, const std::set<int>& usedParameterSetIds, bool headersOnly) {
+                              int64_t sourceBitRate, const RateCap& cap, const std::set<int>& usedParameterSetIds,
+                              bool headersOnly, int threads) {
     const AVCodecParameters* par = source->codecpar;
-    const char* name = encoderName(par->codec_id);
-    const AVCodec* codec = name ? avcodec_find_encoder_by_name(name) : nullptr;
+    const AVCodec* codec = edgeEncoder(par->codec_id);
     if (!codec) throw MediaError(QStringLiteral("No encoder for %1").arg(avcodec_get_name(par->codec_id)));
     ffmpeg::Codec enc(avcodec_alloc_context3(codec));
     if (!enc) throw MediaError(QStringLiteral("Out of memory"));
@@ -72,7 +108,7 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
     c->codec_tag = par->codec_tag;
     c->max_b_frames = 0;
     c->gop_size = 1 << 20;  // one keyframe, at the start of the piece
-    c->thread_count = 0;
+    c->thread_count = threads;
     const bool interlaced = par->field_order != AV_FIELD_PROGRESSIVE && par->field_order != AV_FIELD_UNKNOWN;
     const bool topFirst = par->field_order == AV_FIELD_TT || par->field_order == AV_FIELD_TB;
     if (interlaced) c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
@@ -95,14 +131,24 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
             if (interlaced) params += topFirst ? ":tff=1" : ":bff=1";
             av_opt_set(opts, "x264-params", params.constData(), 0);
             if (const char* profile = x264Profile(par->profile)) av_opt_set(opts, "profile", profile, 0);
-            // The pieces are short: a fast preset at a low CRF keeps them close to the source.
+            // The pieces are short: a fast preset at a low CRF keeps them close to the source,
+            // capped at the rate the source allows.
             av_opt_set(opts, "preset", "superfast", 0);
             av_opt_set_double(opts, "crf", 15, 0);
+            if (cap.bitsPerSecond > 0) {
+                const int64_t levelMax = h264LevelMaxBitRate(par->profile, par->level);
+                c->rc_max_rate = levelMax > 0 ? std::min(cap.bitsPerSecond, levelMax) : cap.bitsPerSecond;
+                c->rc_buffer_size =
+                    int(std::min<int64_t>({cap.bufferBits, levelMax > 0 ? levelMax : INT32_MAX, INT32_MAX}));
+            }
             break;
         }
         case AV_CODEC_ID_HEVC: {
             QByteArray params = "bframes=0:scenecut=0:repeat-headers=1:info=0:log-level=error";
             if (par->level > 0) params += ":level-idc=" + QByteArray::number(par->level / 3.0 / 10.0, 'f', 1);
+            if (cap.bitsPerSecond > 0)
+                params += ":vbv-maxrate=" + QByteArray::number(cap.bitsPerSecond / 1000) +
+                          ":vbv-bufsize=" + QByteArray::number(cap.bufferBits / 1000);
             av_opt_set(opts, "x265-params", params.constData(), 0);
             av_opt_set(opts, "preset", "faster", 0);
             av_opt_set_double(opts, "crf", 18, 0);
@@ -120,6 +166,29 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
             // keep the source's choice: otherwise a picture is shown twice at the join to the
             // copy and one is lost at the join back.
             if (par->codec_id == AV_CODEC_ID_MPEG4 && par->video_delay > 0) c->max_b_frames = 1;
+            break;
+        case AV_CODEC_ID_H263:
+        case AV_CODEC_ID_H263P:
+        case AV_CODEC_ID_FLV1:
+        case AV_CODEC_ID_WMV1:
+        case AV_CODEC_ID_WMV2:
+        case AV_CODEC_ID_MSMPEG4V2:
+        case AV_CODEC_ID_MSMPEG4V3:
+            // No B-frames in these codecs: a fine fixed quantiser, a keyframe at the start.
+            c->flags |= AV_CODEC_FLAG_QSCALE;
+            c->global_quality = FF_QP2LAMBDA * 2;
+            c->gop_size = 600;
+            break;
+        case AV_CODEC_ID_AV1:
+            // A fast speed, no frames held back, a quality near the source's.
+            av_opt_set_int(opts, "crf", 24, 0);
+            if (std::string_view(codec->name) == "libsvtav1") {
+                av_opt_set_int(opts, "preset", 10, 0);
+            } else {
+                av_opt_set_int(opts, "cpu-used", 8, 0);
+                av_opt_set_int(opts, "lag-in-frames", 0, 0);
+                av_opt_set(opts, "usage", "realtime", 0);
+            }
             break;
         case AV_CODEC_ID_VP8:
         case AV_CODEC_ID_VP9:

@@ -12,6 +12,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+// A piece's rate cap: bits per second (0 for none) and the buffer that evens them out, which
+// holds at least a keyframe like the source's.
+struct RateCap {
+    int64_t bitsPerSecond = 0, bufferBits = 0;
+};
+
 // True when frames of this stream can be encoded again so that they join its packets.
 bool canEncodeEdges(const AVCodecParameters* par);
 
@@ -21,8 +27,14 @@ bool canEncodeEdges(const AVCodecParameters* par);
 // decode times in the same units (in display order, except H.264 and MPEG-4 pieces of a
 // source with B-frames).
 // sourceBitRate: the source's average video bit rate (bits per second, 0 when unknown).
+// cap: the highest bit rate the piece may take; an H.264 piece never exceeds what the level
+// the stream declares allows either.
 // headersOnly: the encoder puts its stream headers in its extradata (for the container's
-// header), not in band.
+// header), not in band. threads: 0 for as many as the encoder chooses.
 ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame, AVRational frameRate,
-                              int64_t sourceBitRate, const std::set<int>& usedParameterSetIds,
-                              bool headersOnly = false);
+                              int64_t sourceBitRate, const RateCap& cap, const std::set<int>& usedParameterSetIds,
+                              bool headersOnly = false, int threads = 0);
+
+// The highest bit rate (bits per second) an H.264 level allows a stream of this profile
+// (its coded picture buffer's input rate); 0 for an unknown level.
+int64_t h264LevelMaxBitRate(int profile, int level);

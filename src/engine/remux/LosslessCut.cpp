@@ -4,10 +4,12 @@
 #include <optional>
 
 #include "engine/common/Bitstream.h"
+#include "engine/common/EngineLog.h"
 #include "engine/common/MediaError.h"
 #include "engine/reader/Demux.h"
 #include "engine/remux/EdgeEncoder.h"
 #include "engine/remux/PieceEncoder.h"
+#include "engine/remux/PieceWorker.h"
 #include "engine/remux/SegmentCopier.h"
 #include "engine/remux/SoundCopier.h"
 
@@ -22,6 +24,7 @@ constexpr Seconds kSoundLead{0.5};
 struct LosslessCut::Run {
     enum class Phase { Head, Copy, Tail, Done };
 
+    std::shared_ptr<const OpenedSource> shared;
     const OpenedSource& source;
     CutStats& stats;
     PieceStyle style;
@@ -31,8 +34,8 @@ struct LosslessCut::Run {
     size_t range = 0;
     CutPlan plan;
     Phase phase = Phase::Done;
-    StreamTicks outputStart;  // video time base: where the current range starts in the output
-    std::unique_ptr<PieceEncoder> piece;
+    StreamTicks outputStart;                  // video time base: where the current range starts in the output
+    std::unique_ptr<PieceWorker> head, tail;  // the pieces of the current range, encoding at once
     std::unique_ptr<SegmentCopier> copier;
     std::unique_ptr<SoundCopier> sound;
     int32_t current = 0;
@@ -41,7 +44,8 @@ struct LosslessCut::Run {
 
     Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, std::vector<FrameRange> rs,
         bool piecesEncoded, int64_t writeLimit)
-        : source(*s),
+        : shared(s),
+          source(*s),
           stats(st),
           style(PieceStyle::of(*s)),
           session(*s, path, piecesEncoded ? headerWithPieceParameterSets(*s, style) : std::vector<uint8_t>{},
@@ -52,11 +56,15 @@ struct LosslessCut::Run {
     const PacketIndex& index() const { return source.index(); }
     void startRange();
     void enter(Phase next);
+    void startPieces();
+    bool writePiece(std::unique_ptr<PieceWorker>& piece);
     bool step();
     void endPieces();
     void checkRangeComplete();
+    // For progress: the frames of finished phases and of the piece or copy being written.
     int64_t framesWritten() const {
-        return stats.videoPacketsCopied + stats.videoPacketsEncoded + (piece ? piece->packetsEncoded() : 0) +
+        const PieceWorker* writing = phase == Phase::Head ? head.get() : phase == Phase::Tail ? tail.get() : nullptr;
+        return stats.videoPacketsCopied + stats.videoPacketsEncoded + (writing ? writing->packetsEncoded() : 0) +
                (copier ? copier->packetsCopied() : 0);
     }
 };
@@ -80,6 +88,16 @@ void LosslessCut::Run::checkRangeComplete() {
 void LosslessCut::Run::startRange() {
     const FrameRange r = ranges[range];
     plan = planCut(index(), r.first, r.last);
+    if (plan.needsEncoding() && !source.openGroupRefusal().isEmpty())
+        if (const int32_t key = unusableKeyframe(index(), r.first, plan.hasCopy() ? plan.copyFirst : r.last))
+            qCInfo(lcRemux).noquote() << QStringLiteral(
+                                             "Frames %1 to %2 of %3 are encoded again, not copied: a "
+                                             "copy cannot start at the keyframe of frame %4 (%5)")
+                                             .arg(r.first)
+                                             .arg(plan.hasCopy() ? plan.copyFirst - 1 : r.last)
+                                             .arg(source.path())
+                                             .arg(key)
+                                             .arg(source.openGroupRefusal());
     const StreamTicks from{index().frameTime(r.first)};
     const int64_t lastEnd = index().frameTime(r.last) + index().packet(index().packetOfFrame(r.last)).duration;
     const StreamTicks to{std::max(lastEnd, index().frameTime(r.last) + 1)};
@@ -90,7 +108,40 @@ void LosslessCut::Run::startRange() {
     stats.firstCopiedFrame = plan.hasCopy() ? plan.copyFirst : 0;
     stats.lastCopiedFrame = plan.hasCopy() ? plan.copyLast : 0;
     outputStart = StreamTicks{outputStart.value + (to.value - from.value)};
+    startPieces();
     enter(Phase::Head);
+}
+
+// Both pieces of the range start encoding now, while the copy between them is written. The
+// head comes first in the file: it takes the encoder's own choice of threads; the tail, which
+// has the copy's time, one thread.
+void LosslessCut::Run::startPieces() {
+    if (plan.hasHead()) {
+        // Before a copy, decode times run ahead of presentation as far as the copy's do, so
+        // the copy's first decode time still comes after the piece's last.
+        StreamTicks lead;
+        if (plan.hasCopy()) {
+            const IndexedPacket key = index().packet(plan.copyBegin);
+            if (key.dts != IndexedPacket::kNoTime)
+                lead = StreamTicks{std::max<int64_t>(0, index().frameTime(plan.copyFirst) - key.dts)};
+        }
+        head = std::make_unique<PieceWorker>(shared, style, plan.headFirst, plan.headLast, lead, 0);
+    }
+    if (plan.hasTail())
+        tail = std::make_unique<PieceWorker>(shared, style, plan.tailFirst, plan.tailLast, StreamTicks{},
+                                             plan.hasCopy() ? 1 : 0);
+}
+
+// Writes what the piece has encoded; false (the piece counted and gone) once it is written.
+bool LosslessCut::Run::writePiece(std::unique_ptr<PieceWorker>& piece) {
+    if (piece->writeSome(session)) {
+        current = std::max(current, piece->currentFrame());
+        return true;
+    }
+    stats.videoPacketsEncoded += piece->packetsEncoded();
+    current = std::max(current, piece->currentFrame());
+    piece.reset();
+    return false;
 }
 
 // Moves to phase `next`, or past it when the plan has nothing for it.
@@ -99,17 +150,6 @@ void LosslessCut::Run::enter(Phase next) {
     switch (phase) {
         case Phase::Head:
             if (!plan.hasHead()) return enter(Phase::Copy);
-            {
-                // Before a copy, decode times run ahead of presentation as far as the copy's do,
-                // so the copy's first decode time still comes after the piece's last.
-                StreamTicks lead;
-                if (plan.hasCopy()) {
-                    const IndexedPacket key = index().packet(plan.copyBegin);
-                    if (key.dts != IndexedPacket::kNoTime)
-                        lead = StreamTicks{std::max<int64_t>(0, index().frameTime(plan.copyFirst) - key.dts)};
-                }
-                piece = std::make_unique<PieceEncoder>(cursor, session, style, plan.headFirst, plan.headLast, lead);
-            }
             return;
         case Phase::Copy:
             if (!plan.hasCopy()) return enter(Phase::Tail);
@@ -120,8 +160,6 @@ void LosslessCut::Run::enter(Phase next) {
             return;
         case Phase::Tail:
             if (!plan.hasTail()) return enter(Phase::Done);
-            piece =
-                std::make_unique<PieceEncoder>(cursor, session, style, plan.tailFirst, plan.tailLast, StreamTicks{});
             return;
         case Phase::Done:
             checkRangeComplete();
@@ -137,15 +175,10 @@ void LosslessCut::Run::enter(Phase next) {
 bool LosslessCut::Run::step() {
     switch (phase) {
         case Phase::Head:
+            if (!writePiece(head)) enter(Phase::Copy);
+            break;
         case Phase::Tail:
-            if (!piece->step()) {
-                stats.videoPacketsEncoded += piece->packetsEncoded();
-                current = std::max(current, piece->currentFrame());
-                piece.reset();
-                enter(phase == Phase::Head ? Phase::Copy : Phase::Done);
-            } else {
-                current = piece->currentFrame();
-            }
+            if (!writePiece(tail)) enter(Phase::Done);
             break;
         case Phase::Copy:
             if (!copier->step()) {
@@ -163,12 +196,17 @@ bool LosslessCut::Run::step() {
     return true;
 }
 
-// A piece cut short (a cancel) still gives the frames its encoder holds.
+// A piece cut short (a cancel) still gives the frames its encoder holds; a piece whose
+// place in the file is not reached is dropped.
 void LosslessCut::Run::endPieces() {
-    if (!piece) return;
-    piece->finish();
-    stats.videoPacketsEncoded += piece->packetsEncoded();
-    piece.reset();
+    std::unique_ptr<PieceWorker>& writing = phase == Phase::Head ? head : tail;
+    if ((phase == Phase::Head || phase == Phase::Tail) && writing) {
+        writing->finishEarly();
+        while (writePiece(writing)) {
+        }
+    }
+    head.reset();
+    tail.reset();
 }
 
 LosslessCut::LosslessCut(std::shared_ptr<const OpenedSource> source) : source_(std::move(source)) {
@@ -188,6 +226,7 @@ bool LosslessCut::canWrite(int32_t first, int32_t last) const {
 CopyableEdges LosslessCut::copyableEdges(int32_t first, int32_t last) const {
     return ::copyableEdges(source_->index(), first, last);
 }
+CopyableEdges LosslessCut::splitEdges(int32_t frame) const { return ::splitEdges(source_->index(), frame); }
 void LosslessCut::setWriteLimitForTesting(int64_t bytes) { writeLimit_ = bytes; }
 int32_t LosslessCut::currentFrame() const { return current_; }
 int64_t LosslessCut::framesWritten() const {

@@ -42,6 +42,8 @@ public:
     bool canWrite(int32_t first, int32_t last) const;
     // Where cuts near first..last would need no encoding.
     CopyableEdges copyableEdges(int32_t first, int32_t last) const;
+    // Where a split near `frame` would need no encoding.
+    CopyableEdges splitEdges(int32_t frame) const;
     // Files created from now on fail every write beyond this many bytes, as on a full disk
     // (negative: no limit). For the fault tests.
     void setWriteLimitForTesting(int64_t bytes);

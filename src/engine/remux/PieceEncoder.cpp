@@ -20,6 +20,29 @@ ffmpeg::Packet packetOf(const std::vector<uint8_t>& bytes) {
     return p;
 }
 
+// The piece's rate cap: the source's own bit rate over the groups of pictures that hold the
+// piece's frames (keyframe to keyframe, so its share of the keyframes counts), with half as
+// much again, and a buffer of a second and twice the source's largest keyframe there, so the
+// piece's own keyframe is as good as the source's and the frames after it do not starve.
+RateCap rateCapFor(const OpenedSource& source, int32_t first, int32_t last) {
+    const PacketIndex& index = source.index();
+    int begin = index.startPacketFor(first), end = index.packetOfFrame(last) + 1;
+    while (end < index.packetCount() && !index.isKeyPacket(end)) ++end;
+    int64_t bytes = 0, largestKey = 0;
+    for (int p = begin; p < end; ++p) {
+        bytes += index.packet(p).size;
+        if (index.isKeyPacket(p)) largestKey = std::max<int64_t>(largestKey, index.packet(p).size);
+    }
+    const double seconds = (end - begin) / source.nominalFrameRate();
+    if (seconds <= 0) return {};
+    // A source of next to no bits (a still picture) would starve the encoder: at least a
+    // twentieth of a bit a pixel.
+    const AVCodecParameters* par = source.video()->codecpar;
+    const double floor = 0.05 * par->width * par->height * source.nominalFrameRate();
+    const int64_t rate = int64_t(std::max(bytes * 8 / seconds * 1.5, floor));
+    return {rate, rate + largestKey * 8 * 2};
+}
+
 }  // namespace
 
 PieceStyle PieceStyle::of(const OpenedSource& source) {
@@ -43,21 +66,25 @@ std::vector<uint8_t> headerWithPieceParameterSets(const OpenedSource& source, co
     shape->height = par->height;
     shape->format = par->format;
     const ffmpeg::Codec probe =
-        openEdgeEncoder(video, shape.get(), style.frameRate, style.sourceBitRate, style.usedParameterSetIds, true);
+        openEdgeEncoder(video, shape.get(), style.frameRate, style.sourceBitRate, {}, style.usedParameterSetIds, true);
     return withPieceParameterSets(par, probe->extradata, probe->extradata_size);
 }
 
-PieceEncoder::PieceEncoder(PacketCursor& cursor, OutputSession& session, const PieceStyle& style, int32_t first,
-                           int32_t last, StreamTicks decodeLead)
+PieceEncoder::PieceEncoder(PacketCursor& cursor, PieceSink sink, const PieceStyle& style, int32_t first, int32_t last,
+                           StreamTicks decodeLead, int threads)
     : cursor_(cursor),
-      session_(session),
+      sink_(std::move(sink)),
       style_(style),
       video_(cursor.source().video()),
       first_(first),
       last_(last),
-      decodeLead_(decodeLead) {
+      decodeLead_(decodeLead),
+      rateCap_(rateCapFor(cursor.source(), first, last)),
+      threads_(threads) {
     if (!frame_ || !packet_ || !out_) throw MediaError(QStringLiteral("Out of memory"));
-    decoder_ = demux::openDecoder(video_, 0, QStringLiteral("video"), cursor_.source().path());
+    // One decoding thread: decoding is the smaller part of a piece's work, and each frame
+    // thread more holds a set of reference pictures.
+    decoder_ = demux::openDecoder(video_, 1, QStringLiteral("video"), cursor_.source().path());
     if (!cursor_.seek(cursor_.index().startPacketFor(first)))
         throw MediaError(
             QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(cursor_.source().path()));
@@ -105,7 +132,8 @@ bool PieceEncoder::step() {
 
 void PieceEncoder::encode(const AVFrame* frame, int32_t number) {
     if (!encoder_)
-        encoder_ = openEdgeEncoder(video_, frame, style_.frameRate, style_.sourceBitRate, style_.usedParameterSetIds);
+        encoder_ = openEdgeEncoder(video_, frame, style_.frameRate, style_.sourceBitRate, rateCap_,
+                                   style_.usedParameterSetIds, false, threads_);
     ffmpeg::Frame copy = ffmpeg::makeFrame();
     if (!copy || av_frame_ref(copy.get(), frame) < 0) throw MediaError(QStringLiteral("Out of memory"));
     copy->pts = number - first_;
@@ -130,7 +158,7 @@ void PieceEncoder::drain() {
                                        ? index.frameTime(std::min(first_ + int32_t(dtsCount), last_))
                                        : index.frameTime(first_) + dtsCount * cursor_.source().frameTicks().value;
         av_packet_unref(out_.get());
-        session_.writeVideo(p.get(), StreamTicks{index.frameTime(number)}, StreamTicks{decodeTime - decodeLead_.value});
+        sink_(p.get(), StreamTicks{index.frameTime(number)}, StreamTicks{decodeTime - decodeLead_.value});
         ++encoded_;
     }
 }

@@ -2,11 +2,13 @@
 // Decodes the frames next to a cut point and encodes them again with the source's codec, so
 // that they join the copied packets, one frame per pass.
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <vector>
 
 #include "engine/common/FfmpegHandles.h"
 #include "engine/reader/PacketCursor.h"
+#include "engine/remux/EdgeEncoder.h"
 #include "engine/remux/OutputSession.h"
 
 // What every piece of one source shares: how it is encoded.
@@ -18,13 +20,17 @@ struct PieceStyle {
     static PieceStyle of(const OpenedSource& source);
 };
 
+// Where a piece's packets go, in decode order, with their presentation and decode times
+// (video time base).
+using PieceSink = std::function<void(AVPacket* packet, StreamTicks pts, StreamTicks dts)>;
+
 class PieceEncoder {
 public:
     // Frames first..last of the source. decodeLead: how far decode times run ahead of
     // presentation (video time base), so that a copy that follows still decodes after the piece.
-    // Throws MediaError.
-    PieceEncoder(PacketCursor& cursor, OutputSession& session, const PieceStyle& style, int32_t first, int32_t last,
-                 StreamTicks decodeLead);
+    // threads: for the encoder, 0 for as many as it chooses. Throws MediaError.
+    PieceEncoder(PacketCursor& cursor, PieceSink sink, const PieceStyle& style, int32_t first, int32_t last,
+                 StreamTicks decodeLead, int threads = 0);
     // Decodes and encodes the next frame; false once the piece is written (the encoder drained).
     bool step();
     // Ends the piece early (a cancel): the frames the encoder still holds are written.
@@ -38,11 +44,13 @@ private:
     void drain();
 
     PacketCursor& cursor_;
-    OutputSession& session_;
+    PieceSink sink_;
     const PieceStyle& style_;
     const AVStream* video_;
     int32_t first_, last_;
     StreamTicks decodeLead_;
+    RateCap rateCap_;
+    int threads_;
     ffmpeg::Codec decoder_, encoder_;
     ffmpeg::Frame frame_ = ffmpeg::makeFrame();
     ffmpeg::Packet packet_ = ffmpeg::makePacket(), out_ = ffmpeg::makePacket();

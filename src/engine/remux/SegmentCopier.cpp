@@ -28,6 +28,8 @@ SegmentCopier::SegmentCopier(PacketCursor& cursor, OutputSession& session, const
                              std::vector<uint8_t> headerBefore)
     : cursor_(cursor), session_(session), plan_(plan), headerBefore_(std::move(headerBefore)) {
     if (!packet_) throw MediaError(QStringLiteral("Out of memory"));
+    const AVCodecParameters* par = cursor_.source().video()->codecpar;
+    if (par->codec_id == AV_CODEC_ID_H264) openGroup_.emplace(par);
     if (!cursor_.seek(plan_.copyBegin))
         throw MediaError(
             QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(cursor_.source().path()));
@@ -46,6 +48,7 @@ bool SegmentCopier::step() {
                                  .arg(cursor_.source().path()));
         if (p >= plan_.copyEnd) return false;
         if (!plan_.copies(index, p)) continue;
+        if (openGroup_) openGroup_->rewrite(packet_.get());
         if (p == plan_.copyBegin && !headerBefore_.empty()) prepend(packet_.get(), headerBefore_);
         const int32_t frame = index.frameOfPacket(p);
         const StreamTicks pts{index.frameTime(frame)};

@@ -2,9 +2,11 @@
 // Copies the video packets of a cut plan's copy unchanged into the output session, a bounded
 // number per pass.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "engine/common/FfmpegHandles.h"
+#include "engine/common/H264OpenGroup.h"
 #include "engine/reader/PacketCursor.h"
 #include "engine/remux/CutPlan.h"
 #include "engine/remux/OutputSession.h"
@@ -25,6 +27,7 @@ private:
     OutputSession& session_;
     const CutPlan plan_;
     std::vector<uint8_t> headerBefore_;
+    std::optional<OpenGroupStart> openGroup_;  // H.264: a copy that starts in an open group
     ffmpeg::Packet packet_ = ffmpeg::makePacket();
     int64_t copied_ = 0;
     int32_t current_ = 0;

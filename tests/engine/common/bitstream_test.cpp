@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/common/Bitstream.h"
+#include "engine/common/H264Syntax.h"
 #include "engine/common/MediaError.h"
 
 extern "C" {
@@ -118,4 +119,27 @@ TEST(Bitstream, BrokenHeadersGiveNothing) {
     sps[0] = 0x67;
     const Bytes piece = withStartCode(sps);
     EXPECT_TRUE(withPieceParameterSets(par.get(), piece.data(), int(piece.size())).empty());
+}
+
+// Emulation prevention both ways, and Exp-Golomb numbers written and read back: the rewrite
+// of copied H.264 slice headers stands on them.
+TEST(Bitstream, H264PayloadsAndNumbersRoundTrip) {
+    const struct {
+        Bytes rbsp, escaped;
+    } cases[] = {{{0x65, 0, 0, 0, 0, 1}, {0x65, 0, 0, 3, 0, 0, 3, 1}},
+                 {{0x41, 0, 0, 4, 0, 0}, {0x41, 0, 0, 4, 0, 0, 3}},
+                 {{0x41, 0, 3, 0, 0, 2}, {0x41, 0, 3, 0, 0, 3, 2}}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(h264::escape(c.rbsp), c.escaped);
+        EXPECT_EQ(h264::unescape(c.escaped.data(), int(c.escaped.size())), c.rbsp);
+    }
+    h264::BitWriter w;
+    const uint32_t values[] = {0, 1, 2, 7, 255, 65535, 1u << 30};
+    for (const uint32_t v : values) w.ue(v);
+    w.put(5, 3);
+    const Bytes written = w.bytes();
+    h264::BitReader r(written);
+    for (const uint32_t v : values) EXPECT_EQ(r.ue(), v);
+    EXPECT_EQ(r.bits(3), 5u);
+    EXPECT_FALSE(r.overrun());
 }

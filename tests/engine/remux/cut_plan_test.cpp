@@ -62,6 +62,11 @@ TEST(CutPlan, ClosedGroupsCopyWholeGroupsAndEncodeTheEdges) {
     EXPECT_FALSE(inside.hasCopy());
     EXPECT_EQ(inside.headFirst, 8);
     EXPECT_EQ(inside.headLast, 11);
+
+    // A split needs no encoding where the second file starts a group.
+    const CopyableEdges split = splitEdges(index, 10);
+    EXPECT_EQ(std::vector<int32_t>({split.startBefore, split.startAfter, split.endBefore, split.endAfter}),
+              std::vector<int32_t>({7, 13, 6, 12}));
 }
 
 TEST(CutPlan, OpenGroupsLeaveLeadingPicturesToTheEncodedEdges) {
@@ -75,6 +80,9 @@ TEST(CutPlan, OpenGroupsLeaveLeadingPicturesToTheEncodedEdges) {
     EXPECT_EQ(copiedFrames(index, plan), range(9, 24));
     EXPECT_EQ(plan.tailFirst, 25);
     EXPECT_EQ(plan.tailLast, 26);
+
+    // No split is free of encoding: the frames before each keyframe belong to its group.
+    EXPECT_EQ(splitEdges(index, 10).startBefore + splitEdges(index, 10).startAfter, 0);
 
     const CopyableEdges edges = copyableEdges(index, 4, 26);
     EXPECT_EQ(edges.startBefore, 1);
@@ -91,6 +99,7 @@ TEST(CutPlan, CopyStartsOnlyWhereDecodingStartsCleanly) {
     const CutPlan plan = planCut(index, 4, 30);
     EXPECT_EQ(plan.headLast, 12);
     EXPECT_EQ(copiedFrames(index, plan), range(13, 30));
+    EXPECT_EQ(copyableEdges(index, 4, 30).startAfter, 13);
 }
 
 TEST(CutPlan, IntraOnlyStreamsCopyEveryFrame) {

@@ -113,6 +113,27 @@ TEST(LosslessCut, FramesTheIndexMisplacesFailTheCutInsteadOfShorteningIt) {
     EXPECT_TRUE(cut(lossless, dir.filePath("cut.ts"), 2, 11).contains("could not all be written"));
 }
 
+// A recording that begins inside an open group (transport stream bytes cut at a packet
+// boundary): the pictures no decoder shows are not counted, and frames are numbered as FFmpeg
+// and GStreamer show them, in the source and in a cut.
+TEST(LosslessCut, ARecordingThatBeginsInsideAGroupNumbersTheFramesDecodersShow) {
+    QTemporaryDir dir;
+    QFile whole(clips::foreign("ts_x264_opengop").path);
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    const QString path = writeTextFile(dir.filePath("capture.ts"), bytes.mid(bytes.size() / 5 / 188 * 188));
+    const QList<int> shown = clips::decodeFrameNumbers(path);
+    QString problems;
+    EXPECT_EQ(checks::gstreamerFrameNumbers(path, &problems), shown) << problems.toStdString();
+    const std::shared_ptr<const OpenedSource> source = OpenedSource::open(path);
+    ASSERT_EQ(source->index().frameCount(), shown.size());
+    LosslessCut lossless(source);
+    const QString out = dir.filePath("cut.ts");
+    ASSERT_EQ(cut(lossless, out, 5, int(shown.size()) - 4).toStdString(), "");
+    EXPECT_EQ(clips::decodeFrameNumbers(out), shown.mid(4, shown.size() - 8));
+    EXPECT_GT(lossless.stats().videoPacketsCopied, 0);
+}
+
 TEST(LosslessCut, ATruncatedSourceIsRefusedAtItsOpenAsTheReaderRefusesIt) {
     QTemporaryDir dir;
     QFile whole(clips::get("avi_mjpeg_pcm").path);

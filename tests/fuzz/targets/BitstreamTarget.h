@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "engine/common/Bitstream.h"
+#include "engine/common/FfmpegHandles.h"
+#include "engine/common/H264OpenGroup.h"
 #include "engine/common/MediaError.h"
 #include "fuzz/targets/FuzzCheck.h"
 
@@ -144,6 +146,31 @@ inline void checkPieceParameterSets(const AVCodecParameters* par, const std::vec
                where);
 }
 
+// A packet a copy may start at comes out of the rewrite holding an IDR picture and no other
+// picture; the same bytes as a later packet keep their count of units.
+inline void checkOpenGroupStart(const AVCodecParameters* par, const std::vector<uint8_t>& packet) {
+    OpenGroupStart start(par);
+    const std::string where = "open group start " + hex(packet);
+    for (int pass = 0; pass < 2; ++pass) {
+        ffmpeg::Packet p = ffmpeg::makePacket();
+        if (!p || av_new_packet(p.get(), int(packet.size())) < 0) return;
+        std::copy(packet.begin(), packet.end(), p->data);
+        const size_t units = packetNalUnits(par, p->data, p->size).size();
+        try {
+            start.rewrite(p.get());
+        } catch (const MediaError&) {
+            return;  // a unit grown longer than the length fields can say, or unknown sets
+        }
+        bool idr = false, other = false;
+        for (const auto& [unit, size] : packetNalUnits(par, p->data, p->size)) {
+            idr = idr || (unit[0] & 0x1f) == 5;
+            other = other || (unit[0] & 0x1f) == 1;
+        }
+        if (pass == 0) FUZZ_CHECK(idr && !other, where);
+        FUZZ_CHECK(packetNalUnits(par, p->data, p->size).size() == units, where);
+    }
+}
+
 inline void fuzzBitstream(const uint8_t* data, size_t size) {
     if (size < 3) return;
     const bool hevc = data[0] & 1;
@@ -185,7 +212,9 @@ inline void fuzzBitstream(const uint8_t* data, size_t size) {
         idr = idr || type == 5;
         if (type == 1 || type == 5) slices = true, referenced = referenced || (unit[0] & 0x60);
     }
-    FUZZ_CHECK(startsCleanly(par, bytes, count) == (hevc || idr), where);
+    const bool openGroupStart = !hevc && !idr && openGroupRefusal(par, bytes, count).isEmpty();
+    FUZZ_CHECK(startsCleanly(par, bytes, count) == (hevc || idr || openGroupStart), where);
+    if (openGroupStart) checkOpenGroupStart(par, packet);
     FUZZ_CHECK(unreferenced(par, bytes, count) == (!hevc && slices && !referenced), where);
 
     // An encoded packet (Annex B) in the source's form: the same units behind length fields.
