@@ -36,6 +36,15 @@ std::optional<int> wholeNumber(const QString& text) {
     return ok ? std::optional<int>(n) : std::nullopt;
 }
 
+// "A-B": frames A to B as given (a piece that ends before it starts is refused later, by name).
+std::optional<Piece> pieceNamed(const QString& text) {
+    const QStringList ends = text.split('-');
+    if (ends.size() != 2) return std::nullopt;
+    const auto first = wholeNumber(ends[0]), last = wholeNumber(ends[1]);
+    if (!first || !last || *first < 1 || *last < 1) return std::nullopt;
+    return Piece{*first, *last};
+}
+
 QString shownName(OutputFormat format) { return QString::fromLatin1(formatInfo(format).shownName); }
 
 volatile std::sig_atomic_t interruptRequested = 0;
@@ -181,7 +190,17 @@ private:
     std::optional<int> placeMarkers() {
         const int frames = w_->SliderTimePosition1->maximum();
         auto inRange = [&](int n) { return n >= 1 && n <= frames; };
-        if (r_.job == BatchRequest::Job::Cut) {
+        if (r_.pieceMode) {
+            PieceList list;
+            list.setMode(*r_.pieceMode);
+            for (const Piece& p : r_.pieces) list.addAsGiven(p);
+            if (const auto problems = list.problems(frames); !problems.empty())
+                return fail(
+                    QStringLiteral("the pieces cannot be cut: ") + describeProblems(list, problems, frames).join("; "),
+                    2);
+            list.select(-1);
+            w_->setPieceList(list);
+        } else if (r_.job == BatchRequest::Job::Cut) {
             if (!inRange(r_.from) || !inRange(r_.to))
                 return invalid(QStringLiteral("--from and --to must be frames from 1 to %1").arg(frames));
             w_->SliderTimePosition1->setValue(r_.from);
@@ -272,6 +291,8 @@ private:
 QString batchUsage() {
     return QStringLiteral(
                "usage: korvelin --cut SRC --from A --to B --out PATH [options]\n"
+               "       korvelin --cut SRC --keep A-B [--keep C-D ...] --out PATH [options]\n"
+               "       korvelin --cut SRC --remove A-B [--remove C-D ...] --out PATH [options]\n"
                "       korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]\n"
                "options:\n"
                "  %1output format (default avi); original keeps the source's\n"
@@ -291,6 +312,8 @@ QString batchUsage() {
                "                                       it the extension of --out chooses, else the source's own\n"
                "  --quiet                              no progress (on a terminal one line that updates,\n"
                "                                       otherwise a line every 10 %)\n"
+               "--keep writes the pieces in the order given, --remove everything else in the source's order;\n"
+               "pieces that overlap, end before they start or lie outside the source are refused (exit 2).\n"
                "MPEG, WMV and split need the partner application.\n"
                "An original-format job whose cut points need an encoder the source's codec lacks is refused\n"
                "(exit 1); the message names the nearest frames where it needs none.\n")
@@ -312,6 +335,17 @@ std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args)
             if (r.quiet) return QStringLiteral("--quiet is given twice");
             r.quiet = true;
             --i;
+            continue;
+        }
+        if (cut && (option == "--keep" || option == "--remove")) {  // the options that may repeat
+            if (i + 1 >= args.size()) return QStringLiteral("%1 needs a value").arg(option);
+            const PieceMode mode = option == "--keep" ? PieceMode::Keep : PieceMode::Remove;
+            if (r.pieceMode && *r.pieceMode != mode) return QStringLiteral("--keep and --remove cannot be mixed");
+            const auto piece = pieceNamed(args[i + 1]);
+            if (!piece)
+                return QStringLiteral("invalid value for %1: %2 (a range of frames, A-B)").arg(option, args[i + 1]);
+            r.pieceMode = mode;
+            r.pieces.push_back(*piece);
             continue;
         }
         const bool known =
@@ -367,8 +401,11 @@ std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args)
                 r.audioKbps = n;
         }
     }
+    if (r.pieceMode && (seen.contains("--from") || seen.contains("--to")))
+        return QStringLiteral("--from and --to cannot be given with --keep or --remove");
     for (const QString& option : jobOptions)
-        if (!seen.contains(option)) return QStringLiteral("%1 is missing").arg(option);
+        if (!seen.contains(option) && (!r.pieceMode || option == "--out"))
+            return QStringLiteral("%1 is missing").arg(option);
     for (const QString& option : seen) {
         if (kOptionFormats.contains(option) && !kOptionFormats[option].contains(r.format))
             return QStringLiteral("%1 does not apply to %2 output").arg(option, shownName(r.format));

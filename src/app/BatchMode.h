@@ -4,11 +4,15 @@
 #include <QTextStream>
 #include <optional>
 #include <variant>
+#include <vector>
 
 #include "rules/OutputFormats.h"
+#include "rules/PieceList.h"
 
 // Batch mode: a cut or a split without anyone at the window, for many files and for scripts.
 //   korvelin --cut SRC --from A --to B --out PATH [options]
+//   korvelin --cut SRC --keep A-B [--keep C-D ...] --out PATH [options]
+//   korvelin --cut SRC --remove A-B [--remove C-D ...] --out PATH [options]
 //   korvelin --split SRC --at S --out1 PATH1 --out2 PATH2 [options]
 // It drives the main window itself (on the offscreen platform): opens SRC, chooses the
 // format and options in their controls, the output names through the save dialog and the
@@ -17,7 +21,8 @@
 // message boxes to stdout. Questions (the partner offer) are answered No.
 //
 // Exit codes: 0 the job reported success; 1 the job failed, was cancelled or refused, or
-// the source could not be opened; 2 invalid arguments; 3 the format or the split needs
+// the source could not be opened; 2 invalid arguments (pieces that overlap, end before they
+// start or lie outside the source included, named in the message; no file is written); 3 the format or the split needs
 // the partner application, which is not installed.
 
 struct BatchRequest {
@@ -25,8 +30,11 @@ struct BatchRequest {
     Job job = Job::Cut;
     QString source;
     int from = 0, to = 0;  // cut: the two markers
-    int at = 0;            // split: marker 1
-    QString out1, out2;    // cut: out1 only
+    // cut: the pieces of --keep or --remove, in the order given, and which of the two it was
+    std::vector<Piece> pieces;
+    std::optional<PieceMode> pieceMode;
+    int at = 0;          // split: marker 1
+    QString out1, out2;  // cut: out1 only
     OutputFormat format = OutputFormat::Avi;
     std::optional<int> aviCodec;     // list position
     std::optional<QString> audio;    // pcm adpcm ulaw alaw mp3 gsm

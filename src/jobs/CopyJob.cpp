@@ -1,5 +1,6 @@
 #include "jobs/CopyJob.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "rules/JobRules.h"
@@ -13,6 +14,17 @@ CopyJob CopyJob::cut(VideoSource& source, FrameSink& sink, int32_t startMarker, 
     CopyJob job(Kind::Cut, source, sink, std::move(openOutput));
     job.first_ = startMarker;
     job.last_ = endMarker;
+    return job;
+}
+
+CopyJob CopyJob::pieces(VideoSource& source, FrameSink& sink, std::vector<Piece> ranges, OpenOutput openOutput) {
+    CopyJob job(Kind::Pieces, source, sink, std::move(openOutput));
+    job.ranges_ = std::move(ranges);
+    for (const Piece& p : job.ranges_) {
+        job.first_ = job.first_ == 0 ? p.first : std::min(job.first_, p.first);
+        job.last_ = std::max(job.last_, p.last);
+        job.framesTotal_ += p.length();
+    }
     return job;
 }
 
@@ -33,6 +45,11 @@ bool CopyJob::start() {
             source_.SetSequentialRead(true);
             openOutput_(1);
             source_.SeekFrame(first_);
+        } else if (kind_ == Kind::Pieces) {
+            if (ranges_.empty()) throw MediaError(QStringLiteral("There is no piece to write"));
+            source_.SetSequentialRead(true);
+            openOutput_(1);
+            startPiece(0);
         } else {
             if (!takeSplitPoint(frameCount_)) return false;
             splitTime_ = source_.FrameTimes(first_).time;
@@ -50,10 +67,11 @@ bool CopyJob::start() {
 bool CopyJob::step() {
     if (!running()) return false;
     try {
-        if (kind_ == Kind::Cut)
-            stepCut();
-        else
-            stepSplit();
+        switch (kind_) {
+            case Kind::Cut: stepCut(); break;
+            case Kind::Split: stepSplit(); break;
+            case Kind::Pieces: stepPieces(); break;
+        }
     } catch (...) {
         finish(JobOutcome::Kind::Failed, describeError(std::current_exception()));
     }
@@ -86,6 +104,48 @@ void CopyJob::stepSplit() {
     if (onProgress) onProgress(progress());
     if (cancelRequested_) return finish(JobOutcome::Kind::Cancelled);
     if (videoFinished_ && audioFinished_) return finish(JobOutcome::Kind::Finished);
+}
+
+// Each piece's sound starts at its first frame's own time (the seek) and is owed exactly the
+// samples that belong with its pictures at the output's frame rate, counted from the start of
+// the file, so a join never shifts the sound of the pieces after it.
+void CopyJob::startPiece(size_t index) {
+    piece_ = index;
+    const Piece& p = ranges_[index];
+    source_.SeekFrame(p.first);
+    videoFinished_ = false;
+    audioFinished_ = !source_.HasAudio();
+    const double fps = source_.FrameRate();
+    const int32_t rate = source_.AudioSampleRate();
+    soundOwed_ = soundSamplesFor(framesBefore_ + p.length(), fps, rate) - soundSamplesFor(framesBefore_, fps, rate);
+}
+
+void CopyJob::stepPieces() {
+    if (cancelRequested_) return finish(JobOutcome::Kind::Cancelled);
+    const Piece& p = ranges_[piece_];
+    if (source_.CurrentFrame() >= p.last) videoFinished_ = true;
+    if (videoFinished_ && audioFinished_) {
+        framesBefore_ += p.length();
+        if (piece_ + 1 == ranges_.size()) return finish(JobOutcome::Kind::Finished);
+        startPiece(piece_ + 1);
+    }
+    copyVideo();
+    copyPieceAudio();
+    if (onProgress) onProgress(progress());
+}
+
+// One block of the piece's sound, cut at the sample it is owed; silence where the source's
+// sound ends before the piece does, so the pieces after it stay in step.
+void CopyJob::copyPieceAudio() {
+    if (!audioDue()) return;
+    const int64_t channels = std::max(1, source_.AudioChannels());
+    AudioChunk block = source_.ReadAudio(kJobAudioBlockBytes);
+    if (block.empty()) block.assign(size_t(std::min<int64_t>(soundOwed_, kJobAudioBlockBytes / 2)) * channels, 0);
+    const int64_t frames = std::min<int64_t>(int64_t(block.size()) / channels, soundOwed_);
+    block.resize(size_t(frames * channels));
+    if (!block.empty()) sink_.WriteAudio(block);
+    soundOwed_ -= frames;
+    if (soundOwed_ <= 0) audioFinished_ = true;
 }
 
 void CopyJob::switchToSecondFile() {
@@ -134,8 +194,16 @@ JobProgress CopyJob::progress() const {
     p.audioTime = source_.AudioTime();
     p.videoDuration = source_.VideoDuration();
     p.audioDuration = source_.AudioDuration();
-    p.percent = kind_ == Kind::Cut ? cutPercent(p.currentFrame, first_, last_)
-                                   : splitPercent(p.currentFrame, first_, frameCount_);
+    switch (kind_) {
+        case Kind::Cut: p.percent = cutPercent(p.currentFrame, first_, last_); break;
+        case Kind::Split: p.percent = splitPercent(p.currentFrame, first_, frameCount_); break;
+        case Kind::Pieces: {
+            const Piece& r = ranges_[piece_];
+            const int64_t inPiece = std::clamp<int64_t>(p.currentFrame - r.first + 1, 0, r.length());
+            p.percent = piecesPercent(framesBefore_ + inPiece, framesTotal_);
+            break;
+        }
+    }
     return p;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "engine/common/VideoSink.h"
 #include "engine/common/VideoSource.h"
@@ -20,6 +21,10 @@ public:
     // Frames startMarker..endMarker (either order) into one file.
     static CopyJob cut(VideoSource& source, FrameSink& sink, int32_t startMarker, int32_t endMarker,
                        OpenOutput openOutput);
+    // Several ranges of frames, each first <= last, back to back into one file. The sound of
+    // each range starts at its first frame's own time and is cut to the sample where its
+    // pictures end, so it stays in step with them across every join.
+    static CopyJob pieces(VideoSource& source, FrameSink& sink, std::vector<Piece> ranges, OpenOutput openOutput);
     // Frames 1..splitFrame-1 into file 1 and splitFrame..last into file 2.
     static CopyJob split(VideoSource& source, FrameSink& sink, int32_t splitFrame, OpenOutput openOutput);
 
@@ -29,11 +34,14 @@ public:
     bool step() override;
 
 private:
-    enum class Kind { Cut, Split };
+    enum class Kind { Cut, Split, Pieces };
     CopyJob(Kind kind, VideoSource& source, FrameSink& sink, OpenOutput openOutput);
 
     void stepCut();
     void stepSplit();
+    void stepPieces();
+    void startPiece(size_t index);
+    void copyPieceAudio();
     void switchToSecondFile();
     bool videoDue() const;
     bool audioDue() const;
@@ -52,4 +60,11 @@ private:
     int part_ = 1;
     bool videoFinished_ = false;
     bool audioFinished_ = false;
+    // Pieces: the ranges, the one being written, the frames written before it, and the sound
+    // still owed to it (sample frames).
+    std::vector<Piece> ranges_;
+    size_t piece_ = 0;
+    int64_t framesBefore_ = 0;
+    int64_t framesTotal_ = 0;
+    int64_t soundOwed_ = 0;
 };

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "rules/JobRules.h"
+#include "rules/PieceList.h"
 
 // Why a job did not start.
 enum class JobRefusal {

@@ -22,6 +22,18 @@ std::unique_ptr<OriginalJob> OriginalJob::cut(std::shared_ptr<const OpenedSource
     return job;
 }
 
+std::unique_ptr<OriginalJob> OriginalJob::pieces(std::shared_ptr<const OpenedSource> source, std::vector<Piece> ranges,
+                                                 OutputPath outputPath) {
+    std::unique_ptr<OriginalJob> job(new OriginalJob(Kind::Pieces, std::move(source), std::move(outputPath)));
+    for (const Piece& p : ranges) {
+        job->first_ = job->first_ == 0 ? p.first : std::min(job->first_, p.first);
+        job->last_ = std::max(job->last_, p.last);
+        job->framesTotal_ += p.length();
+    }
+    job->pieces_ = std::move(ranges);
+    return job;
+}
+
 std::unique_ptr<OriginalJob> OriginalJob::split(std::shared_ptr<const OpenedSource> source, int32_t splitFrame,
                                                 OutputPath outputPath) {
     std::unique_ptr<OriginalJob> job(new OriginalJob(Kind::Split, std::move(source), std::move(outputPath)));
@@ -30,15 +42,24 @@ std::unique_ptr<OriginalJob> OriginalJob::split(std::shared_ptr<const OpenedSour
 }
 
 // The frames file `part` holds.
-std::pair<int32_t, int32_t> OriginalJob::rangeOf(int part) const {
-    if (kind_ == Kind::Cut) return {first_, last_};
-    return part == 1 ? std::pair{1, first_ - 1} : std::pair{first_, frameCount_};
+std::vector<FrameRange> OriginalJob::rangesOf(int part) const {
+    switch (kind_) {
+        case Kind::Cut: return {{first_, last_}};
+        case Kind::Split: return {part == 1 ? FrameRange{1, first_ - 1} : FrameRange{first_, frameCount_}};
+        case Kind::Pieces: {
+            std::vector<FrameRange> ranges;
+            for (const Piece& p : pieces_) ranges.push_back({p.first, p.last});
+            return ranges;
+        }
+    }
+    return {};
 }
 
 bool OriginalJob::start() {
     try {
         if (kind_ == Kind::Cut && !takeCutRange()) return false;
         if (!source_) throw MediaError(QStringLiteral("No video file is open"));
+        if (kind_ == Kind::Pieces && pieces_.empty()) throw MediaError(QStringLiteral("There is no piece to write"));
         remux_ = std::make_unique<LosslessCut>(source_);
         remux_->setWriteLimitForTesting(writeLimit_);
         remux_->setContainer(container_);
@@ -47,14 +68,16 @@ bool OriginalJob::start() {
         // Both files are checked before the first is written: a split refused halfway would
         // leave one file of the two.
         for (int part = 1; part <= (kind_ == Kind::Split ? 2 : 1); ++part) {
-            const auto [a, b] = rangeOf(part);
-            if (remux_->canWrite(a, b)) continue;
-            refuse(JobRefusal::EdgesNeedEncoder);
-            outcome_.codecName = remux_->codecName();
-            // A split names where a split needs no encoding, a cut where a cut may begin and end.
-            const CopyableEdges edges = kind_ == Kind::Split ? remux_->splitEdges(first_) : remux_->copyableEdges(a, b);
-            outcome_.edges = {edges.startBefore, edges.startAfter, edges.endBefore, edges.endAfter};
-            return false;
+            for (const FrameRange& r : rangesOf(part)) {
+                if (remux_->canWrite(r.first, r.last)) continue;
+                refuse(JobRefusal::EdgesNeedEncoder);
+                outcome_.codecName = remux_->codecName();
+                // A split names where a split needs no encoding, a cut where a cut may begin and end.
+                const CopyableEdges edges =
+                    kind_ == Kind::Split ? remux_->splitEdges(first_) : remux_->copyableEdges(r.first, r.last);
+                outcome_.edges = {edges.startBefore, edges.startAfter, edges.endBefore, edges.endAfter};
+                return false;
+            }
         }
         beginPart(1);
     } catch (...) {
@@ -66,8 +89,7 @@ bool OriginalJob::start() {
 
 void OriginalJob::beginPart(int part) {
     part_ = part;
-    const auto [a, b] = rangeOf(part);
-    remux_->begin(outputPath_(part), {{a, b}});
+    remux_->begin(outputPath_(part), rangesOf(part));
     // Known once the file is set up; told however the job ends, since the file keeps it.
     for (const QString& note : remux_->stats().notes)
         if (!outcome_.notes.contains(note)) outcome_.notes << note;
@@ -110,8 +132,11 @@ JobProgress OriginalJob::progress() const {
     };
     p.videoTime = p.audioTime = atFrame(std::max(0, p.currentFrame - 1));
     p.videoDuration = p.audioDuration = atFrame(frameCount_);
-    p.percent = kind_ == Kind::Cut ? cutPercent(p.currentFrame, first_, last_)
-                                   : splitPercent(p.currentFrame, first_, frameCount_);
+    switch (kind_) {
+        case Kind::Cut: p.percent = cutPercent(p.currentFrame, first_, last_); break;
+        case Kind::Split: p.percent = splitPercent(p.currentFrame, first_, frameCount_); break;
+        case Kind::Pieces: p.percent = piecesPercent(remux_->framesWritten(), framesTotal_); break;
+    }
     return p;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "engine/reader/OpenedSource.h"
 #include "engine/remux/LosslessCut.h"
@@ -23,6 +24,10 @@ public:
     // Frames startMarker..endMarker (either order) of the source into one file.
     static std::unique_ptr<OriginalJob> cut(std::shared_ptr<const OpenedSource> source, int32_t startMarker,
                                             int32_t endMarker, OutputPath outputPath);
+    // Several ranges of frames, each first <= last, one after the other into one file with
+    // continuous time stamps; each range's sound is placed by its own pictures.
+    static std::unique_ptr<OriginalJob> pieces(std::shared_ptr<const OpenedSource> source, std::vector<Piece> ranges,
+                                               OutputPath outputPath);
     // Frames 1..splitFrame-1 into file 1 and splitFrame..last into file 2.
     static std::unique_ptr<OriginalJob> split(std::shared_ptr<const OpenedSource> source, int32_t splitFrame,
                                               OutputPath outputPath);
@@ -41,10 +46,10 @@ public:
     void setWriteLimitForTesting(int64_t bytes) { writeLimit_ = bytes; }
 
 private:
-    enum class Kind { Cut, Split };
+    enum class Kind { Cut, Split, Pieces };
     OriginalJob(Kind kind, std::shared_ptr<const OpenedSource> source, OutputPath outputPath);
 
-    std::pair<int32_t, int32_t> rangeOf(int part) const;
+    std::vector<FrameRange> rangesOf(int part) const;
     void beginPart(int part);
     JobProgress progress() const;
     void addStats();
@@ -59,4 +64,6 @@ private:
     int64_t writeLimit_ = -1;
     QString container_;
     CutStats stats_;
+    std::vector<Piece> pieces_;  // Pieces: the ranges, in the order written
+    int64_t framesTotal_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "rules/JobRules.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "rules/Conversions.h"
 #include "rules/MarkerRules.h"
@@ -27,6 +28,16 @@ int16_t cutPercent(int32_t currentFrame, int32_t startFrame, int32_t endFrame) {
     const int32_t done = mul32(sub32(currentFrame, startFrame), 100);
     const int32_t span = add32(sub32(endFrame, startFrame), 1);
     return barValue(double(done) / double(span));
+}
+
+int16_t piecesPercent(int64_t framesDone, int64_t framesTotal) {
+    if (framesTotal <= 0) return 0;
+    return barValue(std::clamp(double(framesDone) * 100.0 / double(framesTotal), 0.0, 100.0));
+}
+
+int64_t soundSamplesFor(int64_t frames, double fps, int32_t sampleRate) {
+    if (fps <= 0) return 0;
+    return std::llround(double(frames) * double(sampleRate) / fps);
 }
 
 int16_t splitOverallPercent(int32_t audioTime, int32_t videoTime, int32_t audioDuration, int32_t videoDuration) {

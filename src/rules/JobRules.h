@@ -22,6 +22,14 @@ int32_t cutMarkerValue(int32_t audioTime, int32_t videoTime, int32_t audioDurati
 // The cut job's progress bar, 0..100: (current - start) x 100 / (end - start + 1).
 int16_t cutPercent(int32_t currentFrame, int32_t startFrame, int32_t endFrame);
 
+// A job of several pieces: the frames written of all its pieces, 0..100.
+int16_t piecesPercent(int64_t framesDone, int64_t framesTotal);
+
+// The sound that goes with the first `frames` pictures of an output at `fps`, in sample
+// frames at `sampleRate`. A job of several pieces ends each piece's sound there, so the
+// sound meets the pictures at every join and no rounding adds up from one join to the next.
+int64_t soundSamplesFor(int64_t frames, double fps, int32_t sampleRate);
+
 // The split job's overall position in percent, 0..100: (audioTime + videoTime) x 100 /
 // (audioDuration + videoDuration). Computed in 64 bits, so sources of many hours do not
 // overflow.

@@ -49,7 +49,10 @@ enum : int {
     SecondMove = 40,
     FirstLastFrame = 41,
     TenthMove = 42,
-    Count = 43
+    PieceOverlaps = 43,     // %1 the piece the markers' range overlaps, %2 and %3 its first and last frame
+    PiecesRefused = 44,     // %1 what is wrong with which pieces
+    PieceItem = 45,         // a line of the piece list: %1 first frame, %2 last frame, %3 its length in frames
+    Count = 46
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg
@@ -88,6 +91,14 @@ enum : int {
     OriginalExplanation = 34,  // the line in that frame
     Container = 35,            // the label of its container list
     AsTheSource = 36,          // the list's first item, %1 the source's extension
+    Pieces = 37,               // the piece list's frame and its controls
+    AddPiece = 38,
+    RemovePiece = 39,
+    PieceUp = 40,
+    PieceDown = 41,
+    ClearPieces = 42,
+    KeepPieces = 43,
+    RemovePieces = 44,
 };
 constexpr int kFirstAddedCaption = 32;
 }  // namespace Caption

@@ -123,7 +123,7 @@ frmMain::~frmMain() {
 void frmMain::buildControls() {
     setObjectName("frmMain");
     setWindowTitle("Korvelin");
-    setFixedSize(682, 553 + kTimelineRoom);
+    setFixedSize(884, 553 + kTimelineRoom);  // the piece list's frame on the right
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kWindowColor);
     setPalette(pal);
@@ -341,6 +341,8 @@ void frmMain::buildControls() {
     LstLang->setFont(QFont("Tahoma"));
     cmdHelp = button(Frame2, "cmdHelp", "About", 60, 150, 660, 405);
     cmdExit = button(Frame2, "cmdExit", "Exit", 75, 555, 660, 405);
+
+    buildPieceControls();
 }
 
 QPushButton* frmMain::formatButton(::OutputFormat format) const {

@@ -34,6 +34,7 @@
 #include "jobs/CopyJob.h"
 #include "jobs/OriginalJob.h"
 #include "rules/OutputFormats.h"
+#include "rules/PieceList.h"
 #include "rules/Selection.h"
 #include "rules/TextKeys.h"
 #include "settings/CRegister.h"
@@ -195,6 +196,16 @@ public:
     QComboBox* LstLang{};
     QPushButton* cmdHelp{};
     QPushButton* cmdExit{};
+    // FramePieces: the piece list (frmMain_pieces)
+    QGroupBox* FramePieces{};
+    QListWidget* lstPieces{};
+    QPushButton* cmdAddPiece{};
+    QPushButton* cmdRemovePiece{};
+    QPushButton* cmdPieceUp{};
+    QPushButton* cmdPieceDown{};
+    QPushButton* cmdClearPieces{};
+    QRadioButton* optKeepPieces{};
+    QRadioButton* optRemovePieces{};
 
     // ---------------- state ----------------
     QString CurLang;
@@ -299,6 +310,17 @@ public:
     void cmdSplit_Click();
     // How the last cut or split ended (none before the first).
     const std::optional<JobOutcome>& lastJobOutcome() const { return lastJobOutcome_; }
+
+    // ---------------- pieces: several ranges of the source in one cut ----------------
+    void cmdAddPiece_Click();  // the markers' range as a new piece at the end of the list
+    void cmdRemovePiece_Click();
+    void cmdPieceUp_Click();
+    void cmdPieceDown_Click();
+    void cmdClearPieces_Click();
+    void lstPieces_Click(int row);  // selects the piece and moves the markers to it
+    const PieceList& pieces() const { return pieces_; }
+    // Replaces the list (batch mode's --keep and --remove); it is checked when the cut starts.
+    void setPieceList(const PieceList& list);
 
     // ---------------- frmMain_desktop: keys, drop, full-screen preview, title, help ----------------
     // The full-screen window while the preview is in it, else null.
@@ -432,6 +454,9 @@ private:
     // The cut or split job of the chosen format.
     std::unique_ptr<Job> makeCutJob(int32_t startMarker, int32_t endMarker);
     std::unique_ptr<Job> makeSplitJob(int32_t splitFrame);
+    // The cut of the piece list's ranges in the chosen format; null (after a message naming
+    // them) when pieces overlap or leave nothing to write.
+    std::unique_ptr<Job> makePiecesJob();
     bool startJob(Job& job);      // Job::start on the job's worker thread
     bool runJobPasses(Job& job);  // false when the window was closed during the job
     // The reader a job reads the source with (see jobReader_).
@@ -446,6 +471,14 @@ private:
     };
     std::vector<JobOutput> jobOutputs_;
     Selection selection_;
+    // frmMain_pieces.cpp
+    PieceList pieces_;
+    bool showingPieces_ = false;  // the list widget is being refilled: its signals are not the user's
+    void buildPieceControls();
+    void showPieces();
+    void showPieceButtons();  // which of the list's buttons can act now
+    void setPieceCaptions(const std::function<QString(int)>& caption);
+    void piecesSourceChanged();
     // frmMain_desktop.cpp
     void setUpDesktop();
     void sourceChanged();  // after every OpenSourceVideo, whichever way it ended

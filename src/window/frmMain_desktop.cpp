@@ -50,6 +50,8 @@ enum KeyCommand : int {
     LastFrame,
     TenthBack,
     TenthForward,
+    AddPiece,     // the markers' range into the piece list
+    RemovePiece,  // the selected piece out of it
 };
 
 struct KeyBinding {
@@ -79,6 +81,8 @@ constexpr KeyBinding kKeyBindings[] = {
     {LastFrame, QKeyCombination(Qt::Key_End)},
     {TenthBack, QKeyCombination(Qt::Key_PageUp)},
     {TenthForward, QKeyCombination(Qt::Key_PageDown)},
+    {AddPiece, QKeyCombination(Qt::Key_A)},
+    {RemovePiece, QKeyCombination(Qt::Key_Delete)},
 };
 
 KeyCommand keyCommand(const QKeyEvent& event) {
@@ -223,6 +227,8 @@ bool frmMain::runKeyCommand(int command) {
             moveDrivenMarker(keyMoveTarget(static_cast<KeyCommand>(command), now, last, VideoFileIn1->FrameRate()));
             return true;
         }
+        case AddPiece: cmdAddPiece->click(); return true;
+        case RemovePiece: cmdRemovePiece->click(); return true;
     }
     return false;
 }
@@ -248,7 +254,9 @@ int32_t frmMain::keyMoveTarget(int command, int32_t now, int32_t last, double fp
         case Split:
         case FullScreen:
         case LeaveFullScreen:
-        case Help: break;
+        case Help:
+        case AddPiece:
+        case RemovePiece: break;
     }
     return now;
 }
@@ -277,6 +285,8 @@ void frmMain::updateKeyTooltips() {
                           pair(Msg::SecondMove, SecondBack, SecondForward) +
                           pair(Msg::FirstLastFrame, FirstFrame, LastFrame) +
                           pair(Msg::TenthMove, TenthBack, TenthForward));
+    cmdAddPiece->setToolTip(cmdAddPiece->text() + " (" + keyText(AddPiece) + ")");
+    cmdRemovePiece->setToolTip(cmdRemovePiece->text() + " (" + keyText(RemovePiece) + ")");
 }
 
 // ---------------------------------------------------------------- opening a source
@@ -322,6 +332,7 @@ void frmMain::openHandedOverSource() {
 void frmMain::sourceChanged() {
     resumeNext("sourceChanged: title", [&] { updateWindowTitle(); });
     resumeNext("sourceChanged: timeline", [&] { timelineSourceChanged(); });
+    piecesSourceChanged();
     if (!FileLoaded) {
         leavePreviewFullScreen();
         return;

@@ -82,6 +82,7 @@ public:
             controls_.push_back(w.formatButton(info.format));
             for (QGroupBox* frame : w.formatOptionFrames(info.format)) controls_.push_back(frame);
         }
+        controls_.push_back(w.FramePieces);
         for (QWidget* c : controls_) c->setEnabled(false);
         w_.cmdCancel->setEnabled(true);
     }
@@ -240,7 +241,9 @@ void frmMain::cmdCut_Click() {
     CutStartValue = selection_.marker(1);
     CutEndValue = selection_.marker(2);
     const auto releaseReader = qScopeGuard([this] { jobReader_.reset(); });  // after the job
-    const std::unique_ptr<Job> owned = makeCutJob(CutStartValue, CutEndValue);
+    // With pieces in the list the cut writes their ranges, otherwise the markers' range.
+    const std::unique_ptr<Job> owned = pieces_.empty() ? makeCutJob(CutStartValue, CutEndValue) : makePiecesJob();
+    if (!owned) return;
     Job& job = *owned;
     job.onFrame = [this](const FrameData& frame) {
         FrameBits = frame;

@@ -119,6 +119,7 @@ void frmMain::SetCaption() {
     resumeNext("SetCaption: messages", [&] {
         for (int i = 0; i < Msg::Count; ++i) Messages[i] = languageText("MSGX", i);
     });
+    resumeNext("SetCaption: pieces", [&] { setPieceCaptions(key); });
 
     if (FileLoaded) {
         resumeNext("SetCaption: position", [&] {

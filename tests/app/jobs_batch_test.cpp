@@ -1,9 +1,6 @@
 // Batch mode: its arguments, and the program run end to end for a cut and a split.
-#include <QProcess>
-#include <QProcessEnvironment>
-
 #include "app/BatchMode.h"
-#include "settings/RegistryStore.h"
+#include "app/ProgramRun.h"
 #include "window/JobsTestSupport.h"
 
 using namespace jobstest;
@@ -20,33 +17,6 @@ QString parseError(const QStringList& args) {
     auto result = parseBatchArguments(args);
     return std::holds_alternative<QString>(result) ? std::get<QString>(result) : QString();
 }
-
-// The program in its own process with private settings, registry and lock folder.
-struct ProgramRun {
-    QTemporaryDir home;
-    int exitCode = -1;
-    QString out, err;
-
-    void withPartner() {
-        RegistryStore(home.path() + "/registry").writeValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.pando", "", "x");
-    }
-    void run(const QStringList& args) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("KORVELIN_PROGRAM_DIR", KORVELIN_BUILD_DIR);
-        env.insert("KORVELIN_REGISTRY_DIR", home.path() + "/registry");
-        env.insert("KORVELIN_SETTINGS_DIR", home.path() + "/settings");
-        env.insert("KORVELIN_LOCK_DIR", home.path() + "/lock");
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(KORVELIN_BUILD_DIR "/korvelin"), args);
-        ASSERT_TRUE(p.waitForStarted()) << "the program korvelin is not built";
-        ASSERT_TRUE(p.waitForFinished(120000));
-        exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-        out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        err = QString::fromLocal8Bit(p.readAllStandardError());
-    }
-};
 
 // The texts the window shows, in the language the program starts with.
 const std::array<QString, Msg::Count>& windowMessages() {

@@ -85,6 +85,22 @@ TEST(CopyJob, CutCopiesExactlyTheMarkedFramesInEitherMarkerOrder) {
     EXPECT_GE(percents.last(), 95);
 }
 
+TEST(CopyJob, PiecesGoBackToBackWithTheSoundCutAtEveryJoin) {
+    JobRun run;
+    // Three pieces in an order of their own; each one's sound ends at the sample where its
+    // pictures end (read in blocks, it would overshoot by part of a block at every join).
+    CopyJob job = CopyJob::pieces(run.reader, run.sink, {{70, 80}, {5, 11}, {40, 52}}, run.opener());
+    QList<int> percents;
+    job.onProgress = [&](const JobProgress& p) { percents << p.percent; };
+    EXPECT_EQ(run.run(job), JobOutcome::Kind::Finished);
+    ASSERT_EQ(run.sink.files.size(), 1);
+    EXPECT_EQ(run.sink.files[0], range(70, 80) + range(5, 11) + range(40, 52));
+    EXPECT_EQ(run.sink.samples[0], 31 * kSamplesPerFrame);  // both channels, to the sample
+    EXPECT_EQ(run.sink.closes, 1);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_EQ(percents.last(), 100);
+}
+
 TEST(CopyJob, SplitSwitchesFilesAtTheSplitFrame) {
     JobRun run;
     CopyJob job = CopyJob::split(run.reader, run.sink, 40, run.opener());

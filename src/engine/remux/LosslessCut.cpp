@@ -1,6 +1,7 @@
 #include "engine/remux/LosslessCut.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/common/Bitstream.h"
 #include "engine/common/EngineLog.h"
@@ -59,7 +60,9 @@ struct LosslessCut::Run {
     std::vector<std::unique_ptr<SoundCopier>> sounds;  // one per sound track
     std::vector<std::unique_ptr<CueCopier>> cues;      // one per subtitle or data track
     int32_t current = 0;
-    int64_t framesBefore = 0;  // video packets written before the current range
+    int64_t framesBefore = 0;             // video packets written before the current range
+    // Per sound track, in order (sound time base): where the last range's copied sound ended.
+    std::vector<std::optional<StreamTicks>> soundEnds;
 
     Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, const QString& container,
         std::vector<FrameRange> rs, bool piecesEncoded, int64_t writeLimit)
@@ -81,6 +84,12 @@ struct LosslessCut::Run {
     void endPieces();
     void checkRangeComplete();
     void writeTracksUntil(StreamTicks until);
+    // For progress: the frames of finished phases and of the piece or copy being written.
+    int64_t framesWritten() const {
+        const PieceWorker* writing = phase == Phase::Head ? head.get() : phase == Phase::Tail ? tail.get() : nullptr;
+        return stats.videoPacketsCopied + stats.videoPacketsEncoded + (writing ? writing->packetsEncoded() : 0) +
+               (copier ? copier->packetsCopied() : 0);
+    }
 };
 
 // Every frame of a range is written once, copied or encoded: a source whose time stamps
@@ -118,11 +127,16 @@ void LosslessCut::Run::startRange() {
     // A file timed by packet order shows its first picture after the codec's delay, while its
     // sound plays from the start: the sound begins that much earlier in the source.
     const StreamTicks soundFrom{from.value - (outputStart.value == 0 ? session.pictureDelay().value : 0)};
+    const bool joinsNext = range + 1 < ranges.size();
+    size_t soundNumber = 0;
     for (const OutputSession::Track& track : session.tracks()) {
-        if (track.type == AVMEDIA_TYPE_AUDIO)
-            sounds.push_back(std::make_unique<SoundCopier>(source, session, track, soundFrom, to, outputStart));
-        else
+        if (track.type == AVMEDIA_TYPE_AUDIO) {
+            if (soundEnds.size() <= soundNumber) soundEnds.resize(soundNumber + 1);
+            sounds.push_back(std::make_unique<SoundCopier>(source, session, track, soundFrom, to, outputStart,
+                                                           SoundJoins{soundEnds[soundNumber++], joinsNext}));
+        } else {
             cues.push_back(std::make_unique<CueCopier>(source, session, track, from, to, outputStart));
+        }
     }
     stats.firstCopiedFrame = plan.hasCopy() ? plan.copyFirst : 0;
     stats.lastCopiedFrame = plan.hasCopy() ? plan.copyLast : 0;
@@ -183,7 +197,10 @@ void LosslessCut::Run::enter(Phase next) {
         case Phase::Done:
             checkRangeComplete();
             writeTracksUntil(StreamTicks{INT64_MAX});
-            for (const auto& sound : sounds) stats.audioPacketsCopied += sound->packetsCopied();
+            for (size_t k = 0; k < sounds.size(); ++k) {
+                stats.audioPacketsCopied += sounds[k]->packetsCopied();
+                if (sounds[k]->outputEnd()) soundEnds[k] = sounds[k]->outputEnd();
+            }
             stats.notes = session.notes();
             sounds.clear();
             cues.clear();
@@ -254,6 +271,9 @@ CopyableEdges LosslessCut::copyableEdges(int32_t first, int32_t last) const {
 CopyableEdges LosslessCut::splitEdges(int32_t frame) const { return ::splitEdges(source_->index(), frame); }
 void LosslessCut::setWriteLimitForTesting(int64_t bytes) { writeLimit_ = bytes; }
 int32_t LosslessCut::currentFrame() const { return current_; }
+int64_t LosslessCut::framesWritten() const {
+    return run_ ? run_->framesWritten() : stats_.videoPacketsCopied + stats_.videoPacketsEncoded;
+}
 const CutStats& LosslessCut::stats() const { return stats_; }
 
 void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>& ranges) {

@@ -68,6 +68,8 @@ public:
 
     // The source frame written last (0 before the first).
     int32_t currentFrame() const;
+    // Frames written to the file so far, over all its ranges.
+    int64_t framesWritten() const;
     const CutStats& stats() const;
 
 private:

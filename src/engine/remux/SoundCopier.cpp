@@ -1,6 +1,7 @@
 #include "engine/remux/SoundCopier.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "engine/common/MediaError.h"
 
@@ -19,7 +20,7 @@ constexpr Seconds kLongestLeadIn{0.2};
 }  // namespace
 
 SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, const OutputSession::Track& track,
-                         StreamTicks from, StreamTicks to, StreamTicks outputStart)
+                         StreamTicks from, StreamTicks to, StreamTicks outputStart, SoundJoins joins)
     : source_(source),
       session_(session),
       track_(track),
@@ -30,7 +31,8 @@ SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, con
       from_(rescaled(from, videoBase_, base_)),
       to_(rescaled(to, videoBase_, base_)),
       outputStart_(rescaled(outputStart, videoBase_, base_)),
-      next_(kNone) {
+      next_(kNone),
+      joins_(joins) {
     if (!packet_) throw MediaError(QStringLiteral("Out of memory"));
     const int64_t seekTo = from_.value - rescaled(StreamTicks{1}, {1, 1}, base_).value;  // a second early
     avformat_seek_file(input_.get(), stream_, INT64_MIN, seekTo, seekTo, 0);
@@ -72,16 +74,32 @@ void SoundCopier::writeUntil(StreamTicks until) {
         }
         lastTicks_ = std::max<int64_t>(a->duration, 1);
         next_ = ts + lastTicks_;
-        if (ts < from_.value) {
-            av_packet_unref(a);
-            continue;
+        // Copied whole frames at a join: the first is the one whose middle comes at or after
+        // where the range before ended its sound, moved onto that end; the last is the one
+        // whose middle comes before the range's last picture ends. The track runs on without a
+        // gap or an overlap, and each range's sound stays within half a frame of its own
+        // pictures, however many joins came before. Decoded sound is placed by the sample.
+        const bool joined = !feed_ && joins_.joinAt;
+        const bool cutByMiddle = !feed_ && joins_.joinsNext;
+        const int64_t ideal = ts - from_.value + outputStart_.value;  // where its own picture puts it
+        const int64_t half = lastTicks_ / 2;
+        if (!placed_) {
+            if (joined ? ideal + half < joins_.joinAt->value : ts < from_.value) {
+                av_packet_unref(a);
+                continue;
+            }
+            // A source whose sound pauses here keeps its pause: only a frame that meets the
+            // join to within one frame is moved onto it.
+            const int64_t toJoin = joined ? joins_.joinAt->value - ideal : 0;
+            shift_ = std::abs(toJoin) <= lastTicks_ ? toJoin : 0;
+            placed_ = true;
         }
-        if (ts >= to_.value) {
+        const int64_t at = ideal + shift_;
+        if (cutByMiddle ? at + half >= outputStart_.value + to_.value - from_.value : ts >= to_.value) {
             av_packet_unref(a);
             done_ = true;
             break;
         }
-        const int64_t at = ts - from_.value + outputStart_.value;
         if (feed_) {
             feed_->push(a, StreamTicks{ts - from_.value});
             av_packet_unref(a);
@@ -89,10 +107,12 @@ void SoundCopier::writeUntil(StreamTicks until) {
             if (copied_ == 0 && outputStart_.value == 0 && session_.timedByOrder()) fillLeadIn(a, at);
             a->pts = a->dts = at;
             session_.writeCopied(a, track_, base_);
+            outputEnd_ = StreamTicks{at + lastTicks_};
             ++copied_;
         }
         if (at > limit) break;
     }
+    if (done_ && feed_ && joins_.joinsNext) feed_->padToEnd();
 }
 
 // A file timed by packet order plays its sound from the first packet on: where the source's
@@ -143,6 +163,14 @@ void SoundFeed::push(const AVPacket* packet, StreamTicks start) {
     }
     if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
         throw MediaError(QStringLiteral("The sound cannot be decoded (%1)").arg(ffmpegErrorText(ret)));
+}
+
+void SoundFeed::padToEnd() {
+    const int64_t gap = length_.value - written_.value;
+    if (gap <= 0) return;
+    samples_.assign(size_t(gap) * channels_, 0);
+    encoder_.write(samples_.data(), int64_t(samples_.size()));
+    written_ = length_;
 }
 
 void SoundFeed::write(const AVFrame* frame) {

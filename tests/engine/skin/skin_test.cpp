@@ -116,7 +116,7 @@ struct MainWindowMock {
 
     MainWindowMock() {
         window.setObjectName("frmMain");
-        window.resize(682, 553);
+        window.resize(884, 553);
         convertTo = new QFrame(&window);
         convertTo->setObjectName("FrameConvertTo");
         convertTo->setGeometry(470, 290, 212, 203);
@@ -375,7 +375,7 @@ TEST_F(SkinEngine, ShippedSkinAddsItsButtonsAndReportsClicksByExactName) {
     QWidget* header = skin.skinButton("header");
     ASSERT_NE(header, nullptr);
     EXPECT_EQ(header->geometry().top(), 0);
-    EXPECT_EQ(header->width(), 682);
+    EXPECT_EQ(header->width(), w.window.width());
     const QRect tab = skin.skinButton("avibutton")->geometry();
     EXPECT_EQ(tab.bottom(), w.convertTo->y());  // overlapping the frame's top border
     EXPECT_GT(tab.left(), w.convertTo->x());

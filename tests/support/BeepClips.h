@@ -1,0 +1,30 @@
+#pragma once
+// Clips whose sound beeps once a second, from writers other than ours, and the check that
+// every beep of a written file still comes with the picture it came with in the source.
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "support/Clips.h"
+
+namespace beeps {
+
+// 12 s, 300 frames of the frame-number pattern at 25 fps, 320 x 240, x264 with B-frames and a
+// keyframe every 25 frames (1, 26, 51, ...); 48 kHz stereo sound that beeps for 40 ms at every
+// whole second, that is with source frames 1, 26, 51, ...
+//   "gst_ts"  GStreamer's mpegtsmux with AAC
+//   "gst_mp4" GStreamer's mp4mux with AAC
+//   "mkv_ac3" mkvmerge, H.264 and AC-3 from ffmpeg
+clips::Clip clip(const QString& name);
+QStringList clipNames();
+
+// A beep heard in a file, against the picture of the source frame it belongs to.
+struct Beep {
+    int sourceFrame = 0;  // the frame shown when the beep starts in the source
+    double offsetMs = 0;  // when the beep starts minus when that frame is shown, in the file
+};
+// Every beep frame shown in the file's video, with the beep heard nearest to it (an offset of
+// 1000 ms or more when there is none). *extra counts beeps that belong to no frame shown.
+QList<Beep> beepsAgainstPictures(const QString& path, int* extra = nullptr);
+
+}  // namespace beeps
