@@ -61,16 +61,17 @@ eventually stepped second || fail "Right did not step the preview ($(differing f
 xdotool key --window "$window" --clearmodifiers Left
 eventually unchanged back || fail "Left did not step back to the first frame ($(differing first back) pixels differ)"
 
-# Full screen: a 16:9 picture on a 16:10 screen leaves black bands above and below it.
+# Full screen: a 16:9 picture on a 16:10 screen, above the timeline strip, leaves thin black
+# bands above and below it.
 pixel() { convert "$work/$1.png" -format "%[fx:int(255*r)],%[fx:int(255*g)],%[fx:int(255*b)]" \
   -crop "1x1+$2+$3" +repage info:; }
 full_screen() {
-  import -window root "$work/$1.png" && [[ $(pixel "$1" 640 20) == "0,0,0" ]] &&
+  import -window root "$work/$1.png" && [[ $(pixel "$1" 640 2) == "0,0,0" ]] &&
     [[ $(pixel "$1" 640 400) != "0,0,0" ]] && [[ $(pixel "$1" 5 400) != "0,0,0" ]]
 }
 xdotool key --window "$window" --clearmodifiers f
 eventually full_screen fullscreen || fail "F did not show the picture full screen with its aspect kept" \
-  "(pixels at (640,20) (640,400) (5,400): $(pixel fullscreen 640 20) $(pixel fullscreen 640 400)" \
+  "(pixels at (640,2) (640,400) (5,400): $(pixel fullscreen 640 2) $(pixel fullscreen 640 400)" \
   "$(pixel fullscreen 5 400))"
 xdotool key --clearmodifiers Escape
 returned() { ! full_screen returned && unchanged returned-preview; }
