@@ -152,10 +152,12 @@ Clip made(const QString& name, const QString& file) {
         return ffmpegWith(file, "mov", {},
                           {"-c:v", "prores_ks", "-profile:v", "0", "-aspect", "16:9", "-c:a", "pcm_s16le", "-timecode",
                            "10:00:00:00", "-t", "3.6"});
-    if (name == "mencoder_xvid_avi") {
+    if (name == "mencoder_xvid_avi" || name == "mencoder_xvid_packed_avi") {
         // MEncoder's Xvid with B-frames and MP3, the container's aspect (16:9) over the
         // bitstream's square pixels; its sound starts with the first picture shown. Every frame
         // is kept (-noskip -mc 0: MEncoder drops and repeats frames to follow the sound otherwise).
+        // The packed one puts each B-frame in the packet before it, as DivX 5 did.
+        const bool packed = name == "mencoder_xvid_packed_avi";
         const Clip raw = make("pattern-raw", "yuv", kWidth, kHeight, kFps, kFrames, false,
                               {"-f", "rawvideo", "-pix_fmt", "yuv420p"});
         const Clip tone = make(file + "-tone", "wav", kWidth, kHeight, kFps, kFrames, true,
@@ -165,7 +167,9 @@ Clip made(const QString& name, const QString& file) {
                        {"-really-quiet", raw.path, "-demuxer", "rawvideo", "-rawvideo",
                         QStringLiteral("w=%1:h=%2:fps=%3:format=i420").arg(kWidth).arg(kHeight).arg(kFps),
                         "-audiofile", tone.path, "-oac", "mp3lame", "-lameopts", "cbr:br=128", "-ovc", "xvid",
-                        "-xvidencopts", "bitrate=800:max_bframes=2:max_key_interval=25", "-force-avi-aspect", "16/9", "-noskip", "-mc", "0",
+                        "-xvidencopts",
+                        QStringLiteral("bitrate=800:max_bframes=2:max_key_interval=25%1").arg(packed ? ":packed" : ""),
+                        "-force-avi-aspect", "16/9", "-noskip", "-mc", "0",
                         "-o", partial}) == 0;
         });
     }
@@ -216,7 +220,7 @@ QStringList foreignClipNames() {
     return {"gst_x264_mp4",          "gst_x264_mkv",      "gst_mjpeg_avi",      "mkvmerge_h264_ac3",
             "ts_mpeg2_mp2",          "avi_mpeg4_mp3",     "mp4_hevc10_aac",     "webm_vp9_opus",
             "ts_x264_opengop",       "ts_x264_opengop_mbaff", "mkvmerge_tracks", "mp4_text_faststart",
-            "mov_prores_timecode",   "mencoder_xvid_avi"};
+            "mov_prores_timecode",   "mencoder_xvid_avi", "mencoder_xvid_packed_avi"};
 }
 
 }  // namespace clips

@@ -17,7 +17,7 @@ namespace clips {
 // "mkvmerge_tracks" (two sound tracks, SubRip and ASS cues, chapters, a font),
 // "mp4_text_faststart" (mov_text, moov first, tags), "mov_prores_timecode" (container-only
 // pixel aspect, timecode), "mencoder_xvid_avi" (B-frames, MP3, a container aspect other than
-// the bitstream's).
+// the bitstream's), "mencoder_xvid_packed_avi" (the same with packed B-frames).
 Clip foreign(const QString& name);
 QStringList foreignClipNames();
 

@@ -67,6 +67,7 @@ std::shared_ptr<const OpenedSource> OpenedSource::open(const QString& path, cons
     SourceScan scan = scanPackets(input, s->videoStream_, s->audioStream_, progress);
     s->measured_ = {scan.videoBytes, scan.audioSeen, scan.audioStart, scan.audioEnd, scan.audioBytes};
     s->openGroupRefusal_ = scan.openGroupRefusal;
+    s->packedPictures_ = scan.packedPictures;
     int64_t defaultDuration = 0;
     if (const AVStream* st = s->video()) {
         checkNotTruncated(st, scan.videoPacketsRead, QFileInfo(path).size(), path);

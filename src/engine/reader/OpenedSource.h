@@ -54,6 +54,8 @@ public:
     // Why a copy cannot start at the video's first keyframe that is no clean start (an H.264
     // open group whose pictures cannot be rewritten); empty when every keyframe is one.
     const QString& openGroupRefusal() const { return openGroupRefusal_; }
+    // True when the video is MPEG-4 with packed B-frames, read unpacked (see PackedPictures).
+    bool packedPictures() const { return packedPictures_; }
 
     // A demuxer of its own on the held file, for reading the packets of `stream`. With
     // fullInfo it reads the streams' facts as the open did (the times it gives packets then
@@ -71,4 +73,5 @@ private:
     double headerRate_ = 0;
     Measured measured_;
     QString openGroupRefusal_;
+    bool packedPictures_ = false;
 };

@@ -14,6 +14,7 @@ PacketCursor::PacketCursor(std::shared_ptr<const OpenedSource> source)
     : source_(std::move(source)), stream_(source_->videoStream()) {
     if (!held_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(source_->path()));
     input_ = source_->openDemuxer(stream_, false);
+    if (source_->packedPictures()) unpacker_.emplace(source_->video()->codecpar);
 }
 
 void PacketCursor::keepVideoOnly() { keepOnlyStreams(input_.get(), {stream_}); }
@@ -27,6 +28,7 @@ int PacketCursor::keyframeBefore(int packet) const {
 bool PacketCursor::seek(int target) {
     av_packet_unref(held_.get());
     holding_ = false;
+    if (unpacker_) unpacker_->reset();
     // First by the packet's own timestamp, then from the keyframe before it (some demuxers
     // land late), then from the start of the file, which always works.
     const int candidates[] = {target, keyframeBefore(target)};
@@ -90,6 +92,12 @@ bool PacketCursor::scanTo(int target, bool fromFileStart) {
 }
 
 int PacketCursor::read(AVPacket* into) {
+    const int number = readAsStored(into);
+    if (number >= 0 && unpacker_) unpacker_->unpack(into);
+    return number;
+}
+
+int PacketCursor::readAsStored(AVPacket* into) {
     av_packet_unref(into);
     if (holding_) {
         holding_ = false;

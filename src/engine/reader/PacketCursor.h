@@ -3,8 +3,10 @@
 // packet index, from any packet on. The reader's decoding and the lossless cut both locate
 // packets through it.
 #include <memory>
+#include <optional>
 
 #include "engine/common/FfmpegHandles.h"
+#include "engine/common/PackedPictures.h"
 #include "engine/reader/Demux.h"
 #include "engine/reader/OpenedSource.h"
 
@@ -24,7 +26,8 @@ public:
     // Places the cursor so that the next read delivers packet `target`. False when the file
     // does not give it (damaged, or cut short since it was opened).
     bool seek(int target);
-    // The next packet into `into` (its own times kept); its number in the index, -1 at the end.
+    // The next packet into `into` (its own times kept; packed MPEG-4 unpacked); its number in
+    // the index, -1 at the end.
     int read(AVPacket* into);
     // The number of the packet the next read delivers.
     int next() const { return next_; }
@@ -33,6 +36,7 @@ public:
 
 private:
     bool scanTo(int target, bool fromFileStart);
+    int readAsStored(AVPacket* into);
     void keepVideoOnly();
 
     std::shared_ptr<const OpenedSource> source_;
@@ -41,4 +45,5 @@ private:
     ffmpeg::Packet held_ = ffmpeg::makePacket();
     bool holding_ = false;  // held_ is the packet the next read delivers
     int next_ = 0;
+    std::optional<PictureUnpacker> unpacker_;  // for a source with packed B-frames
 };

@@ -9,6 +9,7 @@
 #include "engine/common/Bitstream.h"
 #include "engine/common/H264OpenGroup.h"
 #include "engine/common/MediaError.h"
+#include "engine/common/PackedPictures.h"
 #include "engine/common/StreamSelection.h"
 
 extern "C" {
@@ -65,6 +66,16 @@ private:
     int64_t period_ = 0;
     int64_t highest_ = INT64_MIN;
 };
+
+// Unpacks a packet of packed MPEG-4 and times it as its container would time the unpacked
+// stream. Packing is made for containers timed by packet position (AVI), whose demuxer
+// shows a B-frame at its own position and another picture at the next reference picture's:
+// unpacked, the B-frames have moved, so that rule is applied anew to what each packet holds.
+void unpackTimedByPosition(PictureUnpacker& unpacker, AVPacket* packet) {
+    unpacker.unpack(packet);
+    const std::vector<int> types = mpeg4PictureTypes(packet->data, packet->size);
+    packet->pts = !types.empty() && types.front() == 2 ? packet->dts : AV_NOPTS_VALUE;
+}
 
 // Tells the scan's caller how far it is: when the percentage changes, and every so many
 // packets even when it does not (a file of unknown size, or one with huge packets), so a
@@ -198,6 +209,9 @@ SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream,
     // Streams without presentation times (H.264 in AVI, raw streams) get display ranks.
     std::optional<DisplayRanker> ranker;
     bool rankerDecided = false;
+    // Packed MPEG-4 (DivX, Xvid) is unpacked from its first packed packet on, as every reader
+    // of the packets does (see PacketCursor).
+    std::optional<PictureUnpacker> unpacker;
     ffmpeg::Packet packet = ffmpeg::makePacket();
     if (!packet) throw MediaError(QStringLiteral("Out of memory while indexing"));
     ProgressReport report(input, progress);
@@ -213,23 +227,28 @@ SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream,
                 if (p->pts == AV_NOPTS_VALUE && DisplayRanker::knowsOrder(par->codec_id)) ranker.emplace(par);
             }
             if (p->size > 0) {
+                const AVCodecParameters* par = input->streams[videoStream]->codecpar;
                 IndexedPacket entry;
+                entry.size = p->size;  // as the file holds it: readers recognise packets by it
+                if (!unpacker && holdsPackedPictures(par, p->data, p->size)) {
+                    unpacker.emplace(par);
+                    scan.packedPictures = true;
+                }
+                if (unpacker) unpackTimedByPosition(*unpacker, packet.get());
                 if (ranker) entry.order = ranker->rank(p);
                 entry.pts = p->pts;
                 entry.dts = p->dts;
                 entry.pos = p->pos;
                 entry.duration = std::max<int64_t>(0, p->duration);
-                entry.size = p->size;
                 entry.key = p->flags & AV_PKT_FLAG_KEY;
                 // Whether decoding can start cleanly here, read from the bitstream now, while
                 // the packet is at hand, so no later user reads the file again for it.
-                const AVCodecParameters* par = input->streams[videoStream]->codecpar;
                 entry.cleanStart = entry.key && startsCleanly(par, p->data, p->size);
                 if (entry.key && !entry.cleanStart && scan.openGroupRefusal.isEmpty())
                     scan.openGroupRefusal = openGroupRefusal(par, p->data, p->size);
                 entry.discard = p->flags & AV_PKT_FLAG_DISCARD;
                 scan.video.push_back(entry);
-                scan.videoBytes += p->size;
+                scan.videoBytes += entry.size;
             }
         } else if (p->stream_index == audioStream && !audioInHeader) {
             audio->add(p, &scan);

@@ -25,6 +25,9 @@ struct SourceScan {
     // Why the first keyframe met where a copy cannot start (an H.264 open group) cannot be
     // one; empty when there is none.
     QString openGroupRefusal;
+    // MPEG-4 with B-frames packed into the packets before them (DivX, Xvid): the index holds
+    // the unpacked stream's times, and its packets must be read unpacked.
+    bool packedPictures = false;
 };
 
 // How far a scan is through the file, 0..100; returning false stops it.

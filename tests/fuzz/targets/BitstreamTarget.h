@@ -19,6 +19,7 @@
 #include "engine/common/FfmpegHandles.h"
 #include "engine/common/H264OpenGroup.h"
 #include "engine/common/MediaError.h"
+#include "engine/common/PackedPictures.h"
 #include "fuzz/targets/FuzzCheck.h"
 
 extern "C" {
@@ -252,6 +253,14 @@ inline void fuzzBitstream(const uint8_t* data, size_t size) {
 
     checkPieceParameterSets(par, header, packet);
     avcodec_parameters_free(&par);
+
+    // MPEG-4 Part 2: one type for each picture start code followed by a byte, each 0..3.
+    size_t starts = 0;
+    for (size_t i = 0; i + 4 < packet.size(); ++i)
+        starts += packet[i] == 0 && packet[i + 1] == 0 && packet[i + 2] == 1 && packet[i + 3] == 0xB6;
+    const std::vector<int> types = mpeg4PictureTypes(bytes, count);
+    FUZZ_CHECK(types.size() == starts, where);
+    for (int type : types) FUZZ_CHECK(type >= 0 && type <= 3, where);
 }
 
 }  // namespace fuzztargets
