@@ -21,9 +21,11 @@ enum class JobRefusal {
 
 // Frames nearest to a refused cut's range where a cut needs no encoding: it may start at
 // startBefore or startAfter and end at endBefore or endAfter (0 where there is no such frame).
+// For a split, startBefore and startAfter are where the second file may begin.
 struct NearestCopyPoints {
     int32_t startBefore = 0, startAfter = 0;
     int32_t endBefore = 0, endAfter = 0;
+    bool split = false;
 };
 
 // How a job ended.

@@ -75,7 +75,8 @@ bool OriginalJob::start() {
                 // A split names where a split needs no encoding, a cut where a cut may begin and end.
                 const CopyableEdges edges =
                     kind_ == Kind::Split ? remux_->splitEdges(first_) : remux_->copyableEdges(r.first, r.last);
-                outcome_.edges = {edges.startBefore, edges.startAfter, edges.endBefore, edges.endAfter};
+                outcome_.edges = {edges.startBefore, edges.startAfter, edges.endBefore, edges.endAfter,
+                                  kind_ == Kind::Split};
                 return false;
             }
         }

@@ -52,7 +52,8 @@ enum : int {
     PieceOverlaps = 43,     // %1 the piece the markers' range overlaps, %2 and %3 its first and last frame
     PiecesRefused = 44,     // %1 what is wrong with which pieces
     PieceItem = 45,         // a line of the piece list: %1 first frame, %2 last frame, %3 its length in frames
-    Count = 46
+    SplitNeedsEncoder = 46,  // %1 the codec, %2 the frames where a split needs no encoding
+    Count = 47
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg

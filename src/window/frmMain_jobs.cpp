@@ -63,9 +63,13 @@ QString edgeFramesText(int32_t before, int32_t after) {
 // The refusal of a cut in the source's own format whose edges need an encoder the codec
 // lacks: the message names the codec (%1) and the frames where the cut could begin (%2)
 // and end (%3) without encoding.
-QString edgesRefusalText(const QString& message, const QString& codecName, const NearestCopyPoints& edges) {
-    return message.arg(codecName, edgeFramesText(edges.startBefore, edges.startAfter),
-                       edgeFramesText(edges.endBefore, edges.endAfter));
+// A split's names the frames where the second file could begin (%2).
+QString edgesRefusalText(const std::array<QString, Msg::Count>& messages, const QString& codecName,
+                         const NearestCopyPoints& edges) {
+    if (edges.split)
+        return messages[Msg::SplitNeedsEncoder].arg(codecName, edgeFramesText(edges.startBefore, edges.startAfter));
+    return messages[Msg::EdgesNeedEncoder].arg(codecName, edgeFramesText(edges.startBefore, edges.startAfter),
+                                               edgeFramesText(edges.endBefore, edges.endAfter));
 }
 
 }  // namespace
@@ -213,7 +217,7 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
                 case JobRefusal::SplitPointOutOfRange:
                 case JobRefusal::None: text = Messages[Msg::SplitPointOutOfRange]; break;
                 case JobRefusal::EdgesNeedEncoder:
-                    text = edgesRefusalText(Messages[Msg::EdgesNeedEncoder], outcome.codecName, outcome.edges);
+                    text = edgesRefusalText(Messages, outcome.codecName, outcome.edges);
                     break;
             }
             break;
