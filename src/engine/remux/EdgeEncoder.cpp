@@ -157,9 +157,18 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
         case AV_CODEC_ID_MPEG1VIDEO:
         case AV_CODEC_ID_MPEG2VIDEO:
         case AV_CODEC_ID_MPEG4:
-            c->flags |= AV_CODEC_FLAG_QSCALE;
-            c->global_quality = FF_QP2LAMBDA * 2;
-            c->bit_rate = par->bit_rate;
+            if (cap.bitsPerSecond > 0) {
+                // The source's own rate around the piece as the aim, its cap and buffer as
+                // the ceiling, and no finer quantiser than a fixed one would take.
+                c->bit_rate = cap.bitsPerSecond * 5 / 6;
+                c->rc_max_rate = cap.bitsPerSecond;
+                c->rc_buffer_size = int(std::min<int64_t>(cap.bufferBits, INT32_MAX));
+                c->qmin = 2;
+            } else {
+                c->flags |= AV_CODEC_FLAG_QSCALE;
+                c->global_quality = FF_QP2LAMBDA * 2;
+                c->bit_rate = par->bit_rate;
+            }
             if (par->codec_id != AV_CODEC_ID_MPEG4) c->gop_size = 600;  // the longest these encoders take
             // An MPEG-4 stream's header says whether pictures are shown at once or one late
             // (when it has B-frames). A decoder takes that from the latest header, so pieces

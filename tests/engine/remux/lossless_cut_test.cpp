@@ -56,6 +56,55 @@ TEST(LosslessCut, SoundTheContainerCannotCarryIsEncodedAgainInStepWithThePicture
     EXPECT_NEAR(sound.end, 71 / 25.0, 2 * sound.longest);
 }
 
+// Bytes of the packets that show frames first..last of the file (numbered in display order).
+int64_t bytesOfFrames(const QString& path, int first, int last) {
+    int64_t bytes = 0;
+    for (const checks::Packet& p : checks::videoPackets(path, true))
+        if (p.frame >= first && p.frame <= last) bytes += p.data.size();
+    return bytes;
+}
+
+// The lowest PSNR (dB) of frames 1..count of `out` against frames from..from+count-1 of `source`.
+double lowestPsnr(const QString& out, const QString& source, int from, int count, const QString& statsFile) {
+    const QString graph = QStringLiteral(
+                              "[1:v]trim=start_frame=%1:end_frame=%2,setpts=PTS-STARTPTS[r];"
+                              "[0:v]trim=end_frame=%3,setpts=PTS-STARTPTS[o];[o][r]psnr=stats_file=%4")
+                              .arg(from - 1)
+                              .arg(from - 1 + count)
+                              .arg(count)
+                              .arg(statsFile);
+    if (clips::run("ffmpeg", {"-v", "error", "-i", out, "-i", source, "-lavfi", graph, "-f", "null", "-"}) != 0) return 0;
+    QFile stats(statsFile);
+    if (!stats.open(QIODevice::ReadOnly)) return 0;
+    double lowest = 1000;
+    int frames = 0;
+    for (const QByteArray& line : stats.readAll().split('\n'))
+        if (const int at = line.indexOf("psnr_avg:"); at >= 0) {
+            lowest = std::min(lowest, line.mid(at + 9).split(' ').first().toDouble());
+            ++frames;
+        }
+    return frames == count ? lowest : 0;
+}
+
+// MPEG-2 and MPEG-4 Part 2 edges are capped near the source's own rate (a fixed fine quantiser
+// took more than twice its bits on grain) and still show its pictures closely.
+TEST(LosslessCut, MpegEdgesStayNearTheSourcesRateAndPictures) {
+    QTemporaryDir dir;
+    for (const QString codec : {"mpeg4", "mpeg2video"}) {
+        const clips::Clip source =
+            clips::make("grain_" + codec, "avi", 352, 288, 25, 100, false,
+                        {"-vf", "noise=alls=12:allf=t", "-c:v", codec, "-q:v", "6", "-bf", "2", "-g", "50"});
+        LosslessCut lossless(OpenedSource::open(source.path));
+        const QString out = dir.filePath(codec + ".avi");
+        ASSERT_EQ(cut(lossless, out, 10, 100).toStdString(), "");  // frames 10..50 encoded
+        const int head = lossless.stats().firstCopiedFrame - 10;
+        ASSERT_GT(head, 30) << codec.toStdString();
+        const double ratio = double(bytesOfFrames(out, 1, head)) / bytesOfFrames(source.path, 10, 10 + head - 1);
+        EXPECT_LE(ratio, 1.5) << codec.toStdString();
+        EXPECT_GE(lowestPsnr(out, source.path, 10, head, dir.filePath(codec + ".psnr")), 34) << codec.toStdString();
+    }
+}
+
 TEST(LosslessCut, KeepsTheSourcesTagsButNotItsWholeStreamStatistics) {
     QTemporaryDir dir;
     const clips::Clip tagged = clips::make(
