@@ -184,6 +184,16 @@ std::optional<int> PacketIndex::locate(int64_t pos, int64_t pts, int64_t dts) co
     return std::nullopt;
 }
 
+bool PacketIndex::evenlySpaced() const {
+    int64_t shortest = INT64_MAX, longest = INT64_MIN;
+    for (int frame = 2; frame <= frameCount(); ++frame) {
+        const int64_t length = frameTime(frame) - frameTime(frame - 1);
+        shortest = std::min(shortest, length);
+        longest = std::max(longest, length);
+    }
+    return frameCount() < 2 || longest - shortest <= 1;
+}
+
 int PacketIndex::keyframeCount() const {
     return static_cast<int>(
         std::count_if(packets_.begin(), packets_.end(), [](const StoredPacket& p) { return p.has(kKey); }));

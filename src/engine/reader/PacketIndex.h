@@ -64,6 +64,9 @@ public:
 
     // Number of keyframe packets.
     int keyframeCount() const;
+    // True when every frame lasts as long as the others, to a tick (a time base too coarse
+    // for the rate rounds some frames up); with fewer than two frames, true.
+    bool evenlySpaced() const;
     // True when no packet had a timestamp: times are then the packet order.
     bool timesFromOrder() const { return timesFromOrder_; }
     // Memory the index holds, in bytes.

@@ -4,6 +4,7 @@
 #include <QList>
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "engine/common/MediaError.h"
 #include "engine/output/ContainerRules.h"
@@ -136,6 +137,10 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
         notes_ << QStringLiteral("The chapters are not kept (a %1 file holds none)").arg(out->oformat->name);
     frameTicks_ = source.frameTicks().value;
     AVStream* video = copyStream(out, source.video(), start);
+    // Matroska gives every frame the stated rate's length unless its own says otherwise: a
+    // source whose frames last differently states none, so readers take each frame's time.
+    if (std::string_view(out->oformat->name) == "matroska" || std::string_view(out->oformat->name) == "webm")
+        if (!source.index().evenlySpaced()) video->avg_frame_rate = video->r_frame_rate = AVRational{0, 1};
     if (!videoHeader.empty()) replaceHeader(video->codecpar, videoHeader);
     videoStream_ = video->index;
     // The other streams follow in the source's order, each numbered among those of its kind.

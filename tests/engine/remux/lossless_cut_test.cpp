@@ -105,6 +105,27 @@ TEST(LosslessCut, MpegEdgesStayNearTheSourcesRateAndPictures) {
     }
 }
 
+// Matroska states a default frame length, which readers take for every frame's, only for a
+// source whose frames all last alike (here to the millisecond of its time base).
+TEST(LosslessCut, MatroskaStatesADefaultFrameLengthOnlyForEvenFrames) {
+    QTemporaryDir dir;
+    for (const bool even : {true, false}) {
+        QStringList options{"-c:v", "libx264", "-g", "25", "-video_track_timescale", "1000"};
+        if (!even)  // frames of 60 and 20 ms by turns
+            options << "-vf" << "settb=1/1000,setpts=(N*0.04+mod(N\\,2)*0.02)/TB" << "-fps_mode" << "passthrough"
+                    << "-enc_time_base:v" << "1:1000";
+        const clips::Clip source = clips::make(even ? "mp4_ms_even" : "mp4_ms_uneven", "mp4", 320, 240, 25, 60,
+                                               false, options);
+        LosslessCut lossless(OpenedSource::open(source.path));
+        const QString out = dir.filePath(even ? "even.mkv" : "uneven.mkv");
+        ASSERT_EQ(cut(lossless, out, 12, 50).toStdString(), "");
+        EXPECT_EQ(clips::decodeFrameNumbers(out), range(12, 50));
+        QByteArray info;
+        ASSERT_EQ(clips::run("mkvinfo", {out}, &info), 0);
+        EXPECT_EQ(info.contains("Default duration"), even) << info.toStdString();
+    }
+}
+
 TEST(LosslessCut, KeepsTheSourcesTagsButNotItsWholeStreamStatistics) {
     QTemporaryDir dir;
     const clips::Clip tagged = clips::make(
