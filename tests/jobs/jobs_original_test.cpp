@@ -171,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(Clips, OriginalCut,
                                          CutCase{"avi_mjpeg_pcm", true}, CutCase{"gst_mjpeg_avi", true},
                                          CutCase{"mkvmerge_tracks", true}, CutCase{"mp4_text_faststart", true},
                                          CutCase{"mov_prores_timecode", true}, CutCase{"mencoder_xvid_avi", true},
-                                         CutCase{"mencoder_xvid_packed_avi", true}),
+                                         CutCase{"mencoder_xvid_packed_avi", true}, CutCase{"gst_h263_3gp", true}),
                          [](const auto& info) { return std::string(info.param.clip); });
 
 // Another container for the same packets: every frame, the codecs and the sound in step, the

@@ -100,6 +100,10 @@ Clip ffmpegWith(const QString& file, const QString& ext, const QStringList& inpu
 Clip made(const QString& name, const QString& file) {
     if (name == "gst_x264_mp4") return gstreamer(file, "mp4", kX264, "mp4mux", "voaacenc");
     if (name == "gst_x264_mkv") return gstreamer(file, "mkv", kX264, "matroskamux", "vorbisenc");
+    if (name == "gst_h263_3gp")  // a phone's 3GP: H.263 at CIF (pixels of 12:11), AMR-NB
+        return gstreamer(file, "3gp",
+                         "videoscale ! video/x-raw,width=352,height=288 ! avenc_h263 gop-size=25 bitrate=1000000",
+                         "3gppmux", "audioresample ! audio/x-raw,rate=8000,channels=1 ! amrnbenc");
     if (name == "gst_mjpeg_avi")  // avimux with 16-bit PCM in chunks of its own size
         return gstreamer(file, "avi", "jpegenc", "avimux", "audio/x-raw,format=S16LE");
     if (name == "mkvmerge_h264_ac3") {
@@ -220,7 +224,7 @@ QStringList foreignClipNames() {
     return {"gst_x264_mp4",          "gst_x264_mkv",      "gst_mjpeg_avi",      "mkvmerge_h264_ac3",
             "ts_mpeg2_mp2",          "avi_mpeg4_mp3",     "mp4_hevc10_aac",     "webm_vp9_opus",
             "ts_x264_opengop",       "ts_x264_opengop_mbaff", "mkvmerge_tracks", "mp4_text_faststart",
-            "mov_prores_timecode",   "mencoder_xvid_avi", "mencoder_xvid_packed_avi"};
+            "mov_prores_timecode",   "mencoder_xvid_avi", "mencoder_xvid_packed_avi", "gst_h263_3gp"};
 }
 
 }  // namespace clips

@@ -10,7 +10,8 @@
 
 namespace clips {
 
-// "gst_x264_mp4" (AAC), "gst_x264_mkv" (Vorbis), "gst_mjpeg_avi" (16-bit PCM), "mkvmerge_h264_ac3",
+// "gst_x264_mp4" (AAC), "gst_x264_mkv" (Vorbis), "gst_mjpeg_avi" (16-bit PCM), "gst_h263_3gp" (H.263
+// at 352 x 288 with 12:11 pixels, AMR-NB), "mkvmerge_h264_ac3",
 // "ts_mpeg2_mp2" (open GOP), "avi_mpeg4_mp3", "mp4_hevc10_aac" (open GOP, 4:2:0 10-bit),
 // "webm_vp9_opus" (hidden alternate reference frames), "ts_x264_opengop" and
 // "ts_x264_opengop_mbaff" (H.264 open groups with B-pyramid and MP2, the second interlaced),
