@@ -1,5 +1,7 @@
 #include "engine/common/PackedPictures.h"
 
+#include <cstring>
+
 #include "engine/common/MediaError.h"
 
 extern "C" {
@@ -8,10 +10,15 @@ extern "C" {
 
 std::vector<int> mpeg4PictureTypes(const uint8_t* data, int size) {
     // A picture starts with the code 00 00 01 B6; its first two bits after it are its type.
+    // The scan at a file's open looks at every packet of an MPEG-4 stream: B6 is sought first.
     std::vector<int> types;
-    for (int i = 0; data && i + 4 < size; ++i)
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB6)
-            types.push_back(data[i + 4] >> 6);
+    if (!data || size < 5) return types;
+    const uint8_t* const last = data + size - 1;  // a code needs a byte after it
+    for (const uint8_t* p = data + 3; p < last; ++p) {
+        p = static_cast<const uint8_t*>(std::memchr(p, 0xB6, size_t(last - p)));
+        if (!p) break;
+        if (p[-3] == 0 && p[-2] == 0 && p[-1] == 1) types.push_back(p[1] >> 6);
+    }
     return types;
 }
 
