@@ -4,6 +4,7 @@
 // sound, and the black pictures in one pass over the video. Both report as they go and stop
 // promptly when asked.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,10 +26,11 @@ struct SoundScan {
 // Reads the source's played sound track from start to end: only its packets are read (the others
 // are skipped by the demuxer), and the peaks are read from the decoded samples as they come,
 // without converting them. `buckets` stretches span the video's duration; every `reportEvery`
-// decoded sound frames and at the end, `report` gets the scan so far. Throws MediaError when the
+// (each report redraws the strip) and at the end, `report` gets the scan so far. Throws MediaError when the
 // sound cannot be decoded at all.
 void scanSound(std::shared_ptr<const OpenedSource> source, int buckets, const std::atomic<bool>& stop,
-               const std::function<void(const SoundScan&)>& report, int reportEvery = 400);
+               const std::function<void(const SoundScan&)>& report,
+               std::chrono::milliseconds reportEvery = std::chrono::milliseconds(250));
 
 // Decodes the video from start to end and finds the pictures that stay black for at least half
 // a second. Cheaply: pictures no other picture refers to are skipped (a run is then measured
