@@ -49,11 +49,15 @@ enum : int {
     SecondMove = 40,
     FirstLastFrame = 41,
     TenthMove = 42,
-    PieceOverlaps = 43,     // %1 the piece the markers' range overlaps, %2 and %3 its first and last frame
-    PiecesRefused = 44,     // %1 what is wrong with which pieces
-    PieceItem = 45,         // a line of the piece list: %1 first frame, %2 last frame, %3 its length in frames
-    SplitNeedsEncoder = 46,  // %1 the codec, %2 the frames where a split needs no encoding
-    Count = 47
+    PieceOverlaps = 43,  // %1 the piece the markers' range overlaps, %2 and %3 its first and last frame
+    PiecesRefused = 44,  // %1 what is wrong with which pieces
+    PieceItem = 45,      // a line of the piece list: %1 first frame, %2 last frame, %3 its length in frames
+    PieceReversed = 46,  // the refusal's details: %1 the piece, %2 and %3 its first and last frame,
+    PieceOutside = 47,   //   %4 the source's last frame
+    PiecesOverlap = 48,  //   %4 the other piece, %5 and %6 its first and last frame
+    NothingLeft = 49,
+    SplitNeedsEncoder = 50,  // %1 the codec, %2 the frames where a split needs no encoding
+    Count = 51
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg
