@@ -82,10 +82,9 @@ PieceEncoder::PieceEncoder(PacketCursor& cursor, PieceSink sink, const PieceStyl
       rateCap_(rateCapFor(cursor.source(), first, last)),
       threads_(threads) {
     if (!frame_ || !packet_ || !out_) throw MediaError(QStringLiteral("Out of memory"));
-    // A piece of the encoder's own choice of threads decodes on two: its encoder waits for
-    // the pictures from the keyframe before it on, which one thread decodes alone. A piece on
-    // one thread decodes on one (each frame thread more holds a set of reference pictures).
-    decoder_ = demux::openDecoder(video_, threads == 1 ? 1 : 2, QStringLiteral("video"), cursor_.source().path());
+    // One decoding thread: decoding is the smaller part of a piece's work, and each frame
+    // thread more holds a set of reference pictures.
+    decoder_ = demux::openDecoder(video_, 1, QStringLiteral("video"), cursor_.source().path());
     if (!cursor_.seek(cursor_.index().startPacketFor(first)))
         throw MediaError(
             QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(cursor_.source().path()));
