@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "engine/common/VideoSource.h"
+#include "engine/platform/Platform.h"
 #include "engine/reader/OpenedSource.h"
 #include "engine/timeline/TimelineSources.h"
 
@@ -89,6 +90,7 @@ void TimelineStrip::startThumbnails(std::shared_ptr<const OpenedSource> source) 
             if (step == 16 || i % (step * 2) != 0) order.push_back(thumbnailFrames_[i]);
     const int generation = generation_;
     workers_.push_back(QThread::create([this, source, order, stop = stop_, generation] {
+        runBelowWindow();  // QThread's priorities do not change a Linux thread's share
         try {
             KeyframePictures pictures(source);
             for (const int32_t frame : order) {
@@ -116,6 +118,7 @@ void TimelineStrip::startWaveform(std::unique_ptr<VideoSource> reader) {
     const int generation = generation_;
     std::shared_ptr<VideoSource> owned(std::move(reader));
     workers_.push_back(QThread::create([this, owned, stop = stop_, generation] {
+        runBelowWindow();
         auto post = [&](const std::vector<uint8_t>& peaks, bool done) {
             QMetaObject::invokeMethod(
                 this,
