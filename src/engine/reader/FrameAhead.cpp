@@ -23,7 +23,7 @@ CatchUp catchUpFor(int behind, double decodeMs, double periodMs) {
 }
 
 FrameAhead::FrameAhead(std::shared_ptr<const OpenedSource> source, int first)
-    : next_(first), first_(first), lastTaken_(first - 1), frameCount_(source->index().frameCount()) {
+    : next_(first), lastTaken_(first - 1), frameCount_(source->index().frameCount()) {
     worker_ = std::thread([this, source] { run(source); });
 }
 
@@ -56,7 +56,7 @@ void FrameAhead::run(std::shared_ptr<const OpenedSource> source) {
         if (stop_) return;
         if (restartAt_ > 0) {
             ready_.clear();
-            next_ = first_ = std::exchange(restartAt_, 0);
+            next_ = std::exchange(restartAt_, 0);
             lastTaken_ = next_ - 1;
             continue;
         }
@@ -74,31 +74,43 @@ void FrameAhead::run(std::shared_ptr<const OpenedSource> source) {
         }
         const int n = next_;
         const bool skip = catchUp != CatchUp::None;
-        const bool afterStart = n != first_;  // a start decodes its key frame's run-up too
         lock.unlock();
         if (skip != skipping) track->setSkipNonReference(skipping = skip);
-        const auto started = std::chrono::steady_clock::now();
+        // Recent decoding time per picture, as the machine gives it now. A long run-up to n
+        // (from its key frame) is given up when the clock runs away meanwhile.
+        auto lastPicture = std::chrono::steady_clock::now();
+        auto measure = [&] {
+            const auto now = std::chrono::steady_clock::now();
+            const double ms = std::chrono::duration<double, std::milli>(now - std::exchange(lastPicture, now)).count();
+            decodeMs = decodeMs > 0 ? 0.8 * decodeMs + 0.2 * ms : ms;
+        };
+        bool gaveUp = false;
+        auto goOn = [&] {
+            measure();
+            std::unique_lock guard(mutex_);
+            const int aim = aim_;
+            gaveUp = stop_ || restartAt_ > 0;
+            guard.unlock();
+            if (!gaveUp && aim > 0 && catchUpFor(aim - n, decodeMs, periodMs) == CatchUp::GoToNextKeyFrame)
+                gaveUp = nextGroupStart(source->index(), aim) > n;
+            return !gaveUp;
+        };
         Decoded decoded;
         bool failed = false;
         try {
-            const AVFrame* frame = track->frameFrom(n, &decoded.number);
+            const AVFrame* frame = track->frameFrom(n, &decoded.number, goOn);
             decoded.frame.reset(frame ? av_frame_clone(frame) : nullptr);
             failed = !decoded.frame;
         } catch (...) {
             failed = true;
         }
+        if (!failed) measure();
         lock.lock();
-        if (restartAt_ > 0) continue;  // the reader went elsewhere meanwhile
+        if (restartAt_ > 0 || gaveUp) continue;  // the reader went elsewhere, or the clock ran away
         if (failed) {
             failed_ = true;
             changed_.notify_all();
             return;
-        }
-        if (afterStart) {
-            // Recent decoding time per frame of the video, as the machine gives it now.
-            const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
-            const double perFrame = took.count() / (decoded.number - n + 1);
-            decodeMs = decodeMs > 0 ? 0.8 * decodeMs + 0.2 * perFrame : perFrame;
         }
         next_ = decoded.number + 1;
         ready_.push_back(std::move(decoded));

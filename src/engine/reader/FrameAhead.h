@@ -64,7 +64,6 @@ private:
     std::condition_variable changed_;
     std::deque<Decoded> ready_;
     int next_;           // the frame the worker decodes next
-    int first_;          // where the decoding last started
     int lastTaken_;      // the last frame handed to the reader
     int restartAt_ = 0;  // > 0: the worker starts afresh at this frame
     int aim_ = 0;        // the frame on show by the clock; 0: not told

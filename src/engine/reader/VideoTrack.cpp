@@ -78,7 +78,7 @@ bool VideoTrack::decodeOne(int wanted) {
     return false;
 }
 
-const AVFrame* VideoTrack::frameFrom(int n, int* number) {
+const AVFrame* VideoTrack::frameFrom(int n, int* number, const std::function<bool()>& goOn) {
     if (!canContinueTo(n)) startRun(index().startPacketFor(n));
     while (runActive_ && !drained_) {
         if (!decodeNextFrame(decoder_.get(), frame_.get(), packet_.get(), &sentEnd_, [this] { return readPacket(); })) {
@@ -94,6 +94,7 @@ const AVFrame* VideoTrack::frameFrom(int n, int* number) {
             *number = found;
             return frame_.get();
         }
+        if (goOn && !goOn()) break;
     }
     return nullptr;
 }
