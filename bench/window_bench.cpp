@@ -196,6 +196,11 @@ void playback(const QString& clip, const char* name) {
         bench::printNote(soundDevice().privateServer ? "sound: private PulseAudio server, null sink"
                                                      : "sound: the running sound server");
     const double period = framePeriodMs(w.VideoFileIn1->FrameRate());
+    // Whether this machine, as loaded now, decodes the picture in real time at all.
+    const double decode8s = bench::timeCommand(
+        "ffmpeg", {"-nostdin", "-loglevel", "error", "-t", "8", "-i", clip, "-an", "-f", "null", "-"});
+    bench::printNote(QStringLiteral("%1: ffmpeg decodes 8 s of the picture in %2 s here").arg(name).arg(
+        decode8s / 1000, 0, 'f', 2));
     std::vector<double> offsets, firstSound, firstPicture;
     int dropped = 0, shown = 0;
     for (int i = 0; i < 3; ++i) {
