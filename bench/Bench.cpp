@@ -15,6 +15,9 @@
 
 extern char** environ;
 
+#include "engine/reader/FfmpegReader.h"
+#include "jobs/OriginalJob.h"
+
 namespace bench {
 
 std::vector<Case>& cases() {
@@ -169,6 +172,25 @@ QString clip1080p(int seconds) {
     return makeClip(QStringLiteral("h264-1080p-%1s.mp4").arg(seconds), "1920x1080", seconds);
 }
 QString clip360p(int seconds) { return makeClip(QStringLiteral("h264-360p-%1s.mp4").arg(seconds), "640x360", seconds); }
+
+std::unique_ptr<OriginalJob> runOriginalChild(const MakeOriginalJob& make, double* ms) {
+    const QString in = qEnvironmentVariable("KORVELIN_CUT_IN"), out = qEnvironmentVariable("KORVELIN_CUT_OUT");
+    if (in.isEmpty() || out.isEmpty()) return nullptr;
+    // The source is open in the window when a cut starts: its index is there already.
+    const std::unique_ptr<VideoSource> reader = createVideoFileReader();
+    reader->OpenFile(in);
+    const double start = nowMs();
+    std::unique_ptr<OriginalJob> job = make(reader->openedSource(), out);
+    if (job->start())
+        while (job->step()) {
+        }
+    *ms = nowMs() - start;
+    if (job->outcome().kind != JobOutcome::Kind::Finished) {
+        std::fprintf(stderr, "cut failed: %s\n", qPrintable(job->outcome().failure));
+        std::exit(4);
+    }
+    return job;
+}
 
 }  // namespace bench
 

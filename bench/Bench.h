@@ -2,11 +2,15 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // The benchmark program: cases register themselves by name; `korvelin_bench [case...]` runs
 // the named cases (all when none is named). Each figure is printed as
 //   NAME: VALUE UNIT (peer: VALUE UNIT, ratio: R, goal: G)
+class OpenedSource;
+class OriginalJob;
+
 namespace bench {
 
 struct Case {
@@ -41,6 +45,14 @@ ChildRun runChild(const QString& program, const QStringList& args, const QString
 // The ffprobe arguments that count a clip's video packets, reading the whole file as the
 // reader's index does.
 QStringList countVideoPacketsArgs(const QString& clip);
+
+// The child process of a lossless cut case: opens $KORVELIN_CUT_IN as the window does (its
+// index made), runs the job `make` gives for it and $KORVELIN_CUT_OUT to its end, and returns
+// the job with its time in *ms. Null when the process is not such a child; a job that does not
+// finish ends the process with its failure on standard error.
+using MakeOriginalJob =
+    std::function<std::unique_ptr<OriginalJob>(std::shared_ptr<const OpenedSource> source, const QString& out)>;
+std::unique_ptr<OriginalJob> runOriginalChild(const MakeOriginalJob& make, double* ms);
 
 // Folder for benchmark clips ($KORVELIN_BENCH_DIR, default /tmp/korvelin-bench).
 QString benchFolder();

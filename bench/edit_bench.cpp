@@ -63,20 +63,13 @@ std::vector<Piece> keptPieces(int minutes) {
 // ---- the child: one cut through the job ----
 
 void editChild() {
-    const QString in = qEnvironmentVariable("KORVELIN_CUT_IN"), out = qEnvironmentVariable("KORVELIN_CUT_OUT");
-    if (in.isEmpty() || out.isEmpty()) return;  // only ever run as the parent's child
-    const std::unique_ptr<VideoSource> reader = createVideoFileReader();
-    reader->OpenFile(in);
-    const double start = bench::nowMs();
-    auto job = OriginalJob::pieces(reader->openedSource(), keptPieces(clipMinutes()), [&](int) { return out; });
-    if (job->start())
-        while (job->step()) {
-        }
-    const double ms = bench::nowMs() - start;
-    if (job->outcome().kind != JobOutcome::Kind::Finished) {
-        std::fprintf(stderr, "cut failed: %s\n", qPrintable(job->outcome().failure));
-        std::exit(4);
-    }
+    double ms = 0;
+    const auto job = bench::runOriginalChild(
+        [](auto source, const QString& out) {
+            return OriginalJob::pieces(source, keptPieces(clipMinutes()), [=](int) { return out; });
+        },
+        &ms);
+    if (!job) return;  // only ever run as the parent's child
     std::fprintf(stderr, "job-ms %.1f copied %lld encoded %lld\n", ms,
                  static_cast<long long>(job->stats().videoPacketsCopied),
                  static_cast<long long>(job->stats().videoPacketsEncoded));

@@ -37,23 +37,13 @@ constexpr int kRuns = 3;
 // ---- the child: one cut through the job ----
 
 void originalChild() {
-    const QString in = qEnvironmentVariable("KORVELIN_CUT_IN"), out = qEnvironmentVariable("KORVELIN_CUT_OUT");
-    if (in.isEmpty() || out.isEmpty()) return;  // only ever run as the parent's child
     const int first = qEnvironmentVariableIntValue("KORVELIN_CUT_FROM"),
               last = qEnvironmentVariableIntValue("KORVELIN_CUT_TO");
-    // The source is open in the window when a cut starts: its index is there already.
-    const std::unique_ptr<VideoSource> reader = createVideoFileReader();
-    reader->OpenFile(in);
-    const double start = bench::nowMs();
-    auto job = OriginalJob::cut(reader->openedSource(), first, last, [&](int) { return out; });
-    if (job->start())
-        while (job->step()) {
-        }
-    const double ms = bench::nowMs() - start;
-    if (job->outcome().kind != JobOutcome::Kind::Finished) {
-        std::fprintf(stderr, "cut failed: %s\n", qPrintable(job->outcome().failure));
-        std::exit(4);
-    }
+    double ms = 0;
+    const auto job = bench::runOriginalChild(
+        [&](auto source, const QString& out) { return OriginalJob::cut(source, first, last, [=](int) { return out; }); },
+        &ms);
+    if (!job) return;  // only ever run as the parent's child
     const CutStats& s = job->stats();
     std::fprintf(stderr, "job-ms %.1f copied %lld encoded %lld first %d last %d\n", ms,
                  static_cast<long long>(s.videoPacketsCopied), static_cast<long long>(s.videoPacketsEncoded),

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -25,16 +24,7 @@ clips::Clip madeOnce(const QString& name, const QString& ext, const std::functio
     c.audio = true;
     c.sampleRate = kRate;
     c.channels = 2;
-    if (QFileInfo::exists(c.path)) return c;
-    QLockFile lock(c.path + ".lock");
-    lock.setStaleLockTime(0);
-    lock.lock();
-    if (QFileInfo::exists(c.path)) return c;
-    const QString partial = c.path + ".part." + ext;
-    if (!write(partial) || !QFile::rename(partial, c.path)) {
-        QFile::remove(partial);
-        throw std::runtime_error(("could not make test clip " + name).toStdString());
-    }
+    clips::makeOnce(c.path, write);
     return c;
 }
 

@@ -220,4 +220,17 @@ QList<int> decodeFrameNumbers(const QString& path) {
     return numbers;
 }
 
+void makeOnce(const QString& path, const std::function<bool(const QString& partial)>& write) {
+    if (QFileInfo::exists(path)) return;
+    QLockFile lock(path + ".lock");
+    lock.setStaleLockTime(0);
+    lock.lock();
+    if (QFileInfo::exists(path)) return;
+    const QString partial = path + ".part." + QFileInfo(path).suffix();
+    if (!write(partial) || !QFile::rename(partial, path)) {
+        QFile::remove(partial);
+        throw std::runtime_error(("could not make test clip " + QFileInfo(path).fileName()).toStdString());
+    }
+}
+
 }  // namespace clips

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,10 @@ Clip make(const QString& name, const QString& extension, int width, int height, 
 
 // Folder for clips and other generated files of this build.
 QString clipsFolder();
+
+// Makes the file `path` once, whichever test process comes first: `write` fills a partial file
+// beside it that becomes the file when it succeeds. Throws when it does not.
+void makeOnce(const QString& path, const std::function<bool(const QString& partial)>& write);
 
 // The frame number shown by a frame, or -1 when the pattern cannot be read.
 int frameNumberOf(const FrameData& frame);

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <functional>
 #include <stdexcept>
 
@@ -24,16 +23,7 @@ Clip madeOnce(const QString& name, const QString& ext, bool audio,
     c.audio = audio;
     c.sampleRate = audio ? 48000 : 0;
     c.channels = audio ? 2 : 0;
-    if (QFileInfo::exists(c.path)) return c;
-    QLockFile lock(c.path + ".lock");
-    lock.setStaleLockTime(0);
-    lock.lock();
-    if (QFileInfo::exists(c.path)) return c;
-    const QString partial = c.path + ".part." + ext;
-    if (!write(partial) || !QFile::rename(partial, c.path)) {
-        QFile::remove(partial);
-        throw std::runtime_error(("could not make test clip " + name).toStdString());
-    }
+    makeOnce(c.path, write);
     return c;
 }
 

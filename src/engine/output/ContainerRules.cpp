@@ -42,7 +42,21 @@ bool transportStreamCarries(AVCodecID codec) {
                   AV_CODEC_ID_SMPTE_KLV});
 }
 
+// What a Blu-ray transport stream (.m2ts) defines: players, GStreamer among them, show no
+// other stream of such a file.
+bool blurayStreamCarries(AVCodecID codec) {
+    return among(codec, {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_VC1,
+                         AV_CODEC_ID_PCM_BLURAY, AV_CODEC_ID_AC3, AV_CODEC_ID_EAC3, AV_CODEC_ID_DTS,
+                         AV_CODEC_ID_TRUEHD, AV_CODEC_ID_HDMV_PGS_SUBTITLE, AV_CODEC_ID_HDMV_TEXT_SUBTITLE});
+}
+
 }  // namespace
+
+bool extensionCarries(const QString& extension, AVCodecID codec) {
+    if (extension.compare(QLatin1String("m2ts"), Qt::CaseInsensitive) == 0) return blurayStreamCarries(codec);
+    const AVOutputFormat* format = containerOfExtension(extension);
+    return format && containerCarries(format, codec);
+}
 
 bool containerCarries(const AVOutputFormat* format, AVCodecID codec) {
     if (programStream(format->name)) return programStreamCarries(codec);
@@ -74,11 +88,10 @@ const AVOutputFormat* containerOfExtension(const QString& extension) {
 
 QStringList containersCarrying(const std::vector<AVCodecID>& codecs) {
     QStringList carriers;
-    for (const char* extension : kCopyContainers) {
-        const AVOutputFormat* format = containerOfExtension(QString::fromLatin1(extension));
-        if (format &&
-            std::all_of(codecs.begin(), codecs.end(), [&](AVCodecID c) { return containerCarries(format, c); }))
-            carriers << QString::fromLatin1(extension);
+    for (const char* name : kCopyContainers) {
+        const QString extension = QString::fromLatin1(name);
+        if (std::all_of(codecs.begin(), codecs.end(), [&](AVCodecID c) { return extensionCarries(extension, c); }))
+            carriers << extension;
     }
     return carriers;
 }

@@ -20,6 +20,10 @@ bool containerCarriesAttachments(const AVOutputFormat* format);
 // ASF, Ogg.
 bool containerCarriesChapters(const AVOutputFormat* format);
 
+// Whether the container that files with this extension (without the dot) are written in
+// carries the codec: containerCarries, but for .m2ts only what a Blu-ray stream defines.
+bool extensionCarries(const QString& extension, AVCodecID codec);
+
 // The refusal for a stream the container cannot carry, naming both and the containers of
 // kCopyContainers that can carry the codec.
 QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec);

@@ -147,6 +147,9 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
         if (int(i) != source.videoStream()) addTrack(source, int(i), number, start);
     }
     keepLayout(source);
+    // The transport stream muxer writes Blu-ray's 192-byte packets only for a name ending in
+    // .m2ts unless told; the chosen container decides, whatever the name.
+    if (container.compare(QLatin1String("m2ts"), Qt::CaseInsensitive) == 0) ffmpeg::setOption(options_, "mpegts_m2ts_mode", "1");
 }
 
 // An MP4 or QuickTime file from one keeps its brand, and its header before the media where

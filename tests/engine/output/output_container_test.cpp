@@ -36,9 +36,9 @@ TEST(ContainerRules, OffersTheContainersThatCarryEveryStreamAsItIs) {
         std::vector<AVCodecID> codecs;
         const char* carriers;
     } cases[] = {
-        {{AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, "mkv mp4 mov ts m2ts avi flv"},
+        {{AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, "mkv mp4 mov ts avi flv"},
         {{AV_CODEC_ID_H264, AV_CODEC_ID_AC3}, "mkv mp4 mov ts m2ts avi"},
-        {{AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MP2}, "mkv mp4 mov ts m2ts avi mpg"},
+        {{AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MP2}, "mkv mp4 mov ts avi mpg"},
         {{AV_CODEC_ID_VP9, AV_CODEC_ID_OPUS}, "mkv mp4 mov webm"},
         {{AV_CODEC_ID_PRORES, AV_CODEC_ID_PCM_S16LE}, "mkv mov"},
     };
