@@ -80,19 +80,24 @@ std::vector<Piece> PieceList::rangesToWrite(int32_t frameCount) const {
     return kept;
 }
 
-QString pieceText(const Piece& piece) { return QStringLiteral("frames %1-%2").arg(piece.first).arg(piece.last); }
-
-QStringList describeProblems(const PieceList& list, const std::vector<PieceProblem>& problems, int32_t frameCount) {
-    auto named = [&](int i) { return QStringLiteral("piece %1 (%2)").arg(i + 1).arg(pieceText(list.pieces()[i])); };
+QStringList describeProblems(const PieceList& list, const std::vector<PieceProblem>& problems, int32_t frameCount,
+                             const PieceProblemTexts& texts) {
+    // The text with the piece's position and frames, as %1 to %3.
+    auto named = [&](const QString& text, int i) {
+        const Piece& p = list.pieces()[i];
+        return text.arg(i + 1).arg(p.first).arg(p.last);
+    };
     QStringList lines;
     for (const PieceProblem& p : problems) {
         switch (p.kind) {
-            case PieceProblem::Kind::Reversed: lines << named(p.piece) + " ends before it starts"; break;
-            case PieceProblem::Kind::OutOfRange:
-                lines << named(p.piece) + QStringLiteral(" lies outside frames 1-%1").arg(frameCount);
+            case PieceProblem::Kind::Reversed: lines << named(texts.reversed, p.piece); break;
+            case PieceProblem::Kind::OutOfRange: lines << named(texts.outOfRange, p.piece).arg(frameCount); break;
+            case PieceProblem::Kind::Overlap: {
+                const Piece& other = list.pieces()[p.other];
+                lines << named(texts.overlap, p.piece).arg(p.other + 1).arg(other.first).arg(other.last);
                 break;
-            case PieceProblem::Kind::Overlap: lines << named(p.piece) + " overlaps " + named(p.other); break;
-            case PieceProblem::Kind::NothingLeft: lines << "the pieces removed leave no frame to write"; break;
+            }
+            case PieceProblem::Kind::NothingLeft: lines << texts.nothingLeft; break;
         }
     }
     return lines;

@@ -64,7 +64,16 @@ private:
     PieceMode mode_ = PieceMode::Keep;
 };
 
-// "frames 10-50": how messages name a piece.
-QString pieceText(const Piece& piece);
+// The wording of each kind of problem; the window takes it from its language. %1 is the piece's
+// position (1-based), %2 and %3 its first and last frame; for an overlap %4 is the other piece's
+// position and %5, %6 its frames; outside the source, %4 is the source's last frame.
+struct PieceProblemTexts {
+    QString reversed = QStringLiteral("piece %1 (frames %2-%3) ends before it starts");
+    QString outOfRange = QStringLiteral("piece %1 (frames %2-%3) lies outside frames 1-%4");
+    QString overlap = QStringLiteral("piece %1 (frames %2-%3) overlaps piece %4 (frames %5-%6)");
+    QString nothingLeft = QStringLiteral("the pieces removed leave no frame to write");
+};
+
 // One line per problem, naming the pieces by their position (1-based) and frames.
-QStringList describeProblems(const PieceList& list, const std::vector<PieceProblem>& problems, int32_t frameCount);
+QStringList describeProblems(const PieceList& list, const std::vector<PieceProblem>& problems, int32_t frameCount,
+                             const PieceProblemTexts& texts = {});

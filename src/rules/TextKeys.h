@@ -49,10 +49,14 @@ enum : int {
     SecondMove = 40,
     FirstLastFrame = 41,
     TenthMove = 42,
-    PieceOverlaps = 43,     // %1 the piece the markers' range overlaps, %2 and %3 its first and last frame
-    PiecesRefused = 44,     // %1 what is wrong with which pieces
-    PieceItem = 45,         // a line of the piece list: %1 first frame, %2 last frame, %3 its length in frames
-    Count = 46
+    PieceOverlaps = 43,  // %1 the piece the markers' range overlaps, %2 and %3 its first and last frame
+    PiecesRefused = 44,  // %1 what is wrong with which pieces
+    PieceItem = 45,      // a line of the piece list: %1 first frame, %2 last frame, %3 its length in frames
+    PieceReversed = 46,  // the refusal's details: %1 the piece, %2 and %3 its first and last frame,
+    PieceOutside = 47,   //   %4 the source's last frame
+    PiecesOverlap = 48,  //   %4 the other piece, %5 and %6 its first and last frame
+    NothingLeft = 49,
+    Count = 50
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg

@@ -6,11 +6,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/common/VideoSource.h"
-#include "engine/platform/Platform.h"
-#include "engine/reader/OpenedSource.h"
-#include "engine/timeline/TimelineSources.h"
-
 namespace {
 
 constexpr int kWaveTop = TimelineStrip::kThumbnailHeight + 2;
@@ -23,10 +18,8 @@ const QColor kEncoded(0xf2, 0x8c, 0x28);  // a marker where the frames next to i
 const QColor kRange(0xf2, 0x8c, 0x28, 70);
 const QColor kKept(0x4c, 0xd0, 0x6a, 60);
 const QColor kRemoved(0xe0, 0x40, 0x40, 60);
-
-// Sound peaks in stretches of about 50 ms, at most this many for the whole source.
-constexpr int kMaxPeaks = 4096;
-int peakBucketsFor(int32_t durationMs) { return std::clamp(durationMs / 50, 32, kMaxPeaks); }
+const QColor kBlackMark(0xb4, 0x6c, 0xf0);    // along the pictures' lower edge
+const QColor kSilenceMark(0xf0, 0x6c, 0xb4);  // along the waveform's middle line
 
 }  // namespace
 
@@ -38,123 +31,6 @@ TimelineStrip::TimelineStrip(QWidget* parent) : QWidget(parent) {
 }
 
 TimelineStrip::~TimelineStrip() { stopWork(); }
-
-void TimelineStrip::setSource(std::shared_ptr<const OpenedSource> source, std::unique_ptr<VideoSource> soundReader) {
-    clearSource();
-    if (!source || source->videoStream() < 0) return;
-    hasSource_ = true;
-    view_ = wholeSource(source->index().frameCount(), width());
-    cleanStarts_ = cleanStartFrames(source->index());
-    stop_ = std::make_shared<std::atomic<bool>>(false);
-    startThumbnails(source);
-    hasSound_ = soundReader && soundReader->HasAudio();
-    if (hasSound_) {
-        startWaveform(std::move(soundReader));
-    } else {
-        waveformDone_ = true;
-    }
-    update();
-}
-
-void TimelineStrip::clearSource() {
-    stopWork();
-    hasSource_ = hasSound_ = waveformDone_ = false;
-    cleanStarts_.clear();
-    thumbnailFrames_.clear();
-    thumbnails_.clear();
-    peaks_.clear();
-    bands_.clear();
-    marker1_ = marker2_ = playhead_ = 1;
-    view_ = TimelineView{};
-    update();
-}
-
-void TimelineStrip::stopWork() {
-    ++generation_;  // whatever the stopped work posted and is not yet delivered is dropped
-    if (stop_) stop_->store(true);
-    for (QThread* worker : workers_) {
-        worker->wait();
-        delete worker;
-    }
-    workers_.clear();
-    stop_.reset();
-}
-
-void TimelineStrip::startThumbnails(std::shared_ptr<const OpenedSource> source) {
-    thumbnailFrames_ = thumbnailKeyframes(cleanStarts_, view_.frameCount, kThumbnails);
-    // The thumbnails come in an order that fills the strip evenly at once and finer later:
-    // every 16th first, then every 8th, and so on.
-    std::vector<int32_t> order;
-    for (size_t step = 16; step >= 1; step /= 2)
-        for (size_t i = 0; i < thumbnailFrames_.size(); i += step)
-            if (step == 16 || i % (step * 2) != 0) order.push_back(thumbnailFrames_[i]);
-    const int generation = generation_;
-    workers_.push_back(QThread::create([this, source, order, stop = stop_, generation] {
-        runBelowWindow();  // QThread's priorities do not change a Linux thread's share
-        try {
-            KeyframePictures pictures(source);
-            for (const int32_t frame : order) {
-                if (stop->load()) return;
-                QImage image = pictures.picture(frame, kThumbnailHeight);
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, frame, generation, image = std::move(image)] {
-                        if (generation != generation_) return;
-                        thumbnails_[frame] = image;  // a null image: tried, not decodable
-                        update();
-                        checkDone();
-                    },
-                    Qt::QueuedConnection);
-            }
-        } catch (...) {
-            // A source whose video cannot be read again shows no thumbnails; the window's own
-            // reader reports its problems.
-        }
-    }));
-    workers_.back()->start(QThread::LowPriority);
-}
-
-void TimelineStrip::startWaveform(std::unique_ptr<VideoSource> reader) {
-    const int generation = generation_;
-    std::shared_ptr<VideoSource> owned(std::move(reader));
-    workers_.push_back(QThread::create([this, owned, stop = stop_, generation] {
-        runBelowWindow();
-        auto post = [&](const std::vector<uint8_t>& peaks, bool done) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, peaks, done, generation] {
-                    if (generation != generation_) return;
-                    peaks_ = peaks;
-                    waveformDone_ = done;
-                    update();
-                    checkDone();
-                },
-                Qt::QueuedConnection);
-        };
-        std::vector<uint8_t> last;
-        try {
-            measureSoundPeaks(*owned, peakBucketsFor(owned->VideoDuration()), *stop,
-                              [&](const std::vector<uint8_t>& peaks) {
-                                  last = peaks;
-                                  post(peaks, false);
-                              });
-        } catch (...) {
-            // Sound that cannot be read further shows as silence from there on.
-        }
-        if (!stop->load()) post(last, true);
-    }));
-    workers_.back()->start(QThread::LowPriority);
-}
-
-void TimelineStrip::checkDone() {
-    if (waveformDone_ && thumbnails_.size() == thumbnailFrames_.size()) emit backgroundDone();
-}
-
-int64_t TimelineStrip::cacheBytes() const {
-    int64_t bytes = int64_t(peaks_.capacity()) + int64_t(cleanStarts_.capacity()) * 4;
-    for (const auto& [frame, image] : thumbnails_) bytes += image.sizeInBytes();
-    return bytes;
-}
 
 bool TimelineStrip::startsClean(int32_t frame) const {
     return std::binary_search(cleanStarts_.begin(), cleanStarts_.end(), frame);
@@ -211,6 +87,9 @@ void TimelineStrip::paintEvent(QPaintEvent*) {
             if (a > 0) p.drawLine(x, middle - a, x, middle + a);
         }
     }
+    // Where the picture is black and where the sound is silent.
+    paintMarks(p, blacks_, kThumbnailHeight - 4, 4, kBlackMark);
+    paintMarks(p, silences_, kWaveTop + (h - kWaveTop) / 2 - 1, 3, kSilenceMark);
     // Ticks where a cut needs no encoding.
     p.setPen(kTick);
     for (const int32_t frame : ticksInView(cleanStarts_, view_, kTickGapPx)) {
@@ -230,6 +109,14 @@ void TimelineStrip::paintEvent(QPaintEvent*) {
     p.fillRect(xOf(start), 0, 2, h, startsClean(start) ? kClean : kEncoded);
     p.fillRect(xOf(end + 1) - 2, 0, 2, h, endsClean(end) ? kClean : kEncoded);
     p.fillRect(xOf(playhead_), 0, 1, h, Qt::white);
+}
+
+void TimelineStrip::paintMarks(QPainter& p, const std::vector<FrameSpan>& marks, int top, int height,
+                               const QColor& colour) {
+    for (const FrameSpan& mark : marks) {
+        const int left = xOf(mark.first), right = xOf(mark.last + 1);
+        if (right >= 0 && left < width()) p.fillRect(left, top, std::max(right - left, 1), height, colour);
+    }
 }
 
 void TimelineStrip::choose(double x) {

@@ -1,12 +1,15 @@
 #pragma once
 // The timeline strip under the marker sliders: thumbnails of key frames along the source, the
-// sound's waveform, ticks where a cut in the source's own format needs no encoding, the marked
-// range and further bands, and the frame on show as a playhead. Click and drag choose a frame;
-// Ctrl+wheel zooms around the pointer, the wheel scrolls.
+// sound's waveform, ticks where a cut in the source's own format needs no encoding, marks where
+// the picture is black or the sound silent, the marked range and further bands, and the frame
+// on show as a playhead. Click and drag choose a frame; Ctrl+wheel zooms around the pointer, the
+// wheel scrolls.
 //
-// Thumbnails and waveform are made on worker threads, each with its own reader of the opened
-// source (never the window's), and appear as they are ready. They are kept for the open source
-// (a fixed number of small pictures and peaks) and stop promptly when the source closes.
+// Thumbnails, waveform (with the silences) and black pictures are made on worker threads, each
+// with its own demuxer on the opened source (never the window's reader), and appear as they are
+// ready; the black pictures, which need the whole video decoded, only once the rest is done. They
+// are kept for the open source (a fixed number of small pictures and peaks, and the marks) and
+// stop promptly when the source closes (TimelineStrip_work.cpp).
 #include <QImage>
 #include <QThread>
 #include <QWidget>
@@ -16,10 +19,11 @@
 #include <memory>
 #include <vector>
 
+#include "engine/timeline/QuietScans.h"
 #include "rules/TimelineLayout.h"
 
 class OpenedSource;
-class VideoSource;
+class QPainter;
 
 class TimelineStrip : public QWidget {
     Q_OBJECT
@@ -37,8 +41,7 @@ public:
     ~TimelineStrip() override;
 
     // A source opened: the strip shows its whole length and starts its background work.
-    // `soundReader` is a reader of its own for the waveform (null: no waveform).
-    void setSource(std::shared_ptr<const OpenedSource> source, std::unique_ptr<VideoSource> soundReader);
+    void setSource(std::shared_ptr<const OpenedSource> source);
     // No source: the background work stops (before this returns) and the strip is empty.
     void clearSource();
 
@@ -59,6 +62,10 @@ public:
     int thumbnailsWanted() const { return static_cast<int>(thumbnailFrames_.size()); }
     int thumbnailsReady() const { return static_cast<int>(thumbnails_.size()); }
     bool waveformReady() const { return waveformDone_; }
+    // Where the picture is black, and the sound silent, for at least half a second.
+    const std::vector<FrameSpan>& blackMarks() const { return blacks_; }
+    const std::vector<FrameSpan>& silenceMarks() const { return silences_; }
+    bool blackMarksReady() const { return blackDone_; }
     // Bytes the strip's caches hold (thumbnails and peaks).
     int64_t cacheBytes() const;
     // The x of frame's place in the strip's own pixels.
@@ -80,8 +87,10 @@ protected:
 private:
     void stopWork();
     void startThumbnails(std::shared_ptr<const OpenedSource> source);
-    void startWaveform(std::unique_ptr<VideoSource> reader);
+    void startSound(std::shared_ptr<const OpenedSource> source);
+    void startBlack(std::shared_ptr<const OpenedSource> source);
     void checkDone();
+    void paintMarks(QPainter& p, const std::vector<FrameSpan>& marks, int top, int height, const QColor& colour);
     void choose(double x);
     const QImage* thumbnailFor(int32_t frame) const;
 
@@ -90,8 +99,11 @@ private:
     std::vector<int32_t> thumbnailFrames_;
     std::map<int32_t, QImage> thumbnails_;  // by key frame
     std::vector<uint8_t> peaks_;
+    std::vector<FrameSpan> silences_, blacks_;
     bool hasSound_ = false;
     bool waveformDone_ = false;
+    bool blackDone_ = false;
+    std::shared_ptr<const OpenedSource> source_;  // for the black pictures' pass, until it starts
     int32_t marker1_ = 1, marker2_ = 1, playhead_ = 1;
     std::vector<Band> bands_;
     bool hasSource_ = false;

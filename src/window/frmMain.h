@@ -479,6 +479,7 @@ private:
     bool showingPieces_ = false;  // the list widget is being refilled: its signals are not the user's
     void buildPieceControls();
     void showPieces();
+    void showPieceBands();
     void showPieceButtons();  // which of the list's buttons can act now
     void setPieceCaptions(const std::function<QString(int)>& caption);
     void piecesSourceChanged();

@@ -126,10 +126,7 @@ void frmMain::moveDrivenMarker(int32_t frame) {
 void frmMain::timelineSourceChanged() {
     std::shared_ptr<const OpenedSource> opened = FileLoaded ? VideoFileIn1->openedSource() : nullptr;
     if (!opened) return Timeline1->clearSource();
-    // The waveform is read by a reader of its own; without one the strip shows no waveform.
-    std::unique_ptr<VideoSource> soundReader;
-    resumeNext("timeline: sound reader", [&] { soundReader = VideoFileIn1->OpenSecondReader(); });
-    Timeline1->setSource(opened, std::move(soundReader));
+    Timeline1->setSource(opened);
     Timeline1->setMarkers(selection_.marker(1), selection_.marker(2));
     Timeline1->setPlayhead(selection_.marker(drivenMarker()));
 }

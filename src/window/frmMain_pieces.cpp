@@ -47,8 +47,10 @@ void frmMain::buildPieceControls() {
             [this](int row) { guardedHandler([&] { lstPieces_Click(row); }); });
     connect(lstPieces, &QListWidget::itemClicked, this,
             [this](QListWidgetItem* item) { guardedHandler([&] { lstPieces_Click(lstPieces->row(item)); }); });
-    connect(optKeepPieces, &QRadioButton::toggled, this,
-            [this](bool keep) { pieces_.setMode(keep ? PieceMode::Keep : PieceMode::Remove); });
+    connect(optKeepPieces, &QRadioButton::toggled, this, [this](bool keep) {
+        pieces_.setMode(keep ? PieceMode::Keep : PieceMode::Remove);
+        showPieceBands();
+    });
     showPieces();
 }
 
@@ -110,6 +112,16 @@ void frmMain::showPieces() {
     (pieces_.mode() == PieceMode::Keep ? optKeepPieces : optRemovePieces)->setChecked(true);
     showingPieces_ = false;
     showPieceButtons();
+    showPieceBands();
+}
+
+// The pieces on the timeline strip, in the colour of what the cut does with them.
+void frmMain::showPieceBands() {
+    const auto kind =
+        pieces_.mode() == PieceMode::Keep ? TimelineStrip::BandKind::Kept : TimelineStrip::BandKind::Removed;
+    std::vector<TimelineStrip::Band> bands;
+    for (const Piece& p : pieces_.pieces()) bands.push_back({p.first, p.last, kind});
+    Timeline1->setBands(std::move(bands));
 }
 
 void frmMain::showPieceButtons() {
@@ -142,8 +154,11 @@ void frmMain::piecesSourceChanged() {
 std::unique_ptr<Job> frmMain::makePiecesJob() {
     const int32_t frames = selection_.lastFrame();
     if (const auto problems = pieces_.problems(frames); !problems.empty()) {
-        dialogs().MsgBox(Messages[Msg::PiecesRefused].arg(describeProblems(pieces_, problems, frames).join("; ")),
-                         MsgButtons::Ok);
+        const PieceProblemTexts texts{Messages[Msg::PieceReversed], Messages[Msg::PieceOutside],
+                                      Messages[Msg::PiecesOverlap], Messages[Msg::NothingLeft]};
+        dialogs().MsgBox(
+            Messages[Msg::PiecesRefused].arg(describeProblems(pieces_, problems, frames, texts).join("; ")),
+            MsgButtons::Ok);
         return nullptr;
     }
     std::vector<Piece> ranges = pieces_.rangesToWrite(frames);

@@ -17,6 +17,18 @@ TEST(PiecesWindow, KeysBuildTheListAndCutWritesItsPiecesInOrder) {
     }
     ASSERT_EQ(w.lstPieces->count(), 3);
     EXPECT_EQ(w.lstPieces->item(1)->text(), w.Messages[Msg::PieceItem].arg(40).arg(50).arg(11));
+    // The pieces are bands on the timeline strip, green while kept and red while removed, drawn
+    // over the strip's plain background in the row between the pictures and the waveform.
+    auto stripAt = [&w](int frame) {
+        return w.Timeline1->grab().toImage().pixelColor(w.Timeline1->xOf(frame) + 2,
+                                                        TimelineStrip::kThumbnailHeight + 1);
+    };
+    const QColor plain = stripAt(30), kept = stripAt(45);
+    w.optRemovePieces->setChecked(true);
+    const QColor removed = stripAt(45);
+    w.optKeepPieces->setChecked(true);
+    EXPECT_GT(kept.green() - plain.green(), kept.red() - plain.red());
+    EXPECT_GT(removed.red() - plain.red(), removed.green() - plain.green());
 
     // A range that shares a frame with a piece is not added; the message names that piece.
     job.setMarkers(75, 90);

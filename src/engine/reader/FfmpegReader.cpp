@@ -69,16 +69,6 @@ VideoTiming videoTiming(const PacketIndex& index, AVRational timeBase, double he
     return t;
 }
 
-// The turn the stream's display matrix asks for, if it has one.
-Orientation streamOrientation(const AVStream* st) {
-    size_t size = 0;
-    const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
-    if (!data || size < 9 * sizeof(int32_t)) return {};
-    int32_t matrix[9];
-    std::memcpy(matrix, data, sizeof matrix);
-    return orientationOf(matrix);
-}
-
 int64_t kbitPerSecond(int64_t bytes, Seconds time) {
     return time.value > 0 ? std::llround(bytes * 8.0 / time.value / 1000.0) : 0;
 }

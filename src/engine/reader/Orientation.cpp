@@ -4,6 +4,7 @@
 #include <cstring>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
@@ -89,6 +90,15 @@ ffmpeg::Frame planar444(const AVFrame* frame, ScalerCache& scaler) {
 }
 
 }  // namespace
+
+Orientation streamOrientation(const AVStream* stream) {
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!data || size < 9 * sizeof(int32_t)) return {};
+    int32_t matrix[9];
+    std::memcpy(matrix, data, sizeof matrix);
+    return orientationOf(matrix);
+}
 
 Orientation orientationOf(const int32_t matrix[9]) {
     // The turn FFmpeg's tools apply for the matrix: its angle counts anticlockwise, the picture

@@ -7,6 +7,7 @@
 
 extern "C" {
 struct AVFrame;
+struct AVStream;
 }
 
 // How a stored picture is turned to stand upright: transposed (rows become columns), then
@@ -24,6 +25,9 @@ struct Orientation {
 // cameras store it) asks for: quarter turns and mirrors. Turns by other angles are left as
 // stored.
 Orientation orientationOf(const int32_t matrix[9]);
+// The turn a stream's display matrix asks for; none when it has no matrix. Everything that
+// shows the stream's pictures (the reader, the timeline's thumbnails) turns them by this.
+Orientation streamOrientation(const AVStream* stream);
 
 // The picture size after turning.
 QSize orientedSize(QSize stored, Orientation orientation);

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "engine/common/MediaError.h"
-#include "engine/common/VideoSource.h"
 #include "engine/reader/Demux.h"
 
 extern "C" {
@@ -26,6 +24,7 @@ std::vector<int32_t> cleanStartFrames(const PacketIndex& index) {
 
 KeyframePictures::KeyframePictures(std::shared_ptr<const OpenedSource> source)
     : source_(source),
+      orientation_(streamOrientation(source->video())),
       cursor_(source),
       decoder_(demux::openDecoder(source->video(), 1, QStringLiteral("video"), source->path())) {
     if (!packet_ || !frame_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(source->path()));
@@ -45,7 +44,11 @@ QImage KeyframePictures::picture(int32_t frame, int height) {
     av_packet_unref(packet_.get());
     if (sent && avcodec_send_packet(decoder_.get(), nullptr) >= 0 &&
         avcodec_receive_frame(decoder_.get(), frame_.get()) >= 0) {
-        image = scaled(frame_.get(), height);
+        if (orientation_.isIdentity()) {
+            image = scaled(frame_.get(), height);
+        } else if (const ffmpeg::Frame turned = orientFrame(frame_.get(), orientation_, turner_)) {
+            image = scaled(turned.get(), height);
+        }
         av_frame_unref(frame_.get());
     }
     avcodec_flush_buffers(decoder_.get());  // back out of the end-of-stream state
@@ -66,30 +69,4 @@ QImage KeyframePictures::scaled(const AVFrame* frame, int height) {
     const int targetLines[4] = {static_cast<int>(image.bytesPerLine()), 0, 0, 0};
     if (!scaler_.scale(frame->data, frame->linesize, target, targetLines)) return {};
     return image;
-}
-
-void measureSoundPeaks(VideoSource& reader, int buckets, const std::atomic<bool>& stop,
-                       const std::function<void(const std::vector<uint8_t>&)>& report, int reportEvery) {
-    std::vector<uint8_t> peaks(static_cast<size_t>(std::max(buckets, 1)), 0);
-    const int rate = reader.AudioSampleRate();
-    const int channels = std::max(reader.AudioChannels(), 1);
-    const double duration = std::max<double>(reader.VideoDuration(), 1) / 1000.0;
-    if (!reader.HasAudio() || rate <= 0) return report(peaks);
-    reader.SeekTime(0);
-    int64_t sample = 0;  // sample frames read so far
-    for (int chunks = 1; !stop.load(std::memory_order_relaxed); ++chunks) {
-        const AudioChunk chunk = reader.ReadAudio(0);
-        if (chunk.empty()) break;
-        const auto frames = static_cast<int64_t>(chunk.size()) / channels;
-        // One bucket covers many chunks: each chunk's peak goes to the bucket its middle is in.
-        int loudest = 0;
-        for (const int16_t s : chunk) loudest = std::max(loudest, std::abs(int(s)));
-        const double middle = (sample + frames / 2.0) / rate;
-        const auto bucket =
-            static_cast<size_t>(std::clamp(middle / duration * double(peaks.size()), 0.0, double(peaks.size() - 1)));
-        peaks[bucket] = std::max<uint8_t>(peaks[bucket], static_cast<uint8_t>(std::min(255, loudest >> 7)));
-        sample += frames;
-        if (chunks % reportEvery == 0) report(peaks);
-    }
-    report(peaks);
 }
