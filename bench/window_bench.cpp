@@ -23,12 +23,22 @@
 
 namespace {
 
-// Counts the frames playback reads without showing them.
+// Counts the frames playback reads, and those it reads without showing them.
 struct CountingReader : ForwardingReader {
-    int skipped = 0;
+    int skipped = 0;  // reads announced as not shown
+    int reads = 0;
+    int announced = 0;
     void SkipFrames(int32_t n) override {
-        skipped += n;
+        announced = n;
         real->SkipFrames(n);
+    }
+    FrameData ReadVideoFrame() override {
+        ++reads;
+        if (announced > 0) {
+            --announced;
+            ++skipped;
+        }
+        return real->ReadVideoFrame();
     }
 };
 
@@ -115,7 +125,8 @@ struct PlaybackRun {
     double firstSoundMs = -1;     // click to the first sound reaching the sink
     double firstPictureMs = -1;   // click to the first frame other than the one on show
     std::vector<double> offsets;  // |shown frame's time - sound position| after the first second
-    int dropped = 0;
+    int dropped = 0;  // frames passed: read without being shown, or left out by the decoder
+    int leftOut = 0;  // of them, left out by the decoder
     int shown = 0;
     double heardMs = 0;   // sound recorded at the sink's monitor
     double playedMs = 0;  // the player's played position at the end
@@ -130,7 +141,7 @@ PlaybackRun playOnce(frmMain& w, CountingReader& counting, double seconds) {
     PlaybackRun run;
     MonitorRecording recording(48000, 2);
     const bool recorded = !w.NoAudioDevice && recording.waitUntilRecording();
-    counting.skipped = 0;
+    counting.skipped = counting.reads = counting.announced = 0;
     const int frameBefore = shownFrameNumber(w);
     const int firstRead = w.VideoFileIn1->CurrentFrame();
     const double clicked = bench::nowMs();
@@ -159,8 +170,10 @@ PlaybackRun playOnce(frmMain& w, CountingReader& counting, double seconds) {
         if (recording.firstSoundMs() >= 0) run.firstSoundMs = recording.firstSoundMs() - clicked;
         run.heardMs = recording.heardMs();
     }
-    run.dropped = counting.skipped;
-    run.shown = w.VideoFileIn1->CurrentFrame() - firstRead - counting.skipped;
+    const int advanced = w.VideoFileIn1->CurrentFrame() - firstRead;
+    run.shown = counting.reads - counting.skipped;
+    run.dropped = advanced - run.shown;
+    run.leftOut = advanced - counting.reads;
     if (w.Playing) w.cmdPlayStop_Click();
     return run;
 }
@@ -183,6 +196,11 @@ void playback(const QString& clip, const char* name) {
         bench::printNote(soundDevice().privateServer ? "sound: private PulseAudio server, null sink"
                                                      : "sound: the running sound server");
     const double period = framePeriodMs(w.VideoFileIn1->FrameRate());
+    // Whether this machine, as loaded now, decodes the picture in real time at all.
+    const double decode8s = bench::timeCommand(
+        "ffmpeg", {"-nostdin", "-loglevel", "error", "-t", "8", "-i", clip, "-an", "-f", "null", "-"});
+    bench::printNote(QStringLiteral("%1: ffmpeg decodes 8 s of the picture in %2 s here").arg(name).arg(
+        decode8s / 1000, 0, 'f', 2));
     std::vector<double> offsets, firstSound, firstPicture;
     int dropped = 0, shown = 0;
     for (int i = 0; i < 3; ++i) {
@@ -193,13 +211,15 @@ void playback(const QString& clip, const char* name) {
         dropped += run.dropped;
         shown += run.shown;
         bench::printNote(QStringLiteral("%1 run %2: first sound %3 ms, first new picture %4 ms, %5 frames shown, "
-                                        "%6 dropped, sound heard at the sink %7 ms, played by the player %8 ms")
+                                        "%6 dropped (%7 left out by the decoder), sound heard at the sink %8 ms, "
+                                        "played by the player %9 ms")
                              .arg(name)
                              .arg(i + 1)
                              .arg(run.firstSoundMs, 0, 'f', 1)
                              .arg(run.firstPictureMs, 0, 'f', 1)
                              .arg(run.shown)
                              .arg(run.dropped)
+                             .arg(run.leftOut)
                              .arg(run.heardMs, 0, 'f', 0)
                              .arg(run.playedMs, 0, 'f', 0));
         QCoreApplication::processEvents();

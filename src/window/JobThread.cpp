@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine/common/MediaError.h"
+#include "engine/platform/Platform.h"
 
 void JobThread::run(const std::function<bool()>& step, const std::function<void(bool)>& turn,
                     const std::function<void()>& cancel) {
@@ -19,6 +20,7 @@ void JobThread::run(const std::function<bool()>& step, const std::function<void(
         if (!more) loop.quit();
     };
     std::unique_ptr<QThread> worker(QThread::create([&] {
+        runBelowWindow();  // the job and the encoders' and decoders' threads it starts
         workerLoop(step, [&](bool more) {
             QMetaObject::invokeMethod(
                 &receiver_, [windowTurn, more] { windowTurn(more); }, Qt::QueuedConnection);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "engine/platform/Platform.h"
 #include "engine/reader/OpenedSource.h"
 #include "engine/timeline/TimelineSources.h"
 #include "window/TimelineStrip.h"
@@ -70,6 +71,7 @@ void TimelineStrip::startThumbnails(std::shared_ptr<const OpenedSource> source) 
             if (step == 16 || i % (step * 2) != 0) order.push_back(thumbnailFrames_[i]);
     const int generation = generation_;
     workers_.push_back(QThread::create([this, source, order, stop = stop_, generation] {
+        runBelowWindow();  // QThread's Low priority does not change a Linux thread's share
         try {
             KeyframePictures pictures(source);
             for (const int32_t frame : order) {
@@ -98,6 +100,7 @@ void TimelineStrip::startSound(std::shared_ptr<const OpenedSource> source) {
     const double seconds =
         (source->index().endTime() - source->index().firstTime()) * av_q2d(source->video()->time_base);
     workers_.push_back(QThread::create([this, source, seconds, stop = stop_, generation] {
+        runBelowWindow();
         auto post = [&](const SoundScan& scan, bool done) {
             QMetaObject::invokeMethod(
                 this,

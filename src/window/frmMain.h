@@ -457,6 +457,9 @@ private:
     // The cut of the piece list's ranges in the chosen format; null (after a message naming
     // them) when pieces overlap or leave nothing to write.
     std::unique_ptr<Job> makePiecesJob();
+    // Runs `work` on a worker thread below the window's priority, the window locked and its
+    // event loop turning meanwhile; `cancel` is called when the window closes during it.
+    void onJobWorker(const std::function<void()>& work, const std::function<void()>& cancel);
     bool startJob(Job& job);      // Job::start on the job's worker thread
     bool runJobPasses(Job& job);  // false when the window was closed during the job
     // The reader a job reads the source with (see jobReader_).

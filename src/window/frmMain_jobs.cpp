@@ -121,7 +121,8 @@ QString frmMain::claimJobOutput(int part, ::OutputFormat format) {
 VideoSource& frmMain::jobReader() {
     // A reader of its own on the opened source, so that the job reads on its thread while the
     // window's reader stays the window's (a reader that gives none, as tests make, is shared).
-    jobReader_ = VideoFileIn1->OpenSecondReader();
+    // It is opened on the job's worker: its decoder's threads then run below the window too.
+    onJobWorker([this] { jobReader_ = VideoFileIn1->OpenSecondReader(); }, [] {});
     return jobReader_ ? *jobReader_ : *VideoFileIn1;
 }
 
@@ -155,19 +156,23 @@ std::unique_ptr<Job> frmMain::makeSplitJob(int32_t splitFrame) {
     return std::make_unique<CopyJob>(CopyJob::split(jobReader(), *VideoFileOut, splitFrame, outputOpener()));
 }
 
-bool frmMain::startJob(Job& job) {
-    // Starting opens the output and its encoders: on the worker too, with the window locked.
+void frmMain::onJobWorker(const std::function<void()>& work, const std::function<void()>& cancel) {
     JobControlsLock lock(*this);
     JobThread worker;
     runningJob_ = &worker;
     const auto done = qScopeGuard([&] { runningJob_ = nullptr; });
-    bool started = false;
     worker.run(
         [&] {
-            started = job.start();
+            work();
             return false;
         },
-        [](bool) {}, [&job] { job.cancel(); });
+        [](bool) {}, cancel);
+}
+
+bool frmMain::startJob(Job& job) {
+    // Starting opens the output and its encoders: on the worker too.
+    bool started = false;
+    onJobWorker([&] { started = job.start(); }, [&job] { job.cancel(); });
     return started;
 }
 

@@ -100,12 +100,19 @@ void frmMain::Timer1_Timer() {
             static_cast<int32_t>(now - static_cast<uint32_t>(AudioPlayer->SamplesToMs(AudioPlayer->PlayedSamples())));
     // The tick difference is taken modulo 2^32, so the counter's wrap never disturbs it.
     const int32_t elapsed = tickDifference(now, static_cast<uint32_t>(PlayStartTick));
-    const int32_t lag = sub32(add32(elapsed, PlayPosition.at(k)), VideoFileIn1->VideoTime());
+    const int32_t clock = add32(elapsed, PlayPosition.at(k));
+    VideoFileIn1->PlayClock(clock);
+    const int32_t lag = sub32(clock, VideoFileIn1->VideoTime());
     const PacingDecision decision = pacingFor(lag, framePeriodMs(VideoFileIn1->FrameRate()));
     if (!decision.show) return;
+    // A frame still being decoded is shown at a later tick: the window never waits for the
+    // decoder, so the sound is fed and the window answers meanwhile.
+    if (!VideoFileIn1->NextFrameReady()) return;
     if (decision.drop > 0) {
         VideoFileIn1->SkipFrames(decision.drop);
-        for (int i = 0; i < decision.drop; ++i) FrameBits = VideoFileIn1->ReadVideoFrame();
+        for (int i = 0; i < decision.drop && VideoFileIn1->NextFrameReady(); ++i)
+            FrameBits = VideoFileIn1->ReadVideoFrame();
+        if (!VideoFileIn1->NextFrameReady()) return;
     }
     InternalMarkerChange = true;
     setMarker(k, VideoFileIn1->CurrentFrame());

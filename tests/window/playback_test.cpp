@@ -1,6 +1,7 @@
 // Preview playback with a driven clock and a sound output without a device.
 #include <gtest/gtest.h>
 #include <QElapsedTimer>
+#include <QThread>
 #include <limits>
 
 #include "engine/audio/FakeAudioSink.h"
@@ -47,7 +48,8 @@ TEST(PlaybackRules, PacingTable) {
 struct FlakyReader : ForwardingReader {
     bool* failReads;
     int* audioReads;
-    FlakyReader(bool* flag, int* reads) : failReads(flag), audioReads(reads) {}
+    bool* frameLate;
+    FlakyReader(bool* flag, int* reads, bool* late) : failReads(flag), audioReads(reads), frameLate(late) {}
     AudioChunk ReadAudio(int32_t bytes) override {
         ++*audioReads;
         return real->ReadAudio(bytes);
@@ -56,6 +58,15 @@ struct FlakyReader : ForwardingReader {
         if (*failReads) throw MediaError("Read error in the test");
         return real->ReadVideoFrame();
     }
+    // The clock is driven here, tick by tick: each tick finds its frame decoded, as on a
+    // machine that decodes in time (a late frame is shown at a later tick, tested apart).
+    bool NextFrameReady() override {
+        if (*frameLate) return false;
+        QElapsedTimer waited;
+        waited.start();
+        while (!real->NextFrameReady() && !waited.hasExpired(10000)) QThread::msleep(1);
+        return true;
+    }
 };
 
 struct Playback : ::testing::Test {
@@ -63,6 +74,7 @@ struct Playback : ::testing::Test {
     std::shared_ptr<FakeSinkState> sink = std::make_shared<FakeSinkState>();
     bool failReads = false;
     int audioReads = 0;
+    bool frameLate = false;
     std::unique_ptr<WindowHarness> h;
     frmMain* w = nullptr;
 
@@ -71,7 +83,7 @@ struct Playback : ::testing::Test {
         sink->capacity = 1 << 20;
         h = std::make_unique<WindowHarness>(true, [this](WindowServices& s) {
             s.makeAudioPlayer = [this] { return std::make_unique<AudioPlayer>(std::make_unique<FakeAudioSink>(sink)); };
-            s.makeReader = [this] { return std::make_unique<FlakyReader>(&failReads, &audioReads); };
+            s.makeReader = [this] { return std::make_unique<FlakyReader>(&failReads, &audioReads, &frameLate); };
         });
         w = h->window.get();
         w->OpenSourceVideo(clips::get(clip).path);
@@ -136,6 +148,21 @@ TEST_F(Playback, StartAndStopSwitchControlsAndCaptions) {
     w->cmdPlayStop_Click();
     EXPECT_EQ(w->VideoFileIn1->VideoTime(), resume);
     EXPECT_EQ(w->SliderTimePosition1->value(), stoppedAt);
+    w->cmdPlayStop_Click();
+}
+
+TEST_F(Playback, AFrameStillBeingDecodedIsShownAtALaterTick) {
+    open(0);
+    w->cmdPlayStop_Click();
+    const int before = w->VideoFileIn1->CurrentFrame();
+    frameLate = true;
+    tickWithLag(200);  // due, and more: the tick neither waits nor reads
+    EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before);
+    EXPECT_TRUE(w->Playing);
+    frameLate = false;
+    tickWithLag(0);
+    EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 1);
+    EXPECT_EQ(shown(), before + 1);
     w->cmdPlayStop_Click();
 }
 

@@ -67,8 +67,16 @@ public:
     // not kept for stepping back. Off: they are kept again.
     virtual void SetSequentialRead(bool on) = 0;
     // On: the caller plays the frames in order from where it stands; the reader may decode the
-    // next ones ahead of time on another thread. Off: it stops doing so.
+    // next ones ahead of time on another thread, and when the caller falls behind it may leave
+    // out frames no other frame refers to (a read then returns a later frame than the one
+    // asked for: CurrentFrame tells which). Off: it stops doing so.
     virtual void SetDecodeAhead(bool on) { (void)on; }
+    // Whether the next ReadVideoFrame returns without waiting for a decoder (decoding ahead,
+    // the frame may still be under way; a player then shows it at a later tick).
+    virtual bool NextFrameReady() { return true; }
+    // Playing: the time the clock has reached. A reader decoding ahead that falls far behind it
+    // goes on at the first key frame after it, leaving out the frames in between.
+    virtual void PlayClock(int32_t ms) { (void)ms; }
     // The opened source the reader holds, for jobs that read its packets themselves; null when
     // nothing is open or the reader holds none (a reader made up for a test).
     virtual std::shared_ptr<const OpenedSource> openedSource() const { return nullptr; }

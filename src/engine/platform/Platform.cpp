@@ -10,7 +10,11 @@
 #include <QStandardPaths>
 #include <QUrl>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 uint32_t Platform::GetTickCount() {
     // The monotonic clock counts from an arbitrary point (boot on Linux); only differences
@@ -82,6 +86,16 @@ bool Platform::fileTypeRegistered(const QString& pattern) {
     return std::any_of(types.begin(), types.end(), [&](const QMimeType& type) {
         return type.globPatterns().contains(pattern, Qt::CaseInsensitive);
     });
+}
+
+void runBelowWindow() {
+    // On Linux the nice value belongs to each thread; raising it needs no privilege. A failure
+    // only leaves the thread at the window's priority.
+    constexpr int kBackgroundNice = 10;
+    const pid_t thread = gettid();
+    errno = 0;
+    const int current = getpriority(PRIO_PROCESS, thread);
+    if (errno == 0) setpriority(PRIO_PROCESS, thread, std::min(current + kBackgroundNice, 19));
 }
 
 namespace {

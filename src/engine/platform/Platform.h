@@ -39,6 +39,11 @@ QString programFolderBeside(const QString& binaryFolder);
 Platform& platform();
 void setPlatform(Platform* replacement);
 
+// Lowers the calling thread's scheduling priority below the window's, for long work in the
+// background: when both want the processor, the window's thread runs first and its event loop
+// keeps turning. Threads started from this thread later (an encoder's or decoder's) inherit it.
+void runBelowWindow();
+
 // Milliseconds from `earlier` to `later` on the wrapping 32-bit tick count: correct across
 // the counter's wrap as long as the true difference is below 2^31.
 inline int32_t tickDifference(uint32_t later, uint32_t earlier) { return static_cast<int32_t>(later - earlier); }

@@ -243,25 +243,24 @@ void FfmpegReader::SeekFrame(int32_t n) {
         s.silentAudio = toWholeMilliseconds(start);
 }
 
+int FfmpegReader::frameShowingAt(int32_t ms) const {
+    // The last frame that starts at or before ms; one past the last frame at the end.
+    int lo = 1, hi = source().video->index().frameCount();
+    if (ms >= VideoDuration()) return hi + 1;
+    while (lo < hi) {
+        const int mid = lo + (hi - lo + 1) / 2;
+        if (frameMs(mid) <= ms)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return lo;
+}
+
 void FfmpegReader::SeekTime(int32_t ms) {
     Source& s = source();
     ms = std::max(ms, 0);
-    if (s.video) {
-        // The frame showing at ms: the last one that starts at or before it.
-        int lo = 1, hi = s.video->index().frameCount();
-        if (ms >= VideoDuration()) {
-            lo = hi + 1;
-        } else {
-            while (lo < hi) {
-                const int mid = lo + (hi - lo + 1) / 2;
-                if (frameMs(mid) <= ms)
-                    lo = mid;
-                else
-                    hi = mid - 1;
-            }
-        }
-        s.next = lo;
-    }
+    if (s.video) s.next = frameShowingAt(ms);
     if (s.audio)
         s.audio->seek(toSampleIndex(Milliseconds{double(ms)}, s.audio->sampleRate()));
     else
@@ -276,15 +275,18 @@ void FfmpegReader::SkipFrames(int32_t n) {
 FrameData FfmpegReader::ReadVideoFrame() {
     Source& s = source();
     if (!s.video || s.next > s.video->index().frameCount()) return {};
-    const int n = s.next;
+    int n = s.next;
     // A jump keeps only the frames just before its target: caching its whole group would hold
     // up to a group of decoded pictures (and grow the decoder's buffer pool to match) for a
     // step back that rarely follows. Stepping, forwards or back, keeps everything it decodes.
     const bool step = n == s.lastRead + 1 || n == s.lastRead - 1;
-    ffmpeg::Frame ahead = s.ahead ? s.ahead->take(n) : ffmpeg::Frame();
-    FrameData data = ahead ? pack(ahead.get(), n) : pack(s.video->frame(n, step ? 1 : n - kFramesKeptBeforeJump), n);
+    // Decoded ahead, the frame may come later than n: the decoder left n out to catch up.
+    FrameAhead::Decoded ahead = s.ahead ? s.ahead->take(n) : FrameAhead::Decoded();
+    if (ahead.frame) n = ahead.number;
+    FrameData data = ahead.frame ? pack(ahead.frame.get(), n)
+                                 : pack(s.video->frame(n, step ? 1 : n - kFramesKeptBeforeJump), n);
     s.lastRead = n;
-    ++s.next;
+    s.next = n + 1;
     s.skipHint = std::max(0, s.skipHint - 1);
     return data;
 }
@@ -351,6 +353,16 @@ void FfmpegReader::SetDecodeAhead(bool on) {
     Source& s = source();
     s.ahead.reset();
     if (on && s.video) s.ahead = std::make_unique<FrameAhead>(s.opened, s.next);
+}
+
+bool FfmpegReader::NextFrameReady() {
+    const Source& s = source();
+    return !s.ahead || s.next > s.video->index().frameCount() || s.ahead->ready(s.next);
+}
+
+void FfmpegReader::PlayClock(int32_t ms) {
+    const Source& s = source();
+    if (s.ahead) s.ahead->aim(frameShowingAt(std::max(ms, 0)));
 }
 
 void FfmpegReader::SetOpenProgress(std::function<bool(int percent)> report) { openProgress_ = std::move(report); }

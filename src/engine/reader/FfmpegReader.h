@@ -63,6 +63,8 @@ public:
     AudioChunk ReadAudio(int32_t bytes) override;
     void SetSequentialRead(bool on) override;
     void SetDecodeAhead(bool on) override;
+    bool NextFrameReady() override;
+    void PlayClock(int32_t ms) override;
     std::shared_ptr<const OpenedSource> openedSource() const override;
     std::unique_ptr<VideoSource> OpenSecondReader() const override;
 
@@ -85,6 +87,7 @@ private:
     const Source& source() const;  // throws MediaError when nothing is open
     Source& source();
     int32_t frameMs(int n) const;     // where frame n starts, for a caller
+    int frameShowingAt(int32_t ms) const;  // the frame on show at ms; past the end: count + 1
     Seconds frameStart(int n) const;  // where frame n starts; n past the last: the video's end
     FrameData pack(const AVFrame* frame, int n);
 

@@ -78,12 +78,40 @@ bool VideoTrack::decodeOne(int wanted) {
     return false;
 }
 
-void VideoTrack::keep(const AVFrame* frame, int wanted) {
-    if (frame->width <= 0 || frame->height <= 0 || frame->format < 0) return;
+const AVFrame* VideoTrack::frameFrom(int n, int* number, const std::function<bool()>& goOn) {
+    if (!canContinueTo(n)) startRun(index().startPacketFor(n));
+    while (runActive_ && !drained_) {
+        if (!decodeNextFrame(decoder_.get(), frame_.get(), packet_.get(), &sentEnd_, [this] { return readPacket(); })) {
+            drained_ = true;
+            break;
+        }
+        const int found = pictureNumber(frame_.get());
+        if (found <= 0) continue;
+        ++stats_.framesDecoded;
+        lastOutput_ = std::max(lastOutput_, found);
+        // Leading pictures of the run's keyframe, and what came before n, are passed over.
+        if (found >= n && index().decodableFrom(found, runStart_)) {
+            *number = found;
+            return frame_.get();
+        }
+        if (goOn && !goOn()) break;
+    }
+    return nullptr;
+}
+
+void VideoTrack::setSkipNonReference(bool on) { decoder_->skip_frame = on ? AVDISCARD_NONREF : AVDISCARD_DEFAULT; }
+
+int VideoTrack::pictureNumber(const AVFrame* frame) const {
+    if (frame->width <= 0 || frame->height <= 0 || frame->format < 0) return 0;
     int number = lastOutput_ + 1;  // a decoder that lost the tag: pictures come in order
     if (frame->pts >= 0 && frame->pts < index().packetCount())
         number = index().frameOfPacket(static_cast<int>(frame->pts));
-    if (number <= 0 || number > index().frameCount()) return;
+    return number > 0 && number <= index().frameCount() ? number : 0;
+}
+
+void VideoTrack::keep(const AVFrame* frame, int wanted) {
+    const int number = pictureNumber(frame);
+    if (number == 0) return;
     ++stats_.framesDecoded;
     lastOutput_ = std::max(lastOutput_, number);
     // Leading pictures of the run's first keyframe refer to pictures before it: not kept.

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "engine/common/FfmpegHandles.h"
@@ -40,6 +41,16 @@ public:
     // only the frames just before its target; stepping keeps them all).
     const AVFrame* frame(int n, int keepFrom = 1);
 
+    // Playing in order: the first picture at or after frame n that the decoder gives, its
+    // number in *number (later than n when the decoder left n out, see below). Goes on with
+    // the current run when it leads to n, else starts one at n's keyframe. Bypasses the cache;
+    // the pointer stays valid until the next call. Null when no picture follows, or when
+    // `goOn`, asked after each picture the decoder gives before n, says to stop.
+    const AVFrame* frameFrom(int n, int* number, const std::function<bool()>& goOn = {});
+    // While on, the decoder leaves out pictures no other picture refers to (the cheapest way
+    // for a player that falls behind to catch up).
+    void setSkipNonReference(bool on);
+
     void setCacheLimit(int64_t bytes) { cache_.setByteLimit(bytes); }
     int64_t cacheLimit() const { return cache_.byteLimit(); }
     int64_t cacheBytes() const { return cache_.bytes(); }
@@ -52,6 +63,7 @@ private:
     bool decodeOne(int wanted);
     bool readPacket();
     void keep(const AVFrame* frame, int wanted);
+    int pictureNumber(const AVFrame* frame) const;  // 0: not a picture of this video
 
     QString path_;
     PacketCursor cursor_;

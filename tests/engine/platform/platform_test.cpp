@@ -1,4 +1,4 @@
-// The platform layer: tick count, folders, and the replaceable platform object.
+// The platform layer: tick count, folders, the replaceable platform object, background work.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 
 #include "engine/platform/Platform.h"
 
@@ -128,4 +131,18 @@ TEST(PlatformDesktop, DefaultApplicationComesFromTheDesktopsAssociations) {
     };
     restore("XDG_CONFIG_HOME", savedConfig);
     restore("XDG_DATA_HOME", savedData);
+}
+
+TEST(BackgroundWork, RunsBelowTheWindowAndPassesThatOnToItsThreads) {
+    auto nice = [] { return getpriority(PRIO_PROCESS, gettid()); };
+    const int window = nice();
+    int worker = window, started = window;
+    std::thread([&] {
+        runBelowWindow();
+        worker = nice();
+        std::thread([&] { started = nice(); }).join();  // an encoder's thread, say
+    }).join();
+    EXPECT_GT(worker, window);
+    EXPECT_EQ(started, worker);
+    EXPECT_EQ(nice(), window);  // the calling thread only, not the whole program
 }
