@@ -63,38 +63,14 @@ TEST(QuietRuns, BlackAndSilentByTheFiltersDefaultLevels) {
 // 2 s to just before 3 s: frames 51 to 75 at 25 fps.
 TEST(QuietScans, ABlackSilentSecondInTheMiddleIsMarked) {
     const QString path = clips::clipsFolder() + "/black-silent-second.mp4";
-    if (!QFileInfo::exists(path)) {
-        const QString part = path + ".part.mp4";
-        ASSERT_EQ(clips::run("ffmpeg", {"-nostdin",
-                                        "-loglevel",
-                                        "error",
-                                        "-y",
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        "testsrc2=size=320x240:rate=25,drawbox=color=black:t=fill:"
-                                        "enable='between(t,2,2.99)'",
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        "sine=frequency=440:duration=5,volume=0:"
-                                        "enable='between(t,2,2.99)'",
-                                        "-t",
-                                        "5",
-                                        "-c:v",
-                                        "libx264",
-                                        "-bf",
-                                        "2",
-                                        "-g",
-                                        "25",
-                                        "-pix_fmt",
-                                        "yuv420p",
-                                        "-c:a",
-                                        "aac",
-                                        part}),
-                  0);
-        ASSERT_TRUE(QFile::rename(part, path));
-    }
+    // clang-format off
+    clips::makeOnce(path, [](const QString& part) {
+        return clips::run("ffmpeg", {"-nostdin", "-loglevel", "error", "-y",
+            "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25,drawbox=color=black:t=fill:enable='between(t,2,2.99)'",
+            "-f", "lavfi", "-i", "sine=frequency=440:duration=5,volume=0:enable='between(t,2,2.99)'",
+            "-t", "5", "-c:v", "libx264", "-bf", "2", "-g", "25", "-pix_fmt", "yuv420p", "-c:a", "aac", part}) == 0;
+    });
+    // clang-format on
     const auto source = OpenedSource::open(path);
     const std::atomic<bool> stop{false};
     std::vector<FrameSpan> blacks;
