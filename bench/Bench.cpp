@@ -192,6 +192,18 @@ std::unique_ptr<OriginalJob> runOriginalChild(const MakeOriginalJob& make, doubl
     return job;
 }
 
+QString frameStart(int frame, double fps) { return QString::number((frame - 1) / fps, 'f', 3); }
+
+ChildRun ffmpegEdge(const QString& clip, double fps, int first, int last) {
+    if (last < first) return {0, 0, {}};
+    // clang-format off
+    return runChild("ffmpeg", {
+        "-nostdin", "-v", "error", "-ss", frameStart(first, fps), "-i", clip, "-an", "-frames:v", QString::number(last - first + 1),
+        "-c:v", "libx264", "-preset", "superfast", "-crf", "15", "-bf", "3", "-x264-params", "scenecut=0:b-pyramid=normal",
+        "-g", "1048576", "-f", "null", "-"});
+    // clang-format on
+}
+
 }  // namespace bench
 
 int main(int argc, char** argv) {

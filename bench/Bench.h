@@ -54,6 +54,12 @@ using MakeOriginalJob =
     std::function<std::unique_ptr<OriginalJob>(std::shared_ptr<const OpenedSource> source, const QString& out)>;
 std::unique_ptr<OriginalJob> runOriginalChild(const MakeOriginalJob& make, double* ms);
 
+// The time of frame number `frame` (1 for the first) at `fps`, as ffmpeg's -ss takes it.
+QString frameStart(int frame, double fps);
+// ffmpeg decoding frames first..last of a clip at `fps` and encoding them as our edge pieces
+// are encoded (x264, superfast, CRF 15, B-pyramid); nothing is run when last < first.
+ChildRun ffmpegEdge(const QString& clip, double fps, int first, int last);
+
 // Folder for benchmark clips ($KORVELIN_BENCH_DIR, default /tmp/korvelin-bench).
 QString benchFolder();
 // A 1080p H.264 clip with AAC audio of the given length in seconds, made once and reused.

@@ -77,18 +77,7 @@ void editChild() {
 
 // ---- the parent ----
 
-QString seconds(int frame) { return QString::number(double(frame - 1) / kFps, 'f', 3); }
-
-// ffmpeg decoding frames first..last and encoding them as our edge pieces are encoded.
-bench::ChildRun ffmpegEdge(const QString& clip, int first, int last) {
-    if (last < first) return {0, 0, {}};
-    // clang-format off
-    return bench::runChild("ffmpeg", {
-        "-nostdin", "-v", "error", "-ss", seconds(first), "-i", clip, "-an", "-frames:v", QString::number(last - first + 1),
-        "-c:v", "libx264", "-preset", "superfast", "-crf", "15", "-bf", "3", "-x264-params", "scenecut=0:b-pyramid=normal",
-        "-g", "1048576", "-f", "null", "-"});
-    // clang-format on
-}
+QString seconds(int frame) { return bench::frameStart(frame, kFps); }
 
 bench::ChildRun ffmpegCopy(const QString& clip, const Piece& piece) {
     const QString out = bench::benchFolder() + "/edit-ffmpeg.ts";
@@ -135,8 +124,8 @@ void edit() {
         double copy = 0, edges = 0;
         for (size_t k = 0; k < pieces.size(); ++k) {
             const bench::ChildRun c = ffmpegCopy(clip, pieces[k]);
-            const bench::ChildRun head = ffmpegEdge(clip, plans[k].headFirst, plans[k].headLast);
-            const bench::ChildRun tail = ffmpegEdge(clip, plans[k].tailFirst, plans[k].tailLast);
+            const bench::ChildRun head = bench::ffmpegEdge(clip, kFps, plans[k].headFirst, plans[k].headLast);
+            const bench::ChildRun tail = bench::ffmpegEdge(clip, kFps, plans[k].tailFirst, plans[k].tailLast);
             if (c.ms < 0 || head.ms < 0 || tail.ms < 0) return bench::printNote("ffmpeg failed");
             copy += c.ms;
             edges += head.ms + tail.ms;

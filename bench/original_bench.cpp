@@ -82,18 +82,7 @@ OurRun ours(const QString& clip, const QString& out, int first = kFirstFrame, in
     return run;
 }
 
-QString seconds(int frame) { return QString::number((frame - 1) / kFps, 'f', 3); }
-
-// ffmpeg decoding frames first..last and encoding them as our edge pieces are encoded.
-bench::ChildRun ffmpegEdge(const QString& clip, int first, int last) {
-    if (last < first) return {0, 0, {}};
-    // clang-format off
-    return bench::runChild("ffmpeg", {
-        "-nostdin", "-v", "error", "-ss", seconds(first), "-i", clip, "-an", "-frames:v", QString::number(last - first + 1),
-        "-c:v", "libx264", "-preset", "superfast", "-crf", "15", "-bf", "3", "-x264-params", "scenecut=0:b-pyramid=normal",
-        "-g", "1048576", "-f", "null", "-"});
-    // clang-format on
-}
+QString seconds(int frame) { return bench::frameStart(frame, kFps); }
 
 double ffmpegStreamCopy(const QString& clip, double* peakMiB, const QString& extension = "mp4") {
     const QString out = bench::benchFolder() + "/original-ffmpeg." + extension;
@@ -209,8 +198,8 @@ void original() {
         run = ours(clip, out, kFirstFrame, kLastFrame, i == kRuns - 1);
         if (run.jobMs < 0) return bench::printNote("original cut failed");
         const double copy = ffmpegStreamCopy(clip, &copyPeak);
-        const bench::ChildRun head = ffmpegEdge(clip, kFirstFrame, run.firstCopied - 1),
-                              tail = ffmpegEdge(clip, run.lastCopied + 1, kLastFrame);
+        const bench::ChildRun head = bench::ffmpegEdge(clip, kFps, kFirstFrame, run.firstCopied - 1),
+                              tail = bench::ffmpegEdge(clip, kFps, run.lastCopied + 1, kLastFrame);
         if (head.ms < 0 || tail.ms < 0) return bench::printNote("ffmpeg failed on the edges");
         const double edges = head.ms + tail.ms;
         limitPeak = std::max({copyPeak, head.peakMiB, tail.peakMiB});
@@ -256,8 +245,8 @@ void container() {
         run = ours(clip, bench::benchFolder() + "/original-ours.ts");
         if (run.jobMs < 0) return bench::printNote("original cut into TS failed");
         const double copy = ffmpegStreamCopy(clip, &copyPeak, "ts");
-        const bench::ChildRun head = ffmpegEdge(clip, kFirstFrame, run.firstCopied - 1),
-                              tail = ffmpegEdge(clip, run.lastCopied + 1, kLastFrame);
+        const bench::ChildRun head = bench::ffmpegEdge(clip, kFps, kFirstFrame, run.firstCopied - 1),
+                              tail = bench::ffmpegEdge(clip, kFps, run.lastCopied + 1, kLastFrame);
         if (copy < 0 || head.ms < 0 || tail.ms < 0) return bench::printNote("ffmpeg failed");
         limitPeak = std::max({copyPeak, head.peakMiB, tail.peakMiB});
         ourMs.push_back(run.jobMs);
