@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/common/Decoding.h"
 #include "engine/common/FfmpegHandles.h"
 #include "engine/common/MediaError.h"
 #include "engine/common/ScalerCache.h"
@@ -76,27 +77,17 @@ double framePeak(const AVFrame* frame) {
     return std::isfinite(peak) ? std::min(peak, 1.0) : 1.0;
 }
 
-// Feeds a decoder packets from `next` (false at the end) and hands each decoded frame to `take`
-// (false to stop). Packets the decoder rejects are skipped: damage shows as a gap.
+// Hands each frame decoded from the packets `next` gives (false at the end) to `take`, until
+// they run out or `stop` is set. Damaged packets are skipped: damage shows as a gap.
 template <typename Next, typename Take>
 void decodeAll(AVCodecContext* decoder, AVPacket* packet, AVFrame* frame, const std::atomic<bool>& stop, Next&& next,
                Take&& take) {
-    auto drain = [&] {
-        while (avcodec_receive_frame(decoder, frame) >= 0) {
-            const bool more = take(frame);
-            av_frame_unref(frame);
-            if (!more) return false;
-        }
-        return true;
-    };
-    while (!stop.load(std::memory_order_relaxed) && next(packet)) {
-        avcodec_send_packet(decoder, packet);
-        av_packet_unref(packet);
-        if (!drain()) return;
+    bool sentEnd = false;
+    const auto read = [&] { return !stop.load(std::memory_order_relaxed) && next(packet); };
+    while (!stop.load(std::memory_order_relaxed) && decodeNextFrame(decoder, frame, packet, &sentEnd, read)) {
+        take(frame);
+        av_frame_unref(frame);
     }
-    if (stop.load()) return;
-    avcodec_send_packet(decoder, nullptr);
-    drain();
 }
 
 }  // namespace
@@ -145,7 +136,6 @@ void scanSound(std::shared_ptr<const OpenedSource> source, int buckets, const st
             lastReport = now;
             report(scan);
         }
-        return true;
     };
     decodeAll(decoder.get(), packet.get(), frame.get(), stop, readPacket, take);
     if (stop.load()) return;
@@ -200,7 +190,7 @@ void scanBlack(std::shared_ptr<const OpenedSource> source, const std::atomic<boo
     bool havePrevious = false, previousBlack = false;
     double previous = 0;  // the last decoded picture's time; it lasts until the next one's
     auto take = [&](const AVFrame* f) {
-        if (f->best_effort_timestamp == AV_NOPTS_VALUE) return true;
+        if (f->best_effort_timestamp == AV_NOPTS_VALUE) return;
         const double time = f->best_effort_timestamp * tick;
         if (havePrevious) runs.add(previous, time, previousBlack);
         previousBlack = isBlack(f);
@@ -210,7 +200,6 @@ void scanBlack(std::shared_ptr<const OpenedSource> source, const std::atomic<boo
             for (; marked < runs.runs().size(); ++marked) blacks.push_back(framesDuring(*source, runs.runs()[marked]));
             report(blacks);
         }
-        return true;
     };
     decodeAll(
         decoder.get(), packet.get(), frame.get(), stop, [&](AVPacket* p) { return cursor.read(p) >= 0; }, take);
