@@ -1,5 +1,7 @@
 #include "engine/reader/PacketCursor.h"
 
+#include <algorithm>
+
 #include "engine/common/MediaError.h"
 #include "engine/common/StreamSelection.h"
 
@@ -17,7 +19,28 @@ PacketCursor::PacketCursor(std::shared_ptr<const OpenedSource> source)
     if (source_->packedPictures()) unpacker_.emplace(source_->video()->codecpar);
 }
 
-void PacketCursor::keepVideoOnly() { keepOnlyStreams(input_.get(), {stream_}); }
+void PacketCursor::keepVideoOnly() {
+    keepOnlyStreams(input_.get(), {stream_});
+    handed_.clear();
+    sink_ = nullptr;
+}
+
+std::vector<int> PacketCursor::handOn(const std::vector<int>& streams, PacketSink sink) {
+    keepVideoOnly();
+    const AVFormatContext* facts = source_->facts();
+    for (const int s : streams) {
+        if (s == stream_ || s < 0 || s >= int(input_->nb_streams) || s >= int(facts->nb_streams)) continue;
+        const AVStream* mine = input_->streams[s];
+        const AVStream* opened = facts->streams[s];
+        if (mine->codecpar->codec_type != opened->codecpar->codec_type ||
+            mine->codecpar->codec_id != opened->codecpar->codec_id || av_cmp_q(mine->time_base, opened->time_base) != 0)
+            continue;
+        input_->streams[s]->discard = AVDISCARD_DEFAULT;
+        handed_.push_back(s);
+    }
+    if (!handed_.empty()) sink_ = std::move(sink);
+    return handed_;
+}
 
 int PacketCursor::keyframeBefore(int packet) const {
     for (int i = packet - 1; i > 0; --i)
@@ -26,6 +49,7 @@ int PacketCursor::keyframeBefore(int packet) const {
 }
 
 bool PacketCursor::seek(int target) {
+    keepVideoOnly();
     av_packet_unref(held_.get());
     holding_ = false;
     if (unpacker_) unpacker_->reset();
@@ -105,6 +129,9 @@ int PacketCursor::readAsStored(AVPacket* into) {
         return next_++;
     }
     while (av_read_frame(input_.get(), into) >= 0) {
+        if (into->stream_index != stream_ && sink_ &&
+            std::find(handed_.begin(), handed_.end(), into->stream_index) != handed_.end())
+            sink_(into);
         if (into->stream_index != stream_ || into->size <= 0 || next_ >= index().packetCount()) {
             av_packet_unref(into);
             continue;

@@ -2,8 +2,10 @@
 // Reads the video packets of an opened source in decode order, each known by its number in the
 // packet index, from any packet on. The reader's decoding and the lossless cut both locate
 // packets through it.
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "engine/common/FfmpegHandles.h"
 #include "engine/common/PackedPictures.h"
@@ -34,6 +36,14 @@ public:
     // The last keyframe packet before `packet`, 0 when there is none.
     int keyframeBefore(int packet) const;
 
+    // Takes a packet of another stream, read on the way to the next of the cursor's own.
+    using PacketSink = std::function<void(AVPacket*)>;
+    // From now on, the packets of those of `streams` this cursor's demuxer reads as the open
+    // did (same kind, codec and time base) go to `sink` as they are read, instead of being
+    // passed over: the lossless cut's copy reads the file once for its sound too. Returns
+    // those streams; an empty list (or a seek) ends it.
+    std::vector<int> handOn(const std::vector<int>& streams, PacketSink sink);
+
 private:
     bool scanTo(int target, bool fromFileStart);
     int readAsStored(AVPacket* into);
@@ -46,4 +56,6 @@ private:
     bool holding_ = false;  // held_ is the packet the next read delivers
     int next_ = 0;
     std::optional<PictureUnpacker> unpacker_;  // for a source with packed B-frames
+    std::vector<int> handed_;                  // other streams whose packets go to sink_
+    PacketSink sink_;
 };

@@ -60,7 +60,7 @@ struct LosslessCut::Run {
     std::vector<std::unique_ptr<SoundCopier>> sounds;  // one per sound track
     std::vector<std::unique_ptr<CueCopier>> cues;      // one per subtitle or data track
     int32_t current = 0;
-    int64_t framesBefore = 0;             // video packets written before the current range
+    int64_t framesBefore = 0;  // video packets written before the current range
     // Per sound track, in order (sound time base): where the last range's copied sound ended.
     std::vector<std::optional<StreamTicks>> soundEnds;
 
@@ -84,6 +84,7 @@ struct LosslessCut::Run {
     void endPieces();
     void checkRangeComplete();
     void writeTracksUntil(StreamTicks until);
+    void handSoundToCopy(bool handed);
     // For progress: the frames of finished phases and of the piece or copy being written.
     int64_t framesWritten() const {
         const PieceWorker* writing = phase == Phase::Head ? head.get() : phase == Phase::Tail ? tail.get() : nullptr;
@@ -190,6 +191,7 @@ void LosslessCut::Run::enter(Phase next) {
             copier = std::make_unique<SegmentCopier>(
                 cursor, session, plan,
                 plan.hasHead() ? inBandHeader(source.video()->codecpar) : std::vector<uint8_t>{});
+            handSoundToCopy(true);
             return;
         case Phase::Tail:
             if (!plan.hasTail()) return enter(Phase::Done);
@@ -221,6 +223,7 @@ bool LosslessCut::Run::step() {
             if (!copier->step()) {
                 stats.videoPacketsCopied += copier->packetsCopied();
                 copier.reset();
+                handSoundToCopy(false);
                 enter(Phase::Tail);
             } else {
                 current = copier->currentFrame();
@@ -231,6 +234,21 @@ bool LosslessCut::Run::step() {
     const AVRational base = source.video()->time_base;
     writeTracksUntil(StreamTicks{session.writtenTime().value + ticksAtOrBefore(kSoundLead, base).value});
     return true;
+}
+
+// The copy's demuxer reads the sound between the copied pictures anyway: while it runs, it
+// hands each sound packet to the copier of its track rather than each track reading the same
+// bytes again with a demuxer of its own.
+void LosslessCut::Run::handSoundToCopy(bool handed) {
+    std::vector<int> streams;
+    if (handed)
+        for (const auto& sound : sounds) streams.push_back(sound->sourceStream());
+    const std::vector<int> taken = cursor.handOn(streams, [this](AVPacket* packet) {
+        for (const auto& sound : sounds)
+            if (sound->sourceStream() == packet->stream_index) sound->take(packet);
+    });
+    for (const auto& sound : sounds)
+        sound->handedByCopy(std::find(taken.begin(), taken.end(), sound->sourceStream()) != taken.end());
 }
 
 void LosslessCut::Run::writeTracksUntil(StreamTicks until) {

@@ -24,7 +24,6 @@ SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, con
     : source_(source),
       session_(session),
       track_(track),
-      input_(source.openDemuxer(track.source, false)),
       stream_(track.source),
       base_(source.facts()->streams[track.source]->time_base),
       videoBase_(source.video()->time_base),
@@ -33,46 +32,108 @@ SoundCopier::SoundCopier(const OpenedSource& source, OutputSession& session, con
       outputStart_(rescaled(outputStart, videoBase_, base_)),
       next_(kNone),
       joins_(joins) {
-    if (!packet_) throw MediaError(QStringLiteral("Out of memory"));
-    const int64_t seekTo = from_.value - rescaled(StreamTicks{1}, {1, 1}, base_).value;  // a second early
-    avformat_seek_file(input_.get(), stream_, INT64_MIN, seekTo, seekTo, 0);
     if (track.encoder)
         feed_ = std::make_unique<SoundFeed>(source, stream_, *track.encoder, StreamTicks{to_.value - from_.value});
 }
 
-void SoundCopier::writeUntil(StreamTicks until) {
-    const int64_t limit = until.value == INT64_MAX ? INT64_MAX : rescaled(until, videoBase_, base_).value;
-    while (!done_) {
-        if (av_read_frame(input_.get(), packet_.get()) < 0) {
-            done_ = true;
-            break;
-        }
-        AVPacket* a = packet_.get();
-        if (a->stream_index != stream_) {
-            av_packet_unref(a);
-            continue;
-        }
-        int64_t ts = a->pts != kNone ? a->pts : a->dts;
-        // A packet without its own time, or with its predecessor's (several frames in one
-        // program stream packet), follows its predecessor.
-        if (next_ != kNone && (ts == kNone || (ts < next_ && ts >= next_ - lastTicks_))) ts = next_;
-        if (ts == kNone) {
-            av_packet_unref(a);
+bool SoundCopier::Clock::place(AVPacket* packet, Timed& timed) {
+    int64_t ts = packet->pts != kNone ? packet->pts : packet->dts;
+    if (next != kNone && (ts == kNone || (ts < next && ts >= next - last))) ts = next;
+    if (ts == kNone) return false;
+    last = std::max<int64_t>(packet->duration, 1);
+    next = ts + last;
+    timed.ts = ts;
+    timed.ticks = last;
+    return true;
+}
+
+void SoundCopier::handedByCopy(bool handed) {
+    handed_ = handed;
+    handClock_ = {};
+}
+
+void SoundCopier::take(AVPacket* packet) {
+    Timed timed;
+    if (done_ || !handClock_.place(packet, timed)) return;
+    timed.packet = ffmpeg::makePacket();
+    if (!timed.packet) throw MediaError(QStringLiteral("Out of memory"));
+    av_packet_move_ref(timed.packet.get(), packet);
+    fromCopy_.push_back(std::move(timed));
+}
+
+// The next packet of the track from the copier's own demuxer, which is opened where the sound
+// taken so far ends (the range's start before the first) when it has none; false at the end.
+bool SoundCopier::readOwn(Timed& out) {
+    if (!input_) {
+        input_ = source_.openDemuxer(stream_, false);
+        const int64_t wanted = next_ != kNone ? next_ : from_.value;
+        const int64_t seekTo = wanted - rescaled(StreamTicks{1}, {1, 1}, base_).value;  // a second early
+        avformat_seek_file(input_.get(), stream_, INT64_MIN, seekTo, seekTo, 0);
+        ownClock_ = {};
+        landing_ = true;
+    }
+    ffmpeg::Packet packet = ffmpeg::makePacket();
+    if (!packet) throw MediaError(QStringLiteral("Out of memory"));
+    while (av_read_frame(input_.get(), packet.get()) >= 0) {
+        if (packet->stream_index != stream_ || !ownClock_.place(packet.get(), out)) {
+            av_packet_unref(packet.get());
             continue;
         }
         if (landing_) {
             landing_ = false;
-            // A demuxer that lands after the range's first sound (AVI seeks by its video, and
-            // does not seek back) is replaced by a new one read from the start: no sound frame
-            // of the range is left out.
-            if (ts > from_.value) {
-                av_packet_unref(a);
+            // A demuxer that lands after the sound wanted (AVI seeks by its video, and does not
+            // seek back) is replaced by a new one read from the start: no sound frame is left out.
+            if (out.ts > (next_ != kNone ? next_ : from_.value)) {
+                av_packet_unref(packet.get());
                 input_ = source_.openDemuxer(stream_, false);
-                next_ = kNone;
+                ownClock_ = {};
                 continue;
             }
         }
-        lastTicks_ = std::max<int64_t>(a->duration, 1);
+        out.packet = std::move(packet);
+        return true;
+    }
+    return false;
+}
+
+// The track's next packet in time order: while the copy hands them over, those at hand (false
+// when none is), after what the copier's own demuxer reads before the first of them; before
+// and after the copy, its own demuxer's (false at the end of the file).
+bool SoundCopier::nextPacket(Timed& out) {
+    while (!fromCopy_.empty()) {
+        Timed& first = fromCopy_.front();
+        if (alreadyTaken(first)) {
+            fromCopy_.pop_front();
+            continue;
+        }
+        // The copy's demuxer started reading after the sound taken so far ends (or, at the
+        // range's start, after its first frame): the own demuxer reads the sound between.
+        const int64_t reach = next_ != kNone ? next_ + first.ticks / 2 : from_.value - first.ticks;
+        if (first.ts > reach)
+            while (readOwn(out))
+                if (!alreadyTaken(out)) {
+                    if (out.ts + out.ticks / 2 <= first.ts) return true;
+                    break;
+                }
+        input_.reset();  // behind the copy now: opened again where the sound goes on
+        out = std::move(first);
+        fromCopy_.pop_front();
+        return true;
+    }
+    if (handed_) return false;
+    while (readOwn(out))
+        if (!alreadyTaken(out)) return true;
+    done_ = true;
+    return false;
+}
+
+void SoundCopier::writeUntil(StreamTicks until) {
+    const int64_t limit = until.value == INT64_MAX ? INT64_MAX : rescaled(until, videoBase_, base_).value;
+    Timed p;
+    while (!done_ && nextPacket(p)) {
+        AVPacket* a = p.packet.get();
+        const int64_t ts = p.ts;
+        lastTicks_ = p.ticks;
         next_ = ts + lastTicks_;
         // Copied whole frames at a join: the first is the one whose middle comes at or after
         // where the range before ended its sound, moved onto that end; the last is the one
@@ -84,10 +145,7 @@ void SoundCopier::writeUntil(StreamTicks until) {
         const int64_t ideal = ts - from_.value + outputStart_.value;  // where its own picture puts it
         const int64_t half = lastTicks_ / 2;
         if (!placed_) {
-            if (joined ? ideal + half < joins_.joinAt->value : ts < from_.value) {
-                av_packet_unref(a);
-                continue;
-            }
+            if (joined ? ideal + half < joins_.joinAt->value : ts < from_.value) continue;
             // A source whose sound pauses here keeps its pause: only a frame that meets the
             // join to within one frame is moved onto it.
             const int64_t toJoin = joined ? joins_.joinAt->value - ideal : 0;
@@ -96,13 +154,11 @@ void SoundCopier::writeUntil(StreamTicks until) {
         }
         const int64_t at = ideal + shift_;
         if (cutByMiddle ? at + half >= outputStart_.value + to_.value - from_.value : ts >= to_.value) {
-            av_packet_unref(a);
             done_ = true;
             break;
         }
         if (feed_) {
             feed_->push(a, StreamTicks{ts - from_.value});
-            av_packet_unref(a);
         } else {
             if (copied_ == 0 && outputStart_.value == 0 && session_.timedByOrder()) fillLeadIn(a, at);
             a->pts = a->dts = at;
@@ -112,7 +168,11 @@ void SoundCopier::writeUntil(StreamTicks until) {
         }
         if (at > limit) break;
     }
-    if (done_ && feed_ && joins_.joinsNext) feed_->padToEnd();
+    if (done_) {
+        fromCopy_.clear();
+        input_.reset();
+        if (feed_ && joins_.joinsNext) feed_->padToEnd();
+    }
 }
 
 // A file timed by packet order plays its sound from the first packet on: where the source's

@@ -3,6 +3,7 @@
 // where the container cannot carry the source's codec, decoded and handed to the session's
 // sound encoder (the writer's), placed at the exact sample.
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -52,7 +53,17 @@ public:
     // output time outputStart (video time base). Throws MediaError.
     SoundCopier(const OpenedSource& source, OutputSession& session, const OutputSession::Track& track, StreamTicks from,
                 StreamTicks to, StreamTicks outputStart, SoundJoins joins = {});
+    // The track's stream in the source.
+    int sourceStream() const { return stream_; }
+    // While the copy between a range's pieces runs, its own demuxer hands the track's packets
+    // over (take()) as it reads them, and the copier's own demuxer only fills in what comes
+    // before the first of them; before and after the copy, it reads its own. So the copy's
+    // bytes are read once.
+    void handedByCopy(bool handed);
+    // A packet of the track read by the copy (its reference is taken).
+    void take(AVPacket* packet);
     // Writes sound until it has passed output time `until` (video time base) or the range ends.
+    // While the copy hands packets over, it writes only those at hand.
     void writeUntil(StreamTicks until);
     // Writes what is left of the range.
     void finish() { writeUntil(StreamTicks{INT64_MAX}); }
@@ -62,20 +73,41 @@ public:
     std::optional<StreamTicks> outputEnd() const { return outputEnd_; }
 
 private:
+    // A packet and where it starts and how long it lasts (source sound time base).
+    struct Timed {
+        ffmpeg::Packet packet;
+        int64_t ts = 0, ticks = 1;
+    };
+    // The times of the packets of one reading: a packet without its own time, or with its
+    // predecessor's (several frames in one program stream packet), follows its predecessor.
+    struct Clock {
+        int64_t next = IndexedPacket::kNoTime, last = 1;
+        // Fills `timed` with the packet's place; false for a packet that has none.
+        bool place(AVPacket* packet, Timed& timed);
+    };
+    bool nextPacket(Timed& out);
+    bool readOwn(Timed& out);
+    // True for a packet that starts half its length or more before the end of the one taken
+    // last: read twice (by the copier's own demuxer and by the copy's).
+    bool alreadyTaken(const Timed& p) const {
+        return next_ != IndexedPacket::kNoTime && p.ts + (p.ticks + 1) / 2 <= next_;
+    }
     void fillLeadIn(const AVPacket* first, int64_t at);
 
     const OpenedSource& source_;
     OutputSession& session_;
     OutputSession::Track track_;
-    demux::Input input_;
     int stream_;
     AVRational base_;  // the source sound's time base
     AVRational videoBase_;
     StreamTicks from_, to_, outputStart_;  // sound time base
-    ffmpeg::Packet packet_ = ffmpeg::makePacket();
-    bool landing_ = true;  // the next packet is the first after the seek
+    demux::Input input_;                   // its own; opened where the sound goes on when needed
+    Clock ownClock_, handClock_;
+    bool landing_ = true;  // the next packet read from input_ is the first after its seek
+    bool handed_ = false;  // the copy hands the packets over now
+    std::deque<Timed> fromCopy_;
     bool done_ = false;
-    int64_t next_;           // sound time base: where the packet read last ends
+    int64_t next_;           // sound time base: where the packet taken last ends
     int64_t lastTicks_ = 1;  // its duration
     int64_t copied_ = 0;
     std::unique_ptr<SoundFeed> feed_;  // when the sound is encoded again
