@@ -11,7 +11,7 @@
 #include "engine/remux/CueCopier.h"
 #include "engine/remux/EdgeEncoder.h"
 #include "engine/remux/PieceEncoder.h"
-#include "engine/remux/PieceWorker.h"
+#include "engine/remux/PieceQueue.h"
 #include "engine/remux/SegmentCopier.h"
 #include "engine/remux/SoundCopier.h"
 
@@ -25,6 +25,12 @@ WrittenSpan spanOf(const PacketIndex& index, FrameRange r, int64_t at) {
     const int64_t from = index.frameTime(r.first);
     const int64_t lastEnd = index.frameTime(r.last) + index.packet(index.packetOfFrame(r.last)).duration;
     return {from, std::max(lastEnd, index.frameTime(r.last) + 1), at};
+}
+
+std::vector<CutPlan> plansOf(const PacketIndex& index, const std::vector<FrameRange>& ranges) {
+    std::vector<CutPlan> plans;
+    for (const FrameRange& r : ranges) plans.push_back(planCut(index, r.first, r.last));
+    return plans;
 }
 
 // The ranges as they follow one another in the output.
@@ -51,11 +57,12 @@ struct LosslessCut::Run {
     OutputSession session;
     PacketCursor cursor;
     std::vector<FrameRange> ranges;
+    std::vector<CutPlan> plans;  // one per range
     size_t range = 0;
     CutPlan plan;
     Phase phase = Phase::Done;
-    StreamTicks outputStart;                  // video time base: where the current range starts in the output
-    std::unique_ptr<PieceWorker> head, tail;  // the pieces of the current range, encoding at once
+    StreamTicks outputStart;  // video time base: where the current range starts in the output
+    PieceQueue pieces;
     std::unique_ptr<SegmentCopier> copier;
     std::vector<std::unique_ptr<SoundCopier>> sounds;  // one per sound track
     std::vector<std::unique_ptr<CueCopier>> cues;      // one per subtitle or data track
@@ -73,13 +80,14 @@ struct LosslessCut::Run {
           session(*s, path, container, piecesEncoded ? headerWithPieceParameterSets(*s, style) : std::vector<uint8_t>{},
                   spansOf(s->index(), rs), writeLimit),
           cursor(s),
-          ranges(std::move(rs)) {}
+          ranges(std::move(rs)),
+          plans(plansOf(s->index(), ranges)),
+          pieces(s, style, plans) {}
 
     const PacketIndex& index() const { return source.index(); }
     void startRange();
     void enter(Phase next);
-    void startPieces();
-    bool writePiece(std::unique_ptr<PieceWorker>& piece);
+    bool writePiece();
     bool step();
     void endPieces();
     void checkRangeComplete();
@@ -87,7 +95,7 @@ struct LosslessCut::Run {
     void handSoundToCopy(bool handed);
     // For progress: the frames of finished phases and of the piece or copy being written.
     int64_t framesWritten() const {
-        const PieceWorker* writing = phase == Phase::Head ? head.get() : phase == Phase::Tail ? tail.get() : nullptr;
+        const PieceWorker* writing = phase == Phase::Head || phase == Phase::Tail ? pieces.next() : nullptr;
         return stats.videoPacketsCopied + stats.videoPacketsEncoded + (writing ? writing->packetsEncoded() : 0) +
                (copier ? copier->packetsCopied() : 0);
     }
@@ -111,7 +119,7 @@ void LosslessCut::Run::checkRangeComplete() {
 
 void LosslessCut::Run::startRange() {
     const FrameRange r = ranges[range];
-    plan = planCut(index(), r.first, r.last);
+    plan = plans[range];
     if (plan.needsEncoding() && !source.openGroupRefusal().isEmpty())
         if (const int32_t key = unusableKeyframe(index(), r.first, plan.hasCopy() ? plan.copyFirst : r.last))
             qCInfo(lcRemux).noquote() << QStringLiteral(
@@ -142,39 +150,20 @@ void LosslessCut::Run::startRange() {
     stats.firstCopiedFrame = plan.hasCopy() ? plan.copyFirst : 0;
     stats.lastCopiedFrame = plan.hasCopy() ? plan.copyLast : 0;
     outputStart = StreamTicks{outputStart.value + (to.value - from.value)};
-    startPieces();
     enter(Phase::Head);
 }
 
-// Both pieces of the range start encoding now, while the copy between them is written. The
-// head comes first in the file: it takes the encoder's own choice of threads; the tail, which
-// has the copy's time, one thread.
-void LosslessCut::Run::startPieces() {
-    if (plan.hasHead()) {
-        // Before a copy, decode times run ahead of presentation as far as the copy's do, so
-        // the copy's first decode time still comes after the piece's last.
-        StreamTicks lead;
-        if (plan.hasCopy()) {
-            const IndexedPacket key = index().packet(plan.copyBegin);
-            if (key.dts != IndexedPacket::kNoTime)
-                lead = StreamTicks{std::max<int64_t>(0, index().frameTime(plan.copyFirst) - key.dts)};
-        }
-        head = std::make_unique<PieceWorker>(shared, style, plan.headFirst, plan.headLast, lead, 0);
-    }
-    if (plan.hasTail())
-        tail = std::make_unique<PieceWorker>(shared, style, plan.tailFirst, plan.tailLast, StreamTicks{},
-                                             plan.hasCopy() ? 1 : 0);
-}
-
-// Writes what the piece has encoded; false (the piece counted and gone) once it is written.
-bool LosslessCut::Run::writePiece(std::unique_ptr<PieceWorker>& piece) {
+// Writes what the piece the file is at has encoded; false (the piece counted and gone) once it
+// is written.
+bool LosslessCut::Run::writePiece() {
+    PieceWorker* piece = pieces.next();
     if (piece->writeSome(session)) {
         current = std::max(current, piece->currentFrame());
         return true;
     }
     stats.videoPacketsEncoded += piece->packetsEncoded();
     current = std::max(current, piece->currentFrame());
-    piece.reset();
+    pieces.dropNext();
     return false;
 }
 
@@ -214,12 +203,15 @@ void LosslessCut::Run::enter(Phase next) {
 bool LosslessCut::Run::step() {
     switch (phase) {
         case Phase::Head:
-            if (!writePiece(head)) enter(Phase::Copy);
+            pieces.startAhead(range, true);
+            if (!writePiece()) enter(Phase::Copy);
             break;
         case Phase::Tail:
-            if (!writePiece(tail)) enter(Phase::Done);
+            pieces.startAhead(range, true);
+            if (!writePiece()) enter(Phase::Done);
             break;
         case Phase::Copy:
+            pieces.startAhead(range, false);
             if (!copier->step()) {
                 stats.videoPacketsCopied += copier->packetsCopied();
                 copier.reset();
@@ -259,14 +251,12 @@ void LosslessCut::Run::writeTracksUntil(StreamTicks until) {
 // A piece cut short (a cancel) still gives the frames its encoder holds; a piece whose
 // place in the file is not reached is dropped.
 void LosslessCut::Run::endPieces() {
-    std::unique_ptr<PieceWorker>& writing = phase == Phase::Head ? head : tail;
-    if ((phase == Phase::Head || phase == Phase::Tail) && writing) {
-        writing->finishEarly();
-        while (writePiece(writing)) {
+    if ((phase == Phase::Head || phase == Phase::Tail) && pieces.next()) {
+        pieces.next()->finishEarly();
+        while (writePiece()) {
         }
     }
-    head.reset();
-    tail.reset();
+    pieces.clear();
 }
 
 LosslessCut::LosslessCut(std::shared_ptr<const OpenedSource> source) : source_(std::move(source)) {

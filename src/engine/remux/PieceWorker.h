@@ -27,6 +27,11 @@ public:
     bool writeSome(OutputSession& session);
     // Encodes no further frame; the frames the encoder holds are still given (a cancel).
     void finishEarly();
+    // True once every frame is encoded (its decoder and encoder are gone; packets may wait).
+    bool encoded() const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return done_;
+    }
     int64_t packetsEncoded() const { return encoded_; }
     int32_t currentFrame() const { return current_; }
 
@@ -40,7 +45,7 @@ private:
 
     PacketCursor cursor_;
     std::unique_ptr<PieceEncoder> piece_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Encoded> queue_;
     bool done_ = false;
