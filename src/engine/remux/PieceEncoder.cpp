@@ -82,9 +82,10 @@ PieceEncoder::PieceEncoder(PacketCursor& cursor, PieceSink sink, const PieceStyl
       rateCap_(rateCapFor(cursor.source(), first, last)),
       threads_(threads) {
     if (!frame_ || !packet_ || !out_) throw MediaError(QStringLiteral("Out of memory"));
-    // One decoding thread: decoding is the smaller part of a piece's work, and each frame
-    // thread more holds a set of reference pictures.
-    decoder_ = demux::openDecoder(video_, 1, QStringLiteral("video"), cursor_.source().path());
+    // A piece that has the encoder's own threads decodes on two: on a dense source decoding
+    // takes as long as encoding, and one thread would keep the encoder waiting. A piece on one
+    // thread decodes on one; each frame thread more holds a set of reference pictures.
+    decoder_ = demux::openDecoder(video_, threads == 1 ? 1 : 2, QStringLiteral("video"), cursor_.source().path());
     if (!cursor_.seek(cursor_.index().startPacketFor(first)))
         throw MediaError(
             QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(cursor_.source().path()));
