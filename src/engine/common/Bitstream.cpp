@@ -209,6 +209,8 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
     }
 }
 
+bool keyFlagsHold(AVCodecID codec) { return codec != AV_CODEC_ID_H261; }
+
 bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size) {
     if (par->codec_id != AV_CODEC_ID_H264) return true;
     for (const auto& [unit, unitSize] : packetNalUnits(par, data, size))

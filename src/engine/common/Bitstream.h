@@ -37,6 +37,11 @@ std::vector<uint8_t> withPieceParameterSets(const AVCodecParameters* par, const 
 // length fields can say.
 std::vector<uint8_t> inBandHeader(const AVCodecParameters* par);
 
+// False for codecs whose container key flags say nothing: an H.261 stream has no picture
+// types, and writers flag every picture as a keyframe, though most refer to the one before.
+// Only the stream's first picture then counts as a keyframe.
+bool keyFlagsHold(AVCodecID codec);
+
 // True when a copy can start at this keyframe packet of the stream. An H.264 keyframe that
 // is not an IDR picture (an open group of pictures) is such a start only when OpenGroupStart
 // can make it one (openGroupRefusal says why not otherwise).
