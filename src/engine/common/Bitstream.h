@@ -22,6 +22,10 @@ void appendNalUnit(std::vector<uint8_t>& out, const AVCodecParameters* par, cons
 // The parameter sets (SPS, then PPS) an H.264 stream's header holds, as an avcC or in Annex B.
 std::vector<std::vector<uint8_t>> h264HeaderUnits(const uint8_t* extradata, int size);
 
+// The buffer model (rate and buffer size, in bits) that the first SPS of an H.264 stream's
+// header declares in its HRD; zeros when it declares none.
+std::pair<int64_t, int64_t> h264DeclaredBufferModel(const uint8_t* extradata, int size);
+
 // The parameter set (SPS and PPS) identifiers an H.264 stream's header uses.
 std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size);
 

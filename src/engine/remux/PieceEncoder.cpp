@@ -40,7 +40,13 @@ RateCap rateCapFor(const OpenedSource& source, int32_t first, int32_t last) {
     const AVCodecParameters* par = source.video()->codecpar;
     const double floor = 0.05 * par->width * par->height * source.nominalFrameRate();
     const int64_t rate = int64_t(std::max(bytes * 8 / seconds * 1.5, floor));
-    return {rate, rate + largestKey * 8 * 2};
+    RateCap cap{rate, rate + largestKey * 8 * 2};
+    // A stream that declares its buffer model (a broadcast's HRD) gets pieces inside it.
+    if (par->codec_id == AV_CODEC_ID_H264) {
+        const auto [declaredRate, declaredBuffer] = h264DeclaredBufferModel(par->extradata, par->extradata_size);
+        if (declaredRate > 0) cap = {std::min(cap.bitsPerSecond, declaredRate), std::min(cap.bufferBits, declaredBuffer)};
+    }
+    return cap;
 }
 
 }  // namespace
