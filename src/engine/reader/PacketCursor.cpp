@@ -22,6 +22,7 @@ PacketCursor::PacketCursor(std::shared_ptr<const OpenedSource> source)
 void PacketCursor::keepVideoOnly() {
     keepOnlyStreams(input_.get(), {stream_});
     handed_.clear();
+    begun_.clear();
     sink_ = nullptr;
 }
 
@@ -130,8 +131,12 @@ int PacketCursor::readAsStored(AVPacket* into) {
     }
     while (av_read_frame(input_.get(), into) >= 0) {
         if (into->stream_index != stream_ && sink_ &&
-            std::find(handed_.begin(), handed_.end(), into->stream_index) != handed_.end())
-            sink_(into);
+            std::find(handed_.begin(), handed_.end(), into->stream_index) != handed_.end()) {
+            if (std::find(begun_.begin(), begun_.end(), into->stream_index) != begun_.end())
+                sink_(into);
+            else
+                begun_.push_back(into->stream_index);
+        }
         if (into->stream_index != stream_ || into->size <= 0 || next_ >= index().packetCount()) {
             av_packet_unref(into);
             continue;

@@ -40,8 +40,10 @@ public:
     using PacketSink = std::function<void(AVPacket*)>;
     // From now on, the packets of those of `streams` this cursor's demuxer reads as the open
     // did (same kind, codec and time base) go to `sink` as they are read, instead of being
-    // passed over: the lossless cut's copy reads the file once for its sound too. Returns
-    // those streams; an empty list (or a seek) ends it.
+    // passed over: the lossless cut's copy reads the file once for its sound too. The first
+    // packet of each is not handed on: a parser that starts where the cursor's demuxer stands
+    // (a program stream's) may give the end of a frame as one. Returns those streams; an
+    // empty list (or a seek) ends it.
     std::vector<int> handOn(const std::vector<int>& streams, PacketSink sink);
 
 private:
@@ -57,5 +59,6 @@ private:
     int next_ = 0;
     std::optional<PictureUnpacker> unpacker_;  // for a source with packed B-frames
     std::vector<int> handed_;                  // other streams whose packets go to sink_
+    std::vector<int> begun_;                   // those of them whose first packet is read
     PacketSink sink_;
 };

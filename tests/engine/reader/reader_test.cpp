@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "engine/reader/FfmpegReader.h"
+#include "engine/reader/PacketCursor.h"
 #include "support/Clips.h"
 
 namespace {
@@ -481,4 +482,48 @@ TEST(FfmpegReader, AJumpKeepsOnlyTheFramesJustBeforeItsTarget) {
         ASSERT_EQ(readNumber(reader), n);
     }
     EXPECT_GT(reader.frameCacheBytesInUse(), 10 * oneFrame);
+}
+
+// The lossless cut's copy hands on the sound it reads: from a seek on, every sound packet the
+// file holds from there to its end, once, whole and in order, as FFmpeg reads them; nothing of
+// a stream not asked for, and nothing once the cursor seeks again.
+TEST(PacketCursor, HandsOnEverySoundPacketAfterItsSeekOnceInOrder) {
+    for (const QString name : {"ts_h264_mp2", "mpeg2_ps", "mp4_h264_aac", "mkv_mpeg4_vorbis", "avi_mjpeg_pcm"}) {
+        SCOPED_TRACE(name.toStdString());
+        const clips::Clip clip = clips::get(name);
+        const std::shared_ptr<const OpenedSource> source = OpenedSource::open(clip.path);
+        const int sound = source->audioStream();
+        QByteArray probed;
+        ASSERT_EQ(clips::run("ffprobe",
+                             {"-v", "error", "-select_streams", QString::number(sound), "-show_entries",
+                              "packet=pts,size", "-of", "csv=p=0", clip.path},
+                             &probed),
+                  0);
+        QStringList all;  // "pts,size" (ffprobe adds a field for some packets)
+        for (const QString& line : QString::fromLatin1(probed).split('\n', Qt::SkipEmptyParts))
+            all << line.section(',', 0, 1);
+        QStringList handed;
+        const auto keep = [&](AVPacket* p) {
+            handed << (p->pts == AV_NOPTS_VALUE ? QStringLiteral("N/A") : QString::number(p->pts)) + "," +
+                          QString::number(p->size);
+        };
+        PacketCursor cursor(source);
+        const int target = source->index().packetCount() / 2;
+        ASSERT_TRUE(cursor.seek(target));
+        EXPECT_EQ(cursor.handOn({sound, source->videoStream(), 99}, keep), std::vector<int>{sound});
+        ffmpeg::Packet packet = ffmpeg::makePacket();
+        EXPECT_EQ(cursor.read(packet.get()), target);
+        while (cursor.read(packet.get()) >= 0) {
+        }
+        ASSERT_FALSE(handed.isEmpty());
+        const qsizetype from = all.indexOf(handed.first());
+        ASSERT_GT(from, 0);
+        EXPECT_EQ(handed, all.mid(from));
+
+        handed.clear();
+        ASSERT_TRUE(cursor.seek(target));
+        while (cursor.read(packet.get()) >= 0) {
+        }
+        EXPECT_TRUE(handed.isEmpty());
+    }
 }
