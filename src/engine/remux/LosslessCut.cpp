@@ -87,6 +87,7 @@ struct LosslessCut::Run {
     const PacketIndex& index() const { return source.index(); }
     void startRange();
     void enter(Phase next);
+    void prefetchCopy();
     bool writePiece();
     bool step();
     void endPieces();
@@ -150,7 +151,17 @@ void LosslessCut::Run::startRange() {
     stats.firstCopiedFrame = plan.hasCopy() ? plan.copyFirst : 0;
     stats.lastCopiedFrame = plan.hasCopy() ? plan.copyLast : 0;
     outputStart = StreamTicks{outputStart.value + (to.value - from.value)};
+    if (plan.hasHead() && plan.hasCopy()) prefetchCopy();
     enter(Phase::Head);
+}
+
+// While the range's head is written, the system reads the start of its copy from the disk.
+void LosslessCut::Run::prefetchCopy() {
+    // About what a disk gives while a head piece encodes; its own read-ahead follows on.
+    constexpr int64_t kAheadBytes = 256 << 20;
+    const int64_t from = index().packet(plan.copyBegin).pos;
+    const int64_t to = index().packet(plan.copyEnd - 1).pos;
+    if (from >= 0 && to > from) source.prefetch(from, std::min(to - from, kAheadBytes));
 }
 
 // Writes what the piece the file is at has encoded; false (the piece counted and gone) once it
