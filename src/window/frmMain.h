@@ -368,6 +368,8 @@ private:
     static constexpr int32_t kOpenProgressAfterMs = 500;
     void cmbVideoSize_Click();
     void StartPlayback();
+    // Playback's first picture is decoded: the pre-read sound starts, and with it the clock.
+    void startSoundAndClock();
     void AudioPlayer_EndPlay();
     void RefillAudioBuffer();
     // timeline
@@ -505,6 +507,9 @@ private:
     bool reopening_ = false;
     bool opening_ = false;         // the reader is reading a file for its index
     bool closeRequested_ = false;  // the window was closed during an open
+    // Playback started, its first picture still being decoded: the sound read ahead waits.
+    bool soundStartsWithPicture_ = false;
+    std::vector<AudioChunk> soundWaiting_;
     void openWithProgress(const QString& path);
     QString openDialogFolder() const;
     int lastPictureFormat_ = 1;  // the frame dialog's filter index of the last picture saved

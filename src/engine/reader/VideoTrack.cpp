@@ -99,7 +99,17 @@ const AVFrame* VideoTrack::frameFrom(int n, int* number, const std::function<boo
     return nullptr;
 }
 
-void VideoTrack::setSkipNonReference(bool on) { decoder_->skip_frame = on ? AVDISCARD_NONREF : AVDISCARD_DEFAULT; }
+void VideoTrack::setSkipNonReference(bool on) {
+    decoder_->skip_frame = on ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    // The pictures still decoded are only glanced at while catching up: no deblocking, and
+    // the decoder's faster, less exact steps. Frame threads take the settings with the
+    // next packet.
+    decoder_->skip_loop_filter = on ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
+    if (on)
+        decoder_->flags2 |= AV_CODEC_FLAG2_FAST;
+    else
+        decoder_->flags2 &= ~AV_CODEC_FLAG2_FAST;
+}
 
 int VideoTrack::pictureNumber(const AVFrame* frame) const {
     if (frame->width <= 0 || frame->height <= 0 || frame->format < 0) return 0;

@@ -48,7 +48,7 @@ public:
     // `goOn`, asked after each picture the decoder gives before n, says to stop.
     const AVFrame* frameFrom(int n, int* number, const std::function<bool()>& goOn = {});
     // While on, the decoder leaves out pictures no other picture refers to (the cheapest way
-    // for a player that falls behind to catch up).
+    // for a player that falls behind to catch up) and decodes the others without deblocking.
     void setSkipNonReference(bool on);
 
     void setCacheLimit(int64_t bytes) { cache_.setByteLimit(bytes); }
