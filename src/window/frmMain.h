@@ -87,6 +87,7 @@ public:
     bool Form_Load();
     void Form_Unload();
     bool unloaded() const { return unloaded_; }
+    bool opening() const { return opening_; }  // a source's index scan is under way
     void Form_Paint();
 
     // ---------------- controls (objectName = the control's name) ----------------
@@ -366,6 +367,7 @@ private:
     // source
     // An open that takes longer than this shows its progress.
     static constexpr int32_t kOpenProgressAfterMs = 500;
+    static constexpr int kOpenProgressIntervalMs = 50;  // how often the window looks at the scan
     void cmbVideoSize_Click();
     void StartPlayback();
     // Playback's first picture is decoded: the pre-read sound starts, and with it the clock.
@@ -459,9 +461,10 @@ private:
     // The cut of the piece list's ranges in the chosen format; null (after a message naming
     // them) when pieces overlap or leave nothing to write.
     std::unique_ptr<Job> makePiecesJob();
-    // Runs `work` on a worker thread below the window's priority, the window locked and its
-    // event loop turning meanwhile; `cancel` is called when the window closes during it.
-    void onJobWorker(const std::function<void()>& work, const std::function<void()>& cancel);
+    // Runs `work` on a worker thread (below the window's priority unless told otherwise), the
+    // window locked and its event loop turning meanwhile; `cancel` is called when the window
+    // closes during it.
+    void onJobWorker(const std::function<void()>& work, const std::function<void()>& cancel, bool belowWindow = true);
     bool startJob(Job& job);      // Job::start on the job's worker thread
     bool runJobPasses(Job& job);  // false when the window was closed during the job
     // The reader a job reads the source with (see jobReader_).
