@@ -370,8 +370,9 @@ private:
     static constexpr int kOpenProgressIntervalMs = 50;  // how often the window looks at the scan
     void cmbVideoSize_Click();
     void StartPlayback();
-    // Playback's first picture is decoded: the pre-read sound starts, and with it the clock.
+    // Playback's first pictures are decoded: the pre-read sound starts, and with it the clock.
     void startSoundAndClock();
+    static constexpr int32_t kFramesReadyAtStart = 3;  // decoded beyond the first when it starts
     void AudioPlayer_EndPlay();
     void RefillAudioBuffer();
     // timeline

@@ -1,6 +1,7 @@
 // Preview playback with sound. The picture follows a clock: the position the sound device
 // has played while it plays the sound, the tick count otherwise (no device, no sound, or
 // the sound has ended).
+#include <algorithm>
 #include <vector>
 
 #include "engine/platform/Platform.h"
@@ -50,7 +51,7 @@ void frmMain::StartPlayback() {
             if (budget <= 0) break;
         }
     });
-    // The sound and the clock start at the first tick that finds the first picture decoded,
+    // The sound and the clock start at the first tick that finds the first pictures decoded,
     // so the sound never runs ahead of a picture still being decoded.
     soundStartsWithPicture_ = true;
     PlayStartTick = static_cast<int32_t>(platform().GetTickCount());
@@ -102,7 +103,11 @@ bool soundIsTheClock(bool noAudioDevice, AudioPlayer* player) {
 void frmMain::Timer1_Timer() {
     if (!FileLoaded) return;
     if (soundStartsWithPicture_) {
-        if (!VideoFileIn1->NextFrameReady()) return;
+        // A few frames decoded ahead: a decoder that barely keeps pace would otherwise keep
+        // its start-up delay behind the sound for good.
+        const int32_t after =
+            std::min(kFramesReadyAtStart, VideoFileIn1->FrameCount() - VideoFileIn1->CurrentFrame() - 1);
+        if (!VideoFileIn1->NextFrameReady(std::max(0, after))) return;
         startSoundAndClock();
     }
     const int k = PlaySlider;
