@@ -147,6 +147,7 @@ PlaybackRun playOnce(frmMain& w, CountingReader& counting, double seconds) {
     const double clicked = bench::nowMs();
     w.cmdPlayStop_Click();
     double lastSample = 0;
+    bool soundStarted = false;
     while (w.Playing && bench::nowMs() - clicked < seconds * 1000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
         const double now = bench::nowMs();
@@ -157,7 +158,8 @@ PlaybackRun playOnce(frmMain& w, CountingReader& counting, double seconds) {
         if (now - clicked < 1000 || now - lastSample < 5) continue;
         // The sound starts with the first picture: before it, nothing is out of step.
         const AudioPlayer& player = *w.AudioPlayer;
-        if (!w.NoAudioDevice && !player.isPlaying() && w.AudioPlayer->PlayedSamples() == 0) continue;
+        soundStarted = soundStarted || player.isPlaying();
+        if (!w.NoAudioDevice && !soundStarted) continue;
         lastSample = now;
         // The sound's played position; the tick clock when no sound plays.
         const double position =
