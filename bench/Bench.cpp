@@ -179,6 +179,8 @@ std::unique_ptr<OriginalJob> runOriginalChild(const MakeOriginalJob& make, doubl
     // The source is open in the window when a cut starts: its index is there already.
     const std::unique_ptr<VideoSource> reader = createVideoFileReader();
     reader->OpenFile(in);
+    // The open read the whole file: a cold run starts with none of it in the cache.
+    if (qEnvironmentVariableIsSet("KORVELIN_CUT_COLD")) evictFromCache(in);
     const double start = nowMs();
     std::unique_ptr<OriginalJob> job = make(reader->openedSource(), out);
     if (job->start())
@@ -190,6 +192,14 @@ std::unique_ptr<OriginalJob> runOriginalChild(const MakeOriginalJob& make, doubl
         std::exit(4);
     }
     return job;
+}
+
+void evictFromCache(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0) return;
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
 }
 
 QString frameStart(int frame, double fps) { return QString::number((frame - 1) / fps, 'f', 3); }

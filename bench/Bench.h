@@ -60,6 +60,10 @@ QString frameStart(int frame, double fps);
 // are encoded (x264, superfast, CRF 15, B-pyramid); nothing is run when last < first.
 ChildRun ffmpegEdge(const QString& clip, double fps, int first, int last);
 
+// Drops the file's pages from the system's cache, as after a reboot or once other files have
+// pushed it out (a one-hour recording larger than the memory).
+void evictFromCache(const QString& path);
+
 // Folder for benchmark clips ($KORVELIN_BENCH_DIR, default /tmp/korvelin-bench).
 QString benchFolder();
 // A 1080p H.264 clip with AAC audio of the given length in seconds, made once and reused.

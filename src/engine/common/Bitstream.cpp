@@ -138,6 +138,19 @@ std::vector<std::vector<uint8_t>> h264HeaderUnits(const uint8_t* extradata, int 
     return units;
 }
 
+std::pair<int64_t, int64_t> h264DeclaredBufferModel(const uint8_t* extradata, int size) {
+    h264::ParameterSets sets;
+    for (const auto& unit : h264HeaderUnits(extradata, size)) {
+        if (unit.size() < 2 || (unit[0] & 0x1f) != 7) continue;
+        sets.learn(unit.data(), int(unit.size()));
+        BitReader bits(unit.data() + 1, int(unit.size()) - 1);
+        bits.skip(24);  // profile, constraint flags, level
+        const h264::Sps* sps = sets.sps(bits.ue());
+        if (sps) return {sps->hrdBitsPerSecond, sps->hrdBufferBits};
+    }
+    return {0, 0};
+}
+
 std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size) {
     std::set<int> ids;
     for (const auto& unit : h264HeaderUnits(extradata, size)) {
@@ -208,6 +221,8 @@ std::vector<uint8_t> inBandHeader(const AVCodecParameters* par) {
         default: return out;
     }
 }
+
+bool keyFlagsHold(AVCodecID codec) { return codec != AV_CODEC_ID_H261; }
 
 bool startsCleanly(const AVCodecParameters* par, const uint8_t* data, int size) {
     if (par->codec_id != AV_CODEC_ID_H264) return true;

@@ -22,6 +22,10 @@ void appendNalUnit(std::vector<uint8_t>& out, const AVCodecParameters* par, cons
 // The parameter sets (SPS, then PPS) an H.264 stream's header holds, as an avcC or in Annex B.
 std::vector<std::vector<uint8_t>> h264HeaderUnits(const uint8_t* extradata, int size);
 
+// The buffer model (rate and buffer size, in bits) that the first SPS of an H.264 stream's
+// header declares in its HRD; zeros when it declares none.
+std::pair<int64_t, int64_t> h264DeclaredBufferModel(const uint8_t* extradata, int size);
+
 // The parameter set (SPS and PPS) identifiers an H.264 stream's header uses.
 std::set<int> h264ParameterSetIds(const uint8_t* extradata, int size);
 
@@ -36,6 +40,11 @@ std::vector<uint8_t> withPieceParameterSets(const AVCodecParameters* par, const 
 // nothing or runs past its end. Throws MediaError when a unit is longer than the packets'
 // length fields can say.
 std::vector<uint8_t> inBandHeader(const AVCodecParameters* par);
+
+// False for codecs whose container key flags say nothing: an H.261 stream has no picture
+// types, and writers flag every picture as a keyframe, though most refer to the one before.
+// Only the stream's first picture then counts as a keyframe.
+bool keyFlagsHold(AVCodecID codec);
 
 // True when a copy can start at this keyframe packet of the stream. An H.264 keyframe that
 // is not an IDR picture (an open group of pictures) is such a start only when OpenGroupStart

@@ -109,6 +109,53 @@ void skipScalingList(BitReader& r, int size) {
     }
 }
 
+// One hrd_parameters(): the last (highest) schedule's rate and buffer, in bits.
+std::pair<int64_t, int64_t> readHrd(BitReader& r) {
+    const uint32_t schedules = r.ue() + 1;
+    const int rateScale = int(r.bits(4)), sizeScale = int(r.bits(4));
+    int64_t rate = 0, size = 0;
+    for (uint32_t i = 0; i < schedules && i < 32 && !r.overrun(); ++i) {
+        rate = (int64_t(r.ue()) + 1) << (6 + rateScale);
+        size = (int64_t(r.ue()) + 1) << (4 + sizeScale);
+        r.bits(1);  // constant rate
+    }
+    r.bits(20);  // delay and time offset field lengths
+    return {rate, size};
+}
+
+// The SPS after frame_mbs_only_flag, up to the buffer model in its VUI. A set without a VUI,
+// or whose VUI ends early, declares none.
+void readBufferModel(BitReader& r, Sps& sps) {
+    if (!sps.frameMbsOnly) r.bits(1);  // adaptive frame/field
+    r.bits(1);                         // direct 8x8 inference
+    if (r.bits(1))                     // cropping
+        for (int i = 0; i < 4; ++i) r.ue();
+    if (!r.bits(1)) return;            // no VUI
+    if (r.bits(1) && r.bits(8) == 255) r.bits(32);  // aspect ratio, extended
+    if (r.bits(1)) r.bits(1);                       // overscan
+    if (r.bits(1)) {                                // video signal type
+        r.bits(4);
+        if (r.bits(1)) r.bits(24);  // colour description
+    }
+    if (r.bits(1)) {  // chroma sample location
+        r.ue();
+        r.ue();
+    }
+    if (r.bits(1)) {  // timing
+        r.bits(32);
+        r.bits(32);
+        r.bits(1);
+    }
+    std::pair<int64_t, int64_t> nal{}, vcl{};
+    if (r.bits(1)) nal = readHrd(r);
+    if (r.bits(1)) vcl = readHrd(r);
+    if (r.overrun()) return;
+    // The VCL model counts slice data only, a little less than the NAL one would.
+    const auto [rate, size] = nal.first > 0 ? nal : vcl;
+    sps.hrdBitsPerSecond = rate;
+    sps.hrdBufferBits = size;
+}
+
 }  // namespace
 
 void ParameterSets::learn(const uint8_t* unit, int size) {
@@ -150,6 +197,7 @@ void ParameterSets::learn(const uint8_t* unit, int size) {
         r.ue();     // height
         sps.frameMbsOnly = r.bits(1);
         if (r.overrun() || id > 31 || sps.log2MaxFrameNum > 16 || sps.log2MaxPocLsb > 16 || sps.pocType > 2) return;
+        readBufferModel(r, sps);
         sps_[id] = sps;
         return;
     }
@@ -178,6 +226,11 @@ void ParameterSets::learn(const uint8_t* unit, int size) {
 const Pps* ParameterSets::pps(uint32_t id) const {
     const auto it = pps_.find(id);
     return it == pps_.end() ? nullptr : &it->second;
+}
+
+const Sps* ParameterSets::sps(uint32_t id) const {
+    const auto it = sps_.find(id);
+    return it == sps_.end() ? nullptr : &it->second;
 }
 
 const Sps* ParameterSets::spsOf(const Pps& pps) const {

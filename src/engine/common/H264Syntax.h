@@ -47,6 +47,9 @@ private:
 struct Sps {
     int log2MaxFrameNum = 4, pocType = 0, log2MaxPocLsb = 4, chromaArrayType = 1;
     bool deltaPicOrderAlwaysZero = false, frameMbsOnly = true, separateColourPlane = false;
+    // The buffer model the stream declares (its HRD in the VUI: the NAL one, else the VCL
+    // one): its highest rate and that rate's buffer, in bits; 0 without one.
+    int64_t hrdBitsPerSecond = 0, hrdBufferBits = 0;
 };
 struct Pps {
     int spsId = 0;
@@ -63,6 +66,7 @@ public:
     // Takes an SPS or PPS NAL unit (header byte first); other units and damaged sets are ignored.
     void learn(const uint8_t* unit, int size);
     const Pps* pps(uint32_t id) const;
+    const Sps* sps(uint32_t id) const;
     const Sps* spsOf(const Pps& pps) const;
 
 private:

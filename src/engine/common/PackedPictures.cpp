@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/common/BitstreamFilters.h"
 #include "engine/common/MediaError.h"
 
 extern "C" {
@@ -27,14 +28,11 @@ bool holdsPackedPictures(const AVCodecParameters* par, const uint8_t* data, int 
 }
 
 PictureUnpacker::PictureUnpacker(const AVCodecParameters* par) {
-    const AVBitStreamFilter* kind = av_bsf_get_by_name("mpeg4_unpack_bframes");
-    AVBSFContext* raw = nullptr;
-    int ret = kind ? av_bsf_alloc(kind, &raw) : AVERROR_BSF_NOT_FOUND;
-    filter_.reset(raw);
-    if (ret >= 0) ret = avcodec_parameters_copy(filter_->par_in, par);
-    if (ret >= 0) ret = av_bsf_init(filter_.get());
-    if (ret < 0)
-        throw MediaError(QStringLiteral("Cannot unpack the B-frames of this MPEG-4 video (%1)").arg(ffmpegErrorText(ret)));
+    OpenedFilter opened = openBitstreamFilter("mpeg4_unpack_bframes", par, {1, 1});
+    if (opened.error < 0)
+        throw MediaError(
+            QStringLiteral("Cannot unpack the B-frames of this MPEG-4 video (%1)").arg(ffmpegErrorText(opened.error)));
+    filter_ = std::move(opened.filter);
 }
 
 void PictureUnpacker::unpack(AVPacket* packet) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/common/BitstreamFilters.h"
 #include "engine/common/MediaError.h"
 #include "engine/output/ContainerRules.h"
 
@@ -89,15 +90,7 @@ void Muxer::write(AVPacket* packet, AVRational timeBase) {
 
 void Muxer::convertPackets(int stream, const char* name) {
     AVStream* st = format_->streams[stream];
-    const AVBitStreamFilter* kind = av_bsf_get_by_name(name);
-    AVBSFContext* raw = nullptr;
-    int ret = kind ? av_bsf_alloc(kind, &raw) : AVERROR_BSF_NOT_FOUND;
-    ffmpeg::BitstreamFilter filter(raw);
-    if (ret >= 0) ret = avcodec_parameters_copy(filter->par_in, st->codecpar);
-    if (ret >= 0) {
-        filter->time_base_in = st->time_base;
-        ret = av_bsf_init(filter.get());
-    }
+    auto [filter, ret] = openBitstreamFilter(name, st->codecpar, st->time_base);
     if (ret >= 0) ret = avcodec_parameters_copy(st->codecpar, filter->par_out);
     if (ret < 0)
         throw MediaError(QStringLiteral("The %1 packets cannot be put into the form a %2 file stores (%3)")

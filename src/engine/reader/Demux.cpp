@@ -91,6 +91,10 @@ int64_t SourceFile::size() const {
     return ::fstat(fd_, &st) == 0 ? int64_t(st.st_size) : -1;
 }
 
+void SourceFile::prefetch(int64_t from, int64_t length) const {
+    if (from >= 0 && length > 0) ::posix_fadvise(fd_, from, length, POSIX_FADV_WILLNEED);
+}
+
 Input::Input() = default;
 Input::Input(Input&& other) noexcept = default;
 Input::~Input() = default;

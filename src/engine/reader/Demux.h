@@ -26,6 +26,9 @@ public:
     int fd() const { return fd_; }
     // The size now (a file that is being cut short shrinks); -1 when it cannot be told.
     int64_t size() const;
+    // Asks the system to read bytes [from, from + length) into its cache now, in the
+    // background, so a reader that comes to them later does not wait for the disk.
+    void prefetch(int64_t from, int64_t length) const;
 
 private:
     SourceFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}

@@ -62,6 +62,8 @@ public:
     // match the index's); otherwise only where the container's header leaves the stream
     // undescribed. Throws MediaError.
     demux::Input openDemuxer(int stream, bool fullInfo) const;
+    // Has the system read the file's bytes [from, from + length) ahead (see SourceFile).
+    void prefetch(int64_t from, int64_t length) const { file_->prefetch(from, length); }
 
 private:
     OpenedSource() = default;

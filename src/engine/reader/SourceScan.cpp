@@ -240,7 +240,7 @@ SourceScan scanPackets(AVFormatContext* input, int videoStream, int audioStream,
                 entry.dts = p->dts;
                 entry.pos = p->pos;
                 entry.duration = std::max<int64_t>(0, p->duration);
-                entry.key = p->flags & AV_PKT_FLAG_KEY;
+                entry.key = (p->flags & AV_PKT_FLAG_KEY) && (scan.video.empty() || keyFlagsHold(par->codec_id));
                 // Whether decoding can start cleanly here, read from the bitstream now, while
                 // the packet is at hand, so no later user reads the file again for it.
                 entry.cleanStart = entry.key && startsCleanly(par, p->data, p->size);

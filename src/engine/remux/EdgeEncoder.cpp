@@ -27,6 +27,7 @@ std::vector<const char*> encoderNames(AVCodecID id) {
         case AV_CODEC_ID_VP9: return {"libvpx-vp9"};
         case AV_CODEC_ID_VP8: return {"libvpx"};
         case AV_CODEC_ID_AV1: return {"libsvtav1", "libaom-av1"};
+        case AV_CODEC_ID_H261: return {"h261"};
         case AV_CODEC_ID_H263: return {"h263"};
         case AV_CODEC_ID_H263P: return {"h263p"};
         case AV_CODEC_ID_FLV1: return {"flv"};
@@ -176,6 +177,7 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
             // copy and one is lost at the join back.
             if (par->codec_id == AV_CODEC_ID_MPEG4 && par->video_delay > 0) c->max_b_frames = 1;
             break;
+        case AV_CODEC_ID_H261:
         case AV_CODEC_ID_H263:
         case AV_CODEC_ID_H263P:
         case AV_CODEC_ID_FLV1:

@@ -79,6 +79,7 @@ struct LosslessCut::Run {
     void startRange();
     void enter(Phase next);
     void startPieces();
+    void prefetchCopy();
     bool writePiece(std::unique_ptr<PieceWorker>& piece);
     bool step();
     void endPieces();
@@ -147,8 +148,10 @@ void LosslessCut::Run::startRange() {
 
 // Both pieces of the range start encoding now, while the copy between them is written. The
 // head comes first in the file: it takes the encoder's own choice of threads; the tail, which
-// has the copy's time, one thread.
+// has the copy's time, one thread. While the head encodes, the system reads the start of the
+// copy from the disk.
 void LosslessCut::Run::startPieces() {
+    if (plan.hasHead() && plan.hasCopy()) prefetchCopy();
     if (plan.hasHead()) {
         // Before a copy, decode times run ahead of presentation as far as the copy's do, so
         // the copy's first decode time still comes after the piece's last.
@@ -163,6 +166,14 @@ void LosslessCut::Run::startPieces() {
     if (plan.hasTail())
         tail = std::make_unique<PieceWorker>(shared, style, plan.tailFirst, plan.tailLast, StreamTicks{},
                                              plan.hasCopy() ? 1 : 0);
+}
+
+void LosslessCut::Run::prefetchCopy() {
+    // About what a disk gives while a head piece encodes; its own read-ahead follows on.
+    constexpr int64_t kAheadBytes = 256 << 20;
+    const int64_t from = index().packet(plan.copyBegin).pos;
+    const int64_t to = index().packet(plan.copyEnd - 1).pos;
+    if (from >= 0 && to > from) source.prefetch(from, std::min(to - from, kAheadBytes));
 }
 
 // Writes what the piece has encoded; false (the piece counted and gone) once it is written.

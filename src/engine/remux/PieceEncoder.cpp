@@ -40,7 +40,13 @@ RateCap rateCapFor(const OpenedSource& source, int32_t first, int32_t last) {
     const AVCodecParameters* par = source.video()->codecpar;
     const double floor = 0.05 * par->width * par->height * source.nominalFrameRate();
     const int64_t rate = int64_t(std::max(bytes * 8 / seconds * 1.5, floor));
-    return {rate, rate + largestKey * 8 * 2};
+    RateCap cap{rate, rate + largestKey * 8 * 2};
+    // A stream that declares its buffer model (a broadcast's HRD) gets pieces inside it.
+    if (par->codec_id == AV_CODEC_ID_H264) {
+        const auto [declaredRate, declaredBuffer] = h264DeclaredBufferModel(par->extradata, par->extradata_size);
+        if (declaredRate > 0) cap = {std::min(cap.bitsPerSecond, declaredRate), std::min(cap.bufferBits, declaredBuffer)};
+    }
+    return cap;
 }
 
 }  // namespace
@@ -82,9 +88,10 @@ PieceEncoder::PieceEncoder(PacketCursor& cursor, PieceSink sink, const PieceStyl
       rateCap_(rateCapFor(cursor.source(), first, last)),
       threads_(threads) {
     if (!frame_ || !packet_ || !out_) throw MediaError(QStringLiteral("Out of memory"));
-    // One decoding thread: decoding is the smaller part of a piece's work, and each frame
-    // thread more holds a set of reference pictures.
-    decoder_ = demux::openDecoder(video_, 1, QStringLiteral("video"), cursor_.source().path());
+    // A piece that has the encoder's own threads decodes on two: on a dense source decoding
+    // takes as long as encoding, and one thread would keep the encoder waiting. A piece on one
+    // thread decodes on one; each frame thread more holds a set of reference pictures.
+    decoder_ = demux::openDecoder(video_, threads == 1 ? 1 : 2, QStringLiteral("video"), cursor_.source().path());
     if (!cursor_.seek(cursor_.index().startPacketFor(first)))
         throw MediaError(
             QStringLiteral("Cannot find frame data in %1 (the file is damaged)").arg(cursor_.source().path()));

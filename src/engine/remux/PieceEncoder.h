@@ -28,7 +28,8 @@ class PieceEncoder {
 public:
     // Frames first..last of the source. decodeLead: how far decode times run ahead of
     // presentation (video time base), so that a copy that follows still decodes after the piece.
-    // threads: for the encoder, 0 for as many as it chooses. Throws MediaError.
+    // threads: for the encoder, 0 for as many as it chooses (the decoder then takes two).
+    // Throws MediaError.
     PieceEncoder(PacketCursor& cursor, PieceSink sink, const PieceStyle& style, int32_t first, int32_t last,
                  StreamTicks decodeLead, int threads = 0);
     // Decodes and encodes the next frame; false once the piece is written (the encoder drained).

@@ -12,6 +12,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
 }
 
 namespace {
@@ -142,4 +143,34 @@ TEST(Bitstream, H264PayloadsAndNumbersRoundTrip) {
     for (const uint32_t v : values) EXPECT_EQ(r.ue(), v);
     EXPECT_EQ(r.bits(3), 5u);
     EXPECT_FALSE(r.overrun());
+}
+
+// x264's own headers: the buffer model its HRD declares is read back; none without one.
+TEST(Bitstream, DeclaredBufferModelOfX264Headers) {
+    const struct {
+        const char* hrd;
+        int64_t rate, buffer;
+    } cases[] = {{"nal-hrd=vbr", 2'000'000, 3'000'000}, {"nal-hrd=cbr", 1'500'000, 1'000'000}, {"", 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hrd);
+        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        ASSERT_NE(codec, nullptr);
+        AVCodecContext* enc = avcodec_alloc_context3(codec);
+        enc->width = 320;
+        enc->height = 240;
+        enc->pix_fmt = AV_PIX_FMT_YUV420P;
+        enc->time_base = {1, 25};
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (c.rate > 0) {
+            enc->bit_rate = c.rate;
+            enc->rc_max_rate = c.rate;
+            enc->rc_buffer_size = int(c.buffer);
+        }
+        av_opt_set(enc->priv_data, "x264-params", c.hrd, 0);
+        ASSERT_EQ(avcodec_open2(enc, codec, nullptr), 0);
+        const auto [rate, buffer] = h264DeclaredBufferModel(enc->extradata, enc->extradata_size);
+        EXPECT_NEAR(double(rate), double(c.rate), c.rate * 0.01);
+        EXPECT_NEAR(double(buffer), double(c.buffer), c.buffer * 0.01);
+        avcodec_free_context(&enc);
+    }
 }
