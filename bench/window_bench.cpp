@@ -125,8 +125,8 @@ struct PlaybackRun {
     double firstSoundMs = -1;     // click to the first sound reaching the sink
     double firstPictureMs = -1;   // click to the first frame other than the one on show
     std::vector<double> offsets;  // |shown frame's time - sound position| after the first second
-    int dropped = 0;  // frames passed: read without being shown, or left out by the decoder
-    int leftOut = 0;  // of them, left out by the decoder
+    int dropped = 0;              // frames passed: read without being shown, or left out by the decoder
+    int leftOut = 0;              // of them, left out by the decoder
     int shown = 0;
     double heardMs = 0;   // sound recorded at the sink's monitor
     double playedMs = 0;  // the player's played position at the end
@@ -147,6 +147,7 @@ PlaybackRun playOnce(frmMain& w, CountingReader& counting, double seconds) {
     const double clicked = bench::nowMs();
     w.cmdPlayStop_Click();
     double lastSample = 0;
+    bool soundStarted = false;
     while (w.Playing && bench::nowMs() - clicked < seconds * 1000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
         const double now = bench::nowMs();
@@ -155,9 +156,12 @@ PlaybackRun playOnce(frmMain& w, CountingReader& counting, double seconds) {
         if (!view) continue;
         if (run.firstPictureMs < 0 && view->header.frameNumber != frameBefore) run.firstPictureMs = now - clicked;
         if (now - clicked < 1000 || now - lastSample < 5) continue;
+        // The sound starts with the first picture: before it, nothing is out of step.
+        const AudioPlayer& player = *w.AudioPlayer;
+        soundStarted = soundStarted || player.isPlaying();
+        if (!w.NoAudioDevice && !soundStarted) continue;
         lastSample = now;
         // The sound's played position; the tick clock when no sound plays.
-        const AudioPlayer& player = *w.AudioPlayer;
         const double position =
             w.PlayPosition[w.PlaySlider] + (!w.NoAudioDevice && player.isPlaying()
                                                 ? w.AudioPlayer->SamplesToMs(w.AudioPlayer->PlayedSamples())
@@ -199,8 +203,8 @@ void playback(const QString& clip, const char* name) {
     // Whether this machine, as loaded now, decodes the picture in real time at all.
     const double decode8s = bench::timeCommand(
         "ffmpeg", {"-nostdin", "-loglevel", "error", "-t", "8", "-i", clip, "-an", "-f", "null", "-"});
-    bench::printNote(QStringLiteral("%1: ffmpeg decodes 8 s of the picture in %2 s here").arg(name).arg(
-        decode8s / 1000, 0, 'f', 2));
+    bench::printNote(
+        QStringLiteral("%1: ffmpeg decodes 8 s of the picture in %2 s here").arg(name).arg(decode8s / 1000, 0, 'f', 2));
     std::vector<double> offsets, firstSound, firstPicture;
     int dropped = 0, shown = 0;
     for (int i = 0; i < 3; ++i) {

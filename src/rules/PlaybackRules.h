@@ -9,11 +9,10 @@ struct PacingDecision {
 // lagMs is the clock minus the time of the next frame the reader delivers; framePeriodMs the
 // time one frame is on show. The next frame is shown once it is nearer the clock than the
 // frame on show (lag of minus half a period or more), so the picture stays within half a
-// period of the clock plus one tick. Frames are dropped only when the picture is more than
-// kCatchUpAfterPeriods periods behind: each tick then drops the frames due divided by the
-// frame rate (rounded up), so the picture catches up within a second of ticks.
+// period of the clock plus one tick. A frame that would be shown more than a period late is
+// not shown: the frames due before the one nearest the clock are dropped (read, not shown),
+// so the picture jumps back into step at once. Decoded ahead, they cost no decoding.
 PacingDecision pacingFor(int32_t lagMs, double framePeriodMs);
-inline constexpr int kCatchUpAfterPeriods = 3;
 
 // The time one frame is on show, 1000 / frame rate in ms; 40 ms (25 frames per second) for
 // a frame rate that is not a positive number.

@@ -9,7 +9,7 @@
 #include "engine/platform/Platform.h"
 
 void JobThread::run(const std::function<bool()>& step, const std::function<void(bool)>& turn,
-                    const std::function<void()>& cancel) {
+                    const std::function<void()>& cancel, bool belowWindow) {
     cancel_ = cancel;
     QEventLoop loop;
     auto windowTurn = [this, &turn, &loop](bool more) {
@@ -20,7 +20,7 @@ void JobThread::run(const std::function<bool()>& step, const std::function<void(
         if (!more) loop.quit();
     };
     std::unique_ptr<QThread> worker(QThread::create([&] {
-        runBelowWindow();  // the job and the encoders' and decoders' threads it starts
+        if (belowWindow) runBelowWindow();  // the job and the encoders' and decoders' threads it starts
         workerLoop(step, [&](bool more) {
             QMetaObject::invokeMethod(
                 &receiver_, [windowTurn, more] { windowTurn(more); }, Qt::QueuedConnection);

@@ -19,9 +19,11 @@ public:
     // the calling (window) thread with whether more passes follow; the worker waits for it.
     // Returns once the worker has ended, having run the window's event loop meanwhile. An
     // exception of step comes back here. `cancel` tells the job to end at its next pass; the
-    // worker calls it when the run is abandoned.
+    // worker calls it when the run is abandoned. The worker, and the threads it starts, run
+    // below the window's priority unless `belowWindow` is false (work that starts threads
+    // which outlive it, such as a reader's decoders).
     void run(const std::function<bool()>& step, const std::function<void(bool more)>& turn,
-             const std::function<void()>& cancel);
+             const std::function<void()>& cancel, bool belowWindow = true);
 
     // From the worker: runs `call` on the window's thread and waits for it. Throws MediaError
     // when the run was abandoned meanwhile.

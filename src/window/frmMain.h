@@ -87,6 +87,7 @@ public:
     bool Form_Load();
     void Form_Unload();
     bool unloaded() const { return unloaded_; }
+    bool opening() const { return opening_; }  // a source's index scan is under way
     void Form_Paint();
 
     // ---------------- controls (objectName = the control's name) ----------------
@@ -366,8 +367,12 @@ private:
     // source
     // An open that takes longer than this shows its progress.
     static constexpr int32_t kOpenProgressAfterMs = 500;
+    static constexpr int kOpenProgressIntervalMs = 50;  // how often the window looks at the scan
     void cmbVideoSize_Click();
     void StartPlayback();
+    // Playback's first pictures are decoded: the pre-read sound starts, and with it the clock.
+    void startSoundAndClock();
+    static constexpr int32_t kFramesReadyAtStart = 3;  // decoded beyond the first when it starts
     void AudioPlayer_EndPlay();
     void RefillAudioBuffer();
     // timeline
@@ -457,9 +462,10 @@ private:
     // The cut of the piece list's ranges in the chosen format; null (after a message naming
     // them) when pieces overlap or leave nothing to write.
     std::unique_ptr<Job> makePiecesJob();
-    // Runs `work` on a worker thread below the window's priority, the window locked and its
-    // event loop turning meanwhile; `cancel` is called when the window closes during it.
-    void onJobWorker(const std::function<void()>& work, const std::function<void()>& cancel);
+    // Runs `work` on a worker thread (below the window's priority unless told otherwise), the
+    // window locked and its event loop turning meanwhile; `cancel` is called when the window
+    // closes during it.
+    void onJobWorker(const std::function<void()>& work, const std::function<void()>& cancel, bool belowWindow = true);
     bool startJob(Job& job);      // Job::start on the job's worker thread
     bool runJobPasses(Job& job);  // false when the window was closed during the job
     // The reader a job reads the source with (see jobReader_).
@@ -505,6 +511,9 @@ private:
     bool reopening_ = false;
     bool opening_ = false;         // the reader is reading a file for its index
     bool closeRequested_ = false;  // the window was closed during an open
+    // Playback started, its first picture still being decoded: the sound read ahead waits.
+    bool soundStartsWithPicture_ = false;
+    std::vector<AudioChunk> soundWaiting_;
     void openWithProgress(const QString& path);
     QString openDialogFolder() const;
     int lastPictureFormat_ = 1;  // the frame dialog's filter index of the last picture saved

@@ -74,8 +74,9 @@ QString edgesRefusalText(const std::array<QString, Msg::Count>& messages, const 
 
 }  // namespace
 
-// While a job runs, everything that could change its source, its output or its settings is
-// locked; Cancel is the one control that works.
+// While a job (or an open's index scan) runs, everything that could change its source, its
+// output or its settings is locked; Cancel is the one control that works. Each control gets
+// back the state it had.
 class frmMain::JobControlsLock {
 public:
     explicit JobControlsLock(frmMain& w)
@@ -87,11 +88,14 @@ public:
             for (QGroupBox* frame : w.formatOptionFrames(info.format)) controls_.push_back(frame);
         }
         controls_.push_back(w.FramePieces);
-        for (QWidget* c : controls_) c->setEnabled(false);
+        for (QWidget* c : controls_) {
+            wasEnabled_.push_back(!c->testAttribute(Qt::WA_ForceDisabled));  // its own state, not its parent's
+            c->setEnabled(false);
+        }
         w_.cmdCancel->setEnabled(true);
     }
     ~JobControlsLock() {
-        for (QWidget* c : controls_) c->setEnabled(true);
+        for (size_t i = 0; i < controls_.size(); ++i) controls_[i]->setEnabled(wasEnabled_[i]);
         w_.cmdCancel->setEnabled(false);
     }
     JobControlsLock(const JobControlsLock&) = delete;
@@ -100,6 +104,7 @@ public:
 private:
     frmMain& w_;
     std::vector<QWidget*> controls_;
+    std::vector<bool> wasEnabled_;
 };
 
 void frmMain::cmdCancel_Click() { CancelRequested = true; }
@@ -156,7 +161,7 @@ std::unique_ptr<Job> frmMain::makeSplitJob(int32_t splitFrame) {
     return std::make_unique<CopyJob>(CopyJob::split(jobReader(), *VideoFileOut, splitFrame, outputOpener()));
 }
 
-void frmMain::onJobWorker(const std::function<void()>& work, const std::function<void()>& cancel) {
+void frmMain::onJobWorker(const std::function<void()>& work, const std::function<void()>& cancel, bool belowWindow) {
     JobControlsLock lock(*this);
     JobThread worker;
     runningJob_ = &worker;
@@ -166,7 +171,7 @@ void frmMain::onJobWorker(const std::function<void()>& work, const std::function
             work();
             return false;
         },
-        [](bool) {}, cancel);
+        [](bool) {}, cancel, belowWindow);
 }
 
 bool frmMain::startJob(Job& job) {

@@ -5,6 +5,7 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTimer>
+#include <atomic>
 
 #include "engine/platform/Platform.h"
 #include "rules/Conversions.h"
@@ -190,23 +191,33 @@ void frmMain::cmbVideoSize_Click() {
 }
 
 void frmMain::openWithProgress(const QString& path) {
-    // Opening reads the whole file for its frame index. When that takes a while the window
-    // shows how far it is and keeps repainting; input waits until the open is done, and a
-    // request to close the window stops the open and closes it afterwards.
+    // Opening reads the whole file for its frame index. The reader opens on a worker thread
+    // while the window keeps answering, its controls locked as during a job (nothing on the
+    // window's side touches the reader meanwhile: no source is loaded). When the scan takes a
+    // while the window shows how far it is. Cancel, or a request to close the window, stops
+    // it and the open fails (a close then closes the window).
     const uint32_t started = platform().GetTickCount();
+    std::atomic<int> percent{-1};
+    std::atomic<bool> stop{false};
     bool shown = false;
     opening_ = true;
-    VideoFileIn1->SetOpenProgress([&](int percent) {
-        if (closeRequested_) return false;
-        if (!shown && tickDifference(platform().GetTickCount(), started) < kOpenProgressAfterMs) return true;
+    CancelRequested = false;
+    QTimer progress;
+    progress.setInterval(kOpenProgressIntervalMs);
+    connect(&progress, &QTimer::timeout, this, [&] {
+        if (closeRequested_ || CancelRequested) stop = true;
+        if (percent < 0 || (!shown && tickDifference(platform().GetTickCount(), started) < kOpenProgressAfterMs))
+            return;
         if (!shown) {
             shown = true;
             LabelS->setCaption(Messages[Msg::ReadingFile]);
             ProgressBar1->show();
         }
         ProgressBar1->setValue(percent);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        return !closeRequested_;
+    });
+    VideoFileIn1->SetOpenProgress([&](int p) {  // on the worker
+        percent = p;
+        return !stop;
     });
     auto done = qScopeGuard([&] {
         resumeNext("openWithProgress: forget progress", [&] { VideoFileIn1->SetOpenProgress({}); });
@@ -217,5 +228,7 @@ void frmMain::openWithProgress(const QString& path) {
         }
         if (closeRequested_) QTimer::singleShot(0, this, &QWidget::close);
     });
-    VideoFileIn1->OpenFile(path);
+    progress.start();
+    // At the window's priority: the decoders the reader starts serve the window afterwards.
+    onJobWorker([&] { VideoFileIn1->OpenFile(path); }, [&] { stop = true; }, false);
 }

@@ -1,6 +1,7 @@
 // Preview playback with sound. The picture follows a clock: the position the sound device
 // has played while it plays the sound, the tick count otherwise (no device, no sound, or
 // the sound has ended).
+#include <algorithm>
 #include <vector>
 
 #include "engine/platform/Platform.h"
@@ -37,29 +38,37 @@ void frmMain::StartPlayback() {
     resumeNext("StartPlayback: AudioChannels", [&] {
         budget = static_cast<float>(mul32(VideoFileIn1->AudioChannels(), AudioPlayer->MsToSamples(2500)));
     });
-    std::vector<AudioChunk> chunks;
+    soundWaiting_.clear();
     resumeNext("StartPlayback: pre-read sound", [&] {
         for (int i = 0; i <= 100; ++i) {
-            chunks.push_back(VideoFileIn1->ReadAudio(0));
-            const auto upper = static_cast<int64_t>(chunks.back().size()) - 1;
+            soundWaiting_.push_back(VideoFileIn1->ReadAudio(0));
+            const auto upper = static_cast<int64_t>(soundWaiting_.back().size()) - 1;
             if (upper <= 0) {
-                chunks.pop_back();
+                soundWaiting_.pop_back();
                 break;
             }
             budget -= static_cast<float>(upper);
             if (budget <= 0) break;
         }
     });
-    if (!NoAudioDevice) resumeNext("StartPlayback: Play", [&] { AudioPlayer->Play(); });
+    // The sound and the clock start at the first tick that finds the first pictures decoded,
+    // so the sound never runs ahead of a picture still being decoded.
+    soundStartsWithPicture_ = true;
     PlayStartTick = static_cast<int32_t>(platform().GetTickCount());
-    for (auto& chunk : chunks) {
-        if (!NoAudioDevice) resumeNext("StartPlayback: QueueSamples", [&] { AudioPlayer->QueueSamples(chunk); });
-        chunk = AudioChunk();  // released once queued
-    }
-    chunks.clear();
     resumeNext("StartPlayback: setInterval",
                [&] { Timer1->setInterval(playbackTimerInterval(VideoFileIn1->FrameRate())); });
     Timer1->start();
+}
+
+void frmMain::startSoundAndClock() {
+    soundStartsWithPicture_ = false;
+    if (!NoAudioDevice) resumeNext("StartPlayback: Play", [&] { AudioPlayer->Play(); });
+    PlayStartTick = static_cast<int32_t>(platform().GetTickCount());
+    for (auto& chunk : soundWaiting_) {
+        if (!NoAudioDevice) resumeNext("StartPlayback: QueueSamples", [&] { AudioPlayer->QueueSamples(chunk); });
+        chunk = AudioChunk();  // released once queued
+    }
+    soundWaiting_.clear();
 }
 
 void frmMain::StopPlayback() {
@@ -72,6 +81,8 @@ void frmMain::StopPlayback() {
     for (QWidget* w : std::initializer_list<QWidget*>{sldThum, sldThum2}) w->setEnabled(FileLoaded);
     cmbPlaySld->setEnabled(true);
     Playing = false;
+    soundStartsWithPicture_ = false;
+    soundWaiting_.clear();
     resumeNext("StopPlayback: keep position", [&] { PlayPosition.at(PlaySlider) = VideoFileIn1->VideoTime(); });
     Timer1->stop();
     if (FileLoaded) resumeNext("StopPlayback: decode ahead", [&] { VideoFileIn1->SetDecodeAhead(false); });
@@ -91,6 +102,14 @@ bool soundIsTheClock(bool noAudioDevice, AudioPlayer* player) {
 
 void frmMain::Timer1_Timer() {
     if (!FileLoaded) return;
+    if (soundStartsWithPicture_) {
+        // A few frames decoded ahead: a decoder that barely keeps pace would otherwise keep
+        // its start-up delay behind the sound for good.
+        const int32_t after =
+            std::min(kFramesReadyAtStart, VideoFileIn1->FrameCount() - VideoFileIn1->CurrentFrame() - 1);
+        if (!VideoFileIn1->NextFrameReady(std::max(0, after))) return;
+        startSoundAndClock();
+    }
     const int k = PlaySlider;
     const uint32_t now = platform().GetTickCount();
     // With the sound as the clock, the start tick is moved to where the played sound puts
@@ -108,11 +127,11 @@ void frmMain::Timer1_Timer() {
     // A frame still being decoded is shown at a later tick: the window never waits for the
     // decoder, so the sound is fed and the window answers meanwhile.
     if (!VideoFileIn1->NextFrameReady()) return;
-    if (decision.drop > 0) {
-        VideoFileIn1->SkipFrames(decision.drop);
-        for (int i = 0; i < decision.drop && VideoFileIn1->NextFrameReady(); ++i)
-            FrameBits = VideoFileIn1->ReadVideoFrame();
-        if (!VideoFileIn1->NextFrameReady()) return;
+    // Frames too late to show are passed, as far as the decoder has reached: each only when
+    // the one after it is decoded too, which is then shown.
+    for (int passed = 0; passed < decision.drop && VideoFileIn1->NextFrameReady(1); ++passed) {
+        VideoFileIn1->SkipFrames(1);
+        VideoFileIn1->ReadVideoFrame();
     }
     InternalMarkerChange = true;
     setMarker(k, VideoFileIn1->CurrentFrame());

@@ -37,6 +37,6 @@ struct ForwardingReader : VideoSource {
     AudioChunk ReadAudio(int32_t bytes) override { return real->ReadAudio(bytes); }
     void SetSequentialRead(bool on) override { real->SetSequentialRead(on); }
     void SetDecodeAhead(bool on) override { real->SetDecodeAhead(on); }
-    bool NextFrameReady() override { return real->NextFrameReady(); }
+    bool NextFrameReady(int32_t later) override { return real->NextFrameReady(later); }
     void PlayClock(int32_t ms) override { real->PlayClock(ms); }
 };

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <atomic>
 
 #include "support/ClipCopies.h"
 #include "support/Clips.h"
@@ -35,14 +38,21 @@ struct RecordingReader : ForwardingReader {
 
 QStringList lines(const QString& text) { return text.split("\r\n"); }
 
-// A reader whose open takes long: the test plays the part of the index scan in `duringOpen`,
-// with the progress report the window gave.
+// A reader whose index scan takes long: at 40 % while held, until the window stops it. The
+// window's progress report is called on the thread the open runs on.
 struct SlowOpenReader : ForwardingReader {
+    std::atomic<bool>* hold;
     std::function<bool(int)> report;
-    std::function<void(SlowOpenReader&)> duringOpen;
+    explicit SlowOpenReader(std::atomic<bool>* held) : hold(held) {}
     void SetOpenProgress(std::function<bool(int)> r) override { report = std::move(r); }
     int32_t OpenFile(const QString& p) override {
-        if (duringOpen && report) duringOpen(*this);
+        QElapsedTimer waited;
+        waited.start();
+        while (*hold && report && !waited.hasExpired(20000))
+            if (!report(40)) {
+                *hold = false;
+                throw MediaError("Opening the file was cancelled");
+            }
         return real->OpenFile(p);
     }
 };
@@ -204,39 +214,58 @@ TEST(OpenSource, CancellingTheOpenDialogChangesNothing) {
 
 }  // namespace
 
-TEST(OpenSource, ALongOpenShowsItsProgressAndACloseWaitsForIt) {
+// The index scan runs on a worker thread. While it runs the window's event loop turns (a
+// timer of the test fires on the window's thread), the controls are locked as during a job,
+// and a long scan shows how far it is; Cancel or a close stops it.
+TEST(OpenSource, TheScanRunsBesideTheWindowWhichShowsItsProgress) {
     FakePlatform platform;
-    SlowOpenReader* reader = nullptr;
-    WindowHarness h(true, [&](WindowServices& s) {
-        s.makeReader = [&] {
-            auto r = std::make_unique<SlowOpenReader>();
-            reader = r.get();
-            return r;
-        };
-    });
+    std::atomic<bool> hold{false};
+    WindowHarness h(true,
+                    [&](WindowServices& s) { s.makeReader = [&] { return std::make_unique<SlowOpenReader>(&hold); }; });
     frmMain& w = *h.window;
     const QString clip = clips::get("avi_mjpeg_pcm").path;
+    std::function<void()> duringScan;  // run by a timer on the window's thread
+    QTimer look;
+    look.setInterval(10);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (w.opening() && duringScan) duringScan();
+    });
+    look.start();
+
     int shownValue = -1;
-    reader->duringOpen = [&](SlowOpenReader& r) {
-        EXPECT_TRUE(r.report(10));
+    duringScan = [&] {
+        EXPECT_FALSE(w.cmdFile->isEnabled());
+        EXPECT_FALSE(w.cmdCut->isEnabled());
+        EXPECT_TRUE(w.cmdCancel->isEnabled());
         EXPECT_TRUE(w.ProgressBar1->isHidden());  // a short open shows nothing
         platform.ticks += 600;
-        EXPECT_TRUE(r.report(40));
-        if (!w.ProgressBar1->isHidden()) shownValue = w.ProgressBar1->value();
+        duringScan = [&] {
+            if (w.ProgressBar1->isHidden()) return;
+            shownValue = w.ProgressBar1->value();
+            hold = false;
+            duringScan = nullptr;
+        };
     };
+    hold = true;
     w.OpenSourceVideo(clip);
     EXPECT_EQ(shownValue, 40);
-    EXPECT_TRUE(w.FileLoaded);
+    ASSERT_TRUE(w.FileLoaded);
     EXPECT_TRUE(w.ProgressBar1->isHidden());
+    EXPECT_TRUE(w.cmdFile->isEnabled());
+    EXPECT_FALSE(w.cmdCancel->isEnabled());
 
-    // Closing the window during an open stops the open; the window closes after it.
-    reader->duringOpen = [&](SlowOpenReader& r) {
-        platform.ticks += 600;
-        QCoreApplication::postEvent(&w, new QCloseEvent);
-        EXPECT_FALSE(r.report(50));
-        EXPECT_FALSE(w.unloaded());
-        throw MediaError("Opening the file was cancelled");
-    };
+    // Cancel stops the scan: the open fails with its message, the previous source comes back.
+    duringScan = [&] { w.cmdCancel->click(); };
+    hold = true;
+    w.OpenSourceVideo(clips::get("avi_noaudio").path);
+    ASSERT_EQ(h.messages().size(), 1);
+    EXPECT_TRUE(h.messages()[0].contains("cancelled")) << h.messages()[0].toStdString();
+    EXPECT_TRUE(w.FileLoaded);
+    EXPECT_EQ(w.txtFile->text(), clip);
+
+    // Closing the window during a scan stops it; the window closes after it.
+    duringScan = [&] { QCoreApplication::postEvent(&w, new QCloseEvent); };
+    hold = true;
     h.dialogs.shownMessages.clear();
     w.OpenSourceVideo(clip);
     EXPECT_TRUE(h.messages().isEmpty());

@@ -27,11 +27,11 @@ TEST(PlaybackRules, PacingTable) {
     EXPECT_TRUE(half.show);
     EXPECT_EQ(half.drop, 0);
     EXPECT_EQ(pacingFor(0, p).drop, 0);
-    EXPECT_EQ(pacingFor(120, p).drop, 0);   // three periods behind: shown one per tick
-    EXPECT_EQ(pacingFor(121, p).drop, 1);   // more: a share of the frames due is dropped
-    EXPECT_EQ(pacingFor(1019, p).drop, 1);  // 25 frames due: one per tick
-    EXPECT_EQ(pacingFor(1020, p).drop, 2);  // 26
-    EXPECT_EQ(pacingFor(5000, p).drop, 5);
+    EXPECT_EQ(pacingFor(40, p).drop, 0);  // a period late: still shown
+    EXPECT_EQ(pacingFor(41, p).drop, 1);  // later: passed, the one nearest the clock shown
+    EXPECT_EQ(pacingFor(99, p).drop, 2);
+    EXPECT_EQ(pacingFor(100, p).drop, 3);
+    EXPECT_EQ(pacingFor(5000, p).drop, 125);
     EXPECT_EQ(pacingFor(std::numeric_limits<int32_t>::max(), 0.01).drop, 32767);
     const double ntsc = framePeriodMs(29.97);
     EXPECT_NEAR(ntsc, 33.367, 0.001);
@@ -60,11 +60,11 @@ struct FlakyReader : ForwardingReader {
     }
     // The clock is driven here, tick by tick: each tick finds its frame decoded, as on a
     // machine that decodes in time (a late frame is shown at a later tick, tested apart).
-    bool NextFrameReady() override {
+    bool NextFrameReady(int32_t later) override {
         if (*frameLate) return false;
         QElapsedTimer waited;
         waited.start();
-        while (!real->NextFrameReady() && !waited.hasExpired(10000)) QThread::msleep(1);
+        while (!real->NextFrameReady(later) && !waited.hasExpired(10000)) QThread::msleep(1);
         return true;
     }
 };
@@ -112,7 +112,7 @@ TEST_F(Playback, StartAndStopSwitchControlsAndCaptions) {
     EXPECT_EQ(w->PlayStartTick, int32_t(platform.ticks));
 
     // The frame at the start position is due at once; the next one when it is nearer the
-    // clock than the one on show; frames are dropped only when more than three behind.
+    // clock than the one on show; frames more than a period late are dropped.
     const int before = w->VideoFileIn1->CurrentFrame();
     w->Timer1_Timer();
     EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 1);
@@ -120,9 +120,9 @@ TEST_F(Playback, StartAndStopSwitchControlsAndCaptions) {
     EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 1);
     tickWithLag(-20);
     EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 2);
-    tickWithLag(120);
+    tickWithLag(40);
     EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 3);
-    tickWithLag(121);  // one dropped, the next shown
+    tickWithLag(41);  // one dropped, the next shown
     EXPECT_EQ(w->VideoFileIn1->CurrentFrame(), before + 5);
     EXPECT_EQ(shown(), before + 5);
     EXPECT_EQ(w->SliderTimePosition1->value(), before + 4);
@@ -197,6 +197,10 @@ TEST_F(Playback, SoundIsPreReadAndRefilledWithinItsBudgets) {
     audioReads = 0;
     w->cmdPlayStop_Click();
     AudioPlayer& player = *w->AudioPlayer;
+    // The sound waits for the first picture, decoded by the first tick.
+    EXPECT_FALSE(sink->started);
+    EXPECT_EQ(player.QueuedSamples(), 0);
+    w->Timer1_Timer();
     const int32_t queued = player.QueuedSamples();
     // The pre-read budget is 2 channels x 110250 (2500 ms) counted in array elements; it
     // stops at that budget or after 101 chunks, whichever comes first.
@@ -246,12 +250,12 @@ TEST_F(Playback, WithASoundDeviceThePictureFollowsThePlayedSound) {
     open(1, "long_mpeg4");
     w->cmdPlayStop_Click();
     AudioPlayer& player = *w->AudioPlayer;
-    const int bytesPerMs = sink->sampleRate * sink->channels * 2 / 1000;
     const int32_t start = w->PlayPosition[1];
     auto shownTime = [&] { return viewFrame(w->FrameBits)->header.timeMs; };
     // The device has not played anything yet: the frame at the start and no more, however
     // far the ticks run.
-    w->Timer1_Timer();
+    w->Timer1_Timer();  // the first picture is decoded: the sound starts
+    const int bytesPerMs = sink->sampleRate * sink->channels * 2 / 1000;
     const int first = shown();
     platform.ticks += 5000;
     for (int i = 0; i < 3; ++i) w->Timer1_Timer();
@@ -321,6 +325,9 @@ TEST(PlaybackOnTheSystemsOutput, TheSoundReachesTheSinkAndThePictureKeepsToIt) {
     ASSERT_TRUE(recording.waitUntilRecording());
 
     w->cmdPlayStop_Click();
+    QElapsedTimer started;
+    started.start();
+    while (!player.isPlaying() && !started.hasExpired(10000)) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     ASSERT_TRUE(player.isPlaying());
     const int32_t preRead = player.QueuedSamples();
     const int firstFrame = w->VideoFileIn1->CurrentFrame();

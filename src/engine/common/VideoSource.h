@@ -72,8 +72,12 @@ public:
     // asked for: CurrentFrame tells which). Off: it stops doing so.
     virtual void SetDecodeAhead(bool on) { (void)on; }
     // Whether the next ReadVideoFrame returns without waiting for a decoder (decoding ahead,
-    // the frame may still be under way; a player then shows it at a later tick).
-    virtual bool NextFrameReady() { return true; }
+    // the frame may still be under way; a player then shows it at a later tick). With `later`,
+    // whether the frame that many after the next one is decoded as well.
+    virtual bool NextFrameReady(int32_t later = 0) {
+        (void)later;
+        return true;
+    }
     // Playing: the time the clock has reached. A reader decoding ahead that falls far behind it
     // goes on at the first key frame after it, leaving out the frames in between.
     virtual void PlayClock(int32_t ms) { (void)ms; }

@@ -283,8 +283,8 @@ FrameData FfmpegReader::ReadVideoFrame() {
     // Decoded ahead, the frame may come later than n: the decoder left n out to catch up.
     FrameAhead::Decoded ahead = s.ahead ? s.ahead->take(n) : FrameAhead::Decoded();
     if (ahead.frame) n = ahead.number;
-    FrameData data = ahead.frame ? pack(ahead.frame.get(), n)
-                                 : pack(s.video->frame(n, step ? 1 : n - kFramesKeptBeforeJump), n);
+    FrameData data =
+        ahead.frame ? pack(ahead.frame.get(), n) : pack(s.video->frame(n, step ? 1 : n - kFramesKeptBeforeJump), n);
     s.lastRead = n;
     s.next = n + 1;
     s.skipHint = std::max(0, s.skipHint - 1);
@@ -355,9 +355,13 @@ void FfmpegReader::SetDecodeAhead(bool on) {
     if (on && s.video) s.ahead = std::make_unique<FrameAhead>(s.opened, s.next);
 }
 
-bool FfmpegReader::NextFrameReady() {
+bool FfmpegReader::NextFrameReady(int32_t later) {
     const Source& s = source();
-    return !s.ahead || s.next > s.video->index().frameCount() || s.ahead->ready(s.next);
+    if (!s.ahead) return true;
+    const int n = s.next + std::max(0, later);
+    // Past the end nothing is waited for; no frame lies that far after the next one.
+    if (n > s.video->index().frameCount()) return later <= 0;
+    return s.ahead->ready(n);
 }
 
 void FfmpegReader::PlayClock(int32_t ms) {

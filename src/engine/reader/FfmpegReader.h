@@ -63,7 +63,7 @@ public:
     AudioChunk ReadAudio(int32_t bytes) override;
     void SetSequentialRead(bool on) override;
     void SetDecodeAhead(bool on) override;
-    bool NextFrameReady() override;
+    bool NextFrameReady(int32_t later = 0) override;
     void PlayClock(int32_t ms) override;
     std::shared_ptr<const OpenedSource> openedSource() const override;
     std::unique_ptr<VideoSource> OpenSecondReader() const override;
@@ -86,9 +86,9 @@ private:
     struct Source;
     const Source& source() const;  // throws MediaError when nothing is open
     Source& source();
-    int32_t frameMs(int n) const;     // where frame n starts, for a caller
+    int32_t frameMs(int n) const;          // where frame n starts, for a caller
     int frameShowingAt(int32_t ms) const;  // the frame on show at ms; past the end: count + 1
-    Seconds frameStart(int n) const;  // where frame n starts; n past the last: the video's end
+    Seconds frameStart(int n) const;       // where frame n starts; n past the last: the video's end
     FrameData pack(const AVFrame* frame, int n);
 
     std::unique_ptr<Source> source_;

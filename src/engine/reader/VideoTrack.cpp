@@ -50,6 +50,8 @@ bool VideoTrack::canContinueTo(int n) const {
 
 void VideoTrack::startRun(int packet) {
     ++stats_.runs;
+    runUpEnd_ = 0;
+    decoder_->skip_frame = skipNonReference_ ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
     avcodec_flush_buffers(decoder_.get());
     runActive_ = drained_ = sentEnd_ = false;
     lastOutput_ = 0;
@@ -64,6 +66,12 @@ bool VideoTrack::readPacket() {
     const int number = cursor_.read(packet_.get());
     if (number < 0) return false;
     packet_->pts = number;
+    // A run-up's pictures nothing refers to are never shown: left out. The decoder takes the
+    // setting with each packet (its frame threads too).
+    if (runUpEnd_ > 0 && number >= runUpEnd_) {
+        runUpEnd_ = 0;
+        decoder_->skip_frame = skipNonReference_ ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    }
     return true;
 }
 
@@ -79,7 +87,12 @@ bool VideoTrack::decodeOne(int wanted) {
 }
 
 const AVFrame* VideoTrack::frameFrom(int n, int* number, const std::function<bool()>& goOn) {
-    if (!canContinueTo(n)) startRun(index().startPacketFor(n));
+    if (!canContinueTo(n)) {
+        startRun(index().startPacketFor(n));
+        // Every picture shown from n on is in n's packet or a later one, or is a reference.
+        runUpEnd_ = index().packetOfFrame(n);
+        if (runUpEnd_ > runStart_) decoder_->skip_frame = AVDISCARD_NONREF;
+    }
     while (runActive_ && !drained_) {
         if (!decodeNextFrame(decoder_.get(), frame_.get(), packet_.get(), &sentEnd_, [this] { return readPacket(); })) {
             drained_ = true;
@@ -99,7 +112,18 @@ const AVFrame* VideoTrack::frameFrom(int n, int* number, const std::function<boo
     return nullptr;
 }
 
-void VideoTrack::setSkipNonReference(bool on) { decoder_->skip_frame = on ? AVDISCARD_NONREF : AVDISCARD_DEFAULT; }
+void VideoTrack::setSkipNonReference(bool on) {
+    skipNonReference_ = on;
+    if (runUpEnd_ == 0) decoder_->skip_frame = on ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    // The pictures still decoded are only glanced at while catching up: no deblocking, and
+    // the decoder's faster, less exact steps. Frame threads take the settings with the
+    // next packet.
+    decoder_->skip_loop_filter = on ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
+    if (on)
+        decoder_->flags2 |= AV_CODEC_FLAG2_FAST;
+    else
+        decoder_->flags2 &= ~AV_CODEC_FLAG2_FAST;
+}
 
 int VideoTrack::pictureNumber(const AVFrame* frame) const {
     if (frame->width <= 0 || frame->height <= 0 || frame->format < 0) return 0;

@@ -43,12 +43,13 @@ public:
 
     // Playing in order: the first picture at or after frame n that the decoder gives, its
     // number in *number (later than n when the decoder left n out, see below). Goes on with
-    // the current run when it leads to n, else starts one at n's keyframe. Bypasses the cache;
+    // the current run when it leads to n, else starts one at n's keyframe, leaving out the
+    // run-up's pictures nothing refers to. Bypasses the cache;
     // the pointer stays valid until the next call. Null when no picture follows, or when
     // `goOn`, asked after each picture the decoder gives before n, says to stop.
     const AVFrame* frameFrom(int n, int* number, const std::function<bool()>& goOn = {});
     // While on, the decoder leaves out pictures no other picture refers to (the cheapest way
-    // for a player that falls behind to catch up).
+    // for a player that falls behind to catch up) and decodes the others without deblocking.
     void setSkipNonReference(bool on);
 
     void setCacheLimit(int64_t bytes) { cache_.setByteLimit(bytes); }
@@ -80,5 +81,7 @@ private:
     int runStart_ = 0;      // packet the run started at
     int lastOutput_ = 0;    // highest frame number the run produced
     int keepFrom_ = 1;      // frames before this one are decoded but not cached
+    int runUpEnd_ = 0;      // > 0: the packets before this one lead up to a wanted frame
+    bool skipNonReference_ = false;
     Stats stats_;
 };

@@ -50,13 +50,13 @@ TEST(FrameAhead, CatchingUpTable) {
         double decodeMs;
         CatchUp expected;
     } cases[] = {
-        {0, 100, CatchUp::None},                    // on time, however slow
-        {17, 0.5, CatchUp::None},                   // a jump of the clock, caught up at once
-        {2, 20, CatchUp::None},                     // 80 ms to catch up: two frames' time
-        {10, 30, CatchUp::LeaveOutUnreferenced},    // 1.2 s, but only a little behind
-        {13, 30, CatchUp::GoToNextKeyFrame},        // 1.56 s, far behind
-        {13, 10, CatchUp::LeaveOutUnreferenced},    // 173 ms
-        {5, 45, CatchUp::LeaveOutUnreferenced},     // slower than the picture, a little behind
+        {0, 100, CatchUp::None},                  // on time, however slow
+        {17, 0.5, CatchUp::None},                 // a jump of the clock, caught up at once
+        {2, 20, CatchUp::None},                   // 80 ms to catch up: two frames' time
+        {10, 30, CatchUp::LeaveOutUnreferenced},  // 1.2 s, but only a little behind
+        {13, 30, CatchUp::GoToNextKeyFrame},      // 1.56 s, far behind
+        {13, 10, CatchUp::LeaveOutUnreferenced},  // 173 ms
+        {5, 45, CatchUp::LeaveOutUnreferenced},   // slower than the picture, a little behind
         {FrameAhead::kBehindFrames + 1, 45, CatchUp::GoToNextKeyFrame},
     };
     for (const auto& c : cases)
@@ -73,6 +73,22 @@ TEST(FrameAhead, TheNextGroupStartsAtTheNextKeyFrame) {
     EXPECT_EQ(nextGroupStart(index, key - 1), key);
     EXPECT_GT(nextGroupStart(index, key), key + 1);
     EXPECT_EQ(nextGroupStart(index, clip.frames), 0);
+}
+
+// Starting between key frames, the run-up leaves out the pictures nothing refers to, and
+// the frame asked for still comes, whole.
+TEST(VideoTrack, ARunUpLeavesOutWhatNothingRefersTo) {
+    const clips::Clip clip = clips::get("long_mpeg4");  // I/P frames with two B-frames between
+    const auto source = OpenedSource::open(clip.path);
+    for (const int n : {41, 42, 43}) {  // two B-frames and a P-frame, 40 frames after the key frame
+        VideoTrack track(source, 0);
+        int number = 0;
+        const AVFrame* frame = track.frameFrom(n, &number);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(number, n);
+        EXPECT_EQ(clips::frameNumberOf(packFrame(frame, n, 0)), n);
+        EXPECT_LT(track.stats().framesDecoded, 20);  // the I- and P-frames up to n, and n
+    }
 }
 
 TEST(VideoTrack, SkippingNonReferencePicturesLeavesOutTheBFramesOnly) {
