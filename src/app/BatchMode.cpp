@@ -63,6 +63,7 @@ public:
         // A batch job may run beside the window or beside other batch jobs.
         services.anotherCopyRunning = [] { return false; };
         services.showSplash = false;
+        services.fillTimeline = false;
         frmMain window(std::move(services));
         w_ = &window;
         dialogs_.onMessage = [this](const ScriptedDialogs::Message& m) {

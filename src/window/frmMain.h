@@ -59,6 +59,9 @@ struct WindowServices {
     std::function<bool()> anotherCopyRunning;
     // Show the splash at start-up (off in tests so no extra window appears).
     bool showSplash = true;
+    // Fill the timeline strip (thumbnails, waveform, black and silent marks) for each source;
+    // off where no one sees the window (batch mode), so its work does not slow the job.
+    bool fillTimeline = true;
 };
 
 // Marks the marker changes made while it lives as the program's own (InternalMarkerChange), so

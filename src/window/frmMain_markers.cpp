@@ -125,7 +125,7 @@ void frmMain::moveDrivenMarker(int32_t frame) {
 
 void frmMain::timelineSourceChanged() {
     std::shared_ptr<const OpenedSource> opened = FileLoaded ? VideoFileIn1->openedSource() : nullptr;
-    if (!opened) return Timeline1->clearSource();
+    if (!opened || !services_.fillTimeline) return Timeline1->clearSource();
     Timeline1->setSource(opened);
     Timeline1->setMarkers(selection_.marker(1), selection_.marker(2));
     Timeline1->setPlayhead(selection_.marker(drivenMarker()));
