@@ -21,16 +21,16 @@ PieceQueue::PieceQueue(std::shared_ptr<const OpenedSource> source, const PieceSt
     for (size_t r = 0; r < plans.size(); ++r) {
         const CutPlan& plan = plans[r];
         if (plan.hasHead())
-            specs_.push_back({r, plan.headFirst, plan.headLast, decodeLeadBefore(source_->index(), plan)});
-        if (plan.hasTail()) specs_.push_back({r, plan.tailFirst, plan.tailLast, StreamTicks{}});
+            planned_.push_back({r, plan.headFirst, plan.headLast, decodeLeadBefore(source_->index(), plan)});
+        if (plan.hasTail()) planned_.push_back({r, plan.tailFirst, plan.tailLast, StreamTicks{}});
     }
 }
 
 void PieceQueue::startAhead(size_t range, bool waiting) {
-    if (nextSpec_ >= specs_.size() || specs_[nextSpec_].range > range + 1) return;
+    if (nextPlanned_ >= planned_.size() || planned_[nextPlanned_].range > range + 1) return;
     if (!started_.empty() && !started_.back()->encoded()) return;
-    const Spec& spec = specs_[nextSpec_];
+    const PlannedPiece& piece = planned_[nextPlanned_];
     const int threads = waiting && started_.empty() ? 0 : 1;
-    started_.push_back(std::make_unique<PieceWorker>(source_, style_, spec.first, spec.last, spec.decodeLead, threads));
-    ++nextSpec_;
+    started_.push_back(std::make_unique<PieceWorker>(source_, style_, piece.first, piece.last, piece.decodeLead, threads));
+    ++nextPlanned_;
 }

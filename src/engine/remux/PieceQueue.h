@@ -30,14 +30,14 @@ public:
     void clear() { started_.clear(); }
 
 private:
-    struct Spec {
+    struct PlannedPiece {
         size_t range;
         int32_t first, last;
         StreamTicks decodeLead;
     };
     std::shared_ptr<const OpenedSource> source_;
     const PieceStyle& style_;
-    std::vector<Spec> specs_;  // in file order
-    size_t nextSpec_ = 0;
+    std::vector<PlannedPiece> planned_;  // in file order
+    size_t nextPlanned_ = 0;
     std::deque<std::unique_ptr<PieceWorker>> started_;  // not yet written, in file order
 };
