@@ -5,6 +5,13 @@
 #include "engine/common/StreamSelection.h"
 #include "engine/reader/Demux.h"
 
+namespace {
+
+// What playback leaves out: the pictures nothing refers to while it catches up, else none.
+AVDiscard pictureSkip(bool nonReference) { return nonReference ? AVDISCARD_NONREF : AVDISCARD_DEFAULT; }
+
+}  // namespace
+
 VideoTrack::VideoTrack(std::shared_ptr<const OpenedSource> source, int64_t cacheBytes)
     : path_(source->path()),
       cursor_(source),
@@ -51,7 +58,7 @@ bool VideoTrack::canContinueTo(int n) const {
 void VideoTrack::startRun(int packet) {
     ++stats_.runs;
     runUpEnd_ = 0;
-    decoder_->skip_frame = skipNonReference_ ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    decoder_->skip_frame = pictureSkip(skipNonReference_);
     avcodec_flush_buffers(decoder_.get());
     runActive_ = drained_ = sentEnd_ = false;
     lastOutput_ = 0;
@@ -70,7 +77,7 @@ bool VideoTrack::readPacket() {
     // setting with each packet (its frame threads too).
     if (runUpEnd_ > 0 && number >= runUpEnd_) {
         runUpEnd_ = 0;
-        decoder_->skip_frame = skipNonReference_ ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+        decoder_->skip_frame = pictureSkip(skipNonReference_);
     }
     return true;
 }
@@ -114,7 +121,7 @@ const AVFrame* VideoTrack::frameFrom(int n, int* number, const std::function<boo
 
 void VideoTrack::setSkipNonReference(bool on) {
     skipNonReference_ = on;
-    if (runUpEnd_ == 0) decoder_->skip_frame = on ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+    if (runUpEnd_ == 0) decoder_->skip_frame = pictureSkip(on);
     // The pictures still decoded are only glanced at while catching up: no deblocking, and
     // the decoder's faster, less exact steps. Frame threads take the settings with the
     // next packet.

@@ -50,7 +50,6 @@ std::vector<WrittenSpan> spansOf(const PacketIndex& index, const std::vector<Fra
 struct LosslessCut::Run {
     enum class Phase { Head, Copy, Tail, Done };
 
-    std::shared_ptr<const OpenedSource> shared;
     const OpenedSource& source;
     CutStats& stats;
     PieceStyle style;
@@ -73,8 +72,7 @@ struct LosslessCut::Run {
 
     Run(const std::shared_ptr<const OpenedSource>& s, CutStats& st, const QString& path, const QString& container,
         std::vector<FrameRange> rs, bool piecesEncoded, int64_t writeLimit)
-        : shared(s),
-          source(*s),
+        : source(*s),
           stats(st),
           style(PieceStyle::of(*s)),
           session(*s, path, container, piecesEncoded ? headerWithPieceParameterSets(*s, style) : std::vector<uint8_t>{},
