@@ -6,8 +6,12 @@
 //   (-ss/-to -c copy, not frame-exact) plus ffmpeg decoding and encoding the same edge frames
 //   with the same encoder and settings as ours (the plan of each piece says which);
 // - those stream copies alone.
+// Both sides write the same bytes: ffmpeg's four copies stay until all four are written, as our
+// one file does, and each side starts with nothing left to write back from the run before. (A
+// copy deleted at once never reaches the disk; one file of the whole length does.)
 // Every run is a child process, so its peak memory is its own. Our time is the job's, with the
 // source open as in the window (its index built).
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QFile>
 #include <algorithm>
@@ -79,13 +83,11 @@ void editChild() {
 
 QString seconds(int frame) { return bench::frameStart(frame, kFps); }
 
-bench::ChildRun ffmpegCopy(const QString& clip, const Piece& piece) {
-    const QString out = bench::benchFolder() + "/edit-ffmpeg.ts";
-    const bench::ChildRun run =
-        bench::runChild("ffmpeg", {"-nostdin", "-v", "error", "-y", "-ss", seconds(piece.first), "-to",
-                                   seconds(piece.last + 1), "-i", clip, "-c", "copy", out});
-    QFile::remove(out);
-    return run;
+QString ffmpegCopyName(size_t k) { return bench::benchFolder() + QStringLiteral("/edit-ffmpeg-%1.ts").arg(k); }
+
+bench::ChildRun ffmpegCopy(const QString& clip, const Piece& piece, size_t k) {
+    return bench::runChild("ffmpeg", {"-nostdin", "-v", "error", "-y", "-ss", seconds(piece.first), "-to",
+                                      seconds(piece.last + 1), "-i", clip, "-c", "copy", ffmpegCopyName(k)});
 }
 
 void edit() {
@@ -112,6 +114,7 @@ void edit() {
     for (int i = 0; i < kRuns; ++i) {  // alternating, so both see the same machine load
         const QString out = bench::benchFolder() + "/edit-ours.ts";
         QFile::remove(out);
+        ::sync();
         const bench::ChildRun ours = bench::runChild(QCoreApplication::applicationFilePath(), {"edit-child"},
                                                      {"KORVELIN_CUT_IN=" + clip, "KORVELIN_CUT_OUT=" + out});
         QFile::remove(out);
@@ -122,8 +125,9 @@ void edit() {
         ourPeak = std::max(ourPeak, ours.peakMiB);
 
         double copy = 0, edges = 0;
+        ::sync();
         for (size_t k = 0; k < pieces.size(); ++k) {
-            const bench::ChildRun c = ffmpegCopy(clip, pieces[k]);
+            const bench::ChildRun c = ffmpegCopy(clip, pieces[k], k);
             const bench::ChildRun head = bench::ffmpegEdge(clip, kFps, plans[k].headFirst, plans[k].headLast);
             const bench::ChildRun tail = bench::ffmpegEdge(clip, kFps, plans[k].tailFirst, plans[k].tailLast);
             if (c.ms < 0 || head.ms < 0 || tail.ms < 0) return bench::printNote("ffmpeg failed");
@@ -131,6 +135,7 @@ void edit() {
             edges += head.ms + tail.ms;
             peerPeak = std::max({peerPeak, c.peakMiB, head.peakMiB, tail.peakMiB});
         }
+        for (size_t k = 0; k < pieces.size(); ++k) QFile::remove(ffmpegCopyName(k));
         copyMs.push_back(copy);
         limitMs.push_back(copy + edges);
     }

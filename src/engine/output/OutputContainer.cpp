@@ -30,8 +30,8 @@ bool deletedWhileOpen(const OutputIo& io) {
     return ::stat(io.path.constData(), &named) != 0 || named.st_ino != open.st_ino || named.st_dev != open.st_dev;
 }
 
-int writeBytes(void* opaque, uint8_t* data, int size) {
-    auto* io = static_cast<OutputIo*>(opaque);
+// On the writer's thread.
+int writeNow(OutputIo* io, const uint8_t* data, int size) {
     if (deletedWhileOpen(*io)) return AVERROR(ENOENT);
     int done = 0;
     while (done < size) {
@@ -48,8 +48,12 @@ int writeBytes(void* opaque, uint8_t* data, int size) {
     return done;
 }
 
+// The container's writes: a failure shows at a later write, or at the next seek or the end.
+int writeBytes(void* opaque, uint8_t* data, int size) { return static_cast<OutputIo*>(opaque)->behind->write(data, size); }
+
 int64_t seekFile(void* opaque, int64_t offset, int whence) {
     auto* io = static_cast<OutputIo*>(opaque);
+    if (const int failure = io->behind->drain(); failure < 0) return failure;
     if (whence & AVSEEK_SIZE) {
         struct stat st {};
         return ::fstat(io->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
@@ -134,8 +138,10 @@ void Muxer::init(ffmpeg::Dictionary options) {
 
 void Muxer::start() {
     const int ret = avformat_write_header(format_, nullptr);
-    if (format_->pb) avio_flush(format_->pb);  // a file that cannot take its header fails here
+    // A file that cannot take its header fails here.
+    if (format_->pb) avio_flush(format_->pb);
     if (format_->pb && format_->pb->error < 0) check(format_->pb->error);
+    if (io_.behind) check(io_.behind->drain());
     if (ret < 0)
         throw MediaError(QStringLiteral("The %1 container cannot hold these streams: %2")
                              .arg(containerName(format_), ffmpegErrorText(ret)));
@@ -160,7 +166,7 @@ OutputContainer::OutputContainer(const QString& path, const AVOutputFormat* form
     avformat_alloc_output_context2(&raw, format, nullptr, io_.path.constData());
     format_.reset(raw);
     if (!format_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
-    muxer_ = std::make_unique<Muxer>(format_.get(), path);
+    muxer_ = std::make_unique<Muxer>(format_.get(), path, io_);
 }
 
 OutputContainer::~OutputContainer() { abandon(); }
@@ -189,6 +195,9 @@ void OutputContainer::create(ffmpeg::Dictionary options) {
         inode_ = made.st_ino;
     }
     try {
+        io_.behind = std::make_unique<WriteBehind>([io = &io_](const uint8_t* data, int size) {
+            return writeNow(io, data, size);
+        });
         avio_ = ffmpeg::makeCustomIo(kIoBufferSize, true, &io_, nullptr, writeBytes, seekFile);
         if (!avio_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path_));
         format_->pb = avio_.get();
@@ -219,7 +228,8 @@ void OutputContainer::finish() {
         trailerWritten_ = true;
         muxer_->check(av_write_trailer(format_.get()));
         avio_flush(avio_.get());
-        muxer_->check(0);
+        muxer_->check(io_.behind->drain());
+        io_.behind.reset();
         const int fd = io_.fd;
         io_.fd = -1;
         if (::close(fd) != 0)
@@ -241,6 +251,8 @@ void OutputContainer::abandon() noexcept {
         // Keep what was written readable as far as the container allows; errors change nothing.
         if (muxer_->started() && !trailerWritten_) av_write_trailer(format_.get());
         trailerWritten_ = true;
+        // A write that failed after the container's last one still counts.
+        if (const int failure = io_.behind->drain(); failure < 0 && format_->pb->error >= 0) format_->pb->error = failure;
         const bool unreadable = unreadableAfterAFailedWrite(format_.get());
         release();
         if (unreadable) removeFile();
@@ -261,6 +273,7 @@ void OutputContainer::release() noexcept {
     if (format_) format_->pb = nullptr;
     avio_.reset();
     format_.reset();
+    io_.behind.reset();  // what the container wrote last reaches the file
     if (io_.fd >= 0) {
         ::close(io_.fd);
         io_.fd = -1;

@@ -11,17 +11,30 @@
 #include <vector>
 
 #include "engine/common/FfmpegHandles.h"
+#include "engine/output/WriteBehind.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
+
+// The file under a container: a descriptor, the name it was created under (to notice its
+// deletion), an optional limit past which every write fails as on a full disk, and the thread
+// that writes (position and the descriptor's writes are its own while it runs).
+struct OutputIo {
+    QByteArray path;
+    int fd = -1;
+    int64_t position = 0;
+    int64_t limit = -1;
+    std::unique_ptr<WriteBehind> behind;
+};
 
 // Hands packets to the container and turns every failure into a readable MediaError. Packets
 // that come before the container's header is written (sound encoded before the first picture
 // has told the video's shape) are held and written after it.
 class Muxer {
 public:
-    Muxer(AVFormatContext* format, const QString& path) : format_(format), path_(path) {}
+    // `io` is the file the container writes to; the header waits for its writes.
+    Muxer(AVFormatContext* format, const QString& path, const OutputIo& io) : format_(format), path_(path), io_(io) {}
     ~Muxer();
     // Writes the packet (taking its reference), its times given in timeBase; throws when the
     // container or the file refuses it.
@@ -52,20 +65,12 @@ private:
 
     AVFormatContext* format_;
     QString path_;
+    const OutputIo& io_;
     bool initialized_ = false;
     bool started_ = false;
     int64_t packetsSent_ = 0;
     std::vector<Held> held_;
     std::vector<ffmpeg::BitstreamFilter> filters_;  // by stream; null where packets go as they are
-};
-
-// The file under a container: a descriptor, the name it was created under (to notice its
-// deletion), and an optional limit past which every write fails as on a full disk.
-struct OutputIo {
-    QByteArray path;
-    int fd = -1;
-    int64_t position = 0;
-    int64_t limit = -1;
 };
 
 class OutputContainer {

@@ -8,6 +8,7 @@
 #include "engine/common/MediaError.h"
 #include "engine/output/ContainerRules.h"
 #include "engine/output/OutputContainer.h"
+#include "engine/output/WriteBehind.h"
 
 namespace {
 
@@ -97,6 +98,33 @@ TEST(OutputContainer, AFileWithoutContentIsRemovedWhenAbandoned) {
     EXPECT_TRUE(QFile::exists(path));
     container->abandon();
     EXPECT_FALSE(QFile::exists(path)) << "a header alone is no content";
+}
+
+// The writer's thread writes the bytes in order while the maker goes on; after the first
+// failure nothing more is written, and every later write and the drain report that failure.
+TEST(WriteBehind, WritesInOrderAndReportsTheFirstFailureFromThenOn) {
+    std::vector<uint8_t> file;
+    const size_t room = 500;
+    int calls = 0;
+    WriteBehind behind(
+        [&](const uint8_t* data, int size) {
+            ++calls;
+            if (file.size() + size_t(size) > room) return AVERROR(ENOSPC);
+            file.insert(file.end(), data, data + size);
+            return size;
+        },
+        64);
+    std::vector<uint8_t> made;
+    for (int i = 0; i < 30; ++i) {
+        const std::vector<uint8_t> chunk(size_t(10 + i), uint8_t(i));
+        made.insert(made.end(), chunk.begin(), chunk.end());
+        if (made.size() <= room) EXPECT_EQ(behind.write(chunk.data(), int(chunk.size())), int(chunk.size()));
+        else behind.write(chunk.data(), int(chunk.size()));
+    }
+    EXPECT_EQ(behind.drain(), AVERROR(ENOSPC));
+    EXPECT_EQ(behind.write(made.data(), 1), AVERROR(ENOSPC));
+    EXPECT_EQ(std::vector<uint8_t>(made.begin(), made.begin() + std::ptrdiff_t(file.size())), file);
+    EXPECT_LT(calls, 30) << "nothing is written after the failure";
 }
 
 }  // namespace
