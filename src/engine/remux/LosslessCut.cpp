@@ -58,7 +58,6 @@ struct LosslessCut::Run {
     std::vector<FrameRange> ranges;
     std::vector<CutPlan> plans;  // one per range
     size_t range = 0;
-    CutPlan plan;
     Phase phase = Phase::Done;
     StreamTicks outputStart;  // video time base: where the current range starts in the output
     PieceQueue pieces;
@@ -83,6 +82,8 @@ struct LosslessCut::Run {
           pieces(s, style, plans) {}
 
     const PacketIndex& index() const { return source.index(); }
+    // The plan of the range being written (while one is).
+    const CutPlan& plan() const { return plans[range]; }
     void startRange();
     void enter(Phase next);
     void prefetchCopy();
@@ -118,14 +119,13 @@ void LosslessCut::Run::checkRangeComplete() {
 
 void LosslessCut::Run::startRange() {
     const FrameRange r = ranges[range];
-    plan = plans[range];
-    if (plan.needsEncoding() && !source.openGroupRefusal().isEmpty())
-        if (const int32_t key = unusableKeyframe(index(), r.first, plan.hasCopy() ? plan.copyFirst : r.last))
+    if (plan().needsEncoding() && !source.openGroupRefusal().isEmpty())
+        if (const int32_t key = unusableKeyframe(index(), r.first, plan().hasCopy() ? plan().copyFirst : r.last))
             qCInfo(lcRemux).noquote() << QStringLiteral(
                                              "Frames %1 to %2 of %3 are encoded again, not copied: a "
                                              "copy cannot start at the keyframe of frame %4 (%5)")
                                              .arg(r.first)
-                                             .arg(plan.hasCopy() ? plan.copyFirst - 1 : r.last)
+                                             .arg(plan().hasCopy() ? plan().copyFirst - 1 : r.last)
                                              .arg(source.path())
                                              .arg(key)
                                              .arg(source.openGroupRefusal());
@@ -146,10 +146,10 @@ void LosslessCut::Run::startRange() {
             cues.push_back(std::make_unique<CueCopier>(source, session, track, from, to, outputStart));
         }
     }
-    stats.firstCopiedFrame = plan.hasCopy() ? plan.copyFirst : 0;
-    stats.lastCopiedFrame = plan.hasCopy() ? plan.copyLast : 0;
+    stats.firstCopiedFrame = plan().hasCopy() ? plan().copyFirst : 0;
+    stats.lastCopiedFrame = plan().hasCopy() ? plan().copyLast : 0;
     outputStart = StreamTicks{outputStart.value + (to.value - from.value)};
-    if (plan.hasHead() && plan.hasCopy()) prefetchCopy();
+    if (plan().hasHead() && plan().hasCopy()) prefetchCopy();
     enter(Phase::Head);
 }
 
@@ -157,8 +157,8 @@ void LosslessCut::Run::startRange() {
 void LosslessCut::Run::prefetchCopy() {
     // About what a disk gives while a head piece encodes; its own read-ahead follows on.
     constexpr int64_t kAheadBytes = 256 << 20;
-    const int64_t from = index().packet(plan.copyBegin).pos;
-    const int64_t to = index().packet(plan.copyEnd - 1).pos;
+    const int64_t from = index().packet(plan().copyBegin).pos;
+    const int64_t to = index().packet(plan().copyEnd - 1).pos;
     if (from >= 0 && to > from) source.prefetch(from, std::min(to - from, kAheadBytes));
 }
 
@@ -181,18 +181,18 @@ void LosslessCut::Run::enter(Phase next) {
     phase = next;
     switch (phase) {
         case Phase::Head:
-            if (!plan.hasHead()) return enter(Phase::Copy);
+            if (!plan().hasHead()) return enter(Phase::Copy);
             return;
         case Phase::Copy:
-            if (!plan.hasCopy()) return enter(Phase::Tail);
+            if (!plan().hasCopy()) return enter(Phase::Tail);
             // The pieces encoded before carried their own headers; the copy gets the source's back.
             copier = std::make_unique<SegmentCopier>(
-                cursor, session, plan,
-                plan.hasHead() ? inBandHeader(source.video()->codecpar) : std::vector<uint8_t>{});
+                cursor, session, plan(),
+                plan().hasHead() ? inBandHeader(source.video()->codecpar) : std::vector<uint8_t>{});
             handSoundToCopy(true);
             return;
         case Phase::Tail:
-            if (!plan.hasTail()) return enter(Phase::Done);
+            if (!plan().hasTail()) return enter(Phase::Done);
             return;
         case Phase::Done:
             checkRangeComplete();
