@@ -17,7 +17,7 @@ public:
     // `write` writes all of its bytes or returns a negative error code (as FFmpeg's I/O
     // callbacks do); it runs on the writer's thread, one call at a time.
     using Write = std::function<int(const uint8_t* data, int size)>;
-    explicit WriteBehind(Write write, size_t maxWaiting = 8 << 20);
+    explicit WriteBehind(Write write, size_t maxWaiting = 2 << 20);
     // Writes what waits, then ends the thread.
     ~WriteBehind();
     WriteBehind(const WriteBehind&) = delete;
