@@ -49,6 +49,13 @@ RateCap rateCapFor(const OpenedSource& source, int32_t first, int32_t last) {
     return cap;
 }
 
+// The last packet in file order that holds a frame of first..last.
+int lastPacketOf(const PacketIndex& index, int32_t first, int32_t last) {
+    int packet = 0;
+    for (int32_t f = first; f <= last; ++f) packet = std::max(packet, index.packetOfFrame(f));
+    return packet;
+}
+
 }  // namespace
 
 PieceStyle PieceStyle::of(const OpenedSource& source) {
@@ -86,7 +93,8 @@ PieceEncoder::PieceEncoder(PacketCursor& cursor, PieceSink sink, const PieceStyl
       last_(last),
       decodeLead_(decodeLead),
       rateCap_(rateCapFor(cursor.source(), first, last)),
-      threads_(threads) {
+      threads_(threads),
+      lastPacket_(lastPacketOf(cursor.index(), first, last)) {
     if (!frame_ || !packet_ || !out_) throw MediaError(QStringLiteral("Out of memory"));
     // A piece that has the encoder's own threads decodes on two: on a dense source decoding
     // takes as long as encoding, and one thread would keep the encoder waiting. A piece on one
@@ -98,10 +106,13 @@ PieceEncoder::PieceEncoder(PacketCursor& cursor, PieceSink sink, const PieceStyl
 }
 
 // The next packet for the decoder, tagged with its number in the index. Pictures before the
-// piece that no other picture refers to are not decoded at all.
+// piece that no other picture refers to are not decoded at all, nor any after the last packet
+// the piece needs: the decoder is drained then instead, where it would otherwise decode on
+// (a keyframe among them) until its reordering gives up the piece's last frames.
 bool PieceEncoder::readPacket() {
     const PacketIndex& index = cursor_.index();
     for (;;) {
+        if (cursor_.next() > lastPacket_) return false;
         const int p = cursor_.read(packet_.get());
         if (p < 0) return false;
         if (index.frameOfPacket(p) < first_ && unreferenced(video_->codecpar, packet_->data, packet_->size)) continue;

@@ -52,6 +52,7 @@ private:
     StreamTicks decodeLead_;
     RateCap rateCap_;
     int threads_;
+    int lastPacket_;  // the piece's last packet in file order: the decoder needs none after it
     ffmpeg::Codec decoder_, encoder_;
     ffmpeg::Frame frame_ = ffmpeg::makeFrame();
     ffmpeg::Packet packet_ = ffmpeg::makePacket(), out_ = ffmpeg::makePacket();
