@@ -57,7 +57,8 @@ enum : int {
     PiecesOverlap = 48,  //   %4 the other piece, %5 and %6 its first and last frame
     NothingLeft = 49,
     SplitNeedsEncoder = 50,  // %1 the codec, %2 the frames where a split needs no encoding
-    Count = 51
+    PieceItemOneFrame = 51,  // a line of the piece list for a piece of one frame: %1 the frame
+    Count = 52
 };
 constexpr int kFirstAddedMessage = 35;
 }  // namespace Msg

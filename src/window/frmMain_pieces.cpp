@@ -107,7 +107,8 @@ void frmMain::showPieces() {
     showingPieces_ = true;
     lstPieces->clear();
     for (const Piece& p : pieces_.pieces())
-        lstPieces->addItem(Messages[Msg::PieceItem].arg(p.first).arg(p.last).arg(p.length()));
+        lstPieces->addItem(p.length() == 1 ? Messages[Msg::PieceItemOneFrame].arg(p.first)
+                                           : Messages[Msg::PieceItem].arg(p.first).arg(p.last).arg(p.length()));
     lstPieces->setCurrentRow(pieces_.selected());
     (pieces_.mode() == PieceMode::Keep ? optKeepPieces : optRemovePieces)->setChecked(true);
     showingPieces_ = false;

@@ -57,6 +57,11 @@ TEST(PiecesWindow, KeysBuildTheListAndCutWritesItsPiecesInOrder) {
     w.cmdCut_Click();
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("rest_1.avi")), range(1, 9) + range(21, 69) + range(81, 100));
 
+    // A piece of one frame is named in the singular.
+    job.setMarkers(95, 95);
+    QTest::keyClick(&w, Qt::Key_A);
+    EXPECT_EQ(w.lstPieces->item(w.lstPieces->count() - 1)->text(), w.Messages[Msg::PieceItemOneFrame].arg(95));
+
     // The list belongs to its source.
     job.open(clips::get("avi_mjpeg_pcm"));
     EXPECT_EQ(w.lstPieces->count(), 0);
