@@ -78,7 +78,10 @@ int64_t kbitPerSecond(int64_t bytes, Seconds time) {
 struct FfmpegReader::Source {
     QString path;
     std::shared_ptr<const OpenedSource> opened;
-    std::unique_ptr<VideoTrack> video;  // null in a file without video
+    bool hasVideo = false;
+    // The window's decoder: null in a file without video, and while playing, where the decoder
+    // that stood at the frame on show decodes ahead (made again if the window needs one then).
+    std::unique_ptr<VideoTrack> video;
     std::unique_ptr<AudioTrack> audio;  // null in a file without audio
     std::unique_ptr<FrameAhead> ahead;  // while playing: the next frames, decoded on a worker thread
     QString videoCodec, audioCodec;
@@ -145,7 +148,8 @@ void FfmpegReader::OpenSource(std::shared_ptr<const OpenedSource> opened) {
         if (!timing.byOrder) zero = timing.zero;
         s->videoKbps = kbitPerSecond(measured.videoBytes, s->videoEnd);
         if (s->videoKbps <= 0) s->videoKbps = st->codecpar->bit_rate / 1000;
-        s->video = std::make_unique<VideoTrack>(opened, sequentialRead_ ? 0 : frameCacheBytes_);
+        s->hasVideo = true;
+        s->video = std::make_unique<VideoTrack>(opened, cacheBytes());
     }
     if (const AVStream* st = opened->audio()) {
         s->audioCodec = demux::codecName(st->codecpar->codec_id);
@@ -161,7 +165,7 @@ std::shared_ptr<const OpenedSource> FfmpegReader::openedSource() const { return 
 
 void FfmpegReader::CloseFile() { source_.reset(); }
 
-bool FfmpegReader::HasVideo() const { return source_ && source_->video; }
+bool FfmpegReader::HasVideo() const { return source_ && source_->hasVideo; }
 bool FfmpegReader::HasAudio() const { return source_ && source_->audio; }
 QString FfmpegReader::VideoCodecName() const { return source().videoCodec; }
 QString FfmpegReader::AudioCodecName() const { return source().audioCodec; }
@@ -185,45 +189,45 @@ int32_t FfmpegReader::AudioChannels() const {
 }
 int32_t FfmpegReader::FrameCount() const {
     const Source& s = source();
-    return s.video ? s.video->index().frameCount() : 0;
+    return s.hasVideo ? s.opened->index().frameCount() : 0;
 }
 int32_t FfmpegReader::FrameWidth() const { return source().width; }
 int32_t FfmpegReader::FrameHeight() const { return source().height; }
 double FfmpegReader::FrameRate() const {
     const Source& s = source();
-    return s.video ? s.fps : 0;
+    return s.hasVideo ? s.fps : 0;
 }
 FrameTiming FfmpegReader::FrameTimes(int32_t n) const {
     const Source& s = source();
-    if (!s.video || n < 1 || n > s.video->index().frameCount())
+    if (!s.hasVideo || n < 1 || n > s.opened->index().frameCount())
         throw MediaError(QStringLiteral("Frame %1 is not in the video").arg(n));
     const Seconds oneFrame{1.0 / s.fps};
     Seconds duration = oneFrame;
     if (!s.timedByOrder) {
-        const PacketIndex& index = s.video->index();
+        const PacketIndex& index = s.opened->index();
         const int64_t ticks = index.packet(index.packetOfFrame(n)).duration;
-        if (ticks > 0) duration = toSeconds(StreamTicks{ticks}, s.video->timeBase());
+        if (ticks > 0) duration = toSeconds(StreamTicks{ticks}, s.opened->video()->time_base);
     }
     return {frameMs(n), clampToInt32(toMilliseconds(duration).value)};
 }
 int32_t FfmpegReader::CurrentFrame() const {
     const Source& s = source();
-    return s.video ? s.next - 1 : 0;
+    return s.hasVideo ? s.next - 1 : 0;
 }
 
 Seconds FfmpegReader::frameStart(int n) const {
     const Source& s = *source_;
-    const PacketIndex& index = s.video->index();
+    const PacketIndex& index = s.opened->index();
     if (n > index.frameCount()) return s.videoEnd;
     if (s.timedByOrder) return Seconds{(n - 1) / s.fps};
-    return toSeconds(StreamTicks{index.frameTime(n) - index.firstTime()}, s.video->timeBase());
+    return toSeconds(StreamTicks{index.frameTime(n) - index.firstTime()}, s.opened->video()->time_base);
 }
 
 int32_t FfmpegReader::frameMs(int n) const { return clampToInt32(toMilliseconds(frameStart(n)).value); }
 
 int32_t FfmpegReader::VideoTime() const {
     const Source& s = source();
-    return s.video ? frameMs(s.next) : 0;
+    return s.hasVideo ? frameMs(s.next) : 0;
 }
 
 int32_t FfmpegReader::AudioTime() const {
@@ -234,8 +238,8 @@ int32_t FfmpegReader::AudioTime() const {
 
 void FfmpegReader::SeekFrame(int32_t n) {
     Source& s = source();
-    if (!s.video) throw MediaError(QStringLiteral("%1 has no video to seek in").arg(s.path));
-    s.next = std::clamp(n, 1, s.video->index().frameCount() + 1);
+    if (!s.hasVideo) throw MediaError(QStringLiteral("%1 has no video to seek in").arg(s.path));
+    s.next = std::clamp(n, 1, s.opened->index().frameCount() + 1);
     const Seconds start = frameStart(s.next);
     if (s.audio)
         s.audio->seek(toSampleIndex(start, s.audio->sampleRate()));
@@ -245,7 +249,7 @@ void FfmpegReader::SeekFrame(int32_t n) {
 
 int FfmpegReader::frameShowingAt(int32_t ms) const {
     // The last frame that starts at or before ms; one past the last frame at the end.
-    int lo = 1, hi = source().video->index().frameCount();
+    int lo = 1, hi = source().opened->index().frameCount();
     if (ms >= VideoDuration()) return hi + 1;
     while (lo < hi) {
         const int mid = lo + (hi - lo + 1) / 2;
@@ -260,7 +264,7 @@ int FfmpegReader::frameShowingAt(int32_t ms) const {
 void FfmpegReader::SeekTime(int32_t ms) {
     Source& s = source();
     ms = std::max(ms, 0);
-    if (s.video) s.next = frameShowingAt(ms);
+    if (s.hasVideo) s.next = frameShowingAt(ms);
     if (s.audio)
         s.audio->seek(toSampleIndex(Milliseconds{double(ms)}, s.audio->sampleRate()));
     else
@@ -274,7 +278,7 @@ void FfmpegReader::SkipFrames(int32_t n) {
 
 FrameData FfmpegReader::ReadVideoFrame() {
     Source& s = source();
-    if (!s.video || s.next > s.video->index().frameCount()) return {};
+    if (!s.hasVideo || s.next > s.opened->index().frameCount()) return {};
     int n = s.next;
     // A jump keeps only the frames just before its target: caching its whole group would hold
     // up to a group of decoded pictures (and grow the decoder's buffer pool to match) for a
@@ -283,6 +287,7 @@ FrameData FfmpegReader::ReadVideoFrame() {
     // Decoded ahead, the frame may come later than n: the decoder left n out to catch up.
     FrameAhead::Decoded ahead = s.ahead ? s.ahead->take(n) : FrameAhead::Decoded();
     if (ahead.frame) n = ahead.number;
+    if (!ahead.frame && !s.video) s.video = std::make_unique<VideoTrack>(s.opened, cacheBytes());
     FrameData data =
         ahead.frame ? pack(ahead.frame.get(), n) : pack(s.video->frame(n, step ? 1 : n - kFramesKeptBeforeJump), n);
     s.lastRead = n;
@@ -341,18 +346,27 @@ int FfmpegReader::decoderThreads() const {
 
 int FfmpegReader::keyframeCount() const {
     const Source& s = source();
-    return s.video ? s.video->index().keyframeCount() : 0;
+    return s.hasVideo ? s.opened->index().keyframeCount() : 0;
 }
 
 void FfmpegReader::setFrameCacheBytes(int64_t bytes) {
     frameCacheBytes_ = bytes;
-    if (source_ && source_->video && !sequentialRead_) source_->video->setCacheLimit(bytes);
+    if (source_ && source_->video) source_->video->setCacheLimit(cacheBytes());
 }
 
 void FfmpegReader::SetDecodeAhead(bool on) {
     Source& s = source();
-    s.ahead.reset();
-    if (on && s.video) s.ahead = std::make_unique<FrameAhead>(s.opened, s.next);
+    if (s.ahead) {
+        // The decoder that played stands where playing stopped: the window reads on with it.
+        if (std::unique_ptr<VideoTrack> played = s.ahead->handBack(cacheBytes())) s.video = std::move(played);
+        s.ahead.reset();
+    }
+    if (on && s.hasVideo) {
+        // The window's decoder stands at the frame on show: playing goes on from it, without
+        // decoding again from the key frame before it.
+        if (s.video) s.video->setCacheLimit(0);  // each frame is taken once
+        s.ahead = std::make_unique<FrameAhead>(s.opened, s.next, std::move(s.video));
+    }
 }
 
 bool FfmpegReader::NextFrameReady(int32_t later) {
@@ -360,7 +374,7 @@ bool FfmpegReader::NextFrameReady(int32_t later) {
     if (!s.ahead) return true;
     const int n = s.next + std::max(0, later);
     // Past the end nothing is waited for; no frame lies that far after the next one.
-    if (n > s.video->index().frameCount()) return later <= 0;
+    if (n > s.opened->index().frameCount()) return later <= 0;
     return s.ahead->ready(n);
 }
 
@@ -374,17 +388,17 @@ void FfmpegReader::SetOpenProgress(std::function<bool(int percent)> report) { op
 void FfmpegReader::SetSequentialRead(bool on) {
     sequentialRead_ = on;
     // A budget of nothing keeps only the frame being read.
-    if (source_ && source_->video) source_->video->setCacheLimit(on ? 0 : frameCacheBytes_);
+    if (source_ && source_->video) source_->video->setCacheLimit(cacheBytes());
 }
 
 int FfmpegReader::indexedPackets() const {
     const Source& s = source();
-    return s.video ? s.video->index().packetCount() : 0;
+    return s.hasVideo ? s.opened->index().packetCount() : 0;
 }
 
 int64_t FfmpegReader::indexMemoryBytes() const {
     const Source& s = source();
-    return s.video ? s.video->index().memoryBytes() : 0;
+    return s.hasVideo ? s.opened->index().memoryBytes() : 0;
 }
 
 int64_t FfmpegReader::frameCacheBytesInUse() const {

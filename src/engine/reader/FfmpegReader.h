@@ -94,6 +94,8 @@ private:
     std::unique_ptr<Source> source_;
     int64_t frameCacheBytes_;
     bool sequentialRead_ = false;
+    // What the window's decoder keeps of the frames it decodes.
+    int64_t cacheBytes() const { return sequentialRead_ ? 0 : frameCacheBytes_; }
     std::function<bool(int)> openProgress_;
     ScalerCache converter_;  // only for pictures in a layout frame data cannot hold
 };

@@ -22,30 +22,45 @@ CatchUp catchUpFor(int behind, double decodeMs, double periodMs) {
     return catchUpMs <= 1000 || !far ? CatchUp::LeaveOutUnreferenced : CatchUp::GoToNextKeyFrame;
 }
 
-FrameAhead::FrameAhead(std::shared_ptr<const OpenedSource> source, int first)
-    : next_(first), lastTaken_(first - 1), frameCount_(source->index().frameCount()) {
+FrameAhead::FrameAhead(std::shared_ptr<const OpenedSource> source, int first, std::unique_ptr<VideoTrack> track)
+    : next_(first), lastTaken_(first - 1), frameCount_(source->index().frameCount()), track_(std::move(track)) {
     worker_ = std::thread([this, source] { run(source); });
 }
 
-FrameAhead::~FrameAhead() {
+FrameAhead::~FrameAhead() { stop(); }
+
+void FrameAhead::stop() {
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
     changed_.notify_all();
-    worker_.join();
+    if (worker_.joinable()) worker_.join();
+}
+
+std::unique_ptr<VideoTrack> FrameAhead::handBack(int64_t cacheBytes) {
+    stop();
+    if (!track_) return nullptr;
+    track_->setSkipNonReference(false);
+    track_->setCacheLimit(cacheBytes);
+    if (!caughtUp_)
+        for (const Decoded& d : ready_)
+            if (d.frame) track_->keepFrame(d.number, d.frame.get());
+    return std::move(track_);
 }
 
 void FrameAhead::run(std::shared_ptr<const OpenedSource> source) {
-    std::unique_ptr<VideoTrack> track;
-    try {
-        track = std::make_unique<VideoTrack>(source, 0);  // no cache: each frame is taken once
-    } catch (...) {
-        std::lock_guard lock(mutex_);
-        failed_ = true;
-        changed_.notify_all();
-        return;
+    if (!track_) {
+        try {
+            track_ = std::make_unique<VideoTrack>(source, 0);  // no cache: each frame is taken once
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            failed_ = true;
+            changed_.notify_all();
+            return;
+        }
     }
+    VideoTrack* const track = track_.get();
     const double periodMs = 1000 / source->nominalFrameRate();
     double decodeMs = 0;
     std::unique_lock lock(mutex_);
@@ -74,6 +89,7 @@ void FrameAhead::run(std::shared_ptr<const OpenedSource> source) {
         }
         const int n = next_;
         const bool skip = catchUp != CatchUp::None;
+        caughtUp_ = caughtUp_ || skip;
         lock.unlock();
         if (skip != skipping) track->setSkipNonReference(skipping = skip);
         // Recent decoding time per picture, as the machine gives it now. A long run-up to n

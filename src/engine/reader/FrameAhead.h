@@ -11,6 +11,7 @@
 
 #include "engine/common/FfmpegHandles.h"
 #include "engine/reader/OpenedSource.h"
+#include "engine/reader/VideoTrack.h"
 
 // How a player decoding ahead catches up with the clock, `behind` frames short of the frame
 // the clock shows, decoding a frame in `decodeMs` of late, frames lasting `periodMs`: not at
@@ -34,8 +35,9 @@ public:
         ffmpeg::Frame frame;  // null when the decoding failed or the video ended
     };
 
-    // Starts decoding at frame `first`. Throws MediaError when the video cannot be decoded.
-    FrameAhead(std::shared_ptr<const OpenedSource> source, int first);
+    // Starts decoding at frame `first`, with `track` when given (a decoder that may already
+    // stand just before it), else with a decoder of its own.
+    FrameAhead(std::shared_ptr<const OpenedSource> source, int first, std::unique_ptr<VideoTrack> track = nullptr);
     ~FrameAhead();
     FrameAhead(const FrameAhead&) = delete;
     FrameAhead& operator=(const FrameAhead&) = delete;
@@ -54,8 +56,15 @@ public:
     // as ready before its time.
     void aim(int frame);
 
+    // Stops decoding and gives up the decoder, which then stands after the last frame decoded
+    // (null when none could be made), with a frame cache of cacheBytes that holds the frames
+    // decoded ahead and not taken (unless catching up left out or blurred some: those are not
+    // for showing still). Nothing is decoded ahead after it.
+    std::unique_ptr<VideoTrack> handBack(int64_t cacheBytes);
+
 private:
     void run(std::shared_ptr<const OpenedSource> source);
+    void stop();
     // On from the last frame taken, at most a few frames beyond what is decoded (under the lock).
     bool onTheWay(int n) const;
     bool ended() const;  // the worker has decoded the last frame (under the lock)
@@ -68,7 +77,9 @@ private:
     int restartAt_ = 0;  // > 0: the worker starts afresh at this frame
     int aim_ = 0;        // the frame on show by the clock; 0: not told
     bool failed_ = false;
+    bool caughtUp_ = false;  // the worker decoded some frames the quick way
     bool stop_ = false;
     const int frameCount_;
+    std::unique_ptr<VideoTrack> track_;  // the worker's while it runs
     std::thread worker_;
 };

@@ -94,6 +94,12 @@ bool VideoTrack::decodeOne(int wanted) {
 }
 
 const AVFrame* VideoTrack::frameFrom(int n, int* number, const std::function<bool()>& goOn) {
+    // Decoded before (the frame on show when playing starts): from the cache, and the decoder
+    // goes on after it.
+    if (const AVFrame* cached = cache_.find(n)) {
+        *number = n;
+        return cached;
+    }
     if (!canContinueTo(n)) {
         startRun(index().startPacketFor(n));
         // Every picture shown from n on is in n's packet or a later one, or is a reference.

@@ -44,14 +44,17 @@ public:
     // Playing in order: the first picture at or after frame n that the decoder gives, its
     // number in *number (later than n when the decoder left n out, see below). Goes on with
     // the current run when it leads to n, else starts one at n's keyframe, leaving out the
-    // run-up's pictures nothing refers to. Bypasses the cache;
-    // the pointer stays valid until the next call. Null when no picture follows, or when
+    // run-up's pictures nothing refers to. Frame n itself may come from the cache (it puts
+    // nothing there); the pointer stays valid until the next call. Null when no picture follows, or when
     // `goOn`, asked after each picture the decoder gives before n, says to stop.
     const AVFrame* frameFrom(int n, int* number, const std::function<bool()>& goOn = {});
     // While on, the decoder leaves out pictures no other picture refers to (the cheapest way
     // for a player that falls behind to catch up) and decodes the others without deblocking.
     void setSkipNonReference(bool on);
 
+    // Keeps frame `number`, decoded by this track for another's use (played ahead), in the
+    // cache, as if frame() had decoded it.
+    void keepFrame(int number, const AVFrame* frame) { cache_.put(number, frame, number); }
     void setCacheLimit(int64_t bytes) { cache_.setByteLimit(bytes); }
     int64_t cacheLimit() const { return cache_.byteLimit(); }
     int64_t cacheBytes() const { return cache_.bytes(); }

@@ -1,6 +1,7 @@
 // Playback's decoding ahead: frames in order as they show, and the two ways it catches up
 // when it falls behind (pictures nothing refers to, then whole frames up to a key frame).
 #include <gtest/gtest.h>
+#include <QThread>
 
 #include "engine/reader/FfmpegReader.h"
 #include "engine/reader/FrameAhead.h"
@@ -41,6 +42,28 @@ TEST(FrameAhead, PlayingInOrderGivesEveryFrameAndStartsAfreshAfterAJumpBack) {
             EXPECT_EQ(frames[i].second, frames[i].first);
         }
     }
+}
+
+// Playing from the frame on show goes on with the decoder that decoded it: the frames after it
+// come without a second run-up from the key frame, and after Stop the window reads on with it.
+TEST(FrameAhead, PlayingGoesOnWithTheDecoderThatStandsAtTheFrameOnShow) {
+    const clips::Clip clip = clips::get("long_mpeg4");  // a key frame every 50 frames
+    FfmpegReader reader;
+    reader.OpenFile(clip.path);
+    reader.SeekFrame(140);
+    reader.ReadVideoFrame();
+    const FfmpegReader::Stats shown = reader.stats();
+    reader.SetDecodeAhead(true);
+    for (int n = 141; n <= 145; ++n) EXPECT_EQ(clips::frameNumberOf(reader.ReadVideoFrame()), n);
+    for (int waited = 0; !reader.NextFrameReady() && waited < 10000; ++waited) QThread::msleep(1);
+    reader.SetDecodeAhead(false);
+    const FfmpegReader::Stats played = reader.stats();
+    EXPECT_EQ(played.decoderRestarts, shown.decoderRestarts);
+    EXPECT_GE(played.framesDecoded - shown.framesDecoded, 6);
+    EXPECT_LE(played.framesDecoded - shown.framesDecoded, 5 + int(FrameAhead::kDepth) + 3);
+    // The frame decoded ahead and not yet shown is the window's now: nothing is decoded again.
+    EXPECT_EQ(clips::frameNumberOf(reader.ReadVideoFrame()), 146);
+    EXPECT_EQ(reader.stats().framesDecoded, played.framesDecoded);
 }
 
 TEST(FrameAhead, CatchingUpTable) {
