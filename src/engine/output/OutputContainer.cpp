@@ -49,7 +49,9 @@ int writeNow(OutputIo* io, const uint8_t* data, int size) {
 }
 
 // The container's writes: a failure shows at a later write, or at the next seek or the end.
-int writeBytes(void* opaque, uint8_t* data, int size) { return static_cast<OutputIo*>(opaque)->behind->write(data, size); }
+int writeBytes(void* opaque, uint8_t* data, int size) {
+    return static_cast<OutputIo*>(opaque)->behind->write(data, size);
+}
 
 int64_t seekFile(void* opaque, int64_t offset, int whence) {
     auto* io = static_cast<OutputIo*>(opaque);
@@ -195,9 +197,8 @@ void OutputContainer::create(ffmpeg::Dictionary options) {
         inode_ = made.st_ino;
     }
     try {
-        io_.behind = std::make_unique<WriteBehind>([io = &io_](const uint8_t* data, int size) {
-            return writeNow(io, data, size);
-        });
+        io_.behind = std::make_unique<WriteBehind>(
+            [io = &io_](const uint8_t* data, int size) { return writeNow(io, data, size); });
         avio_ = ffmpeg::makeCustomIo(kIoBufferSize, true, &io_, nullptr, writeBytes, seekFile);
         if (!avio_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path_));
         format_->pb = avio_.get();
@@ -252,7 +253,8 @@ void OutputContainer::abandon() noexcept {
         if (muxer_->started() && !trailerWritten_) av_write_trailer(format_.get());
         trailerWritten_ = true;
         // A write that failed after the container's last one still counts.
-        if (const int failure = io_.behind->drain(); failure < 0 && format_->pb->error >= 0) format_->pb->error = failure;
+        if (const int failure = io_.behind->drain(); failure < 0 && format_->pb->error >= 0)
+            format_->pb->error = failure;
         const bool unreadable = unreadableAfterAFailedWrite(format_.get());
         release();
         if (unreadable) removeFile();
