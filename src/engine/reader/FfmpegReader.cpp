@@ -78,7 +78,7 @@ int64_t kbitPerSecond(int64_t bytes, Seconds time) {
 struct FfmpegReader::Source {
     QString path;
     std::shared_ptr<const OpenedSource> opened;
-    bool hasVideo = false;
+    bool hasVideo() const { return opened->video() != nullptr; }
     // The window's decoder: null in a file without video, and while playing, where the decoder
     // that stood at the frame on show decodes ahead (made again if the window needs one then).
     std::unique_ptr<VideoTrack> video;
@@ -148,7 +148,6 @@ void FfmpegReader::OpenSource(std::shared_ptr<const OpenedSource> opened) {
         if (!timing.byOrder) zero = timing.zero;
         s->videoKbps = kbitPerSecond(measured.videoBytes, s->videoEnd);
         if (s->videoKbps <= 0) s->videoKbps = st->codecpar->bit_rate / 1000;
-        s->hasVideo = true;
         s->video = std::make_unique<VideoTrack>(opened, cacheBytes());
     }
     if (const AVStream* st = opened->audio()) {
@@ -165,7 +164,7 @@ std::shared_ptr<const OpenedSource> FfmpegReader::openedSource() const { return 
 
 void FfmpegReader::CloseFile() { source_.reset(); }
 
-bool FfmpegReader::HasVideo() const { return source_ && source_->hasVideo; }
+bool FfmpegReader::HasVideo() const { return source_ && source_->hasVideo(); }
 bool FfmpegReader::HasAudio() const { return source_ && source_->audio; }
 QString FfmpegReader::VideoCodecName() const { return source().videoCodec; }
 QString FfmpegReader::AudioCodecName() const { return source().audioCodec; }
@@ -189,17 +188,17 @@ int32_t FfmpegReader::AudioChannels() const {
 }
 int32_t FfmpegReader::FrameCount() const {
     const Source& s = source();
-    return s.hasVideo ? s.opened->index().frameCount() : 0;
+    return s.hasVideo() ? s.opened->index().frameCount() : 0;
 }
 int32_t FfmpegReader::FrameWidth() const { return source().width; }
 int32_t FfmpegReader::FrameHeight() const { return source().height; }
 double FfmpegReader::FrameRate() const {
     const Source& s = source();
-    return s.hasVideo ? s.fps : 0;
+    return s.hasVideo() ? s.fps : 0;
 }
 FrameTiming FfmpegReader::FrameTimes(int32_t n) const {
     const Source& s = source();
-    if (!s.hasVideo || n < 1 || n > s.opened->index().frameCount())
+    if (!s.hasVideo() || n < 1 || n > s.opened->index().frameCount())
         throw MediaError(QStringLiteral("Frame %1 is not in the video").arg(n));
     const Seconds oneFrame{1.0 / s.fps};
     Seconds duration = oneFrame;
@@ -212,7 +211,7 @@ FrameTiming FfmpegReader::FrameTimes(int32_t n) const {
 }
 int32_t FfmpegReader::CurrentFrame() const {
     const Source& s = source();
-    return s.hasVideo ? s.next - 1 : 0;
+    return s.hasVideo() ? s.next - 1 : 0;
 }
 
 Seconds FfmpegReader::frameStart(int n) const {
@@ -227,7 +226,7 @@ int32_t FfmpegReader::frameMs(int n) const { return clampToInt32(toMilliseconds(
 
 int32_t FfmpegReader::VideoTime() const {
     const Source& s = source();
-    return s.hasVideo ? frameMs(s.next) : 0;
+    return s.hasVideo() ? frameMs(s.next) : 0;
 }
 
 int32_t FfmpegReader::AudioTime() const {
@@ -238,7 +237,7 @@ int32_t FfmpegReader::AudioTime() const {
 
 void FfmpegReader::SeekFrame(int32_t n) {
     Source& s = source();
-    if (!s.hasVideo) throw MediaError(QStringLiteral("%1 has no video to seek in").arg(s.path));
+    if (!s.hasVideo()) throw MediaError(QStringLiteral("%1 has no video to seek in").arg(s.path));
     s.next = std::clamp(n, 1, s.opened->index().frameCount() + 1);
     const Seconds start = frameStart(s.next);
     if (s.audio)
@@ -264,7 +263,7 @@ int FfmpegReader::frameShowingAt(int32_t ms) const {
 void FfmpegReader::SeekTime(int32_t ms) {
     Source& s = source();
     ms = std::max(ms, 0);
-    if (s.hasVideo) s.next = frameShowingAt(ms);
+    if (s.hasVideo()) s.next = frameShowingAt(ms);
     if (s.audio)
         s.audio->seek(toSampleIndex(Milliseconds{double(ms)}, s.audio->sampleRate()));
     else
@@ -278,7 +277,7 @@ void FfmpegReader::SkipFrames(int32_t n) {
 
 FrameData FfmpegReader::ReadVideoFrame() {
     Source& s = source();
-    if (!s.hasVideo || s.next > s.opened->index().frameCount()) return {};
+    if (!s.hasVideo() || s.next > s.opened->index().frameCount()) return {};
     int n = s.next;
     // A jump keeps only the frames just before its target: caching its whole group would hold
     // up to a group of decoded pictures (and grow the decoder's buffer pool to match) for a
@@ -346,7 +345,7 @@ int FfmpegReader::decoderThreads() const {
 
 int FfmpegReader::keyframeCount() const {
     const Source& s = source();
-    return s.hasVideo ? s.opened->index().keyframeCount() : 0;
+    return s.hasVideo() ? s.opened->index().keyframeCount() : 0;
 }
 
 void FfmpegReader::setFrameCacheBytes(int64_t bytes) {
@@ -361,7 +360,7 @@ void FfmpegReader::SetDecodeAhead(bool on) {
         if (std::unique_ptr<VideoTrack> played = s.ahead->handBack(cacheBytes())) s.video = std::move(played);
         s.ahead.reset();
     }
-    if (on && s.hasVideo) {
+    if (on && s.hasVideo()) {
         // The window's decoder stands at the frame on show: playing goes on from it, without
         // decoding again from the key frame before it.
         if (s.video) s.video->setCacheLimit(0);  // each frame is taken once
@@ -393,12 +392,12 @@ void FfmpegReader::SetSequentialRead(bool on) {
 
 int FfmpegReader::indexedPackets() const {
     const Source& s = source();
-    return s.hasVideo ? s.opened->index().packetCount() : 0;
+    return s.hasVideo() ? s.opened->index().packetCount() : 0;
 }
 
 int64_t FfmpegReader::indexMemoryBytes() const {
     const Source& s = source();
-    return s.hasVideo ? s.opened->index().memoryBytes() : 0;
+    return s.hasVideo() ? s.opened->index().memoryBytes() : 0;
 }
 
 int64_t FfmpegReader::frameCacheBytesInUse() const {
