@@ -44,6 +44,10 @@ public:
     void setSource(std::shared_ptr<const OpenedSource> source);
     // No source: the background work stops (before this returns) and the strip is empty.
     void clearSource();
+    // While a job runs, the strip reads nothing: its unfinished work stops (its decoders and
+    // their memory go) and starts again, where it can, when the last hold ends.
+    void holdWork();
+    void resumeWork();
 
     void setMarkers(int32_t marker1, int32_t marker2);
     void setPlayhead(int32_t frame);  // the frame on show; scrolled into view
@@ -104,6 +108,9 @@ private:
     bool waveformDone_ = false;
     bool blackDone_ = false;
     std::shared_ptr<const OpenedSource> source_;  // for the black pictures' pass, until it starts
+    std::shared_ptr<const OpenedSource> opened_;  // the open source, for work started again after a hold
+    int holds_ = 0;
+    bool interrupted_ = false;  // a hold stopped unfinished work
     int32_t marker1_ = 1, marker2_ = 1, playhead_ = 1;
     std::vector<Band> bands_;
     bool hasSource_ = false;

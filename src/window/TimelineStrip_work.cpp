@@ -23,7 +23,8 @@ void TimelineStrip::setSource(std::shared_ptr<const OpenedSource> source) {
     view_ = wholeSource(source->index().frameCount(), width());
     cleanStarts_ = cleanStartFrames(source->index());
     stop_ = std::make_shared<std::atomic<bool>>(false);
-    source_ = source;
+    source_ = opened_ = source;
+    thumbnailFrames_ = thumbnailKeyframes(cleanStarts_, view_.frameCount, kThumbnails);
     startThumbnails(source);
     hasSound_ = source->audioStream() >= 0;
     if (hasSound_) {
@@ -36,8 +37,9 @@ void TimelineStrip::setSource(std::shared_ptr<const OpenedSource> source) {
 
 void TimelineStrip::clearSource() {
     stopWork();
-    hasSource_ = hasSound_ = waveformDone_ = blackDone_ = false;
+    hasSource_ = hasSound_ = waveformDone_ = blackDone_ = interrupted_ = false;
     source_.reset();
+    opened_.reset();
     cleanStarts_.clear();
     thumbnailFrames_.clear();
     thumbnails_.clear();
@@ -61,14 +63,40 @@ void TimelineStrip::stopWork() {
     stop_.reset();
 }
 
+void TimelineStrip::holdWork() {
+    if (holds_++ > 0) return;
+    const bool running =
+        std::any_of(workers_.begin(), workers_.end(), [](const QThread* worker) { return !worker->isFinished(); });
+    if (!running && (!opened_ || blackDone_)) return;
+    // What finished workers posted and is not yet delivered is dropped too: resuming makes it again.
+    stopWork();
+    interrupted_ = true;
+}
+
+void TimelineStrip::resumeWork() {
+    if (holds_ == 0 || --holds_ > 0 || !std::exchange(interrupted_, false) || !opened_) return;
+    stop_ = std::make_shared<std::atomic<bool>>(false);
+    const bool thumbnailsDone = thumbnails_.size() == thumbnailFrames_.size();
+    if (!thumbnailsDone) startThumbnails(opened_);
+    if (!waveformDone_) startSound(opened_);
+    if (blackDone_) return;
+    // The black pictures' pass starts again from the first picture, once the rest is complete.
+    if (thumbnailsDone && waveformDone_) {
+        source_.reset();
+        startBlack(opened_);
+    } else {
+        source_ = opened_;
+    }
+}
+
 void TimelineStrip::startThumbnails(std::shared_ptr<const OpenedSource> source) {
-    thumbnailFrames_ = thumbnailKeyframes(cleanStarts_, view_.frameCount, kThumbnails);
     // The thumbnails come in an order that fills the strip evenly at once and finer later:
-    // every 16th first, then every 8th, and so on.
+    // every 16th first, then every 8th, and so on. Those made before a hold are not made again.
     std::vector<int32_t> order;
     for (size_t step = 16; step >= 1; step /= 2)
         for (size_t i = 0; i < thumbnailFrames_.size(); i += step)
-            if (step == 16 || i % (step * 2) != 0) order.push_back(thumbnailFrames_[i]);
+            if ((step == 16 || i % (step * 2) != 0) && !thumbnails_.count(thumbnailFrames_[i]))
+                order.push_back(thumbnailFrames_[i]);
     const int generation = generation_;
     workers_.push_back(QThread::create([this, source, order, stop = stop_, generation] {
         runBelowWindow();  // QThread's Low priority does not change a Linux thread's share

@@ -72,6 +72,24 @@ QString edgesRefusalText(const std::array<QString, Msg::Count>& messages, const 
                                                edgeFramesText(edges.endBefore, edges.endAfter));
 }
 
+// While a job runs it has the machine to itself: the timeline strip's background reading stops
+// (and starts again afterwards) and the window's reader gives up its decoder, which the job does
+// not use; so the job's decoder and encoder do not share the cores, and the memory peaks at what
+// the job needs.
+class BackgroundHold {
+public:
+    BackgroundHold(TimelineStrip* strip, VideoSource* reader) : strip_(strip) {
+        strip_->holdWork();
+        if (reader) resumeNext("job: release the window's decoder", [&] { reader->ReleaseDecoder(); });
+    }
+    ~BackgroundHold() { strip_->resumeWork(); }
+    BackgroundHold(const BackgroundHold&) = delete;
+    BackgroundHold& operator=(const BackgroundHold&) = delete;
+
+private:
+    TimelineStrip* strip_;
+};
+
 }  // namespace
 
 // While a job (or an open's index scan) runs, everything that could change its source, its
@@ -252,6 +270,7 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
 
 void frmMain::cmdCut_Click() {
     if (!FileLoaded) return;
+    const BackgroundHold hold(Timeline1, VideoFileIn1.get());
     CutStartValue = selection_.marker(1);
     CutEndValue = selection_.marker(2);
     const auto releaseReader = qScopeGuard([this] { jobReader_.reset(); });  // after the job
@@ -294,6 +313,7 @@ void frmMain::cmdCut_Click() {
 void frmMain::cmdSplit_Click() {
     if (!PartnerAppPresent && CHKPANDO()) return;
     if (!FileLoaded) return;
+    const BackgroundHold hold(Timeline1, VideoFileIn1.get());
     const auto releaseReader = qScopeGuard([this] { jobReader_.reset(); });  // after the job
     const std::unique_ptr<Job> owned = makeSplitJob(selection_.marker(1));
     Job& job = *owned;

@@ -134,6 +134,15 @@ TEST(TimelineWindow, ThumbnailsAndWaveformArriveInTheBackgroundAndStopWithTheSou
     t.open("ts_h264_mp2");
     ASSERT_TRUE(t.backgroundDone());
     EXPECT_EQ(t.strip.view().frameCount, 100);
+    // A job holds the work: nothing arrives while it runs, and the work completes afterwards.
+    t.open("long_mpeg4");
+    t.strip.holdWork();
+    const int held = t.strip.thumbnailsReady();
+    QTest::qWait(300);
+    EXPECT_EQ(t.strip.thumbnailsReady(), held);
+    t.strip.resumeWork();
+    ASSERT_TRUE(t.backgroundDone());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return t.strip.blackMarksReady(); }, 60000));
 }
 
 TEST(TimelineWindow, BandsAreDrawnInTheirColoursAndTheStripGoesFullScreen) {

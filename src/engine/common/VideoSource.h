@@ -87,4 +87,8 @@ public:
     // A second reader of the same opened source with positions of its own, for work on another
     // thread beside this one; null when this reader cannot give one (the caller then shares it).
     virtual std::unique_ptr<VideoSource> OpenSecondReader() const { return nullptr; }
+    // Gives up the decoder and the frames it keeps until the next read, which makes them
+    // again (decoding from the key frame before its frame): for a reader left idle while
+    // another does long work. Not while decoding ahead.
+    virtual void ReleaseDecoder() {}
 };

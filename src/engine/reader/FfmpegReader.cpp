@@ -92,9 +92,11 @@ struct FfmpegReader::Source {
     Seconds videoEnd;           // from time zero
     Seconds audioEnd;
     int64_t videoKbps = 0, audioKbps = 0;
-    int next = 1;              // frame the next ReadVideoFrame returns; FrameCount + 1 at the end
-    int skipHint = 0;          // frames announced as not shown
-    int lastRead = 0;          // the frame ReadVideoFrame returned last
+    int next = 1;             // frame the next ReadVideoFrame returns; FrameCount + 1 at the end
+    int skipHint = 0;         // frames announced as not shown
+    int lastRead = 0;         // the frame ReadVideoFrame returned last
+    ffmpeg::Frame keptFrame;  // the frame on show when the decoder was given up
+    int keptNumber = 0;
     Milliseconds silentAudio;  // audio position of a file without audio, whole milliseconds
 };
 
@@ -286,7 +288,11 @@ FrameData FfmpegReader::ReadVideoFrame() {
     // Decoded ahead, the frame may come later than n: the decoder left n out to catch up.
     FrameAhead::Decoded ahead = s.ahead ? s.ahead->take(n) : FrameAhead::Decoded();
     if (ahead.frame) n = ahead.number;
-    if (!ahead.frame && !s.video) s.video = std::make_unique<VideoTrack>(s.opened, cacheBytes());
+    if (!ahead.frame && !s.video) {
+        s.video = std::make_unique<VideoTrack>(s.opened, cacheBytes());
+        if (s.keptFrame) s.video->keepFrame(s.keptNumber, s.keptFrame.get());
+        s.keptFrame.reset();
+    }
     FrameData data =
         ahead.frame ? pack(ahead.frame.get(), n) : pack(s.video->frame(n, step ? 1 : n - kFramesKeptBeforeJump), n);
     s.lastRead = n;
@@ -366,6 +372,18 @@ void FfmpegReader::SetDecodeAhead(bool on) {
         if (s.video) s.video->setCacheLimit(0);  // each frame is taken once
         s.ahead = std::make_unique<FrameAhead>(s.opened, s.next, std::move(s.video));
     }
+}
+
+void FfmpegReader::ReleaseDecoder() {
+    if (!source_ || source_->ahead || !source_->video) return;
+    Source& s = *source_;
+    // The frame on show stays at hand (a reference to its picture, no copy): going back to it,
+    // as the window does after a job, decodes nothing.
+    if (const AVFrame* shown = s.video->cachedFrame(s.lastRead)) {
+        s.keptFrame.reset(av_frame_clone(shown));
+        s.keptNumber = s.lastRead;
+    }
+    s.video.reset();
 }
 
 bool FfmpegReader::NextFrameReady(int32_t later) {

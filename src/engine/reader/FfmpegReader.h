@@ -63,6 +63,7 @@ public:
     AudioChunk ReadAudio(int32_t bytes) override;
     void SetSequentialRead(bool on) override;
     void SetDecodeAhead(bool on) override;
+    void ReleaseDecoder() override;
     bool NextFrameReady(int32_t later = 0) override;
     void PlayClock(int32_t ms) override;
     std::shared_ptr<const OpenedSource> openedSource() const override;

@@ -55,6 +55,8 @@ public:
     // Keeps frame `number`, decoded by this track for another's use (played ahead), in the
     // cache, as if frame() had decoded it.
     void keepFrame(int number, const AVFrame* frame) { cache_.put(number, frame, number); }
+    // Frame n when the cache holds it, else null; decodes nothing.
+    const AVFrame* cachedFrame(int n) const { return cache_.find(n); }
     void setCacheLimit(int64_t bytes) { cache_.setByteLimit(bytes); }
     int64_t cacheLimit() const { return cache_.byteLimit(); }
     int64_t cacheBytes() const { return cache_.bytes(); }

@@ -194,6 +194,13 @@ TEST(FfmpegReader, ReadingOnAfterASeekContinuesInOrder) {
     const int restarts = reader->stats().decoderRestarts;
     EXPECT_EQ(readNumber(*reader), 61);
     EXPECT_EQ(reader->stats().decoderRestarts, restarts);
+    // A released decoder goes; the frame on show comes back without decoding, the next exactly.
+    reader->ReleaseDecoder();
+    EXPECT_EQ(reader->decoderThreads(), 0);
+    reader->SeekFrame(61);
+    EXPECT_EQ(readNumber(*reader), 61);
+    EXPECT_EQ(reader->stats().framesDecoded, 0);
+    EXPECT_EQ(readNumber(*reader), 62);
 }
 
 TEST(FfmpegReader, SeekTimeGoesToTheFrameShowingThenAndAudioToTheExactTime) {
