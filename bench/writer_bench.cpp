@@ -133,7 +133,7 @@ private:
 // The cut job over the whole source (the writer's file is already open); returns the number
 // of frames written.
 int copyWithReader(VideoSource& reader, VideoSink& writer) {
-    CopyJob job = CopyJob::cut(reader, writer, 1, reader.FrameCount(), [](int) {});
+    CopyJob job = CopyJob::cut(reader, writer, 1, reader.FrameCount(), [](int) { return QString(); });
     int frames = 0;
     job.onFrame = [&](const FrameData&) { ++frames; };
     if (job.start())

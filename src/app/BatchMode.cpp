@@ -7,7 +7,9 @@
 #include <QTimer>
 #include <csignal>
 
+#include "engine/output/ContainerRules.h"
 #include "engine/platform/Dialogs.h"
+#include "jobs/OriginalJob.h"
 #include "rules/JobRules.h"
 #include "rules/OutputFormats.h"
 #include "rules/OutputNames.h"
@@ -91,7 +93,7 @@ private:
         return code;
     }
     int invalid(const QString& text) {
-        err_ << "korvelin: " << text << "\n" << batchUsage();
+        err_ << usageError(text) << "\n";
         err_.flush();
         return 2;
     }
@@ -166,7 +168,8 @@ private:
 
     // The container of the original format. The names stay as given: the save dialog chose the
     // item their extension names, and a name that names another container than --container
-    // is refused rather than written in a container it does not say.
+    // is refused rather than written in a container it does not say. A container the source
+    // does not fit in is refused naming the stream that does not fit.
     std::optional<int> chooseContainer() {
         if (!r_.container) return std::nullopt;
         QComboBox* list = w_->cmbContainer;
@@ -174,10 +177,19 @@ private:
         for (int i = 0; i < list->count(); ++i)
             offered << (i == 0 ? w_->sourceContainerExtension() : list->itemData(i).toString()).toLower();
         const int chosen = int(offered.indexOf(*r_.container));
-        if (chosen < 0)
-            return invalid(
-                QStringLiteral("--container %1 cannot hold this source's streams as they are; it fits in: %2")
-                    .arg(*r_.container, offered.join(' ')));
+        if (chosen < 0) {
+            QStringList known;
+            for (const char* name : kCopyContainers) known << QString::fromLatin1(name);
+            if (!known.contains(*r_.container))
+                return invalid(QStringLiteral("--container %1 names no container korvelin writes; it writes: %2")
+                                   .arg(*r_.container, known.join(' ')));
+            QString misfit;
+            if (const auto source = w_->VideoFileIn1->openedSource())
+                misfit = OriginalJob::containerMisfit(*source, *r_.container);
+            return invalid(QStringLiteral("--container %1 cannot hold this source's streams as they are (%2); they "
+                                          "fit in: %3")
+                               .arg(*r_.container, misfit, offered.join(' ')));
+        }
         for (const QString& name : {r_.out1, r_.out2}) {
             const QString extension = sourceExtension(name).toLower();
             if (offered.contains(extension) && extension != offered[chosen])
@@ -289,6 +301,8 @@ private:
 
 }  // namespace
 
+QString usageError(const QString& text) { return QStringLiteral("korvelin: %1 (see korvelin --help)").arg(text); }
+
 QString batchUsage() {
     return QStringLiteral(
                "usage: korvelin --cut SRC --from A --to B --out PATH [options]\n"
@@ -314,7 +328,8 @@ QString batchUsage() {
                "  --quiet                              no progress (on a terminal one line that updates,\n"
                "                                       otherwise a line every 10 %)\n"
                "--keep writes the pieces in the order given, --remove everything else in the source's order;\n"
-               "pieces that overlap, end before they start or lie outside the source are refused (exit 2).\n"
+               "pieces that overlap, end before they start or lie outside the source are refused (exit 2), and\n"
+               "so is a --from after --to.\n"
                "MPEG, WMV and split need the partner application.\n"
                "An original-format job whose cut points need an encoder the source's codec lacks is refused\n"
                "(exit 1); the message names the nearest frames where it needs none.\n")
@@ -407,6 +422,8 @@ std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& args)
     for (const QString& option : jobOptions)
         if (!seen.contains(option) && (!r.pieceMode || option == "--out"))
             return QStringLiteral("%1 is missing").arg(option);
+    if (cut && !r.pieceMode && r.from > r.to)
+        return QStringLiteral("the range ends before it starts: --from %1 comes after --to %2").arg(r.from).arg(r.to);
     for (const QString& option : seen) {
         if (kOptionFormats.contains(option) && !kOptionFormats[option].contains(r.format))
             return QStringLiteral("%1 does not apply to %2 output").arg(option, shownName(r.format));
@@ -418,7 +435,7 @@ std::optional<int> runBatchMode(const QStringList& arguments, QTextStream& out, 
     if (arguments.isEmpty() || (arguments[0] != "--cut" && arguments[0] != "--split")) return std::nullopt;
     auto parsed = parseBatchArguments(arguments);
     if (const auto* error = std::get_if<QString>(&parsed)) {
-        err << "korvelin: " << *error << "\n" << batchUsage();
+        err << usageError(*error) << "\n";
         err.flush();
         return 2;
     }

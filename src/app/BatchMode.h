@@ -21,9 +21,11 @@
 // message boxes to stdout. Questions (the partner offer) are answered No.
 //
 // Exit codes: 0 the job reported success; 1 the job failed, was cancelled or refused, or
-// the source could not be opened; 2 invalid arguments (pieces that overlap, end before they
-// start or lie outside the source included, named in the message; no file is written); 3 the format or the split needs
-// the partner application, which is not installed.
+// the source could not be opened; 2 invalid arguments, refused in one line (a --from after
+// --to, pieces that overlap, end before they start or lie outside the source, a container the
+// source's streams do not fit in, named in the message; no file is written); 3 the format or
+// the split needs the partner application, which is not installed. A job that fails leaves
+// none of its files.
 
 struct BatchRequest {
     enum class Job { Cut, Split };
@@ -54,6 +56,8 @@ struct BatchRequest {
 std::variant<BatchRequest, QString> parseBatchArguments(const QStringList& arguments);
 
 QString batchUsage();
+// The one line that refuses arguments (exit 2): the reason, and where the usage is told.
+QString usageError(const QString& text);
 
 // Runs a batch job when the arguments begin with --cut or --split; nullopt otherwise.
 std::optional<int> runBatchMode(const QStringList& arguments, QTextStream& out, QTextStream& err);

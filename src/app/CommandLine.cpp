@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include "app/BatchMode.h"
 #include "engine/image/ImageFile.h"
 #include "rules/Conversions.h"
 #include "window/EngineFactory.h"
@@ -86,7 +87,25 @@ int saveFrame(const QStringList& args, QTextStream& err) {
 
 }  // namespace
 
+QString programUsage() {
+    return QStringLiteral(
+               "usage: korvelin [VIDEO]                 the window, opening VIDEO\n"
+               "       korvelin --info FILE             what the media engine reads of FILE\n"
+               "       korvelin --save-frame FILE --frame N --format "
+               "bmp|jpeg|gif|tiff|pcx|wmf|emf|tga|png|ras|j2k --out PATH\n"
+               "       korvelin --help | -h | --version\n") +
+           batchUsage().replace(QStringLiteral("usage: "), QStringLiteral("       "));
+}
+
 std::optional<int> runCommandLineMode(const QStringList& args, QTextStream& out, QTextStream& err) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << programUsage();
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        out << "korvelin " << KORVELIN_VERSION << "\n";
+        return 0;
+    }
     if (args.isEmpty() || (args[0] != "--info" && args[0] != "--save-frame")) return std::nullopt;
     try {
         if (args[0] == "--info") {

@@ -3,6 +3,7 @@
 //   korvelin --info FILE       what the media engine reports about FILE
 //   korvelin --save-frame ...  one frame of FILE as a picture
 //   korvelin --cut / --split   a job without anyone at the window (batch mode)
+//   korvelin --help, -h        the usage; --version the version
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
@@ -23,15 +24,13 @@ int main(int argc, char** argv) {
         return list;
     }();
     QTextStream out(stdout), err(stderr);
-    if (!arguments.isEmpty() && arguments[0].startsWith("--")) {
+    if (!arguments.isEmpty() && (arguments[0].startsWith("--") || arguments[0] == "-h")) {
         // Modes without a window run on Qt's offscreen platform, so no display is needed.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         if (auto code = runCommandLineMode(arguments, out, err)) return *code;
         if (auto code = runBatchMode(arguments, out, err)) return *code;
-        err << "korvelin: unknown option " << arguments[0] << "\n"
-            << "usage: korvelin [VIDEO] | --info FILE | --save-frame FILE --frame N --format F --out PATH\n"
-            << batchUsage();
+        err << usageError(QStringLiteral("unknown option %1").arg(arguments[0])) << "\n";
         return 2;
     }
 

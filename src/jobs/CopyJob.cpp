@@ -43,19 +43,19 @@ bool CopyJob::start() {
             const FrameTiming last = source_.FrameTimes(last_);
             endTime_ = frameEndTime(last.time, last.duration, source_.FrameRate());
             source_.SetSequentialRead(true);
-            openOutput_(1);
+            ownOutput(openOutput_(1));
             source_.SeekFrame(first_);
         } else if (kind_ == Kind::Pieces) {
             if (ranges_.empty()) throw MediaError(QStringLiteral("There is no piece to write"));
             source_.SetSequentialRead(true);
-            openOutput_(1);
+            ownOutput(openOutput_(1));
             startPiece(0);
         } else {
             if (!takeSplitPoint(frameCount_)) return false;
             splitTime_ = source_.FrameTimes(first_).time;
             source_.SetSequentialRead(true);
             source_.SeekTime(0);
-            openOutput_(1);
+            ownOutput(openOutput_(1));
         }
     } catch (...) {
         finish(JobOutcome::Kind::Failed, describeError(std::current_exception()));
@@ -153,7 +153,7 @@ void CopyJob::switchToSecondFile() {
     source_.SeekFrame(first_);
     part_ = 2;
     videoFinished_ = audioFinished_ = false;
-    openOutput_(2);
+    ownOutput(openOutput_(2));
 }
 
 // Video is read whenever its position is not ahead of the audio's; audio whenever video is.
@@ -207,7 +207,8 @@ JobProgress CopyJob::progress() const {
     return p;
 }
 
-// Closing the output is part of the job: a file that cannot be completed is a failure.
+// Closing the output is part of the job: a file that cannot be completed is a failure. A
+// failed job leaves none of its files.
 void CopyJob::finish(JobOutcome::Kind kind, const QString& failure) {
     outcome_.kind = kind;
     outcome_.failure = failure;
@@ -223,4 +224,5 @@ void CopyJob::finish(JobOutcome::Kind kind, const QString& failure) {
             outcome_.failure = describeError(std::current_exception());
         }
     }
+    if (outcome_.kind == JobOutcome::Kind::Failed) removeOwnOutputs();
 }

@@ -15,8 +15,8 @@
 class CopyJob : public Job {
 public:
     // Sets the output up for file `part` (1, or 2 for a split's second file) and creates it;
-    // throws MediaError with the reason when it cannot.
-    using OpenOutput = std::function<void(int part)>;
+    // returns the path it created, throws MediaError with the reason when it cannot.
+    using OpenOutput = std::function<QString(int part)>;
 
     // Frames startMarker..endMarker (either order) into one file.
     static CopyJob cut(VideoSource& source, FrameSink& sink, int32_t startMarker, int32_t endMarker,

@@ -1,12 +1,14 @@
 #pragma once
 // What every cut or split job has in common, whatever writes its output: the window and
 // batch mode run a job pass by pass through this interface and map its outcome to a message.
+#include <sys/types.h>
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "rules/JobRules.h"
 #include "rules/PieceList.h"
@@ -66,6 +68,7 @@ public:
     // One pass of the job. False once the job has ended; the output is then complete.
     virtual bool step() = 0;
     // Ends the job at its next pass; what was written so far is kept and closed readable.
+    // A job that fails leaves none of its files.
     void cancel() { cancelRequested_ = true; }
 
     bool running() const { return outcome_.kind == JobOutcome::Kind::Running; }
@@ -99,8 +102,23 @@ protected:
         return false;
     }
 
+    // The file the job has just created at `path`: removed again should the job fail.
+    void ownOutput(const QString& path);
+    // Ends a failed job: removes every file it created (a split's completed first file too),
+    // each only while it is the same file (one put at its name since stays), and adds to the
+    // failure the files that could not be removed.
+    void removeOwnOutputs();
+
     int32_t first_ = 0;  // cut: first frame; split: the split frame
     int32_t last_ = 0;   // cut: last frame
     bool cancelRequested_ = false;
     JobOutcome outcome_;
+
+private:
+    struct OwnFile {
+        QByteArray path;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    std::vector<OwnFile> ownFiles_;
 };

@@ -90,7 +90,9 @@ bool OriginalJob::start() {
 
 void OriginalJob::beginPart(int part) {
     part_ = part;
-    remux_->begin(outputPath_(part), rangesOf(part));
+    const QString path = outputPath_(part);
+    remux_->begin(path, rangesOf(part));
+    ownOutput(path);
     // Known once the file is set up; told however the job ends, since the file keeps it.
     for (const QString& note : remux_->stats().notes)
         if (!outcome_.notes.contains(note)) outcome_.notes << note;
@@ -154,19 +156,24 @@ void OriginalJob::addStats() {
 }
 
 QStringList OriginalJob::containersFor(const OpenedSource& source) { return losslessContainers(source); }
+QString OriginalJob::containerMisfit(const OpenedSource& source, const QString& extension) {
+    return losslessMisfit(source, extension);
+}
 
 // Closing the file is part of the job: a file that cannot be completed is a failure. A
-// cancelled or failed file is closed all the same, so what was written stays readable.
+// cancelled file is closed readable; a failed job leaves none of its files.
 void OriginalJob::finish(JobOutcome::Kind kind, const QString& failure) {
     outcome_.kind = kind;
     outcome_.failure = failure;
-    if (!remux_) return;
-    try {
-        remux_->close();
-    } catch (...) {
-        if (kind != JobOutcome::Kind::Failed) {
-            outcome_.kind = JobOutcome::Kind::Failed;
-            outcome_.failure = describeError(std::current_exception());
+    if (remux_) {
+        try {
+            remux_->close();
+        } catch (...) {
+            if (kind != JobOutcome::Kind::Failed) {
+                outcome_.kind = JobOutcome::Kind::Failed;
+                outcome_.failure = describeError(std::current_exception());
+            }
         }
     }
+    if (outcome_.kind == JobOutcome::Kind::Failed) removeOwnOutputs();
 }

@@ -42,6 +42,9 @@ public:
     void setContainer(const QString& extension) { container_ = extension; }
     // The extensions of the containers that can carry the source's streams as they are.
     static QStringList containersFor(const OpenedSource& source);
+    // Why the container this extension names cannot carry them, naming the first stream that
+    // does not fit; empty when every one fits.
+    static QString containerMisfit(const OpenedSource& source, const QString& extension);
     // Files created from now on fail every write beyond this many bytes (for the fault tests).
     void setWriteLimitForTesting(int64_t bytes) { writeLimit_ = bytes; }
 

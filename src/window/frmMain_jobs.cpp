@@ -153,7 +153,7 @@ VideoSource& frmMain::jobReader() {
 // the same format as its first, whatever happens to the choice while the job runs.
 CopyJob::OpenOutput frmMain::outputOpener() {
     jobOutputs_.clear();
-    return [this, format = OutputFormat](int part) { claimJobOutput(part, format); };
+    return [this, format = OutputFormat](int part) { return claimJobOutput(part, format); };
 }
 
 OriginalJob::OutputPath frmMain::originalOutputPath() {

@@ -89,7 +89,7 @@ TEST(JobsBatchProgram, CutsEndToEnd) {
     ProgramRun run;
     const QString target = run.home.path() + "/batch_1.avi";
     run.run(
-        {"--cut", clips::get("avi_mjpeg_pcm").path, "--from", "30", "--to", "12", "--out", target, "--avi-codec", "2"});
+        {"--cut", clips::get("avi_mjpeg_pcm").path, "--from", "12", "--to", "30", "--out", target, "--avi-codec", "2"});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(windowMessages()[19])) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("written: " + target)) << run.out.toStdString();
@@ -138,10 +138,14 @@ TEST(JobsBatchProgram, ReportsRefusalsAndBadArguments) {
         EXPECT_TRUE(run.out.contains(windowMessages()[0])) << run.out.toStdString();
     }
     {
-        ProgramRun run;  // a frame beyond the source, a list item that does not exist
+        ProgramRun run;  // a frame beyond the source, a range given backwards, a list item that does not exist
         run.run({"--cut", source, "--from", "1", "--to", "101", "--out", run.home.path() + "/x_1.avi"});
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_TRUE(run.err.contains("usage:")) << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains("usage:")) << run.err.toStdString();  // one line, not the usage
+        EXPECT_TRUE(run.err.contains("see korvelin --help")) << run.err.toStdString();
+        run.run({"--cut", source, "--from", "60", "--to", "12", "--out", run.home.path() + "/x_1.avi"});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains("--from 60 comes after --to 12")) << run.err.toStdString();
         run.run({"--cut", source, "--from", "1", "--to", "10", "--out", run.home.path() + "/x_1.avi", "--fps", "26"});
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.err.contains("25.00")) << run.err.toStdString();
@@ -180,16 +184,15 @@ TEST(JobsBatchProgram, OriginalSplitsAndCutsWithEncodedEdges) {
         EXPECT_EQ(clips::decodeFrameNumbers(target), range(5, 30));
     }
     {
-        ProgramRun run;  // no Theora edges: the split is refused, naming where a split needs none
+        ProgramRun run;  // Theora edges are encoded with libtheora
         run.withPartner();
         const QString source =
             clips::make("theora", "mkv", 320, 240, 25, 90, false, {"-c:v", "libtheora", "-g", "25"}).path;
         const QString first = run.home.path() + "/t_1.mkv", second = run.home.path() + "/t_2.mkv";
         run.run({"--split", source, "--at", "40", "--out1", first, "--out2", second, "--format", "original"});
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_TRUE(run.out.contains(windowMessages()[Msg::SplitNeedsEncoder].arg("Theora", "26, 51")))
-            << run.out.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(first) || QFileInfo::exists(second));
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString() << run.out.toStdString();
+        EXPECT_EQ(clips::decodeFrameNumbers(first), range(1, 39));
+        EXPECT_EQ(clips::decodeFrameNumbers(second), range(40, 90));
     }
 }
 
@@ -230,5 +233,30 @@ TEST(JobsBatchProgram, OriginalWritesTheChosenContainer) {
         run.run(cut + QStringList{"--out", mp4, "--container", "mkv"});  // the name says another container
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_FALSE(QFileInfo::exists(webm) || QFileInfo::exists(mp4));
+        run.run(cut + QStringList{"--out", mp4, "--container", "flv"});  // the refusal names what does not fit
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains("Sound track 1 (MP2") && run.err.contains("An FLV")) << run.err.toStdString();
+        run.run(cut + QStringList{"--out", mp4, "--container", "xyz"});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains("names no container")) << run.err.toStdString();
     }
+}
+
+// The program's own options: --help and -h print the usage to standard output, --version the
+// version; an option it does not know is refused in one line.
+TEST(JobsBatchProgram, HelpVersionAndUnknownOptions) {
+    ProgramRun run;
+    for (const char* help : {"--help", "-h"}) {
+        run.run({help});
+        EXPECT_EQ(run.exitCode, 0) << help;
+        EXPECT_TRUE(run.out.startsWith("usage: korvelin") && run.out.contains("--cut SRC")) << run.out.toStdString();
+        EXPECT_FALSE(run.err.contains("korvelin")) << run.err.toStdString();
+    }
+    run.run({"--version"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, QStringLiteral("korvelin " KORVELIN_VERSION "\n"));
+    run.run({"--bogus"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.endsWith("korvelin: unknown option --bogus (see korvelin --help)\n")) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("usage:"));
 }

@@ -269,8 +269,7 @@ inline void checkUsable(WindowHarness& h, const QString& outDir, Outcome& o) {
     }
 
     // The same piece in the source's own format: a cut whose file ffprobe reads, a refusal that
-    // names the codec it would need, or a failure with a readable reason that leaves no file
-    // without pictures.
+    // names the codec it would need, or a failure with a readable reason that leaves no file.
     const QString ownName = outDir + "/own." + QFileInfo(w.PrevOpenedFile).suffix();
     w.cmdOptOriginal_Click();
     h.dialogs.fileAnswers = {{ownName, 0}};
@@ -288,6 +287,7 @@ inline void checkUsable(WindowHarness& h, const QString& outDir, Outcome& o) {
         case JobOutcome::Kind::Failed:
             o.ownMessage = own.failure;
             expectReadable(own.failure);
+            EXPECT_FALSE(QFileInfo::exists(ownName)) << "a failed cut left its file";
             break;
         case JobOutcome::Kind::Refused:
             o.ownMessage = own.refusal == JobRefusal::EdgesNeedEncoder

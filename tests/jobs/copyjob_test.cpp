@@ -44,6 +44,7 @@ struct JobRun {
         return [this](int part) {
             opened << part;
             sink.open();
+            return QString();  // no file: the sink records
         };
     }
     // Runs the job to its end; `beforePass` may act between passes (as the window's turn does).
@@ -164,7 +165,8 @@ TEST(CopyJob, RefusedRequestsWriteNothing) {
 
 TEST(CopyJob, AnOutputThatCannotBeOpenedFailsTheJob) {
     JobRun run;
-    CopyJob job = CopyJob::cut(run.reader, run.sink, 1, 10, [](int) { throw MediaError("Permission denied"); });
+    CopyJob job =
+        CopyJob::cut(run.reader, run.sink, 1, 10, [](int) -> QString { throw MediaError("Permission denied"); });
     EXPECT_EQ(run.run(job), JobOutcome::Kind::Failed);
     EXPECT_EQ(job.outcome().failure, "Permission denied");
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -320,7 +321,7 @@ struct FileSizeLimit {
     }
 };
 
-TEST(OriginalJob, AWriteFailureEndsTheJobWithItsReasonAndAClosedReadableFile) {
+TEST(OriginalJob, AWriteFailureEndsTheJobWithItsReasonAndNoFile) {
     const clips::Clip source = clips::foreign("gst_x264_mkv");
     QTemporaryDir dir;
     const QString out = dir.filePath("full.mkv");
@@ -334,41 +335,90 @@ TEST(OriginalJob, AWriteFailureEndsTheJobWithItsReasonAndAClosedReadableFile) {
     EXPECT_EQ(outcome, JobOutcome::Kind::Failed);
     EXPECT_TRUE(job->outcome().failure.contains("too large", Qt::CaseInsensitive))
         << job->outcome().failure.toStdString();
-    EXPECT_LE(QFileInfo(out).size(), room);
-    expectReadablePrefix(source, out, kFirst);
+    EXPECT_FALSE(QFileInfo::exists(out)) << "a file that stopped short of its end is not the cut";
 }
 
-// The job's own write limit, as on a full disk: a file that cannot take its header is
-// removed, a Matroska file keeps a readable start of the range, an MP4 file (whose index comes
-// last) is removed, and a split whose first file fills the disk never makes its second.
-TEST(OriginalJob, AFullDiskLeavesAReadableStartOfTheRangeOrNoFile) {
+// A failed job leaves no file of its own, whatever the muxer: on a full disk (the job's own
+// write limit) in each family of containers, at the header or in the middle of the range;
+// and a split whose second file fails removes its completed first file, but never a file
+// that was there before.
+TEST(OriginalJob, AFailureLeavesNoFileOfTheJobPerMuxerFamily) {
     struct Case {
         const char* clip;
-        int64_t limit;
-        bool split, kept;
+        int64_t limit;       // -1: the source's size / 4, in the middle of the range
+        bool split = false;  // at frame 5: the first file fits, the second does not
+        bool taken = false;  // the split's second name is a file that was there before
     };
-    for (const Case& c : {Case{"gst_x264_mkv", 0, false, false}, Case{"gst_x264_mkv", 20000, false, true},
-                          Case{"gst_x264_mp4", 20000, false, false}, Case{"gst_x264_mkv", 20000, true, true}}) {
-        SCOPED_TRACE(std::string(c.clip) + (c.split ? " split" : " cut") + " limit " + std::to_string(c.limit));
-        const clips::Clip source = clips::foreign(c.clip);
+    for (const Case& c :
+         {Case{"avi_mjpeg_pcm", -1}, Case{"mpeg2_ps", -1}, Case{"ts_h264_mp2", -1}, Case{"mp4_h264_aac", -1},
+          Case{"mkv_mpeg4_vorbis", -1}, Case{"webm_vp8_opus", -1}, Case{"gst_x264_mkv", 0},
+          Case{"avi_mjpeg_pcm", -1, true}, Case{"avi_mjpeg_pcm", -1, true, true}}) {
+        SCOPED_TRACE(std::string(c.clip) + (c.split ? " split" : " cut") + (c.taken ? ", second name taken" : ""));
+        const clips::Clip source = clipNamed(c.clip);
         QTemporaryDir dir;
-        QStringList made;
-        const auto pathOf = [&](int part) {
-            made << dir.filePath(QStringLiteral("part%1.").arg(part) + QFileInfo(source.path).suffix());
-            return made.last();
-        };
-        auto job = c.split ? OriginalJob::split(OpenedSource::open(source.path), 60, pathOf)
-                           : OriginalJob::cut(OpenedSource::open(source.path), kFirst, kLast, pathOf);
-        job->setWriteLimitForTesting(c.limit);
-        EXPECT_EQ(runJob(*job), JobOutcome::Kind::Failed);
-        EXPECT_TRUE(job->outcome().failure.contains("No space left on device")) << job->outcome().failure.toStdString();
-        ASSERT_EQ(made.size(), 1);
-        EXPECT_EQ(QFileInfo::exists(made[0]), c.kept);
-        if (c.kept) {
-            EXPECT_LE(QFileInfo(made[0]).size(), c.limit);
-            expectReadablePrefix(source, made[0], c.split ? 1 : kFirst);
-            EXPECT_GT(clips::decodeFrameNumbers(made[0]).size(), 0);
+        const QString taken = dir.filePath("taken.bin");
+        if (c.taken) {
+            QFile file(taken);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("the user's work") > 0);
         }
+        QStringList asked;
+        const auto pathOf = [&](int part) {
+            asked << (part == 2 && c.taken
+                          ? taken
+                          : dir.filePath(QStringLiteral("part%1.").arg(part) + QFileInfo(source.path).suffix()));
+            return asked.last();
+        };
+        auto job = c.split ? OriginalJob::split(OpenedSource::open(source.path), 5, pathOf)
+                           : OriginalJob::cut(OpenedSource::open(source.path), kFirst, kLast, pathOf);
+        job->setWriteLimitForTesting(c.taken ? -1 : c.limit < 0 ? QFileInfo(source.path).size() / 4 : c.limit);
+        EXPECT_EQ(runJob(*job), JobOutcome::Kind::Failed);
+        EXPECT_TRUE(job->outcome().failure.contains(c.taken ? "already exists" : "No space left on device"))
+            << job->outcome().failure.toStdString();
+        EXPECT_EQ(asked.size(), c.split ? 2 : 1);
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), c.taken ? QStringList{"taken.bin"} : QStringList{});
+    }
+}
+
+// What the job says before writing of a container matches what it writes: a container that
+// is not offered names the stream that does not fit (which the run then encodes again, or
+// refuses before any file exists when it is the picture); one that is offered is written.
+TEST(OriginalJob, RefusalsAgreeWithTheRunPerCodecAndContainer) {
+    const QStringList h264{"-c:v", "libx264", "-g", "25", "-x264-params", "scenecut=0"};
+    const clips::Clip flacDts = clips::make("mkv_h264_flac_dts", "mkv", 320, 240, 25, 90, true,
+                                            QStringList{"-map", "0:v", "-map", "1:a", "-map", "1:a"} + h264 +
+                                                QStringList{"-c:a:0", "flac", "-c:a:1", "dca", "-strict", "-2"},
+                                            48000);
+    const clips::Clip theora = clips::make("theora", "mkv", 320, 240, 25, 90, false, {"-c:v", "libtheora", "-g", "25"});
+    struct Case {
+        clips::Clip source;
+        const char* extension;
+        const char* stream;  // named by the refusal; empty: the container takes every stream
+    };
+    for (const Case& c : {Case{flacDts, "mp4", "FLAC"}, Case{flacDts, "mov", "FLAC"}, Case{flacDts, "mkv", ""},
+                          Case{clips::get("ts_h264_mp2"), "flv", "MP2"},
+                          Case{clips::get("ts_h264_mp2"), "webm", "H.264"}, Case{theora, "mkv", ""}}) {
+        SCOPED_TRACE(c.source.name.toStdString() + " to " + c.extension);
+        const auto opened = OpenedSource::open(c.source.path);
+        const QString misfit = OriginalJob::containerMisfit(*opened, c.extension);
+        EXPECT_EQ(OriginalJob::containersFor(*opened).contains(c.extension), misfit.isEmpty()) << misfit.toStdString();
+        EXPECT_EQ(misfit.isEmpty(), !*c.stream) << misfit.toStdString();
+        EXPECT_TRUE(misfit.contains(c.stream)) << misfit.toStdString();
+        QTemporaryDir dir;
+        const QString out = dir.filePath("cut.bin");
+        auto job = OriginalJob::cut(opened, kFirst, kLast, [&](int) { return out; });
+        job->setContainer(c.extension);
+        const JobOutcome::Kind outcome = runJob(*job);
+        const bool video = misfit.startsWith("Video");
+        EXPECT_EQ(outcome, video ? JobOutcome::Kind::Failed : JobOutcome::Kind::Finished)
+            << job->outcome().failure.toStdString();
+        if (video) {
+            EXPECT_TRUE(job->outcome().failure.contains(c.stream)) << job->outcome().failure.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(out));
+            continue;
+        }
+        EXPECT_EQ(clips::decodeFrameNumbers(out), range(kFirst, kLast));
+        const QString notes = job->outcome().notes.join('\n');
+        EXPECT_EQ(notes.contains("encoded again"), !misfit.isEmpty()) << notes.toStdString();
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "engine/common/FfmpegHandles.h"
 #include "engine/common/MediaError.h"
+#include "engine/common/Wording.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -64,7 +65,8 @@ const AVCodec* findEncoder(const Encoding& encoding) {
     for (const char* name : encoding.encoders)
         if (name)
             if (const AVCodec* codec = avcodec_find_encoder_by_name(name)) return codec;
-    fail(QStringLiteral("Cannot save a %1 picture: this FFmpeg has no %1 encoder.").arg(encoding.formatName));
+    fail(QStringLiteral("Cannot save %1 picture: this FFmpeg has no %2 encoder.")
+             .arg(withArticle(QString::fromUtf8(encoding.formatName)), QString::fromUtf8(encoding.formatName)));
 }
 
 using FramePtr = ffmpeg::Frame;
@@ -117,7 +119,8 @@ FramePtr palettePicture(const FrameData& data) {
 QByteArray encodePicture(const FrameData& data, const Encoding& encoding) {
     const FrameView view = pictureOf(data);
     const AVCodec* codec = findEncoder(encoding);
-    const QString failure = QStringLiteral("Cannot save a %1 picture: ").arg(encoding.formatName);
+    const QString failure =
+        QStringLiteral("Cannot save %1 picture: ").arg(withArticle(QString::fromUtf8(encoding.formatName)));
 
     ffmpeg::Codec context(avcodec_alloc_context3(codec));
     if (!context) fail(failure + QStringLiteral("out of memory."));

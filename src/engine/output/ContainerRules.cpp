@@ -6,8 +6,10 @@
 
 #include <QFile>
 
+#include "engine/common/FfmpegHandles.h"
+#include "engine/common/Wording.h"
+
 extern "C" {
-#include <libavcodec/avcodec.h>
 #include <libavutil/avstring.h>
 }
 
@@ -50,6 +52,28 @@ bool blurayStreamCarries(AVCodecID codec) {
                          AV_CODEC_ID_TRUEHD, AV_CODEC_ID_HDMV_PGS_SUBTITLE, AV_CODEC_ID_HDMV_TEXT_SUBTITLE});
 }
 
+// The trial's output: every byte is taken and dropped, and it seeks as a file does.
+int dropBytes(void*, uint8_t*, int size) { return size; }
+int64_t seekNowhere(void*, int64_t offset, int whence) { return whence & AVSEEK_SIZE ? 0 : offset; }
+
+// The muxer's own answer for one stream, as the file's set-up gets it.
+bool muxerTakes(const AVOutputFormat* format, const AVCodecParameters* par) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_alloc_output_context2(&raw, format, nullptr, nullptr) < 0 || !raw) return false;
+    ffmpeg::Output trial(raw);
+    trial->strict_std_compliance = kOutputCompliance;
+    AVStream* st = avformat_new_stream(raw, nullptr);
+    if (!st || avcodec_parameters_copy(st->codecpar, par) < 0) return false;
+    st->codecpar->codec_tag = 0;  // the muxer's own, as for a stream whose tag it does not know
+    ffmpeg::CustomIo io = ffmpeg::makeCustomIo(4096, true, nullptr, nullptr, dropBytes, seekNowhere);
+    if (!io) return false;
+    trial->pb = io.get();
+    trial->flags |= AVFMT_FLAG_CUSTOM_IO;
+    const int ret = avformat_init_output(raw, nullptr);
+    trial.reset();  // before its output
+    return ret >= 0;
+}
+
 }  // namespace
 
 bool extensionCarries(const QString& extension, AVCodecID codec) {
@@ -58,11 +82,20 @@ bool extensionCarries(const QString& extension, AVCodecID codec) {
     return format && containerCarries(format, codec);
 }
 
+bool extensionCarries(const QString& extension, const AVCodecParameters* par) {
+    const AVOutputFormat* format = containerOfExtension(extension);
+    return format && extensionCarries(extension, par->codec_id) && muxerTakes(format, par);
+}
+
 bool containerCarries(const AVOutputFormat* format, AVCodecID codec) {
     if (programStream(format->name)) return programStreamCarries(codec);
     if (std::strcmp(format->name, "mpegts") == 0) return transportStreamCarries(codec);
     // 1: it does, 0: it does not, negative: FFmpeg cannot tell, and the muxer decides.
-    return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) != 0;
+    return avformat_query_codec(format, codec, kOutputCompliance) != 0;
+}
+
+bool containerCarries(const AVOutputFormat* format, const AVCodecParameters* par) {
+    return containerCarries(format, par->codec_id) && muxerTakes(format, par);
 }
 
 bool containerCarriesAttachments(const AVOutputFormat* format) { return std::strcmp(format->name, "matroska") == 0; }
@@ -71,12 +104,13 @@ bool containerCarriesChapters(const AVOutputFormat* format) {
     return av_match_name(format->name, "matroska,webm,mov,mp4,3gp,3g2,ipod,psp,f4v,ismv,asf,ogg,ogv");
 }
 
-QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec) {
-    const AVCodecDescriptor* desc = avcodec_descriptor_get(codec);
-    const QString codecName = QString::fromUtf8(desc && desc->long_name ? desc->long_name : avcodec_get_name(codec));
+QString cannotCarryMessage(const AVOutputFormat* format, const AVCodecParameters* par) {
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id);
+    const QString codecName =
+        QString::fromUtf8(desc && desc->long_name ? desc->long_name : avcodec_get_name(par->codec_id));
     const QString container = QString::fromUtf8(format->long_name ? format->long_name : format->name);
-    const QString refusal = QStringLiteral("A %1 file cannot hold %2").arg(container, codecName);
-    const QStringList carriers = containersCarrying({codec});
+    const QString refusal = QStringLiteral("%1 file cannot hold %2").arg(withArticle(container, true), codecName);
+    const QStringList carriers = containersCarrying(std::vector<const AVCodecParameters*>{par});
     return carriers.isEmpty() ? refusal : refusal + QStringLiteral("; it can go in: %1").arg(carriers.join(", "));
 }
 
@@ -86,15 +120,23 @@ const AVOutputFormat* containerOfExtension(const QString& extension) {
     return av_guess_format(nullptr, name.constData(), nullptr);
 }
 
-QStringList containersCarrying(const std::vector<AVCodecID>& codecs) {
+namespace {
+
+template <typename Stream>
+QStringList carriersOf(const std::vector<Stream>& streams) {
     QStringList carriers;
     for (const char* name : kCopyContainers) {
         const QString extension = QString::fromLatin1(name);
-        if (std::all_of(codecs.begin(), codecs.end(), [&](AVCodecID c) { return extensionCarries(extension, c); }))
+        if (std::all_of(streams.begin(), streams.end(), [&](Stream s) { return extensionCarries(extension, s); }))
             carriers << extension;
     }
     return carriers;
 }
+
+}  // namespace
+
+QStringList containersCarrying(const std::vector<AVCodecID>& codecs) { return carriersOf(codecs); }
+QStringList containersCarrying(const std::vector<const AVCodecParameters*>& streams) { return carriersOf(streams); }
 
 const char* packetFormFilter(const AVOutputFormat* format, const AVCodecParameters* par) {
     const bool configRecord = par->extradata_size > 0 && par->extradata[0] == 1;

@@ -2,16 +2,27 @@
 // Which codecs a container can carry. FFmpeg answers for most muxers (avformat_query_codec);
 // for the MPEG program and transport streams it cannot tell, and the muxers take codecs that
 // no player finds again in the file, so those are decided here from what the formats define.
+// For a stream itself, the muxer is asked too, as strict as it is when it writes: the codec
+// tags let through what the muxer then refuses (FLAC in MP4 is experimental, Opus and FLAC in
+// QuickTime go only in MP4).
 #include <QString>
 #include <QStringList>
 #include <vector>
 
 extern "C" {
-#include <libavcodec/codec_id.h>
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
 
+// How strictly every output's muxer keeps to its format: FFmpeg's default, which refuses
+// what it calls experimental. The checks here ask at the same strictness.
+inline constexpr int kOutputCompliance = FF_COMPLIANCE_NORMAL;
+
+// Whether the container can carry the codec, by what the format defines.
 bool containerCarries(const AVOutputFormat* format, AVCodecID codec);
+// Whether the container takes this stream: it can carry the codec, and the muxer sets a file
+// with the stream up (avformat_init_output at kOutputCompliance, writing nowhere).
+bool containerCarries(const AVOutputFormat* format, const AVCodecParameters* par);
 
 // True for containers that hold attachments (the fonts of styled subtitles): Matroska.
 bool containerCarriesAttachments(const AVOutputFormat* format);
@@ -23,10 +34,11 @@ bool containerCarriesChapters(const AVOutputFormat* format);
 // Whether the container that files with this extension (without the dot) are written in
 // carries the codec: containerCarries, but for .m2ts only what a Blu-ray stream defines.
 bool extensionCarries(const QString& extension, AVCodecID codec);
+bool extensionCarries(const QString& extension, const AVCodecParameters* par);
 
 // The refusal for a stream the container cannot carry, naming both and the containers of
-// kCopyContainers that can carry the codec.
-QString cannotCarryMessage(const AVOutputFormat* format, AVCodecID codec);
+// kCopyContainers that take the stream.
+QString cannotCarryMessage(const AVOutputFormat* format, const AVCodecParameters* par);
 
 // The containers a copy of a source's streams may be written in, each by the extension that
 // names it, in the order they are offered.
@@ -37,6 +49,8 @@ const AVOutputFormat* containerOfExtension(const QString& extension);
 
 // The extensions of kCopyContainers whose container carries every one of these codecs.
 QStringList containersCarrying(const std::vector<AVCodecID>& codecs);
+// The extensions of kCopyContainers whose container takes every one of these streams.
+QStringList containersCarrying(const std::vector<const AVCodecParameters*>& streams);
 
 // The bitstream filter that puts a stream's packets into the form the container stores, or
 // null when they go as they are. H.264 and HEVC with a config record for a header (avcC,

@@ -10,6 +10,7 @@
 
 #include "engine/common/BitstreamFilters.h"
 #include "engine/common/MediaError.h"
+#include "engine/common/Wording.h"
 #include "engine/output/ContainerRules.h"
 
 extern "C" {
@@ -68,12 +69,6 @@ QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code
 
 QString containerName(const AVFormatContext* format) { return QString::fromUtf8(format->oformat->name); }
 
-// Containers whose index is written only with the trailer (MP4, QuickTime): after a failed
-// write nothing of the file can be read.
-bool unreadableAfterAFailedWrite(const AVFormatContext* format) {
-    return format->pb && format->pb->error < 0 && av_match_name(format->oformat->name, "mov,mp4,3gp,3g2,psp,ipod,f4v");
-}
-
 }  // namespace
 
 // ---- Muxer ----
@@ -99,9 +94,9 @@ void Muxer::convertPackets(int stream, const char* name) {
     auto [filter, ret] = openBitstreamFilter(name, st->codecpar, st->time_base);
     if (ret >= 0) ret = avcodec_parameters_copy(st->codecpar, filter->par_out);
     if (ret < 0)
-        throw MediaError(QStringLiteral("The %1 packets cannot be put into the form a %2 file stores (%3)")
-                             .arg(QString::fromUtf8(avcodec_get_name(st->codecpar->codec_id)), containerName(format_),
-                                  ffmpegErrorText(ret)));
+        throw MediaError(QStringLiteral("The %1 packets cannot be put into the form %2 file stores (%3)")
+                             .arg(QString::fromUtf8(avcodec_get_name(st->codecpar->codec_id)),
+                                  withArticle(containerName(format_)), ffmpegErrorText(ret)));
     filters_.resize(format_->nb_streams);
     filters_[size_t(stream)] = std::move(filter);
 }
@@ -125,7 +120,6 @@ void Muxer::send(AVPacket* packet, AVRational timeBase) {
 void Muxer::deliver(AVPacket* packet, AVRational timeBase) {
     // The container may have chosen its own time base for the stream when it wrote its header.
     av_packet_rescale_ts(packet, timeBase, format_->streams[packet->stream_index]->time_base);
-    ++packetsSent_;
     check(av_interleaved_write_frame(format_, packet));
 }
 
@@ -168,6 +162,7 @@ OutputContainer::OutputContainer(const QString& path, const AVOutputFormat* form
     avformat_alloc_output_context2(&raw, format, nullptr, io_.path.constData());
     format_.reset(raw);
     if (!format_) throw MediaError(QStringLiteral("Out of memory while opening %1").arg(path));
+    format_->strict_std_compliance = kOutputCompliance;
     muxer_ = std::make_unique<Muxer>(format_.get(), path, io_);
 }
 
@@ -176,10 +171,9 @@ OutputContainer::~OutputContainer() { abandon(); }
 void OutputContainer::create(ffmpeg::Dictionary options) {
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         const AVCodecParameters* par = format_->streams[i]->codecpar;
-        const bool carried = par->codec_type == AVMEDIA_TYPE_ATTACHMENT
-                                 ? containerCarriesAttachments(format_->oformat)
-                                 : containerCarries(format_->oformat, par->codec_id);
-        if (!carried) throw MediaError(cannotCarryMessage(format_->oformat, par->codec_id));
+        const bool carried = par->codec_type == AVMEDIA_TYPE_ATTACHMENT ? containerCarriesAttachments(format_->oformat)
+                                                                        : containerCarries(format_->oformat, par);
+        if (!carried) throw MediaError(cannotCarryMessage(format_->oformat, par));
         if (const char* filter = packetFormFilter(format_->oformat, par))
             muxer_->convertPackets(int(i), filter);
     }
@@ -226,7 +220,6 @@ void OutputContainer::finish() {
     if (!format_ || !created_) return;
     try {
         if (!muxer_->started()) muxer_->start();
-        trailerWritten_ = true;
         muxer_->check(av_write_trailer(format_.get()));
         avio_flush(avio_.get());
         muxer_->check(io_.behind->drain());
@@ -244,28 +237,6 @@ void OutputContainer::finish() {
 }
 
 void OutputContainer::abandon() noexcept {
-    if (!format_ || !created_) {
-        release();
-        return;
-    }
-    if (muxer_ && muxer_->wroteContent()) {
-        // Keep what was written readable as far as the container allows; errors change nothing.
-        if (muxer_->started() && !trailerWritten_) av_write_trailer(format_.get());
-        trailerWritten_ = true;
-        // A write that failed after the container's last one still counts.
-        if (const int failure = io_.behind->drain(); failure < 0 && format_->pb->error >= 0)
-            format_->pb->error = failure;
-        const bool unreadable = unreadableAfterAFailedWrite(format_.get());
-        release();
-        if (unreadable) removeFile();
-    } else {
-        release();
-        removeFile();
-    }
-    created_ = false;
-}
-
-void OutputContainer::discard() noexcept {
     release();
     removeFile();
 }
@@ -283,7 +254,7 @@ void OutputContainer::release() noexcept {
 }
 
 void OutputContainer::removeFile() noexcept {
-    // Ours, created by create() and holding nothing useful; a file put at its name since stays.
+    // Ours, created by create() and not completed; a file put at its name since stays.
     struct stat named {};
     if (created_ && ::stat(io_.path.constData(), &named) == 0 && named.st_dev == device_ && named.st_ino == inode_)
         ::unlink(io_.path.constData());

@@ -2,8 +2,8 @@
 // Every file the engine writes goes through this layer: it takes encoded packets and owns the
 // file. The file is created exclusively (an existing file is never replaced), only after the
 // container has been checked to carry every stream; every write is checked (a full disk, a
-// deleted output); packets wait until the header can be written; and a file that ends before
-// it holds any content is removed.
+// deleted output); packets wait until the header can be written; and a file that is not
+// completed is removed: a failure leaves no file behind.
 #include <sys/types.h>
 #include <QByteArray>
 #include <QString>
@@ -48,8 +48,6 @@ public:
     void start();
     bool initialized() const { return initialized_; }
     bool started() const { return started_; }
-    // True once a packet went to the container (the file then holds content).
-    bool wroteContent() const { return packetsSent_ > 0; }
     // Throws when the file has seen a write error, or when result is negative.
     void check(int result) const;
     AVFormatContext* format() const { return format_; }
@@ -68,7 +66,6 @@ private:
     const OutputIo& io_;
     bool initialized_ = false;
     bool started_ = false;
-    int64_t packetsSent_ = 0;
     std::vector<Held> held_;
     std::vector<ffmpeg::BitstreamFilter> filters_;  // by stream; null where packets go as they are
 };
@@ -77,7 +74,7 @@ class OutputContainer {
 public:
     // A container of `format` for `path`; streams are added to format() before create().
     // writeLimit >= 0 makes every write beyond that many bytes fail as on a full disk (for the
-    // fault tests). Throws MediaError.
+    // fault tests). The muxer is as strict as kOutputCompliance says. Throws MediaError.
     OutputContainer(const QString& path, const AVOutputFormat* format, int64_t writeLimit = -1);
     // Ends without completing: see abandon().
     ~OutputContainer();
@@ -98,14 +95,12 @@ public:
     bool started() const { return muxer_ && muxer_->started(); }
     // Writes a packet (taking its reference), times in timeBase. Throws MediaError.
     void write(AVPacket* packet, AVRational timeBase) { muxer_->write(packet, timeBase); }
-    // Writes the trailer and closes the file. Throws when that fails; the file is closed either way.
+    // Writes the trailer and closes the file. Throws when that fails; the file is removed then.
     void finish();
-    // Ends without completing: what holds content is closed readable as far as the container
-    // allows; a file without content, or an MP4 file whose index could not be written, is
-    // removed. Never throws.
+    // Ends without completing and removes the file, whatever it holds: a file that stopped
+    // short of its end (a full disk, a failed write or encoder) is not the output asked for.
+    // Never throws.
     void abandon() noexcept;
-    // Ends without completing and removes the file, whatever it holds. Never throws.
-    void discard() noexcept;
 
 private:
     void release() noexcept;
@@ -117,7 +112,6 @@ private:
     ffmpeg::CustomIo avio_;  // writes through io_
     std::unique_ptr<Muxer> muxer_;
     bool created_ = false;         // the file exists and is ours
-    bool trailerWritten_ = false;  // av_write_trailer ran (it must not run twice)
     dev_t device_ = 0;             // the created file, so that only it is ever removed
     ino_t inode_ = 0;
 };

@@ -27,6 +27,7 @@ std::vector<const char*> encoderNames(AVCodecID id) {
         case AV_CODEC_ID_VP9: return {"libvpx-vp9"};
         case AV_CODEC_ID_VP8: return {"libvpx"};
         case AV_CODEC_ID_AV1: return {"libsvtav1", "libaom-av1"};
+        case AV_CODEC_ID_THEORA: return {"libtheora"};
         case AV_CODEC_ID_H261: return {"h261"};
         case AV_CODEC_ID_H263: return {"h263"};
         case AV_CODEC_ID_H263P: return {"h263p"};

@@ -6,6 +6,7 @@
 #include "engine/common/Bitstream.h"
 #include "engine/common/EngineLog.h"
 #include "engine/common/MediaError.h"
+#include "engine/common/Wording.h"
 #include "engine/output/ContainerRules.h"
 #include "engine/reader/Demux.h"
 #include "engine/remux/CueCopier.h"
@@ -308,9 +309,10 @@ void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>
     const AVCodecParameters* video = source_->video()->codecpar;
     const AVOutputFormat* format = losslessOutputFormat(*source_, outputPath, container_);
     if (encodes && video->codec_id == AV_CODEC_ID_HEVC && format && packetFormFilter(format, video))
-        throw MediaError(QStringLiteral("HEVC frames encoded again at the cut points cannot go into a %1 file; "
-                                        "cut at key frames, or choose one of: mkv, mp4, mov")
-                             .arg(QString::fromUtf8(format->long_name ? format->long_name : format->name)));
+        throw MediaError(
+            QStringLiteral("HEVC frames encoded again at the cut points cannot go into %1 file; "
+                           "cut at key frames, or choose one of: mkv, mp4, mov")
+                .arg(withArticle(QString::fromUtf8(format->long_name ? format->long_name : format->name))));
     stats_ = {};
     current_ = 0;
     run_.reset();

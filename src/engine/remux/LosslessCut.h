@@ -59,11 +59,10 @@ public:
     // order given. Throws MediaError; no file is left then.
     void begin(const QString& outputPath, const std::vector<FrameRange>& ranges);
     // Writes the next piece: a bounded number of packets or encoded frames. False once the
-    // file is complete and closed. Throws MediaError; the file is then closed readable, or
-    // removed when it holds nothing.
+    // file is complete and closed. Throws MediaError; the file is then removed.
     bool step();
     // Closes the file now, keeping what was written readable. Throws MediaError when the
-    // file cannot be completed.
+    // file cannot be completed; it is then removed.
     void close();
 
     // The source frame written last (0 before the first).

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/common/MediaError.h"
+#include "engine/common/Wording.h"
 #include "engine/output/ContainerRules.h"
 #include "engine/reader/Demux.h"
 
@@ -74,8 +75,8 @@ void replaceHeader(AVCodecParameters* par, const std::vector<uint8_t>& header) {
 AudioPlan soundPlan(const AVOutputFormat* format, const AVStream* source) {
     const AVCodec* codec = avcodec_find_encoder(format->audio_codec);
     if (!codec)
-        throw MediaError(QStringLiteral("A %1 file cannot hold this sound, and no encoder for it is available")
-                             .arg(QString::fromUtf8(format->name)));
+        throw MediaError(QStringLiteral("%1 file cannot hold this sound, and no encoder for it is available")
+                             .arg(withArticle(QString::fromUtf8(format->name), true)));
     const AVCodecParameters* par = source->codecpar;
     AudioPlan plan;
     plan.encoder = codec->name;
@@ -111,15 +112,37 @@ const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QSt
     return format;
 }
 
-QStringList losslessContainers(const OpenedSource& source) {
-    // The video and every sound track; other tracks a container cannot carry are named when
-    // the file is written.
-    std::vector<AVCodecID> codecs{source.video()->codecpar->codec_id};
+namespace {
+
+// The streams a container must carry as they are for a lossless cut: the video and every
+// sound track; other tracks a container cannot carry are named when the file is written.
+std::vector<const AVStream*> keptAsTheyAre(const OpenedSource& source) {
+    std::vector<const AVStream*> streams{source.video()};
     const AVFormatContext* facts = source.facts();
     for (unsigned i = 0; i < facts->nb_streams; ++i)
-        if (facts->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-            codecs.push_back(facts->streams[i]->codecpar->codec_id);
-    return containersCarrying(codecs);
+        if (facts->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) streams.push_back(facts->streams[i]);
+    return streams;
+}
+
+}  // namespace
+
+QStringList losslessContainers(const OpenedSource& source) {
+    std::vector<const AVCodecParameters*> streams;
+    for (const AVStream* st : keptAsTheyAre(source)) streams.push_back(st->codecpar);
+    return containersCarrying(streams);
+}
+
+QString losslessMisfit(const OpenedSource& source, const QString& extension) {
+    const AVOutputFormat* format = containerOfExtension(extension);
+    if (!format) return QStringLiteral("No container is named %1").arg(extension);
+    int sounds = 0;
+    for (const AVStream* st : keptAsTheyAre(source)) {
+        const bool video = st == source.video();
+        const QString label = trackLabel(st, video ? 1 : ++sounds);
+        if (!extensionCarries(extension, st->codecpar))
+            return QStringLiteral("%1: %2").arg(label, cannotCarryMessage(format, st->codecpar));
+    }
+    return {};
 }
 
 OutputSession::OutputSession(const OpenedSource& source, const QString& path, const QString& container,
@@ -134,7 +157,8 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
     const CutStart start = cutStart(source, spans);
     copyKeptTags(&out->metadata, source.facts()->metadata, start);  // title, artist, comment, capture date
     if (addKeptChapters(out, source.facts(), spans, videoBase_) > 0 && !containerCarriesChapters(out->oformat))
-        notes_ << QStringLiteral("The chapters are not kept (a %1 file holds none)").arg(out->oformat->name);
+        notes_ << QStringLiteral("The chapters are not kept (%1 file holds none)")
+                      .arg(withArticle(QString::fromUtf8(out->oformat->name)));
     frameTicks_ = source.frameTicks().value;
     AVStream* video = copyStream(out, source.video(), start);
     // Matroska gives every frame the stated rate's length unless its own says otherwise: a
@@ -183,11 +207,11 @@ void OutputSession::addTrack(const OpenedSource& source, int index, int number, 
         case AVMEDIA_TYPE_AUDIO:
             if (!demux::describedSound(par)) {
                 notes_ << QStringLiteral("%1 is not kept (its header tells no sample rate or channels)").arg(label);
-            } else if (containerCarries(out->oformat, par->codec_id)) {
+            } else if (containerCarries(out->oformat, par)) {
                 tracks_.push_back({index, copyStream(out, st, start)->index, par->codec_type, nullptr});
             } else if (!avcodec_find_decoder(par->codec_id)) {
                 notes_ << QStringLiteral("%1 is not kept (%2, and it cannot be decoded)")
-                              .arg(label, cannotCarryMessage(out->oformat, par->codec_id));
+                              .arg(label, cannotCarryMessage(out->oformat, par));
             } else {
                 const AudioPlan plan = soundPlan(out->oformat, st);
                 soundEncoders_.push_back(std::make_unique<AudioEncoder>(container_.muxer(), plan));
@@ -197,24 +221,23 @@ void OutputSession::addTrack(const OpenedSource& source, int index, int number, 
                 tracks_.push_back({index, encoded->index, par->codec_type, soundEncoders_.back().get()});
                 notes_ << QStringLiteral("%1 is encoded again as %2 (%3)")
                               .arg(label, demux::codecName(avcodec_find_encoder_by_name(plan.encoder.c_str())->id),
-                                   cannotCarryMessage(out->oformat, par->codec_id));
+                                   cannotCarryMessage(out->oformat, par));
             }
             return;
         case AVMEDIA_TYPE_SUBTITLE:
         case AVMEDIA_TYPE_DATA:
-            if (containerCarries(out->oformat, par->codec_id))
+            if (containerCarries(out->oformat, par))
                 tracks_.push_back({index, copyStream(out, st, start)->index, par->codec_type, nullptr});
             else
-                notes_ << QStringLiteral("%1 is not kept (%2)")
-                              .arg(label, cannotCarryMessage(out->oformat, par->codec_id));
+                notes_ << QStringLiteral("%1 is not kept (%2)").arg(label, cannotCarryMessage(out->oformat, par));
             return;
         case AVMEDIA_TYPE_ATTACHMENT:
             // Attachments (the fonts of styled subtitles) travel in the header, without packets.
             if (containerCarriesAttachments(out->oformat))
                 copyStream(out, st, start);
             else
-                notes_ << QStringLiteral("%1 is not kept (a %2 file holds no attachments)")
-                              .arg(label, QString::fromUtf8(out->oformat->name));
+                notes_ << QStringLiteral("%1 is not kept (%2 file holds no attachments)")
+                              .arg(label, withArticle(QString::fromUtf8(out->oformat->name)));
             return;
         case AVMEDIA_TYPE_VIDEO:
         case AVMEDIA_TYPE_UNKNOWN:

@@ -38,8 +38,8 @@ public:
     void create();
     // Completes the file (the sound encoder's last frames, the trailer). Throws MediaError.
     void finish();
-    // Ends without completing: content written stays readable, a file without a picture goes.
-    void abandon() noexcept { videoWritten_ > 0 ? container_.abandon() : container_.discard(); }
+    // Ends without completing: the file goes.
+    void abandon() noexcept { container_.abandon(); }
 
     // Places the next range: source video time `sourceStart` shows at output time `outputStart`.
     void placeRange(StreamTicks sourceStart, StreamTicks outputStart);
@@ -95,3 +95,8 @@ const AVOutputFormat* losslessOutputFormat(const OpenedSource& source, const QSt
 // The extensions of the containers (ContainerRules' kCopyContainers) that carry every stream
 // a lossless cut of this source copies, as it is.
 QStringList losslessContainers(const OpenedSource& source);
+
+// Why the container the extension names cannot carry a lossless cut of this source as it is:
+// the first stream it cannot take, named with the containers that can ("Sound track 1
+// (FLAC): An MP4 ... file cannot hold FLAC ...; it can go in: mkv"). Empty when all fit.
+QString losslessMisfit(const OpenedSource& source, const QString& extension);

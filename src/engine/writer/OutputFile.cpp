@@ -62,7 +62,7 @@ void OutputFile::writeAudio(const int16_t* samples, int64_t count) {
 void OutputFile::finish() {
     if (!container_) return;
     if (!failure_.isEmpty()) {
-        release();  // keeps what was written readable as far as the container allows
+        release();  // a file that stopped short of its end is removed
         return;
     }
     try {

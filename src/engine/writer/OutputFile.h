@@ -23,7 +23,7 @@ public:
     void writeVideo(const FrameView& frame);
     void writeAudio(const int16_t* samples, int64_t count);
     // Flushes the encoders, writes the trailer and closes the file. Throws when that fails; the
-    // file is closed either way. After a failed write it only closes what can be closed.
+    // file is removed then. After a failed write it removes the file.
     void finish();
 
     bool hasVideo() const { return video_ != nullptr; }

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "engine/common/MediaError.h"
+#include "engine/common/Wording.h"
 #include "engine/output/ContainerRules.h"
 #include "engine/output/OutputContainer.h"
 #include "engine/output/WriteBehind.h"
@@ -45,6 +46,15 @@ TEST(ContainerRules, OffersTheContainersThatCarryEveryStreamAsItIs) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(containersCarrying(c.codecs).join(' ').toStdString(), c.carriers) << avcodec_get_name(c.codecs[0]);
+}
+
+// The refusals name a container with the article its name is spoken with.
+TEST(ContainerRules, NamesAContainerWithItsArticle) {
+    const QStringList named{
+        "An MP4 (MPEG-4 Part 14)", "An avi", "An mpegts", "An FLV (Flash Video)", "An Ogg", "A Matroska", "A WebM",
+        "A QuickTime / MOV",       "A DVD",  "A vob"};
+    for (const QString& n : named) EXPECT_EQ(withArticle(n.section(' ', 1), true).toStdString(), n.toStdString());
+    EXPECT_EQ(withArticle("mkv").toStdString(), "an mkv");
 }
 
 // A container of `muxer` with one stream of `codec`.

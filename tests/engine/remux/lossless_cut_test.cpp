@@ -224,7 +224,7 @@ TEST(LosslessCut, KeepsEveryTrackChapterAndAttachmentTheContainerCarriesAndNames
         << notes[2].toStdString();
 
     ASSERT_EQ(cut(lossless, dir.filePath("tracks.ts"), 12, 82).toStdString(), "");
-    EXPECT_TRUE(lossless.stats().notes.contains("The chapters are not kept (a mpegts file holds none)"))
+    EXPECT_TRUE(lossless.stats().notes.contains("The chapters are not kept (an mpegts file holds none)"))
         << lossless.stats().notes.join('\n').toStdString();
 
     // Cut again, the MP4's chapter track stays one: it is the chapters, which the muxer writes.
