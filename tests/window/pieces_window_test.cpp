@@ -51,8 +51,13 @@ TEST(PiecesWindow, KeysBuildTheListAndCutWritesItsPiecesInOrder) {
     expectWindowRestored(w);
     EXPECT_TRUE(w.FramePieces->isEnabled());
 
-    // Removed instead of kept: everything else, in the source's order.
+    // Removed instead of kept: everything else, in the source's order. While a job locks the
+    // list, which way its pieces go still shows.
     w.optRemovePieces->setChecked(true);
+    const auto indicator = [](QRadioButton* b) { return b->grab(QRect(0, 0, b->height(), b->height())).toImage(); };
+    w.FramePieces->setEnabled(false);
+    EXPECT_NE(indicator(w.optKeepPieces), indicator(w.optRemovePieces));
+    w.FramePieces->setEnabled(true);
     job.chooseOutput("rest_1.avi");
     w.cmdCut_Click();
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("rest_1.avi")), range(1, 9) + range(21, 69) + range(81, 100));
