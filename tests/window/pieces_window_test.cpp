@@ -1,5 +1,6 @@
 // The piece list in the window: pieces added and removed with keys, chosen in the list, and the
 // cut that writes them as one file.
+#include <QStyleOption>
 #include <QtTest/QTest>
 
 #include "window/JobsTestSupport.h"
@@ -54,7 +55,11 @@ TEST(PiecesWindow, KeysBuildTheListAndCutWritesItsPiecesInOrder) {
     // Removed instead of kept: everything else, in the source's order. While a job locks the
     // list, which way its pieces go still shows.
     w.optRemovePieces->setChecked(true);
-    const auto indicator = [](QRadioButton* b) { return b->grab(QRect(0, 0, b->height(), b->height())).toImage(); };
+    const auto indicator = [](QRadioButton* b) {
+        QStyleOptionButton option;
+        option.initFrom(b);
+        return b->grab(b->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, b)).toImage();
+    };
     w.FramePieces->setEnabled(false);
     EXPECT_NE(indicator(w.optKeepPieces), indicator(w.optRemovePieces));
     w.FramePieces->setEnabled(true);
