@@ -20,11 +20,22 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "check-keys-xvfb: $*" >&2; exit 1; }
 
+# The machine may be busy (every test of the project runs beside this one): each step waits for
+# the state it needs, up to a minute, instead of for a fixed time.
+patience=60
+# Runs a check until it holds; false when it never did within the patience.
+eventually() {
+  local deadline=$((SECONDS + patience))
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.25
+  done
+}
+
 # A private display; Xvfb writes the number it chose.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
-[[ -s "$work/display" ]] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+eventually test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(cat "$work/display")"
 
 # Twenty-five numbered frames: each differs from the next.
@@ -36,20 +47,26 @@ mkdir -p "$KORVELIN_REGISTRY_DIR" "$KORVELIN_SETTINGS_DIR"
 "$program" "$work/clip.avi" >"$work/app.log" 2>&1 &
 app_pid=$!
 
+# The visible window with this title, into $found. One search at a time, repeated: a search
+# reads every window's title, and xdotool ends with BadWindow when a window goes away while it
+# reads (the program opens and closes windows of its own: a splash, a progress box, tooltips).
+found=""
+titled() {
+  found=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1) || true
+  [[ -n "$found" ]]
+}
+
 # The title names the open file once the clip is open (and the language file was found).
-window=$(timeout 30 xdotool search --sync --onlyvisible --name "^clip\.avi — Korvelin$" | head -n1) ||
+eventually titled "^clip\.avi — Korvelin$" ||
   fail "no window titled \"clip.avi — Korvelin\" appeared; program output: $(cat "$work/app.log")"
+window=$found
 xdotool mousemove 1279 799          # no tooltip over the window
-xdotool windowfocus --sync "$window"
+focused() { timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null; }
+eventually focused || fail "the window did not take the focus"
 
 # The preview: VideoView1 inside FrameCutEditor, a margin inside its 308 x 222 pixels.
 preview() { import -window "$window" -crop 280x200+30+125 +repage "$work/$1.png"; }
 differing() { compare -metric AE "$work/$1.png" "$work/$2.png" null: 2>&1 || true; }
-# Runs a check until it holds, for up to 20 seconds: the machine may be busy.
-eventually() {
-  for _ in $(seq 40); do "$@" && return 0; sleep 0.5; done
-  return 1
-}
 stepped() { preview "$1" && [[ $(differing first "$1") -gt 1000 ]]; }
 unchanged() { preview "$1" && [[ $(differing first "$1") -eq 0 ]]; }
 
@@ -76,16 +93,17 @@ eventually full_screen fullscreen || fail "F did not show the picture full scree
 xdotool key --clearmodifiers Escape
 returned() { ! full_screen returned && unchanged returned-preview; }
 eventually returned || fail "Esc did not bring the preview back into the window"
-xdotool search --onlyvisible --name "^clip\.avi — Korvelin$" >/dev/null || fail "the window is gone after Esc"
+eventually titled "^clip\.avi — Korvelin$" || fail "the window is gone after Esc"
 
 # A second start hands its file to the running window and ends at once; without a file it only
 # brings the window to the front.
 cp "$work/clip.avi" "$work/second clip.avi"
-timeout 20 "$program" "$work/second clip.avi" >"$work/second.log" 2>&1 ||
+timeout "$patience" "$program" "$work/second clip.avi" >"$work/second.log" 2>&1 ||
   fail "the second start did not end by itself with status 0: $(cat "$work/second.log")"
-timeout 30 xdotool search --sync --onlyvisible --name "^second clip\.avi — Korvelin$" >/dev/null ||
+eventually titled "^second clip\.avi — Korvelin$" ||
   fail "the running window did not open the file of the second start; program output: $(cat "$work/app.log")"
-timeout 20 "$program" >"$work/third.log" 2>&1 || fail "a start without a file did not end: $(cat "$work/third.log")"
+timeout "$patience" "$program" >"$work/third.log" 2>&1 ||
+  fail "a start without a file did not end: $(cat "$work/third.log")"
 kill -0 "$app_pid" 2>/dev/null || fail "the running window ended after the later starts"
 
 if [[ -n "$shots" ]]; then

@@ -25,7 +25,7 @@ int32_t cutMarkerValue(int32_t audioTime, int32_t videoTime, int32_t audioDurati
 }
 
 int16_t cutPercent(int32_t currentFrame, int32_t startFrame, int32_t endFrame) {
-    const int32_t done = mul32(sub32(currentFrame, startFrame), 100);
+    const int32_t done = mul32(add32(sub32(currentFrame, startFrame), 1), 100);
     const int32_t span = add32(sub32(endFrame, startFrame), 1);
     return barValue(double(done) / double(span));
 }
@@ -52,11 +52,11 @@ int32_t splitMarkerValue(int16_t overallPercent, int32_t markerMax) {
 }
 
 int16_t splitPercent(int32_t currentFrame, int32_t splitFrame, int32_t frameCount) {
-    if (currentFrame > splitFrame) {
-        const int32_t done = mul32(sub32(currentFrame, splitFrame), 100);
+    if (currentFrame >= splitFrame) {
+        const int32_t done = mul32(add32(sub32(currentFrame, splitFrame), 1), 100);
         return barValue(double(done) / double(add32(sub32(frameCount, splitFrame), 1)));
     }
-    return barValue(double(mul32(currentFrame, 100)) / double(splitFrame));
+    return barValue(double(mul32(currentFrame, 100)) / double(std::max(1, splitFrame - 1)));
 }
 
 bool splitPointAllowed(int32_t splitFrame, int32_t frameCount) {

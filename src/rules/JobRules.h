@@ -19,7 +19,8 @@ double frameEndTime(int32_t frameTime, int32_t frameDuration, double frameRate);
 int32_t cutMarkerValue(int32_t audioTime, int32_t videoTime, int32_t audioDuration, int32_t videoDuration,
                        int32_t markerMax);
 
-// The cut job's progress bar, 0..100: (current - start) x 100 / (end - start + 1).
+// The cut job's progress bar, 0..100: the frames written, (current - start + 1) x 100 /
+// (end - start + 1), where current is the frame written last (start - 1 before the first).
 int16_t cutPercent(int32_t currentFrame, int32_t startFrame, int32_t endFrame);
 
 // A job of several pieces: the frames written of all its pieces, 0..100.
@@ -38,8 +39,9 @@ int16_t splitOverallPercent(int32_t audioTime, int32_t videoTime, int32_t audioD
 // Marker 2's value during a split: overall / 100 x the marker's maximum.
 int32_t splitMarkerValue(int16_t overallPercent, int32_t markerMax);
 
-// The split job's progress bar, one run per file, 0..100: past the split point
-// (n - split) x 100 / (frameCount - split + 1), otherwise n x 100 / split.
+// The split job's progress bar, one run per file, 0..100: the frames written of the file, n
+// the frame written last. The first file holds frames 1 to split - 1: n x 100 / (split - 1);
+// the second from the split frame on: (n - split + 1) x 100 / (frameCount - split + 1).
 int16_t splitPercent(int32_t currentFrame, int32_t splitFrame, int32_t frameCount);
 
 // A split point must be at least frame 4 and at most four frames before the last frame.

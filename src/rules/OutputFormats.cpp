@@ -34,3 +34,19 @@ int containerChoiceForName(const QStringList& choices, const QString& path) {
         if (!extension.isEmpty() && choices[i].compare(extension, Qt::CaseInsensitive) == 0) return i;
     return 0;
 }
+
+const std::array<const char*, 31> kSourceExtensions{
+    "avi", "mpg",  "mpeg", "wmv", "asf",                                      // the classic formats
+    "mp4", "m4v",  "mov",  "qt",  "3gp", "3g2", "mj2",                        // ISO media
+    "mkv", "webm",                                                            // Matroska
+    "ts",  "m2ts", "mts",  "m2t", "tod", "vob", "mpe",  "m1v", "m2v", "evo",  // MPEG streams
+    "flv", "f4v",  "ogv",  "mxf", "dv",  "nut", "divx",                       // others
+};
+
+QString openDialogFilter() {
+    QStringList patterns;
+    for (const char* extension : kSourceExtensions) patterns << QStringLiteral("*.") + QLatin1String(extension);
+    return "All Movie Files |" + patterns.join(';') +
+           "|AVI Files (*.avi)|*.avi|Mpeg files (*.mpg, *.mpeg)|*.mpg; *.mpeg|Windows Media files (*.wmv, *.asf)|"
+           "*.wmv; *.asf|All Files|*|";
+}

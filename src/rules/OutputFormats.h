@@ -49,3 +49,11 @@ QString containerShownName(const QString& extension);
 // The item of `choices` whose extension the output name has (after the last dot of its file
 // name, case ignored); 0, the source's own, when none has it.
 int containerChoiceForName(const QStringList& choices, const QString& path);
+
+// The extensions (no dot, lower case) of the video files the open dialog lists as "All Movie
+// Files": those of the three classic formats first (avi, mpg, mpeg, wmv, asf), then every
+// other container the reader opens, the containers the source's own format writes among them.
+extern const std::array<const char*, 31> kSourceExtensions;
+// The open dialog's filter in the "description|patterns|" form: "All Movie Files" with every
+// extension of kSourceExtensions, the classic formats' own entries, and every file last.
+QString openDialogFilter();

@@ -85,6 +85,15 @@ int32_t neighbourIn(const std::vector<int32_t>& sorted, int32_t frame, int direc
     return it == sorted.begin() ? frame : *std::prev(it);
 }
 
+std::vector<int32_t> keyFrameStops(const std::vector<int32_t>& cleanStarts, int32_t frameCount, bool rangeEnd) {
+    if (!rangeEnd) return cleanStarts;
+    std::vector<int32_t> stops;
+    for (const int32_t start : cleanStarts)
+        if (start > 1 && start <= frameCount) stops.push_back(start - 1);
+    if (frameCount >= 1) stops.push_back(frameCount);
+    return stops;
+}
+
 int32_t movedBy(int32_t frame, int64_t delta, int32_t frameCount) {
     return static_cast<int32_t>(std::clamp<int64_t>(int64_t(frame) + delta, 1, std::max(frameCount, 1)));
 }

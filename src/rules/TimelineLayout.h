@@ -40,6 +40,13 @@ std::vector<int32_t> thumbnailKeyframes(const std::vector<int32_t>& sortedKeys, 
 // itself when there is none.
 int32_t neighbourIn(const std::vector<int32_t>& sorted, int32_t frame, int direction);
 
+// The frames where a marker may stand with a cut there encoding nothing, ascending (Alt+arrows
+// move a marker from one to the next). A range starts without encoding on a clean start,
+// `cleanStarts`; it ends without encoding on the frame just before one, or on the last frame:
+// a range that ends on a key frame has to encode that frame. `rangeEnd` asks for the stops of
+// the marker that ends the range.
+std::vector<int32_t> keyFrameStops(const std::vector<int32_t>& cleanStarts, int32_t frameCount, bool rangeEnd);
+
 // frame + delta within 1..frameCount.
 int32_t movedBy(int32_t frame, int64_t delta, int32_t frameCount);
 // One second in frames (at least one).

@@ -655,6 +655,7 @@ void frmMain::Form_Paint() {
 }
 
 void frmMain::paintEvent(QPaintEvent* event) {
+    ++paintCount_;
     QWidget::paintEvent(event);
     endQuietly("paintEvent: Form_Paint", [&] { Form_Paint(); });  // a message box here would paint again
 }

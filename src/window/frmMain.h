@@ -331,6 +331,9 @@ public:
     QWidget* previewFullScreenWindow() const { return previewStage_; }
     // Whether the desktop is being asked for a help viewer (F1, the skin's Help).
     bool helpLookupRunning() const { return helpLookup_ != nullptr; }
+    // How many times the window has painted itself: a job's turns hold the window's repaints
+    // back only once the repaint they asked for has happened.
+    int64_t paintCount() const { return paintCount_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -448,7 +451,12 @@ private:
     void setMarker(int k, int32_t frame);
     // The markers' last frame (the source's frame count), in the selection and on both sliders.
     void setMarkerLastFrame(int32_t lastFrame);
+    // The markers' position text, ending in " ~1" or " ~2" for the marker that moved last;
+    // showPosition puts it in LabelS and keeps the ending, which a language change shows again.
     QString positionLabel(const QString& ending) const;
+    void showPosition(const QString& ending);
+    QString positionEnding_ = QStringLiteral(" ~1");
+    int64_t paintCount_ = 0;
     void showOutputSaveDialog(QLineEdit* edit, QPushButton* jobButton);
     // The button that chooses a format and the frames of its options.
     QPushButton* formatButton(::OutputFormat format) const;
@@ -491,6 +499,8 @@ private:
     void showPieceBands();
     void showPieceButtons();  // which of the list's buttons can act now
     void setPieceCaptions(const std::function<QString(int)>& caption);
+    // Gives each button whose caption is wider than the button a font small enough to show it whole.
+    void fitButtonCaptions();
     void piecesSourceChanged();
     // frmMain_desktop.cpp
     void setUpDesktop();

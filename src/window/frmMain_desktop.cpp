@@ -235,8 +235,11 @@ bool frmMain::runKeyCommand(int command) {
 
 int32_t frmMain::keyMoveTarget(int command, int32_t now, int32_t last, double fps) const {
     switch (static_cast<KeyCommand>(command)) {
-        case PreviousKeyFrame: return neighbourIn(Timeline1->cleanStarts(), now, -1);
-        case NextKeyFrame: return neighbourIn(Timeline1->cleanStarts(), now, +1);
+        case PreviousKeyFrame:
+        case NextKeyFrame:
+            // Marker 2, the range's end, stops before a key frame, marker 1 on one: neither encodes a frame.
+            return neighbourIn(keyFrameStops(Timeline1->cleanStarts(), last, drivenMarker() == 2), now,
+                               command == NextKeyFrame ? +1 : -1);
         case SecondBack: return movedBy(now, -oneSecondOfFrames(fps), last);
         case SecondForward: return movedBy(now, oneSecondOfFrames(fps), last);
         case FirstFrame: return 1;

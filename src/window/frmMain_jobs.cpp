@@ -21,12 +21,19 @@
 
 namespace {
 
-// The window's turn after each pass of a job. Repaints are asked for, never forced, and are
-// merged: between two paints at least kRepaintMs pass (the preview still follows the copy at
-// film speed), so a fast job spends its time copying rather than waiting for the window.
+// The window's turn after each pass of a job. Every pass's frame and progress go to the
+// window's controls, but the window repaints them at most every kRepaintMs (the preview still
+// follows the copy at film speed), so a fast job spends its time copying rather than waiting
+// for the window. Between repaints the window's updates are off; when one is due they are
+// switched on, which asks for a repaint of the whole window with everything changed meanwhile,
+// and they stay on until that repaint has happened: switched off before it, the window would
+// drop it and go on showing an old state.
 class WindowTurns {
 public:
-    explicit WindowTurns(frmMain& w) : w_(w) { sincePaint_.start(); }
+    explicit WindowTurns(frmMain& w) : w_(w) {
+        sincePaint_.start();
+        askForPaint();
+    }
     ~WindowTurns() {
         w_.setUpdatesEnabled(true);
         w_.update();
@@ -34,21 +41,27 @@ public:
     WindowTurns(const WindowTurns&) = delete;
     WindowTurns& operator=(const WindowTurns&) = delete;
 
+    // After the turn's changes.
     void paintNowAndThen() {
-        const bool paint = first_ || sincePaint_.hasExpired(kRepaintMs);
-        first_ = false;
-        w_.setUpdatesEnabled(paint);  // while disabled, the pass's update requests are dropped
-        if (paint) {
-            w_.update();  // the whole window, with everything the dropped requests changed
-            sincePaint_.restart();
+        if (w_.updatesEnabled()) {
+            if (w_.paintCount() != paintsBefore_) w_.setUpdatesEnabled(false);  // painted: hold the next back
+        } else if (sincePaint_.hasExpired(kRepaintMs)) {
+            w_.setUpdatesEnabled(true);
+            askForPaint();
         }
     }
 
 private:
+    void askForPaint() {
+        paintsBefore_ = w_.paintCount();
+        w_.update();
+        sincePaint_.restart();
+    }
+
     static constexpr qint64 kRepaintMs = 40;
     frmMain& w_;
     QElapsedTimer sincePaint_;
-    bool first_ = true;
+    int64_t paintsBefore_ = 0;
 };
 
 // The frames of one edge where a cut needs no encoding, for a message: "12, 48", one of
@@ -265,6 +278,8 @@ void frmMain::reportJobOutcome(const JobOutcome& outcome, int finishedMessage) {
     // What the output does not keep of the source as it is (a track its container cannot
     // carry, sound encoded again) is said however the job ended, never left out silently.
     for (const QString& note : outcome.notes) text += "\n" + note;
+    // The box comes up over the window as the job left it: bar hidden, Cancel off, markers back.
+    if (isVisible()) repaint();
     dialogs().MsgBox(text, MsgButtons::Ok);
 }
 
@@ -288,7 +303,7 @@ void frmMain::cmdCut_Click() {
         setMarker(selection_.earlierMarker(),
                   cutMarkerValue(p.audioTime, p.videoTime, p.audioDuration, p.videoDuration, selection_.lastFrame()));
         ProgressBar1->setValue(p.percent);
-        LabelS->setCaption(positionLabel(" ~2"));
+        showPosition(" ~2");
     };
     const int32_t saved1 = selection_.marker(1);
     const int32_t saved2 = selection_.marker(2);

@@ -124,7 +124,7 @@ void frmMain::SetCaption() {
     if (FileLoaded) {
         resumeNext("SetCaption: position", [&] {
             const int p1 = selection_.marker(1), p2 = selection_.marker(2);
-            LabelS->setCaption(positionLabel({}));
+            showPosition(positionEnding_);  // the marker that moved last stays named
             update();
             sldThum->setToolTip(Messages[Msg::Marker] + ":" + QString::number(p1));
             sldThum2->setToolTip(Messages[Msg::Marker] + ":" + QString::number(p2));
@@ -143,7 +143,31 @@ void frmMain::SetCaption() {
             EdOutFile2->setText(key(Caption::SelectOutputFile));
         });
     }
+    resumeNext("SetCaption: fit captions", [&] { fitButtonCaptions(); });
     for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmdCancel, cmdExit, cmdHelp, cmdSavePictureAs})
         w->update();
     updateKeyTooltips();
+}
+
+void frmMain::fitButtonCaptions() {
+    // A caption another language makes longer ("Exporter l'image") would be cut off at the
+    // button's edge: its font gets smaller, half a point at a time, down to 6 points. A button
+    // made smaller gets its own size back first, for a language whose caption fits.
+    constexpr double kSmallest = 6;
+    const char* const kOwnSize = "kvOwnPointSize";
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->ensurePolished();  // measured with the skin's padding, also while hidden
+        QFont font = button->font();
+        if (const QVariant own = button->property(kOwnSize); own.isValid()) {
+            font.setPointSizeF(own.toDouble());
+            button->setFont(font);
+        }
+        if (button->text().isEmpty() || font.pointSizeF() <= 0 || button->sizeHint().width() <= button->width())
+            continue;
+        if (!button->property(kOwnSize).isValid()) button->setProperty(kOwnSize, font.pointSizeF());
+        while (button->sizeHint().width() > button->width() && font.pointSizeF() - 0.5 >= kSmallest) {
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+            button->setFont(font);
+        }
+    }
 }

@@ -13,6 +13,11 @@ QString frmMain::positionLabel(const QString& ending) const {
     return marker(1) + marker(2) + Messages[Msg::Preview] + ending;
 }
 
+void frmMain::showPosition(const QString& ending) {
+    positionEnding_ = ending;
+    LabelS->setCaption(positionLabel(ending));
+}
+
 void frmMain::setMarker(int k, int32_t frame) {
     selection_.setMarker(k, frame);
     sliderOf(k)->setValue(selection_.marker(k));
@@ -40,7 +45,7 @@ void frmMain::markerChanged(int k) {
         thumb->setLeft(
             thumbLeft(selection_.marker(k), selection_.lastFrame(), strip->Left(), strip->Width(), thumb->Width()));
     });
-    LabelS->setCaption(positionLabel(k == 1 ? " ~1" : " ~2"));
+    showPosition(k == 1 ? " ~1" : " ~2");
     update();
     thumb->setToolTip(Messages[Msg::Marker] + ":" + QString::number(selection_.marker(k)));
     Timeline1->setMarkers(selection_.marker(1), selection_.marker(2));

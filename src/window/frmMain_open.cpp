@@ -11,17 +11,12 @@
 #include "rules/Conversions.h"
 #include "rules/InfoTexts.h"
 #include "rules/MarkerRules.h"
+#include "rules/OutputFormats.h"
 #include "rules/OutputNames.h"
 #include "window/ErrorPolicy.h"
 #include "window/frmMain.h"
 
 namespace {
-
-// The open dialog's filter; the last entry lists every file, since users also keep MP4, MKV
-// and WebM clips.
-const QString kOpenFilter =
-    "All Movie Files |*.avi;*.mpg;*.mpeg;*.wmv;*.asf|AVI Files (*.avi)|*.avi|Mpeg files (*.mpg, *.mpeg)|*.mpg; "
-    "*.mpeg|Windows Media files (*.wmv, *.asf)|*.wmv; *.asf|All Files|*|";
 
 // The reason an open failed, with the text the user sees.
 struct OpenFailure : std::runtime_error {
@@ -36,7 +31,7 @@ void frmMain::cmdFile_Click() {
         FileDialogState& d = dialogs().state;
         d.FileName.clear();
         d.DialogTitle = "Open Video File";
-        d.Filter = kOpenFilter;
+        d.Filter = openDialogFilter();
         d.FilterIndex = 1;
         d.InitDir = openDialogFolder();
         dialogs().ShowOpen();
@@ -175,7 +170,7 @@ void frmMain::ShowPreviewFrame() {
         if (Playing) cmdPlayStop_Click();
         PlayPosition[PlaySlider] = 1;
     } else {
-        LabelS->setCaption(positionLabel(" ~1"));
+        showPosition(" ~1");
         update();
         VideoView1->ShowFrame(FrameBits);
     }

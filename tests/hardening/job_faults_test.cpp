@@ -467,7 +467,7 @@ TEST(JobFaults, ExitDuringACutOrASplitClosesTheOutputFiles) {
 // head ends below 20 %, the copy's first pass ends near 86 %, the tail starts at 90 %.
 struct OriginalFault {
     const char* label;
-    int atPercent;  // the fault comes when the progress bar first shows this much; -1: before the cut
+    int atPercent;  // the fault comes when the progress bar (frames written) first shows this much; -1: before the cut
     std::function<void(FaultJob&, const QString& output)> fault;
     JobOutcome::Kind outcome;  // Running: the window was closed during the job
     int minFrames, maxFrames;  // the output holds frames 12, 13, ... this many; 0: no file is left
@@ -493,9 +493,9 @@ TEST(JobFaults, FaultsDuringACutInTheSourcesOwnFormat) {
     };
     const OriginalFault faults[] = {
         {"Cancel while the head piece is encoded", 5, cancel, Kind::Cancelled, 1, 14},
-        {"Cancel during the packet copy", 20, cancel, Kind::Cancelled, 15, 64},
+        {"Cancel during the packet copy", 20, cancel, Kind::Cancelled, 14, 64},
         // The tail encodes beside the copy: it may be complete when the cancel comes.
-        {"Cancel while the tail piece is encoded", 90, cancel, Kind::Cancelled, 65, 71},
+        {"Cancel while the tail piece is encoded", 90, cancel, Kind::Cancelled, 64, 71},
         {"output folder made read-only", 5, readOnly, Kind::Finished, 71, 71, OriginalFault::ReadOnlyFolders},
         {"output removed during the job", 5, removeOutput, Kind::Failed, 0, 0},
         {"source deleted after opening", -1, removeSource, Kind::Finished, 71, 71},
@@ -506,7 +506,7 @@ TEST(JobFaults, FaultsDuringACutInTheSourcesOwnFormat) {
         {"full 32 kB filesystem", -1, {}, Kind::Failed, 0, 0, OriginalFault::SmallFilesystem},
         // The job runs on its own thread: the copy of so short a range may be complete when the
         // window's exit reaches it, so the file holds a readable part or the whole range.
-        {"Exit during the packet copy", 20, exit, Kind::Running, 15, 71},
+        {"Exit during the packet copy", 20, exit, Kind::Running, 14, 71},
     };
     const bool readOnlyFolders = readOnlyFoldersRefuse();
     SmallFilesystem disk("32k");

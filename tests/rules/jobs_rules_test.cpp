@@ -23,10 +23,10 @@ TEST(JobsRules, CutMarkerFollowsTheReaderThroughTheSource) {
     EXPECT_THROW(cutMarkerValue(INT32_MAX, 1, 4000, 4000, 100), OverflowError);
 }
 
-TEST(JobsRules, CutPercentStaysOnTheBar) {
-    EXPECT_EQ(cutPercent(20, 20, 29), 0);
-    EXPECT_EQ(cutPercent(25, 20, 29), 50);
-    EXPECT_EQ(cutPercent(29, 20, 29), 90);
+TEST(JobsRules, CutPercentCountsTheFramesWrittenAndStaysOnTheBar) {
+    EXPECT_EQ(cutPercent(20, 20, 29), 10);
+    EXPECT_EQ(cutPercent(25, 20, 29), 60);
+    EXPECT_EQ(cutPercent(29, 20, 29), 100);  // the last frame written: the whole range
     // Before the first read the reader stands one frame before the range.
     EXPECT_EQ(cutPercent(19, 20, 29), 0);
     // Far outside the range the bar still shows 0..100 instead of failing.
@@ -35,11 +35,12 @@ TEST(JobsRules, CutPercentStaysOnTheBar) {
 }
 
 TEST(JobsRules, SplitFiguresRunPerFileAndOverall) {
-    EXPECT_EQ(splitPercent(25, 50, 100), 50);
-    EXPECT_EQ(splitPercent(50, 50, 100), 100);
-    // Past the split point the second run starts again from 0.
-    EXPECT_EQ(splitPercent(51, 50, 100), 2);  // 100 / 51 = 1.96
-    EXPECT_EQ(splitPercent(100, 50, 100), 98);
+    // Each file's frames written: the first file holds 1..49, the second 50..100.
+    EXPECT_EQ(splitPercent(0, 50, 100), 0);
+    EXPECT_EQ(splitPercent(25, 50, 100), 51);  // 2500 / 49 = 51.02
+    EXPECT_EQ(splitPercent(49, 50, 100), 100);
+    EXPECT_EQ(splitPercent(50, 50, 100), 2);  // 100 / 51 = 1.96
+    EXPECT_EQ(splitPercent(100, 50, 100), 100);
     EXPECT_EQ(splitOverallPercent(1000, 1000, 4000, 4000), 25);
     EXPECT_EQ(splitOverallPercent(4100, 4000, 4000, 4000), 100);
     // Hours of video do not overflow the position's product by 100.

@@ -103,3 +103,17 @@ TEST(OutputFormats, ContainerListPutsTheSourcesOwnFirstAndFollowsTheName) {
     EXPECT_EQ(containerChoiceForName(fromTs, "/v/news_1.ts"), 0);
     EXPECT_EQ(containerChoiceForName(fromTs, "/v.mkv/news"), 0);
 }
+
+// "All Movie Files" lists the classic formats first, then every container the reader opens;
+// the classic entries and every file follow.
+TEST(OutputFormats, TheOpenFilterListsEveryMovieFileTheReaderOpens) {
+    const QString filter = openDialogFilter();
+    const QString movies = filter.section('|', 1, 1);
+    EXPECT_TRUE(movies.startsWith("*.avi;*.mpg;*.mpeg;*.wmv;*.asf;")) << movies.toStdString();
+    QStringList patterns = movies.split(';');
+    for (const char* ext : {"mp4", "m4v", "mkv", "ts", "m2ts", "mts", "mov", "webm", "flv", "3gp", "ogv", "vob", "mxf"})
+        EXPECT_TRUE(patterns.contains(QStringLiteral("*.") + ext)) << ext;
+    EXPECT_EQ(patterns.removeDuplicates(), 0);
+    EXPECT_TRUE(filter.startsWith("All Movie Files |"));
+    EXPECT_TRUE(filter.endsWith("|Windows Media files (*.wmv, *.asf)|*.wmv; *.asf|All Files|*|"));
+}

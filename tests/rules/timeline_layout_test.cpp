@@ -100,6 +100,21 @@ TEST(TimelineLayout, KeysMoveToNeighboursAndStayWithinTheSource) {
     EXPECT_EQ(tenthOfFrames(5), 1);
 }
 
+// A range starts without encoding on a key frame and ends without encoding just before one or
+// on the last frame.
+TEST(TimelineLayout, KeyFrameStopsOfTheRangesEndLieJustBeforeKeyFrames) {
+    struct Case {
+        std::vector<int32_t> keys;
+        int32_t frameCount;
+        bool rangeEnd;
+        std::vector<int32_t> stops;
+    };
+    for (const Case& c :
+         {Case{{1, 26, 51, 76}, 100, false, {1, 26, 51, 76}}, Case{{1, 26, 51, 76}, 100, true, {25, 50, 75, 100}},
+          Case{{1}, 10, true, {10}}, Case{{5, 9}, 9, true, {4, 8, 9}}, Case{{}, 3, true, {3}}})
+        EXPECT_EQ(keyFrameStops(c.keys, c.frameCount, c.rangeEnd), c.stops) << c.frameCount << " " << c.rangeEnd;
+}
+
 TEST(TimelineLayout, AWaveformColumnShowsTheLoudestPeakUnderIt) {
     const std::vector<uint8_t> peaks{10, 200, 30, 40, 50, 60, 70, 80};  // over 4 frames: 2 a frame
     EXPECT_EQ(columnPeak(peaks, wholeSource(4, 2), 0), 200);            // peaks 0..3

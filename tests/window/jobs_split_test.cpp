@@ -59,6 +59,7 @@ TEST(JobsSplit, EveryFrameLandsInExactlyOneFile) {
         expectWindowRestored(w);
         ASSERT_FALSE(run.bar.isEmpty());
         for (int v : run.bar) EXPECT_TRUE(v >= 0 && v <= 100) << v;
+        EXPECT_EQ(run.bar.count(100), 2);  // each file's frames all written
     }
 }
 

@@ -3,9 +3,11 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTimer>
 #include <atomic>
 
+#include "engine/output/ContainerRules.h"
 #include "support/ClipCopies.h"
 #include "support/Clips.h"
 #include "support/FakePlatform.h"
@@ -205,6 +207,10 @@ TEST(OpenSource, CancellingTheOpenDialogChangesNothing) {
     EXPECT_EQ(h.dialogs.shownFileDialogs[0].DialogTitle, "Open Video File");
     EXPECT_EQ(h.dialogs.shownFileDialogs[0].FilterIndex, 1);
     EXPECT_TRUE(h.dialogs.shownFileDialogs[0].Filter.endsWith("|All Files|*|"));
+    // The first entry lists the files the source's own format writes, so they open again.
+    const QStringList movies =
+        qtNameFilters(h.dialogs.shownFileDialogs[0].Filter).value(0).split(QRegularExpression("[ ()]"));
+    for (const char* ext : kCopyContainers) EXPECT_TRUE(movies.contains(QStringLiteral("*.") + ext)) << ext;
     EXPECT_FALSE(w.FileLoaded);
     EXPECT_TRUE(h.messages().isEmpty());
     h.dialogs.fileAnswers.append({clips::get("avi_noaudio").path, 0});

@@ -1,5 +1,6 @@
 // The piece list in the window: pieces added and removed with keys, chosen in the list, and the
 // cut that writes them as one file.
+#include <QStyleOption>
 #include <QtTest/QTest>
 
 #include "window/JobsTestSupport.h"
@@ -51,8 +52,17 @@ TEST(PiecesWindow, KeysBuildTheListAndCutWritesItsPiecesInOrder) {
     expectWindowRestored(w);
     EXPECT_TRUE(w.FramePieces->isEnabled());
 
-    // Removed instead of kept: everything else, in the source's order.
+    // Removed instead of kept: everything else, in the source's order. While a job locks the
+    // list, which way its pieces go still shows.
     w.optRemovePieces->setChecked(true);
+    const auto indicator = [](QRadioButton* b) {
+        QStyleOptionButton option;
+        option.initFrom(b);
+        return b->grab(b->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, b)).toImage();
+    };
+    w.FramePieces->setEnabled(false);
+    EXPECT_NE(indicator(w.optKeepPieces), indicator(w.optRemovePieces));
+    w.FramePieces->setEnabled(true);
     job.chooseOutput("rest_1.avi");
     w.cmdCut_Click();
     EXPECT_EQ(clips::decodeFrameNumbers(job.path("rest_1.avi")), range(1, 9) + range(21, 69) + range(81, 100));

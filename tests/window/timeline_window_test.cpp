@@ -88,6 +88,12 @@ TEST(TimelineWindow, AltArrowsLandOnKeyFramesAndTheOtherKeysMoveTheDrivenMarker)
     t.press(Qt::Key_Home);
     EXPECT_EQ(t.w.SliderTimePosition2->value(), 1);
     EXPECT_EQ(t.w.SliderTimePosition1->value(), 65);
+    // Ending the range, it stops just before key frames: the cut then encodes none of them.
+    t.press(Qt::Key_End);
+    t.press(Qt::Key_Left, Qt::AltModifier);
+    const int end = t.w.SliderTimePosition2->value();
+    EXPECT_EQ(end, t.strip.cleanStarts().back() - 1);
+    EXPECT_TRUE(keys.contains(end + 1));
     EXPECT_TRUE(t.strip.toolTip().contains(QKeySequence(Qt::ALT | Qt::Key_Right).toString(QKeySequence::NativeText)));
 }
 

@@ -363,6 +363,20 @@ TEST(WindowReview, LanguageChangesKeepTheFormatAndFollowTheState) {
     EXPECT_EQ(r.w.OutputFormat, OutputFormat::Mpeg);
     EXPECT_EQ(r.w.EdOutFile->text(), name);
     EXPECT_EQ(r.w.txtFile->text(), pcmClip().path);
+    // The position text still names the marker that moved last.
+    EXPECT_TRUE(r.w.LabelS->caption().endsWith(r.w.Messages[Msg::Preview] + " ~1"))
+        << r.w.LabelS->caption().toStdString();
+    r.w.SliderTimePosition2->setValue(40);
+    r.chooseLanguage("Deutsch");
+    EXPECT_TRUE(r.w.LabelS->caption().endsWith(r.w.Messages[Msg::Preview] + " ~2"))
+        << r.w.LabelS->caption().toStdString();
+    // Every button's caption fits it, in each language.
+    for (const char* language : {"Deutsch", "Français", "English"}) {
+        r.chooseLanguage(language);
+        for (const QPushButton* b : r.w.findChildren<QPushButton*>())
+            if (b->isVisibleTo(&r.w) && !b->text().isEmpty())
+                EXPECT_LE(b->sizeHint().width(), b->width()) << language << " " << b->text().toStdString();
+    }
 
     r.w.cmdPlayStop_Click();
     ASSERT_TRUE(r.w.Playing);
