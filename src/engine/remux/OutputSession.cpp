@@ -152,6 +152,11 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
         if (int(i) != source.videoStream()) addTrack(source, int(i), number, start);
     }
     keepLayout(source);
+    // Sound that begins before the first picture (the frame that covers the cut's start) keeps
+    // its time: Matroska holds times before zero, which its muxer would otherwise make the start
+    // of every stream, the picture and the cues moved late.
+    if (av_match_name(out->oformat->name, "matroska,webm"))
+        ffmpeg::setOption(options_, "avoid_negative_ts", "disabled");
     // The transport stream muxer writes Blu-ray's 192-byte packets only for a name ending in
     // .m2ts unless told; the chosen container decides, whatever the name.
     if (container.compare(QLatin1String("m2ts"), Qt::CaseInsensitive) == 0) ffmpeg::setOption(options_, "mpegts_m2ts_mode", "1");
