@@ -58,9 +58,10 @@ bool extensionCarries(const QString& extension, AVCodecID codec) {
     return format && containerCarries(format, codec);
 }
 
-bool containerCarries(const AVOutputFormat* format, AVCodecID codec) {
+bool containerCarries(const AVOutputFormat* format, AVCodecID codec, bool bluray) {
     if (programStream(format->name)) return programStreamCarries(codec);
-    if (std::strcmp(format->name, "mpegts") == 0) return transportStreamCarries(codec);
+    if (std::strcmp(format->name, "mpegts") == 0)
+        return transportStreamCarries(codec) || (bluray && blurayStreamCarries(codec));
     // 1: it does, 0: it does not, negative: FFmpeg cannot tell, and the muxer decides.
     return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) != 0;
 }

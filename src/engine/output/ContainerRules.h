@@ -11,7 +11,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-bool containerCarries(const AVOutputFormat* format, AVCodecID codec);
+// `bluray`: a transport stream written in Blu-ray's form (the muxer's mpegts_m2ts_mode), which
+// also carries what Blu-ray defines beyond a transport stream (its PCM, its subtitles).
+bool containerCarries(const AVOutputFormat* format, AVCodecID codec, bool bluray = false);
 
 // True for containers that hold attachments (the fonts of styled subtitles): Matroska.
 bool containerCarriesAttachments(const AVOutputFormat* format);
