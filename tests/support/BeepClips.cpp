@@ -42,22 +42,24 @@ QString beepWav() {
         .path;
 }
 
-clips::Clip gstreamer(const QString& name, const QString& ext, const QString& mux, const QString& sound) {
+const QString kX264 = QStringLiteral(
+    "x264enc speed-preset=veryfast key-int-max=25 bframes=3 option-string=scenecut=0:min-keyint=25 ! h264parse");
+
+clips::Clip gstreamer(const QString& name, const QString& ext, const QString& mux, const QString& sound,
+                      const QString& video = kX264) {
     const clips::Clip raw = clips::make("beeps-pattern-raw", "yuv", kWidth, kHeight, kFps, kFrames, false,
                                         {"-f", "rawvideo", "-pix_fmt", "yuv420p"});
     const QString wav = beepWav();
     return madeOnce(name, ext, [&](const QString& partial) {
-        const QString launch =
-            QStringLiteral(
-                "filesrc location=%1 ! rawvideoparse width=%2 height=%3 format=i420 framerate=%4/1 "
-                "! x264enc speed-preset=veryfast key-int-max=25 bframes=3 option-string=scenecut=0:min-keyint=25 "
-                "! h264parse ! queue ! %5 name=m ! filesink location=%6 "
-                "filesrc location=%7 ! wavparse ! audioconvert ! %8 ! queue ! m.")
-                .arg(raw.path)
-                .arg(kWidth)
-                .arg(kHeight)
-                .arg(kFps)
-                .arg(mux, partial, wav, sound);
+        const QString launch = QStringLiteral(
+                                   "filesrc location=%1 ! rawvideoparse width=%2 height=%3 format=i420 framerate=%4/1 "
+                                   "! %5 ! queue ! %6 name=m ! filesink location=%7 "
+                                   "filesrc location=%8 ! wavparse ! audioconvert ! %9 ! queue ! m.")
+                                   .arg(raw.path)
+                                   .arg(kWidth)
+                                   .arg(kHeight)
+                                   .arg(kFps)
+                                   .arg(video, mux, partial, wav, sound);
         return clips::run("gst-launch-1.0", QStringList{"-q"} + launch.split(' ', Qt::SkipEmptyParts)) == 0;
     });
 }
@@ -76,6 +78,45 @@ clips::Clip mkvmerged() {
     });
 }
 
+// The pattern and the beeps written by ffmpeg with `options` (sound mapped as they say).
+clips::Clip ffmpegWrote(const QString& name, const QString& ext, const QStringList& options) {
+    const clips::Clip raw = clips::make("beeps-pattern-raw", "yuv", kWidth, kHeight, kFps, kFrames, false,
+                                        {"-f", "rawvideo", "-pix_fmt", "yuv420p"});
+    const QString wav = beepWav();
+    return madeOnce(name, ext, [&](const QString& partial) {
+        return clips::run("ffmpeg", QStringList{"-nostdin", "-v", "error", "-f", "rawvideo", "-pix_fmt", "yuv420p",
+                                                "-s", QStringLiteral("%1x%2").arg(kWidth).arg(kHeight), "-r",
+                                                QString::number(kFps), "-i", raw.path, "-i", wav, "-map", "0:v"} +
+                                        options + QStringList{partial}) == 0;
+    });
+}
+
+clips::Clip mencoder() {
+    const clips::Clip raw = clips::make("beeps-pattern-raw", "yuv", kWidth, kHeight, kFps, kFrames, false,
+                                        {"-f", "rawvideo", "-pix_fmt", "yuv420p"});
+    const QString wav = beepWav();
+    return madeOnce("mencoder_avi", "avi", [&](const QString& partial) {
+        // Every frame kept (-noskip -mc 0); MEncoder states its sound's start in the header.
+        const QString options = QStringLiteral(
+            "-really-quiet -demuxer rawvideo -rawvideo w=%1:h=%2:fps=%3:format=i420 -oac mp3lame -lameopts cbr:br=128 "
+            "-ovc lavc -lavcopts vcodec=mpeg4:vbitrate=800:keyint=25:vmax_b_frames=2 -noskip -mc 0");
+        return clips::run("mencoder", options.arg(kWidth).arg(kHeight).arg(kFps).split(' ') +
+                                          QStringList{raw.path, "-audiofile", wav, "-o", partial}) == 0;
+    });
+}
+
+clips::Clip handbrake() {
+    const clips::Clip master =
+        ffmpegWrote("handbrake-master", "mkv", {"-map", "1:a", "-c:v", "mpeg4", "-q:v", "1", "-c:a", "pcm_s16le"});
+    return madeOnce("handbrake_m4v", "m4v", [&](const QString& partial) {
+        QByteArray log;
+        return clips::run("HandBrakeCLI",
+                          {"-i", master.path, "-o", partial, "-f", "av_mp4", "-e", "x264", "-q", "22",
+                           "--encoder-preset", "veryfast", "-x", "keyint=25:min-keyint=25", "--cfr", "-r", "25"},
+                          &log) == 0;
+    });
+}
+
 QList<double> numbers(const QByteArray& csv) {
     QList<double> values;
     for (const QByteArray& line : csv.split('\n')) {
@@ -86,13 +127,14 @@ QList<double> numbers(const QByteArray& csv) {
     return values;
 }
 
-// Presentation times (s) of every decoded picture, or of the first sound frame.
+// Presentation times (s) of every decoded picture, or of the first sound frame (two packets
+// read: a first packet before zero, HandBrake's AAC, gives no frame of its own).
 QList<double> frameTimes(const QString& path, const char* stream, bool firstOnly) {
     QStringList args{"-v",  "error",  "-select_streams", stream, "-show_entries", "frame=best_effort_timestamp_time",
                      "-of", "csv=p=0"};
     if (firstOnly)
         args << "-read_intervals"
-             << "%+#1";
+             << "%+#2";
     QByteArray out;
     clips::run("ffprobe", args << path, &out);
     return numbers(out);
@@ -128,6 +170,19 @@ clips::Clip clip(const QString& name) {
         return gstreamer(name, "ts", "mpegtsmux", "voaacenc ! aacparse ! audio/mpeg,stream-format=adts");
     if (name == "gst_mp4") return gstreamer(name, "mp4", "mp4mux", "voaacenc");
     if (name == "mkv_ac3") return mkvmerged();
+    if (name == "gst_avi_pcm")  // PCM in chunks of 4096 and 3584 bytes by turns
+        return gstreamer(name, "avi", "avimux", "audio/x-raw,format=S16LE", "jpegenc");
+    if (name == "dvd_vob")  // the sound twice
+        return ffmpegWrote(name, "vob", {"-map", "1:a", "-map", "1:a", "-target", "pal-dvd"});
+    if (name == "mencoder_avi") return mencoder();
+    if (name == "divx_avi")
+        return ffmpegWrote(name, "avi", {"-map", "1:a", "-c:v", "mpeg4", "-vtag", "DIVX", "-c:a", "libmp3lame"});
+    if (name == "handbrake_m4v") return handbrake();
+    if (name == "bluray_m2ts")
+        return ffmpegWrote(name, "m2ts",
+                           QStringLiteral("-map 1:a -map 1:a -c:v libx264 -preset veryfast -g 25 -bf 3 -c:a:0 "
+                                          "pcm_bluray -sample_fmt:a:0 s32 -c:a:1 ac3 -mpegts_m2ts_mode 1 -f mpegts")
+                               .split(' '));
     throw std::runtime_error(("unknown beep clip " + name).toStdString());
 }
 
@@ -135,7 +190,9 @@ QStringList clipNames() { return {"gst_ts", "gst_mp4", "mkv_ac3"}; }
 
 QList<Beep> beepsAgainstPictures(const QString& path, int* extra) {
     const QList<int> shown = clips::decodeFrameNumbers(path);
-    const QList<double> times = frameTimes(path, "v:0", false);
+    QList<double> times = frameTimes(path, "v:0", false);
+    // The last of reordered pictures may come without a time: it follows its predecessor.
+    if (!times.isEmpty() && times.size() + 1 == shown.size()) times << times.last() + 1.0 / kFps;
     QList<double> starts = beepStarts(path);
     QList<Beep> found;
     if (shown.size() != times.size()) return {{0, 1e9}};

@@ -15,6 +15,13 @@ namespace beeps {
 //   "gst_ts"  GStreamer's mpegtsmux with AAC
 //   "gst_mp4" GStreamer's mp4mux with AAC
 //   "mkv_ac3" mkvmerge, H.264 and AC-3 from ffmpeg
+// and with other codecs and sizes:
+//   "gst_avi_pcm"   GStreamer's avimux, Motion JPEG and 16-bit PCM
+//   "dvd_vob"       ffmpeg -target pal-dvd: MPEG-2 at 720 x 576 and the sound twice in AC-3
+//   "mencoder_avi"  MEncoder's MPEG-4 Part 2 with B-frames and MP3
+//   "divx_avi"      ffmpeg's MPEG-4 Part 2 tagged DIVX and MP3 (a keyframe every 12 frames)
+//   "handbrake_m4v" HandBrake's MP4 with x264 and AAC
+//   "bluray_m2ts"   ffmpeg's M2TS: H.264, 24-bit Blu-ray PCM and AC-3
 clips::Clip clip(const QString& name);
 QStringList clipNames();
 

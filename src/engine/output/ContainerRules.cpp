@@ -57,7 +57,7 @@ int dropBytes(void*, uint8_t*, int size) { return size; }
 int64_t seekNowhere(void*, int64_t offset, int whence) { return whence & AVSEEK_SIZE ? 0 : offset; }
 
 // The muxer's own answer for one stream, as the file's set-up gets it.
-bool muxerTakes(const AVOutputFormat* format, const AVCodecParameters* par) {
+bool muxerTakes(const AVOutputFormat* format, const AVCodecParameters* par, bool bluray) {
     AVFormatContext* raw = nullptr;
     if (avformat_alloc_output_context2(&raw, format, nullptr, nullptr) < 0 || !raw) return false;
     ffmpeg::Output trial(raw);
@@ -69,7 +69,9 @@ bool muxerTakes(const AVOutputFormat* format, const AVCodecParameters* par) {
     if (!io) return false;
     trial->pb = io.get();
     trial->flags |= AVFMT_FLAG_CUSTOM_IO;
-    const int ret = avformat_init_output(raw, nullptr);
+    ffmpeg::Dictionary options;
+    if (bluray) ffmpeg::setOption(options, "mpegts_m2ts_mode", "1");
+    const int ret = ffmpeg::withOptions(options, [&](AVDictionary** d) { return avformat_init_output(raw, d); });
     trial.reset();  // before its output
     return ret >= 0;
 }
@@ -84,18 +86,20 @@ bool extensionCarries(const QString& extension, AVCodecID codec) {
 
 bool extensionCarries(const QString& extension, const AVCodecParameters* par) {
     const AVOutputFormat* format = containerOfExtension(extension);
-    return format && extensionCarries(extension, par->codec_id) && muxerTakes(format, par);
+    const bool bluray = extension.compare(QLatin1String("m2ts"), Qt::CaseInsensitive) == 0;
+    return format && extensionCarries(extension, par->codec_id) && muxerTakes(format, par, bluray);
 }
 
-bool containerCarries(const AVOutputFormat* format, AVCodecID codec) {
+bool containerCarries(const AVOutputFormat* format, AVCodecID codec, bool bluray) {
     if (programStream(format->name)) return programStreamCarries(codec);
-    if (std::strcmp(format->name, "mpegts") == 0) return transportStreamCarries(codec);
+    if (std::strcmp(format->name, "mpegts") == 0)
+        return transportStreamCarries(codec) || (bluray && blurayStreamCarries(codec));
     // 1: it does, 0: it does not, negative: FFmpeg cannot tell, and the muxer decides.
     return avformat_query_codec(format, codec, kOutputCompliance) != 0;
 }
 
-bool containerCarries(const AVOutputFormat* format, const AVCodecParameters* par) {
-    return containerCarries(format, par->codec_id) && muxerTakes(format, par);
+bool containerCarries(const AVOutputFormat* format, const AVCodecParameters* par, bool bluray) {
+    return containerCarries(format, par->codec_id, bluray) && muxerTakes(format, par, bluray);
 }
 
 bool containerCarriesAttachments(const AVOutputFormat* format) { return std::strcmp(format->name, "matroska") == 0; }

@@ -18,11 +18,13 @@ extern "C" {
 // what it calls experimental. The checks here ask at the same strictness.
 inline constexpr int kOutputCompliance = FF_COMPLIANCE_NORMAL;
 
-// Whether the container can carry the codec, by what the format defines.
-bool containerCarries(const AVOutputFormat* format, AVCodecID codec);
+// Whether the container can carry the codec, by what the format defines. `bluray`: a transport
+// stream written in Blu-ray's form (the muxer's mpegts_m2ts_mode), which also carries what
+// Blu-ray defines beyond a transport stream (its PCM, its subtitles).
+bool containerCarries(const AVOutputFormat* format, AVCodecID codec, bool bluray = false);
 // Whether the container takes this stream: it can carry the codec, and the muxer sets a file
 // with the stream up (avformat_init_output at kOutputCompliance, writing nowhere).
-bool containerCarries(const AVOutputFormat* format, const AVCodecParameters* par);
+bool containerCarries(const AVOutputFormat* format, const AVCodecParameters* par, bool bluray = false);
 
 // True for containers that hold attachments (the fonts of styled subtitles): Matroska.
 bool containerCarriesAttachments(const AVOutputFormat* format);

@@ -169,10 +169,12 @@ OutputContainer::OutputContainer(const QString& path, const AVOutputFormat* form
 OutputContainer::~OutputContainer() { abandon(); }
 
 void OutputContainer::create(ffmpeg::Dictionary options) {
+    const AVDictionaryEntry* m2ts = av_dict_get(options.get(), "mpegts_m2ts_mode", nullptr, 0);
+    const bool bluray = m2ts && std::strcmp(m2ts->value, "1") == 0;
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         const AVCodecParameters* par = format_->streams[i]->codecpar;
         const bool carried = par->codec_type == AVMEDIA_TYPE_ATTACHMENT ? containerCarriesAttachments(format_->oformat)
-                                                                        : containerCarries(format_->oformat, par);
+                                                                        : containerCarries(format_->oformat, par, bluray);
         if (!carried) throw MediaError(cannotCarryMessage(format_->oformat, par));
         if (const char* filter = packetFormFilter(format_->oformat, par))
             muxer_->convertPackets(int(i), filter);

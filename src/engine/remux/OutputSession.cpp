@@ -1,6 +1,7 @@
 #include "engine/remux/OutputSession.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QList>
 #include <algorithm>
 #include <cstring>
@@ -153,6 +154,8 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
       videoDelay_(source.video()->codecpar->video_delay),
       lastDts_(kNone) {
     AVFormatContext* out = container_.format();
+    const QString extension = container.isEmpty() ? QFileInfo(path).suffix() : container;
+    m2ts_ = extension.compare(QLatin1String("m2ts"), Qt::CaseInsensitive) == 0;
     byOrder_ = QByteArray(out->oformat->name) == "avi";
     const CutStart start = cutStart(source, spans);
     copyKeptTags(&out->metadata, source.facts()->metadata, start);  // title, artist, comment, capture date
@@ -176,9 +179,16 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
         if (int(i) != source.videoStream()) addTrack(source, int(i), number, start);
     }
     keepLayout(source);
-    // The transport stream muxer writes Blu-ray's 192-byte packets only for a name ending in
-    // .m2ts unless told; the chosen container decides, whatever the name.
-    if (container.compare(QLatin1String("m2ts"), Qt::CaseInsensitive) == 0) ffmpeg::setOption(options_, "mpegts_m2ts_mode", "1");
+    // Sound that begins before the first picture (the frame that covers the cut's start) keeps
+    // its time: Matroska holds times before zero, which its muxer would otherwise make the start
+    // of every stream, the picture and the cues moved late.
+    if (av_match_name(out->oformat->name, "matroska,webm"))
+        ffmpeg::setOption(options_, "avoid_negative_ts", "disabled");
+    // The transport stream muxer writes Blu-ray's 192-byte packets (and Blu-ray's PCM) only for
+    // a name ending in .m2ts unless told; the container chosen, else the name, decides, and the
+    // streams kept are those of that container.
+    if (std::string_view(out->oformat->name) == "mpegts")
+        ffmpeg::setOption(options_, "mpegts_m2ts_mode", m2ts_ ? "1" : "0");
 }
 
 // An MP4 or QuickTime file from one keeps its brand, and its header before the media where
@@ -207,7 +217,7 @@ void OutputSession::addTrack(const OpenedSource& source, int index, int number, 
         case AVMEDIA_TYPE_AUDIO:
             if (!demux::describedSound(par)) {
                 notes_ << QStringLiteral("%1 is not kept (its header tells no sample rate or channels)").arg(label);
-            } else if (containerCarries(out->oformat, par)) {
+            } else if (containerCarries(out->oformat, par, m2ts_)) {
                 tracks_.push_back({index, copyStream(out, st, start)->index, par->codec_type, nullptr});
             } else if (!avcodec_find_decoder(par->codec_id)) {
                 notes_ << QStringLiteral("%1 is not kept (%2, and it cannot be decoded)")
@@ -226,7 +236,7 @@ void OutputSession::addTrack(const OpenedSource& source, int index, int number, 
             return;
         case AVMEDIA_TYPE_SUBTITLE:
         case AVMEDIA_TYPE_DATA:
-            if (containerCarries(out->oformat, par))
+            if (containerCarries(out->oformat, par, m2ts_))
                 tracks_.push_back({index, copyStream(out, st, start)->index, par->codec_type, nullptr});
             else
                 notes_ << QStringLiteral("%1 is not kept (%2)").arg(label, cannotCarryMessage(out->oformat, par));

@@ -84,6 +84,7 @@ private:
     // AVI stores no timestamps, only the order of its packets, one frame each: the output is
     // timed by that order.
     bool byOrder_ = false;
+    bool m2ts_ = false;  // a Blu-ray transport stream (.m2ts)
 };
 
 // The muxer for a lossless cut of this source to `path`: the one the extension `container`

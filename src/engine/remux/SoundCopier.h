@@ -54,25 +54,36 @@ private:
     };
     // The times of the packets of one reading: a packet without its own time, or with its
     // predecessor's (several frames in one program stream packet), follows its predecessor.
+    // Where a reading starts after a seek, or where the copy's demuxer starts handing the sound
+    // on, it is `settling`: its first packets are left out up to one that starts a container
+    // packet of its own, whose time is its own (see place()).
     struct Clock {
         int64_t next = IndexedPacket::kNoTime, last = 1;
-        // Fills `timed` with the packet's place; false for a packet that has none.
-        bool place(AVPacket* packet, Timed& timed);
+        bool settling = false;
+        int seen = 0;
+        // Fills `timed` with the packet's place (its times `scale` times finer); false for a
+        // packet that has none or is left out.
+        bool place(AVPacket* packet, Timed& timed, int64_t scale);
     };
     bool nextPacket(Timed& out);
     bool readOwn(Timed& out);
+    void openOwn();
     // True for a packet that starts half its length or more before the end of the one taken
     // last: read twice (by the copier's own demuxer and by the copy's).
     bool alreadyTaken(const Timed& p) const {
         return next_ != IndexedPacket::kNoTime && p.ts + (p.ticks + 1) / 2 <= next_;
     }
+    int64_t leadIn(int64_t ideal);
     void fillLeadIn(const AVPacket* first, int64_t at);
 
     const OpenedSource& source_;
     OutputSession& session_;
     OutputSession::Track track_;
     int stream_;
-    AVRational base_;  // the source sound's time base
+    // The source sound's time base, divided `scale_` times finer where it is coarser than a
+    // tick of 90 kHz (an AVI's MP3 counts whole frames), so that a range keeps its length.
+    AVRational base_;
+    int64_t scale_;
     AVRational videoBase_;
     StreamTicks from_, to_, outputStart_;  // sound time base
     demux::Input input_;                   // its own; opened where the sound goes on when needed

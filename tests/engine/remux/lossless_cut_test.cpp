@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include "engine/common/MediaError.h"
 #include "engine/remux/LosslessCut.h"
+#include "support/BeepClips.h"
 #include "support/ClipCopies.h"
 #include "support/Clips.h"
 #include "support/DecodeChecks.h"
@@ -55,6 +57,70 @@ TEST(LosslessCut, SoundTheContainerCannotCarryIsEncodedAgainInStepWithThePicture
     // MP3 in AVI plays the encoder's start-up delay (one frame at most) at the end.
     EXPECT_NEAR(sound.end, 71 / 25.0, 2 * sound.longest);
 }
+
+// Copied sound against its picture, per writer and container, in a cut of frames first..last
+// of a clip that beeps with frames 1, 26, 51, ...: every beep as far from its picture as in the
+// source, and every sound track reaching past the picture by less than one of its frames at
+// either end, never short of it. An AVI plays its sound from its first packet on and can only
+// move whole frames there: its beeps may move by half a sound frame, and only its end is
+// measured (FFmpeg shows its first picture after the codec's delay).
+struct SoundCase {
+    const char* clip;
+    int first, last;
+    const char* extension;
+    friend void PrintTo(const SoundCase& c, std::ostream* os) { *os << c.clip << " " << c.first << ".." << c.last; }
+};
+
+class SoundAgainstPicture : public testing::TestWithParam<SoundCase> {};
+
+TEST_P(SoundAgainstPicture, KeepsEveryBeepWithItsPictureAndCoversThePictureExactly) {
+    const SoundCase c = GetParam();
+    const clips::Clip source = beeps::clip(c.clip);
+    QTemporaryDir dir;
+    LosslessCut lossless(OpenedSource::open(source.path));
+    const QString out = dir.filePath(QStringLiteral("cut.") + c.extension);
+    ASSERT_EQ(cut(lossless, out, c.first, c.last).toStdString(), "");
+    EXPECT_EQ(clips::decodeFrameNumbers(out), range(c.first, c.last));
+    for (const QString& note : lossless.stats().notes)
+        EXPECT_FALSE(note.contains("sound", Qt::CaseInsensitive)) << note.toStdString();
+
+    const bool avi = QByteArray(c.extension) == "avi";
+    const double pictureStart = checks::pictureStart(out), pictureEnd = pictureStart + (c.last - c.first + 1) / 25.0;
+    const double rangeEndInSource = checks::pictureStart(source.path) + c.last / 25.0;
+    int tracks = 0;
+    for (const QJsonValue st : clips::probe(source.path)["streams"].toArray())
+        tracks += st.toObject()["codec_type"] == "audio";
+    for (int track = 0; track < tracks; ++track) {
+        const checks::Span sound = checks::soundSpan(out, track);
+        // Where the source's own sound ends before the range does, so may the cut's.
+        const double shortBy = std::max(0.0, rangeEndInSource - checks::soundSpan(source.path, track).end);
+        if (!avi) EXPECT_GE(pictureStart - sound.start, -0.001) << "track " << track;
+        if (!avi) EXPECT_LT(pictureStart - sound.start, sound.longest - 0.001) << "track " << track;
+        EXPECT_GE(sound.end - pictureEnd, -shortBy - 0.001) << "track " << track;
+        EXPECT_LT(sound.end - pictureEnd, sound.longest - 0.001) << "track " << track;
+    }
+    QMap<int, double> inSource;
+    for (const beeps::Beep& b : beeps::beepsAgainstPictures(source.path)) inSource[b.sourceFrame] = b.offsetMs;
+    const double tolerance = avi ? checks::soundSpan(out).longest * 500 : 1;
+    const QList<beeps::Beep> heard = beeps::beepsAgainstPictures(out);
+    int beepFrames = 0;
+    for (int n = c.first; n <= c.last; ++n) beepFrames += (n - 1) % 25 == 0;
+    EXPECT_EQ(heard.size(), beepFrames);
+    for (const beeps::Beep& b : heard)
+        EXPECT_NEAR(b.offsetMs, inSource.value(b.sourceFrame), tolerance) << "the beep of frame " << b.sourceFrame;
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, SoundAgainstPicture,
+                         testing::Values(SoundCase{"gst_avi_pcm", 31, 77, "avi"}, SoundCase{"dvd_vob", 31, 170, "vob"},
+                                         SoundCase{"dvd_vob", 1, 76, "vob"}, SoundCase{"dvd_vob", 77, 300, "vob"},
+                                         SoundCase{"mencoder_avi", 31, 170, "avi"},
+                                         SoundCase{"divx_avi", 31, 170, "avi"},
+                                         SoundCase{"handbrake_m4v", 31, 170, "m4v"},
+                                         SoundCase{"bluray_m2ts", 31, 170, "m2ts"}),
+                         [](const auto& info) {
+                             return std::string(info.param.clip) + "_" + std::to_string(info.param.first) + "_" +
+                                    std::to_string(info.param.last);
+                         });
 
 // Bytes of the packets that show frames first..last of the file (numbered in display order).
 int64_t bytesOfFrames(const QString& path, int first, int last) {
