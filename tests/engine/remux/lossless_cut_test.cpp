@@ -2,6 +2,7 @@
 // the file again by its name, and it writes through the output layer.
 #include <gtest/gtest.h>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -333,6 +334,71 @@ TEST(LosslessCut, ARecordingThatBeginsInsideAGroupNumbersTheFramesDecodersShow) 
     ASSERT_EQ(cut(lossless, out, 5, int(shown.size()) - 4).toStdString(), "");
     EXPECT_EQ(clips::decodeFrameNumbers(out), shown.mid(4, shown.size() - 8));
     EXPECT_GT(lossless.stats().videoPacketsCopied, 0);
+}
+
+// Whether each frame of the file's video is interlaced, as ffprobe decodes it.
+QList<bool> interlacedFrames(const QString& path) {
+    QByteArray out;
+    clips::run(
+        "ffprobe",
+        {"-v", "error", "-select_streams", "v:0", "-show_entries", "frame=interlaced_frame", "-of", "csv=p=0", path},
+        &out);
+    QList<bool> flags;
+    for (const QByteArray& line : out.split('\n'))
+        if (!line.trimmed().isEmpty()) flags << (line.split(',').first().toInt() != 0);
+    return flags;
+}
+
+// A transport stream whose first 50 frames are progressive and the next 50 interlaced
+// (x264's MBAFF), written as two encodes joined by ffmpeg's concat demuxer: its stream
+// header tells only of the progressive pictures.
+clips::Clip progressiveThenInterlacedTs() {
+    const QStringList x264{"-c:v", "libx264", "-preset", "veryfast", "-g", "25", "-bf", "2", "-f", "mpegts"};
+    const clips::Clip progressive = clips::make("ts_progressive_part", "ts", 320, 240, 25, 50, false, x264);
+    const clips::Clip interlaced = clips::make("ts_mbaff_part", "ts", 320, 240, 25, 50, false,
+                                               QStringList{"-vf", "trim=start_frame=50,setpts=PTS-STARTPTS", "-flags",
+                                                           "+ildct+ilme", "-x264-params", "tff=1"} +
+                                                   x264);
+    clips::Clip joined = progressive;
+    joined.name = "ts_progressive_then_mbaff";
+    joined.path = clips::clipsFolder() + "/ts_progressive_then_mbaff.ts";
+    joined.frames = 100;
+    clips::makeOnce(joined.path, [&](const QString& partial) {
+        const QString list = writeTextFile(
+            partial + ".txt", QStringLiteral("file '%1'\nfile '%2'\n").arg(progressive.path, interlaced.path).toUtf8());
+        return clips::run("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "concat", "-safe", "0", "-i", list, "-c",
+                                     "copy", "-f", "mpegts", partial}) == 0;
+    });
+    return joined;
+}
+
+// Frames encoded at the cut points are the marked ones and of the kind the source's are: AV1
+// from SVT-AV1 and from libaom (a size above the lowest level, which the encoder must be given
+// in its own numbering), and interlaced pictures in a stream that turns interlaced halfway.
+TEST(LosslessCut, EncodedEdgesAreTheMarkedFramesOfTheSourcesKind) {
+    const struct {
+        clips::Clip source;
+        int first, last;
+    } cases[] = {
+        {clips::make("mp4_svtav1", "mp4", 480, 360, 25, 100, false, {"-c:v", "libsvtav1", "-g", "25", "-crf", "30"}),
+         12, 82},
+        {clips::make("mkv_libaom", "mkv", 480, 360, 25, 100, false,
+                     {"-c:v", "libaom-av1", "-cpu-used", "8", "-g", "25", "-crf", "30"}),
+         12, 82},
+        {progressiveThenInterlacedTs(), 60, 90},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source.name.toStdString());
+        QTemporaryDir dir;
+        LosslessCut lossless(OpenedSource::open(c.source.path));
+        const QString out = dir.filePath("cut." + QFileInfo(c.source.path).suffix());
+        const QString why = cut(lossless, out, c.first, c.last);
+        EXPECT_EQ(why.toStdString(), "");
+        if (!why.isEmpty()) continue;
+        EXPECT_GT(lossless.stats().videoPacketsEncoded, 0);
+        EXPECT_EQ(clips::decodeFrameNumbers(out), range(c.first, c.last));
+        EXPECT_EQ(interlacedFrames(out), interlacedFrames(c.source.path).mid(c.first - 1, c.last - c.first + 1));
+    }
 }
 
 TEST(LosslessCut, ATruncatedSourceIsRefusedAtItsOpenAsTheReaderRefusesIt) {
