@@ -184,15 +184,21 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
             if (interlaced) params += topFirst ? ":tff=1" : ":bff=1";
             av_opt_set(opts, "x264-params", params.constData(), 0);
             if (const char* profile = x264Profile(par->profile)) av_opt_set(opts, "profile", profile, 0);
-            // The pieces are short: a fast preset at a low CRF keeps them close to the source,
-            // capped at the rate the source allows.
+            // The pieces are short: a fast preset, at the source's own rate around the piece
+            // (a fixed fine quality took nearly twice its bits on a source with long groups),
+            // or at a low CRF where that is unknown; capped at the rate the source allows and
+            // its level allows.
             av_opt_set(opts, "preset", "superfast", 0);
-            av_opt_set_double(opts, "crf", 15, 0);
+            if (cap.aimBitsPerSecond > 0)
+                c->bit_rate = cap.aimBitsPerSecond;
+            else
+                av_opt_set_double(opts, "crf", 15, 0);
             if (cap.bitsPerSecond > 0) {
                 const int64_t levelMax = h264LevelMaxBitRate(par->profile, par->level);
                 c->rc_max_rate = levelMax > 0 ? std::min(cap.bitsPerSecond, levelMax) : cap.bitsPerSecond;
                 c->rc_buffer_size =
                     int(std::min<int64_t>({cap.bufferBits, levelMax > 0 ? levelMax : INT32_MAX, INT32_MAX}));
+                c->bit_rate = std::min(c->bit_rate, c->rc_max_rate);
             }
             break;
         }

@@ -14,9 +14,11 @@ extern "C" {
 }
 
 // A piece's rate cap: bits per second (0 for none) and the buffer that evens them out, which
-// holds at least a keyframe like the source's.
+// holds at least a keyframe like the source's; and the rate the piece aims at (0 for none):
+// the source's own over the same frames, with a keyframe like the source's where they hold none.
 struct RateCap {
     int64_t bitsPerSecond = 0, bufferBits = 0;
+    int64_t aimBitsPerSecond = 0;
 };
 
 // True when frames of this stream can be encoded again so that they join its packets: this
