@@ -10,6 +10,7 @@
 #include "engine/common/MediaError.h"
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -59,6 +60,14 @@ const char* x264Profile(int profile) {
     }
 }
 
+// The level for an AV1 encoder: the stream states its seq_level_idx (0 for level 2.0, 1 for
+// 2.1, ... 23 for 7.3), which SVT-AV1 takes as major and minor digits (20 ... 73); libaom
+// chooses its own. Unknown for an index that names no level (31: no limits).
+int av1Level(const AVCodec* codec, int seqLevelIdx) {
+    if (std::string_view(codec->name) != "libsvtav1" || seqLevelIdx < 0 || seqLevelIdx > 23) return FF_LEVEL_UNKNOWN;
+    return (2 + seqLevelIdx / 4) * 10 + seqLevelIdx % 4;
+}
+
 }  // namespace
 
 int64_t h264LevelMaxBitRate(int profile, int level) {
@@ -82,7 +91,43 @@ int64_t h264LevelMaxBitRate(int profile, int level) {
     return 0;
 }
 
-bool canEncodeEdges(const AVCodecParameters* par) { return edgeEncoder(par->codec_id) != nullptr; }
+bool canEncodeEdges(const AVStream* source, AVRational frameRate, QString* why) {
+    const AVCodecParameters* par = source->codecpar;
+    if (!edgeEncoder(par->codec_id)) {
+        if (why) *why = QStringLiteral("this FFmpeg has no %1 encoder").arg(avcodec_get_name(par->codec_id));
+        return false;
+    }
+    // The encoder is tried once as the pieces will use it, on one black picture of the source's
+    // size, so that one that refuses the source's settings refuses before any file is written.
+    // (It gets a picture and the end before it is closed: SVT-AV1 waits for ever when closed
+    // without one.)
+    if (par->width <= 0 || par->height <= 0 || par->format < 0) return true;
+    ffmpeg::Frame picture = ffmpeg::makeFrame();
+    ffmpeg::Packet packet = ffmpeg::makePacket();
+    if (!picture || !packet) throw MediaError(QStringLiteral("Out of memory"));
+    picture->width = par->width;
+    picture->height = par->height;
+    picture->format = par->format;
+    picture->pts = 0;
+    if (av_frame_get_buffer(picture.get(), 0) < 0) throw MediaError(QStringLiteral("Out of memory"));
+    const ptrdiff_t lines[4] = {picture->linesize[0], picture->linesize[1], picture->linesize[2], picture->linesize[3]};
+    av_image_fill_black(picture->data, lines, AVPixelFormat(par->format), par->color_range, par->width, par->height);
+    try {
+        const ffmpeg::Codec encoder = openEdgeEncoder(source, picture.get(), frameRate, 0, {}, {}, false, 1);
+        int ret = avcodec_send_frame(encoder.get(), picture.get());
+        if (ret >= 0) ret = avcodec_send_frame(encoder.get(), nullptr);
+        while (ret >= 0) {
+            ret = avcodec_receive_packet(encoder.get(), packet.get());
+            av_packet_unref(packet.get());
+        }
+        if (ret != AVERROR_EOF)
+            throw MediaError(QStringLiteral("Cannot encode a picture (%1)").arg(ffmpegErrorText(ret)));
+    } catch (const MediaError& e) {
+        if (why) *why = e.description();
+        return false;
+    }
+    return true;
+}
 
 ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame, AVRational frameRate,
                               int64_t sourceBitRate, const RateCap& cap, const std::set<int>& usedParameterSetIds,
@@ -99,20 +144,27 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
     c->time_base = av_inv_q(frameRate);
     c->framerate = frameRate;
     c->sample_aspect_ratio = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : source->sample_aspect_ratio;
-    c->field_order = par->field_order;
     c->color_primaries = par->color_primaries;
     c->color_trc = par->color_trc;
     c->colorspace = par->color_space;
     c->color_range = par->color_range;
     c->chroma_sample_location = par->chroma_location;
     c->profile = par->profile;
-    c->level = par->level;
+    c->level = par->codec_id == AV_CODEC_ID_AV1 ? av1Level(codec, par->level) : par->level;
     c->codec_tag = par->codec_tag;
     c->max_b_frames = 0;
     c->gop_size = 1 << 20;  // one keyframe, at the start of the piece
     c->thread_count = threads;
-    const bool interlaced = par->field_order != AV_FIELD_PROGRESSIVE && par->field_order != AV_FIELD_UNKNOWN;
-    const bool topFirst = par->field_order == AV_FIELD_TT || par->field_order == AV_FIELD_TB;
+    // A piece is interlaced where its first picture is (a broadcast may switch from
+    // progressive to interlaced pictures at a keyframe, while the stream's field order tells
+    // only of its first pictures) or where the stream says all are; the encoders take each
+    // picture's field order from the picture itself.
+    const bool streamInterlaced = par->field_order != AV_FIELD_PROGRESSIVE && par->field_order != AV_FIELD_UNKNOWN;
+    const bool interlaced = streamInterlaced || firstFrame->interlaced_frame;
+    const bool topFirst = firstFrame->interlaced_frame
+                              ? bool(firstFrame->top_field_first)
+                              : par->field_order == AV_FIELD_TT || par->field_order == AV_FIELD_TB;
+    c->field_order = firstFrame->interlaced_frame ? (topFirst ? AV_FIELD_TT : AV_FIELD_BB) : par->field_order;
     if (interlaced) c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
     if (headersOnly) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     void* opts = c->priv_data;
@@ -133,15 +185,21 @@ ffmpeg::Codec openEdgeEncoder(const AVStream* source, const AVFrame* firstFrame,
             if (interlaced) params += topFirst ? ":tff=1" : ":bff=1";
             av_opt_set(opts, "x264-params", params.constData(), 0);
             if (const char* profile = x264Profile(par->profile)) av_opt_set(opts, "profile", profile, 0);
-            // The pieces are short: a fast preset at a low CRF keeps them close to the source,
-            // capped at the rate the source allows.
+            // The pieces are short: a fast preset, at the source's own rate around the piece
+            // (a fixed fine quality took nearly twice its bits on a source with long groups),
+            // or at a low CRF where that is unknown; capped at the rate the source allows and
+            // its level allows.
             av_opt_set(opts, "preset", "superfast", 0);
-            av_opt_set_double(opts, "crf", 15, 0);
+            if (cap.aimBitsPerSecond > 0)
+                c->bit_rate = cap.aimBitsPerSecond;
+            else
+                av_opt_set_double(opts, "crf", 15, 0);
             if (cap.bitsPerSecond > 0) {
                 const int64_t levelMax = h264LevelMaxBitRate(par->profile, par->level);
                 c->rc_max_rate = levelMax > 0 ? std::min(cap.bitsPerSecond, levelMax) : cap.bitsPerSecond;
                 c->rc_buffer_size =
                     int(std::min<int64_t>({cap.bufferBits, levelMax > 0 ? levelMax : INT32_MAX, INT32_MAX}));
+                c->bit_rate = std::min(c->bit_rate, c->rc_max_rate);
             }
             break;
         }

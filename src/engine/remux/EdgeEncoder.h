@@ -2,6 +2,7 @@
 // Encoding frames next to a cut point so they join the copied packets: the source's codec,
 // profile, level, size, pixel format, pixel aspect, field order and colour description, and
 // packets in the source's own bitstream form.
+#include <QString>
 #include <cstdint>
 #include <set>
 
@@ -13,13 +14,17 @@ extern "C" {
 }
 
 // A piece's rate cap: bits per second (0 for none) and the buffer that evens them out, which
-// holds at least a keyframe like the source's.
+// holds at least a keyframe like the source's; and the rate the piece aims at (0 for none):
+// the source's own over the same frames, with a keyframe like the source's where they hold none.
 struct RateCap {
     int64_t bitsPerSecond = 0, bufferBits = 0;
+    int64_t aimBitsPerSecond = 0;
 };
 
-// True when frames of this stream can be encoded again so that they join its packets.
-bool canEncodeEdges(const AVCodecParameters* par);
+// True when frames of this stream can be encoded again so that they join its packets: this
+// FFmpeg has an encoder for its codec and the encoder opens with the stream's settings.
+// *why (when given) receives the reason when not.
+bool canEncodeEdges(const AVStream* source, AVRational frameRate, QString* why = nullptr);
 
 // An encoder for one piece of frames (each piece starts with a keyframe and carries its own
 // stream headers in band, since the container's header describes the copied packets).

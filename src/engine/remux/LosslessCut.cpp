@@ -271,7 +271,17 @@ void LosslessCut::Run::endPieces() {
 
 LosslessCut::LosslessCut(std::shared_ptr<const OpenedSource> source) : source_(std::move(source)) {
     if (!source_->video()) throw MediaError(QStringLiteral("%1 holds no video").arg(source_->path()));
-    encodable_ = canEncodeEdges(source_->video()->codecpar);
+}
+
+bool LosslessCut::encodable() const {
+    if (!encodable_) {
+        QString why;
+        encodable_ = canEncodeEdges(source_->video(), PieceStyle::of(*source_).frameRate, &why);
+        if (!*encodable_)
+            qCInfo(lcRemux).noquote() << QStringLiteral("Frames of %1 cannot be encoded again: %2")
+                                             .arg(source_->path(), why);
+    }
+    return *encodable_;
 }
 
 LosslessCut::~LosslessCut() {
@@ -281,7 +291,7 @@ LosslessCut::~LosslessCut() {
 int32_t LosslessCut::frameCount() const { return source_->index().frameCount(); }
 QString LosslessCut::codecName() const { return demux::codecName(source_->video()->codecpar->codec_id); }
 bool LosslessCut::canWrite(int32_t first, int32_t last) const {
-    return encodable_ || !planCut(source_->index(), first, last).needsEncoding();
+    return !planCut(source_->index(), first, last).needsEncoding() || encodable();
 }
 CopyableEdges LosslessCut::copyableEdges(int32_t first, int32_t last) const {
     return ::copyableEdges(source_->index(), first, last);
@@ -299,7 +309,7 @@ void LosslessCut::begin(const QString& outputPath, const std::vector<FrameRange>
     bool encodes = false;
     for (const FrameRange& r : ranges) {
         const bool needsEncoding = planCut(source_->index(), r.first, r.last).needsEncoding();
-        if (needsEncoding && !encodable_)
+        if (needsEncoding && !encodable())
             throw MediaError(QStringLiteral("Frames of %1 cannot be encoded again").arg(source_->path()));
         encodes = encodes || needsEncoding;
     }

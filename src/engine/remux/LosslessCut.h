@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/reader/OpenedSource.h"
@@ -74,7 +75,9 @@ public:
 private:
     struct Run;
     std::shared_ptr<const OpenedSource> source_;
-    bool encodable_ = false;
+    // Whether the edges can be encoded (the encoder is tried on first need).
+    bool encodable() const;
+    mutable std::optional<bool> encodable_;
     int64_t writeLimit_ = -1;
     QString container_;
     std::unique_ptr<Run> run_;  // the file being written

@@ -41,10 +41,28 @@ RateCap rateCapFor(const OpenedSource& source, int32_t first, int32_t last) {
     const double floor = 0.05 * par->width * par->height * source.nominalFrameRate();
     const int64_t rate = int64_t(std::max(bytes * 8 / seconds * 1.5, floor));
     RateCap cap{rate, rate + largestKey * 8 * 2};
+    // The aim: the source's own rate around the piece (its groups, keyframes included), or
+    // over the piece's own frames where those take more; a piece shorter than a second also
+    // gets the bits of a keyframe like the source's, as it starts with one of its own.
+    int64_t pieceBytes = 0;
+    bool pieceHasKey = false;
+    for (int32_t f = first; f <= last; ++f) {
+        const int p = index.packetOfFrame(f);
+        pieceBytes += index.packet(p).size;
+        pieceHasKey = pieceHasKey || index.isKeyPacket(p);
+    }
+    const double pieceSeconds = (last - first + 1) / source.nominalFrameRate();
+    if (!pieceHasKey && pieceSeconds < 1) pieceBytes += largestKey;
+    const double aim = std::max({bytes * 8 / seconds, pieceBytes * 8 / pieceSeconds, floor});
+    cap.aimBitsPerSecond = std::min(cap.bitsPerSecond, int64_t(aim));
     // A stream that declares its buffer model (a broadcast's HRD) gets pieces inside it.
     if (par->codec_id == AV_CODEC_ID_H264) {
         const auto [declaredRate, declaredBuffer] = h264DeclaredBufferModel(par->extradata, par->extradata_size);
-        if (declaredRate > 0) cap = {std::min(cap.bitsPerSecond, declaredRate), std::min(cap.bufferBits, declaredBuffer)};
+        if (declaredRate > 0) {
+            cap.bitsPerSecond = std::min(cap.bitsPerSecond, declaredRate);
+            cap.bufferBits = std::min(cap.bufferBits, declaredBuffer);
+            cap.aimBitsPerSecond = std::min(cap.aimBitsPerSecond, cap.bitsPerSecond);
+        }
     }
     return cap;
 }
