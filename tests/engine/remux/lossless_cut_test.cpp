@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <climits>
 
 #include "engine/common/MediaError.h"
 #include "engine/remux/LosslessCut.h"
@@ -21,16 +22,37 @@ QList<int> range(int first, int last) {
     return r;
 }
 
-// Writes the range; the failure's description, empty when it was written.
-QString cut(LosslessCut& lossless, const QString& out, int first, int last) {
+// Writes the ranges; the failure's description, empty when it was written.
+QString cut(LosslessCut& lossless, const QString& out, const std::vector<FrameRange>& ranges) {
     try {
-        lossless.begin(out, {{first, last}});
+        lossless.begin(out, ranges);
         while (lossless.step()) {
         }
     } catch (const MediaError& e) {
         return e.description();
     }
     return {};
+}
+QString cut(LosslessCut& lossless, const QString& out, int first, int last) {
+    return cut(lossless, out, {{first, last}});
+}
+
+// The decode times of the file's video as ffprobe reads them, where they do not rise.
+QString decodeTimesNotRising(const QString& path) {
+    QByteArray times;
+    clips::run("ffprobe",
+               {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=dts", "-of", "csv=p=0", path},
+               &times);
+    QString faults;
+    qint64 last = LLONG_MIN;
+    for (const QByteArray& line : times.split('\n')) {
+        bool ok = false;
+        const qint64 dts = line.trimmed().toLongLong(&ok);
+        if (!ok) continue;
+        if (dts <= last) faults += QStringLiteral("%1 after %2; ").arg(dts).arg(last);
+        last = dts;
+    }
+    return faults;
 }
 
 TEST(LosslessCut, ASourceRenamedAndDeletedAfterItsOpenIsCut) {
@@ -299,8 +321,43 @@ TEST(LosslessCut, RefusesAContainerThatCannotCarryTheVideo) {
     }
 }
 
-TEST(LosslessCut, FramesTheIndexMisplacesFailTheCutInsteadOfShorteningIt) {
-    // Two transport streams one after the other: the second's clock starts again.
+// Sources whose clocks step back (parts recorded apart and joined, a clock that starts again),
+// wrap, or give the first packets no decode time (HandBrake's Matroska): each part's frames
+// continue the output's time line, in every range and container, as decoders show them.
+TEST(LosslessCut, CutsAcrossJoinsAndWrapsContinueTheTimeLine) {
+    QTemporaryDir dir;
+    const struct {
+        const char* clip;
+        const char* container;
+        std::vector<FrameRange> ranges;  // across the joins after frames 30 and 60, the wrap at 7
+    } cases[] = {
+        {"ts_joined_x264", "ts", {{12, 50}}},          {"ts_joined_x264", "ts", {{1, 39}}},
+        {"ts_joined_x264", "ts", {{40, 90}}},          {"ts_joined_x264", "mkv", {{20, 75}}},
+        {"ts_joined_x264", "ts", {{5, 20}, {41, 70}}}, {"ts_wrap_x264", "ts", {{3, 60}}},
+        {"handbrake_x264_mkv", "mkv", {{1, 60}}},      {"handbrake_x264_mkv", "mkv", {{1, 55}, {76, 90}}},
+        {"handbrake_x264_mkv", "mp4", {{1, 90}}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        LosslessCut lossless(OpenedSource::open(clips::foreign(c.clip).path));
+        const QString out = dir.filePath(QStringLiteral("%1-%2.%3").arg(c.clip).arg(++n).arg(c.container));
+        const std::string label = out.toStdString();
+        const QString why = cut(lossless, out, c.ranges);
+        EXPECT_EQ(why.toStdString(), "") << label;
+        if (!why.isEmpty()) continue;
+        QList<int> frames;
+        for (const FrameRange& r : c.ranges) frames += range(r.first, r.last);
+        EXPECT_EQ(clips::decodeFrameNumbers(out), frames) << label;
+        EXPECT_EQ(decodeTimesNotRising(out).toStdString(), "") << label;
+        QString problems;
+        EXPECT_EQ(checks::gstreamerFrameNumbers(out, &problems), frames) << label << problems.toStdString();
+    }
+}
+
+// Once, such a source's frames were misplaced by the index and the cut refused; now the second
+// part continues the time line.
+TEST(LosslessCut, AClockThatStartsAgainContinuesTheTimeLine) {
+    // Two transport streams one after the other (100 frames, then 10): the second's clock starts again.
     QTemporaryDir dir;
     const clips::Clip second = clips::make("ts_176_restart", "ts", 176, 144, 25, 10, false,
                                            {"-c:v", "libx264", "-preset", "veryfast", "-f", "mpegts"});
@@ -311,7 +368,8 @@ TEST(LosslessCut, FramesTheIndexMisplacesFailTheCutInsteadOfShorteningIt) {
         joined += file.readAll();
     }
     LosslessCut lossless(OpenedSource::open(writeTextFile(dir.filePath("restart.ts"), joined)));
-    EXPECT_TRUE(cut(lossless, dir.filePath("cut.ts"), 2, 11).contains("could not all be written"));
+    EXPECT_EQ(cut(lossless, dir.filePath("cut.ts"), 96, 110).toStdString(), "");
+    EXPECT_EQ(clips::decodeFrameNumbers(dir.filePath("cut.ts")), range(96, 100) + range(1, 10));
 }
 
 // A recording that begins inside an open group (transport stream bytes cut at a packet
