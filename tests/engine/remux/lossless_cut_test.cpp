@@ -279,6 +279,51 @@ TEST(LosslessCut, KeepsTheLayoutAndMovesCaptureDateAndTimecodeByTheCutsStart) {
     EXPECT_EQ(video["tags"].toObject()["timecode"].toString(), "10:00:00:16");
 }
 
+// A cut's timecode is the source's at its first picture's time, on a phone's video whose frames
+// come at a varying rate (1/30 s to frame 60, 1/15 s after) as on a constant-rate one. An MP4
+// or QuickTime file from a QuickTime one keeps its video's time scale, each frame's length (the
+// track's length is the span cut) and its make and model.
+TEST(LosslessCut, TimecodeIsTheFirstPicturesTimeAtAnyFrameRate) {
+    QTemporaryDir dir;
+    const struct {
+        const char* clip;
+        const char* container;
+        int first, last;
+        const char* timecode;
+        // The video track's length, 600 a second; -1 where the rate changes within the frames
+        // the codec reorders (the track then ends as far before the last frame does as its
+        // pictures are decoded ahead of it); 0 for a track of another time scale.
+        int64_t ticks;
+    } cases[] = {
+        {"mov_vfr_timecode", "mov", 30, 120, "08:30:00:29", -1},   // from 0.967 s
+        {"mov_vfr_timecode", "mp4", 91, 120, "08:30:04:00", 1200},  // from 4.0 s
+        {"mov_vfr_timecode", "mp4", 45, 75, "08:30:01:14", -1},
+        {"mov_prores_timecode", "mov", 17, 60, "10:00:00:16", 0},
+    };
+    for (const auto& c : cases) {
+        LosslessCut lossless(OpenedSource::open(clips::foreign(c.clip).path));
+        const QString out = dir.filePath(QStringLiteral("%1-%2.%3").arg(c.clip).arg(c.first).arg(c.container));
+        const std::string label = out.toStdString();
+        ASSERT_EQ(cut(lossless, out, c.first, c.last).toStdString(), "") << label;
+        EXPECT_EQ(clips::decodeFrameNumbers(out), range(c.first, c.last)) << label;
+        EXPECT_EQ(decodeTimesNotRising(out).toStdString(), "") << label;
+        const QJsonObject probed = clips::probe(out);
+        const QJsonArray streams = probed["streams"].toArray();
+        const QJsonObject video = streams.first().toObject(), timecode = streams.last().toObject();
+        EXPECT_EQ(video["tags"].toObject()["timecode"].toString().toStdString(), c.timecode) << label;
+        EXPECT_EQ(timecode["codec_tag_string"].toString().toStdString(), "tmcd") << label;
+        EXPECT_EQ(timecode["tags"].toObject()["timecode"].toString().toStdString(), c.timecode) << label;
+        if (c.ticks == 0) continue;
+        EXPECT_EQ(video["time_base"].toString().toStdString(), "1/600") << label;
+        if (c.ticks > 0) {
+            EXPECT_EQ(video["duration_ts"].toInteger(), c.ticks) << label;
+        }
+        const QJsonObject tags = probed["format"].toObject()["tags"].toObject();
+        EXPECT_EQ(tags["com.apple.quicktime.make"].toString().toStdString(), "Apple") << label;
+        EXPECT_EQ(tags["com.apple.quicktime.model"].toString().toStdString(), "iPhone 12") << label;
+    }
+}
+
 TEST(LosslessCut, NeverReplacesAFileAndLeavesNoneWhenTheContainerCannotHoldTheVideo) {
     QTemporaryDir dir;
     LosslessCut vp9(OpenedSource::open(clips::foreign("webm_vp9_opus").path));
