@@ -88,6 +88,15 @@ std::shared_ptr<const OpenedSource> OpenedSource::open(const QString& path, cons
     return s;
 }
 
+int64_t OpenedSource::continueTimeLine(AVPacket* packet, AVRational base, int64_t last) const {
+    const int64_t offset = packet->pos >= 0 ? index_->joinOffsetAt(packet->pos) : last;
+    if (offset == 0) return offset;
+    const int64_t moved = av_rescale_q(offset, video()->time_base, base);
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts += moved;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += moved;
+    return offset;
+}
+
 StreamTicks OpenedSource::frameTicks() const {
     return {std::max<int64_t>(1, ticksPerFrame(nominalFrameRate(), video()->time_base).value)};
 }

@@ -1,6 +1,7 @@
 #include "engine/reader/PacketIndex.h"
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 namespace {
@@ -159,7 +160,11 @@ PacketIndex::PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int6
     std::vector<int64_t> times = completePresentationTimes(packets, reorders);
     const std::vector<int64_t> offsets =
         clockStepsBack ? continueAcrossJoins(packets, times, defaultDuration) : std::vector<int64_t>{};
-    for (size_t i = 0; i < offsets.size(); ++i) times[i] += offsets[i];
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        times[i] += offsets[i];
+        if (i > 0 && offsets[i] != offsets[i - 1] && packets[i].pos >= 0)
+            joins_.emplace_back(packets[i].pos, offsets[i]);
+    }
     decodeTimes_ = consistentDecodeTimes(packets, times, offsets, defaultDuration);
     bool asStored = true;
     for (int i = 0; i < n && asStored; ++i) asStored = decodeTimes_[i] == packets[i].dts;
@@ -211,6 +216,12 @@ IndexedPacket PacketIndex::packet(int index) const {
     p.cleanStart = s.has(kClean);
     p.discard = s.has(kDiscard);
     return p;
+}
+
+int64_t PacketIndex::joinOffsetAt(int64_t pos) const {
+    const auto after = std::upper_bound(joins_.begin(), joins_.end(), pos,
+                                        [](int64_t at, const std::pair<int64_t, int64_t>& j) { return at < j.first; });
+    return pos < 0 || after == joins_.begin() ? 0 : std::prev(after)->second;
 }
 
 int PacketIndex::startPacketFor(int frame) const {
@@ -271,7 +282,7 @@ int PacketIndex::keyframeCount() const {
 int64_t PacketIndex::memoryBytes() const {
     auto bytes = [](const auto& v) { return int64_t(v.capacity() * sizeof(v[0])); };
     return bytes(packets_) + bytes(frames_) + bytes(frameOfPacket_) + bytes(byPos_) + bytes(byPts_) + bytes(byDts_) +
-           bytes(decodeTimes_);
+           bytes(decodeTimes_) + bytes(joins_);
 }
 
 void markUndecodableStart(std::vector<IndexedPacket>& packets) {

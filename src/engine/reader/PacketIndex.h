@@ -53,6 +53,10 @@ public:
     // packet and never after the packet's presentation time, as a muxer takes them (see
     // consistentDecodeTimes).
     int64_t decodeTime(int index) const { return decodeTimes_.empty() ? packets_[index].dts : decodeTimes_[index]; }
+    // How far (stream time base) the part of the file at byte position `pos` was moved to
+    // continue the time line, for the other streams' packets there: a part starts at its first
+    // video packet. 0 where the clock never stepped back or the position is unknown.
+    int64_t joinOffsetAt(int64_t pos) const;
     int64_t firstTime() const { return frames_.empty() ? 0 : frameTime(1); }
     // End of the last frame: its time plus its duration.
     int64_t endTime() const { return endTime_; }
@@ -111,6 +115,8 @@ private:
     std::vector<int32_t> byPos_, byPts_, byDts_;
     // Per packet, where they are not the stored decode times; empty for the usual source.
     std::vector<int64_t> decodeTimes_;
+    // Per part after the first: the byte position of its first video packet, its offset.
+    std::vector<std::pair<int64_t, int64_t>> joins_;
     int64_t endTime_ = 0;
     bool timesFromOrder_ = false;
 };

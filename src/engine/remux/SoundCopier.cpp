@@ -49,7 +49,9 @@ void SoundCopier::handedByCopy(bool handed) {
 
 void SoundCopier::take(AVPacket* packet) {
     Timed timed;
-    if (done_ || !handClock_.place(packet, timed)) return;
+    if (done_) return;
+    handMoved_ = source_.continueTimeLine(packet, base_, handMoved_);
+    if (!handClock_.place(packet, timed)) return;
     timed.packet = ffmpeg::makePacket();
     if (!timed.packet) throw MediaError(QStringLiteral("Out of memory"));
     av_packet_move_ref(timed.packet.get(), packet);
@@ -70,6 +72,7 @@ bool SoundCopier::readOwn(Timed& out) {
     ffmpeg::Packet packet = ffmpeg::makePacket();
     if (!packet) throw MediaError(QStringLiteral("Out of memory"));
     while (av_read_frame(input_.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream_) ownMoved_ = source_.continueTimeLine(packet.get(), base_, ownMoved_);
         if (packet->stream_index != stream_ || !ownClock_.place(packet.get(), out)) {
             av_packet_unref(packet.get());
             continue;

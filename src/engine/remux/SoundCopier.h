@@ -77,6 +77,8 @@ private:
     StreamTicks from_, to_, outputStart_;  // sound time base
     demux::Input input_;                   // its own; opened where the sound goes on when needed
     Clock ownClock_, handClock_;
+    // Video time base: how far each demuxer's packet before was moved (OpenedSource::continueTimeLine).
+    int64_t ownMoved_ = 0, handMoved_ = 0;
     bool landing_ = true;  // the next packet read from input_ is the first after its seek
     bool handed_ = false;  // the copy hands the packets over now
     std::deque<Timed> fromCopy_;
