@@ -10,7 +10,7 @@ packages=(
   fp-utils
   ffmpeg
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
-  gstreamer1.0-plugins-bad gstreamer1.0-libav mkvtoolnix mencoder
+  gstreamer1.0-plugins-bad gstreamer1.0-libav mkvtoolnix mencoder handbrake-cli
   vcdimager dvdauthor
   libgtest-dev libgmock-dev
   xvfb xauth xdotool imagemagick

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 namespace clips {
@@ -86,8 +87,67 @@ Clip ffmpegWith(const QString& file, const QString& ext, const QStringList& inpu
     });
 }
 
+// Clips whose clocks and frame times test the cut's time line: HandBrake's Matroska (its first
+// decode times unknown), a transport stream of three parts encoded apart and joined end to end
+// (each part's clock 40 ms behind the one before at the join, as a recording cut in files and
+// joined again), one whose 33-bit clock wraps after six frames, and a phone-style QuickTime
+// video (frames of 1/30 s, then of 1/15 s from frame 61 at 2.0 s; 120 frames; a timecode
+// 08:30:00:00 at 30 fps in a track of 600 ticks a second; a make and model). nullopt for
+// another name.
+std::optional<Clip> timeLineClip(const QString& name, const QString& file) {
+    const QStringList x264 =
+        QStringLiteral("-c:v libx264 -preset veryfast -bf 3 -g 25 -keyint_min 25 -sc_threshold 0 -c:a mp2 -b:a 192k")
+            .split(' ');
+    if (name == "handbrake_x264_mkv") {
+        const Clip source = ffmpegWith(file + "-source", "mkv", {}, {"-c:v", "ffv1", "-c:a", "pcm_s16le"});
+        return madeOnce(file, "mkv", true, [&](const QString& partial) {
+            const QStringList options =
+                QStringLiteral(
+                    "-f av_mkv -e x264 -q 22 --encoder-preset veryfast -x keyint=50:min-keyint=50:b-adapt=0 "
+                    "-E ac3 -B 192 --cfr -r 25 --crop 0:0:0:0")
+                    .split(' ');
+            QByteArray log;
+            return run("HandBrakeCLI", QStringList{"-i", source.path, "-o", partial} + options, &log, 600000) == 0;
+        });
+    }
+    if (name == "ts_joined_x264") {
+        QByteArray joined;
+        for (int part = 0; part < 3; ++part) {
+            const QString from = QString::number(part * 1.2), to = QString::number((part + 1) * 1.2);
+            const QStringList trim{"-vf",
+                                   QStringLiteral("trim=start_frame=%1:end_frame=%2,setpts=PTS-STARTPTS")
+                                       .arg(part * 30)
+                                       .arg(part * 30 + 30),
+                                   "-af", QStringLiteral("atrim=start=%1:end=%2,asetpts=PTS-STARTPTS").arg(from, to)};
+            const Clip c = ffmpegWith(file + "-part" + QString::number(part + 1), "ts", {},
+                                      trim + x264 + QStringList{"-output_ts_offset", from, "-f", "mpegts"});
+            QFile bytes(c.path);
+            if (!bytes.open(QIODevice::ReadOnly)) throw std::runtime_error("could not read a part of the joined clip");
+            joined += bytes.readAll();
+        }
+        return madeOnce(file, "ts", true, [&](const QString& partial) {
+            QFile out(partial);
+            return out.open(QIODevice::WriteOnly) && out.write(joined) == joined.size() && out.flush();
+        });
+    }
+    if (name == "ts_wrap_x264")  // 2^33 / 90 kHz is 95443.72 s; the muxer starts 1.4 s after the offset
+        return ffmpegWith(file, "ts", {}, x264 + QStringList{"-output_ts_offset", "95442", "-f", "mpegts"});
+    if (name == "mov_vfr_timecode")
+        return make(
+            file, "mov", kWidth, kHeight, 20, 120, true,
+            QStringList{"-vf", "settb=1/600,setpts=if(lt(N\\,60)\\,N*20\\,1200+(N-60)*40)"} +
+                QStringLiteral("-fps_mode passthrough -r 30 -c:v libx264 -preset veryfast -g 30 -bf 2 -c:a aac "
+                               "-timecode 08:30:00:00 -video_track_timescale 600 -movflags use_metadata_tags")
+                    .split(' ') +
+                QStringList{"-metadata:s:v", "handler_name=Core Media Video", "-metadata",
+                            "com.apple.quicktime.make=Apple", "-metadata", "com.apple.quicktime.model=iPhone 12"},
+            48000);
+    return std::nullopt;
+}
+
 // `file` names the clip's files: the name and the version of the recipes.
 Clip made(const QString& name, const QString& file) {
+    if (const std::optional<Clip> c = timeLineClip(name, file)) return *c;
     if (name == "gst_x264_mp4") return gstreamer(file, "mp4", kX264, "mp4mux", "voaacenc");
     if (name == "gst_x264_mkv") return gstreamer(file, "mkv", kX264, "matroskamux", "vorbisenc");
     if (name == "gst_h263_3gp")  // a phone's 3GP: H.263 at CIF (pixels of 12:11), AMR-NB
@@ -214,7 +274,8 @@ QStringList foreignClipNames() {
     return {"gst_x264_mp4",          "gst_x264_mkv",      "gst_mjpeg_avi",      "mkvmerge_h264_ac3",
             "ts_mpeg2_mp2",          "avi_mpeg4_mp3",     "mp4_hevc10_aac",     "webm_vp9_opus",
             "ts_x264_opengop",       "ts_x264_opengop_mbaff", "mkvmerge_tracks", "mp4_text_faststart",
-            "mov_prores_timecode",   "mencoder_xvid_avi", "mencoder_xvid_packed_avi", "gst_h263_3gp"};
+            "mov_prores_timecode",   "mencoder_xvid_avi", "mencoder_xvid_packed_avi", "gst_h263_3gp",
+            "handbrake_x264_mkv",    "ts_joined_x264",    "ts_wrap_x264",       "mov_vfr_timecode"};
 }
 
 }  // namespace clips

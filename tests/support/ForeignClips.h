@@ -18,7 +18,11 @@ namespace clips {
 // "mkvmerge_tracks" (two sound tracks, SubRip and ASS cues, chapters, a font),
 // "mp4_text_faststart" (mov_text, moov first, tags), "mov_prores_timecode" (container-only
 // pixel aspect, timecode), "mencoder_xvid_avi" (B-frames, MP3, a container aspect other than
-// the bitstream's), "mencoder_xvid_packed_avi" (the same with packed B-frames).
+// the bitstream's), "mencoder_xvid_packed_avi" (the same with packed B-frames),
+// "handbrake_x264_mkv" (HandBrake's x264 and AC-3, a keyframe every 50 frames), "ts_joined_x264"
+// (three parts of 30 frames encoded apart and joined), "ts_wrap_x264" (a clock that wraps at
+// frame 7), "mov_vfr_timecode" (a phone's QuickTime: 120 frames at varying rate, timecode).
+
 Clip foreign(const QString& name);
 QStringList foreignClipNames();
 

@@ -76,14 +76,25 @@ std::shared_ptr<const OpenedSource> OpenedSource::open(const QString& path, cons
     }
     if (const AVStream* st = s->video()) {
         if (decodersSkipUndecodableStart(st->codecpar->codec_id)) markUndecodableStart(scan.video);
-        s->index_ =
-            std::make_shared<const PacketIndex>(std::move(scan.video), st->codecpar->video_delay > 0, defaultDuration);
+        // A transport or program stream may hold recordings joined end to end, each with its own clock.
+        const bool clockStepsBack = input->iformat->flags & AVFMT_TS_DISCONT;
+        s->index_ = std::make_shared<const PacketIndex>(std::move(scan.video), st->codecpar->video_delay > 0,
+                                                        defaultDuration, clockStepsBack);
         if (s->index_->frameCount() == 0)
             throw MediaError(QStringLiteral("Not a video file: %1 (its video stream holds no pictures)").arg(path));
     } else {
         s->index_ = std::make_shared<const PacketIndex>();
     }
     return s;
+}
+
+int64_t OpenedSource::continueTimeLine(AVPacket* packet, AVRational base, int64_t last) const {
+    const int64_t offset = packet->pos >= 0 ? index_->joinOffsetAt(packet->pos) : last;
+    if (offset == 0) return offset;
+    const int64_t moved = av_rescale_q(offset, video()->time_base, base);
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts += moved;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += moved;
+    return offset;
 }
 
 StreamTicks OpenedSource::frameTicks() const {

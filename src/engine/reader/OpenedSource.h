@@ -30,6 +30,11 @@ public:
     const AVStream* audio() const { return audioStream_ >= 0 ? facts_->streams[audioStream_] : nullptr; }
     // The video's packet index; empty without video.
     const PacketIndex& index() const { return *index_; }
+    // Moves a packet of any stream read from the file (times in `base`) as the index moved the
+    // part of the file it lies in to continue the video's time line (see PacketIndex::joinOffsetAt).
+    // A packet without a position (the second sound frame of a transport stream's packet on)
+    // moves by `last`, the offset of the reader's packet before it. Returns the offset it moved by.
+    int64_t continueTimeLine(AVPacket* packet, AVRational base, int64_t last) const;
     std::shared_ptr<const PacketIndex> sharedIndex() const { return index_; }
     // The frame rate the video's header states, 0 when it states none believable.
     double headerFrameRate() const { return headerRate_; }

@@ -1,6 +1,7 @@
 #include "engine/reader/PacketIndex.h"
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 namespace {
@@ -97,9 +98,78 @@ std::vector<int64_t> completePresentationTimes(const std::vector<IndexedPacket>&
     return times;
 }
 
-PacketIndex::PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int64_t defaultDuration) {
+std::vector<int64_t> continueAcrossJoins(const std::vector<IndexedPacket>& packets, const std::vector<int64_t>& times,
+                                         int64_t frame) {
+    const size_t n = packets.size();
+    std::vector<size_t> starts;  // of the parts after the first
+    int64_t lastDts = kNone;
+    for (size_t i = 0; i < n; ++i) {
+        if (packets[i].dts == kNone) continue;
+        if (lastDts != kNone && packets[i].dts < lastDts) starts.push_back(i);
+        lastDts = packets[i].dts;
+    }
+    if (starts.empty()) return {};
+    frame = std::max<int64_t>(1, frame);
+    std::vector<int64_t> offsets(n, 0);
+    int64_t offset = 0, decoded = kNone, latest = kNone;  // the last decode time, the latest shown, moved
+    size_t i = 0;
+    for (size_t part = 0; part <= starts.size(); ++part) {
+        const size_t end = part < starts.size() ? starts[part] : n;
+        if (part > 0) {
+            int64_t first = INT64_MAX;
+            for (size_t k = i; k < end; ++k) first = std::min(first, times[k]);
+            offset = std::max(decoded + frame - packets[i].dts, latest + frame - first);
+        }
+        for (; i < end; ++i) {
+            offsets[i] = offset;
+            if (packets[i].dts != kNone) decoded = packets[i].dts + offset;
+            latest = std::max(latest, times[i] + offset);
+        }
+    }
+    return offsets;
+}
+
+std::vector<int64_t> consistentDecodeTimes(const std::vector<IndexedPacket>& packets, const std::vector<int64_t>& times,
+                                           const std::vector<int64_t>& offsets, int64_t frame) {
+    const size_t n = packets.size();
+    frame = std::max<int64_t>(1, frame);
+    std::vector<int64_t> decode(n, kNone);
+    size_t firstKnown = n;
+    for (size_t i = 0; i < n; ++i) {
+        if (packets[i].dts == kNone) continue;
+        decode[i] = packets[i].dts + (offsets.empty() ? 0 : offsets[i]);
+        firstKnown = std::min(firstKnown, i);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (decode[i] != kNone) continue;
+        if (i < firstKnown && firstKnown < n)
+            decode[i] = decode[firstKnown] - int64_t(firstKnown - i) * frame;
+        else
+            decode[i] = i > 0 ? std::min(decode[i - 1] + frame, times[i]) : times[i];
+    }
+    for (size_t i = n; i-- > 0;) {
+        decode[i] = std::min(decode[i], times[i]);
+        if (i + 1 < n) decode[i] = std::min(decode[i], decode[i + 1] - 1);
+    }
+    return decode;
+}
+
+PacketIndex::PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int64_t defaultDuration,
+                         bool clockStepsBack) {
     const int n = static_cast<int>(packets.size());
-    const std::vector<int64_t> times = completePresentationTimes(packets, reorders);
+    std::vector<int64_t> times = completePresentationTimes(packets, reorders);
+    const std::vector<int64_t> offsets =
+        clockStepsBack ? continueAcrossJoins(packets, times, defaultDuration) : std::vector<int64_t>{};
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        times[i] += offsets[i];
+        if (i > 0 && offsets[i] != offsets[i - 1] && packets[i].pos >= 0)
+            joins_.emplace_back(packets[i].pos, offsets[i]);
+    }
+    decodeTimes_ = consistentDecodeTimes(packets, times, offsets, defaultDuration);
+    bool asStored = true;
+    for (int i = 0; i < n && asStored; ++i) asStored = decodeTimes_[i] == packets[i].dts;
+    if (asStored) decodeTimes_ = {};
+    decodeTimes_.shrink_to_fit();
     timesFromOrder_ = std::none_of(packets.begin(), packets.end(),
                                    [](const IndexedPacket& p) { return p.pts != kNone || p.dts != kNone; });
     packets_.reserve(n);
@@ -119,8 +189,12 @@ PacketIndex::PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int6
 
     if (!frames_.empty()) {
         const int last = frames_.back();
+        // The packet's own length, unless it is not even half the step from the frame before
+        // (FFmpeg's QuickTime demuxer reads every packet of a track of 600 ticks a second as one
+        // tick long).
         int64_t duration = packets[last].duration;
-        if (duration <= 0 && frames_.size() >= 2) duration = times[last] - times[frames_[frames_.size() - 2]];
+        const int64_t step = frames_.size() >= 2 ? times[last] - times[frames_[frames_.size() - 2]] : 0;
+        if (duration <= 0 || duration < step / 2) duration = step;
         if (duration <= 0) duration = std::max<int64_t>(0, defaultDuration);
         endTime_ = times[last] + duration;
     }
@@ -142,6 +216,12 @@ IndexedPacket PacketIndex::packet(int index) const {
     p.cleanStart = s.has(kClean);
     p.discard = s.has(kDiscard);
     return p;
+}
+
+int64_t PacketIndex::joinOffsetAt(int64_t pos) const {
+    const auto after = std::upper_bound(joins_.begin(), joins_.end(), pos,
+                                        [](int64_t at, const std::pair<int64_t, int64_t>& j) { return at < j.first; });
+    return pos < 0 || after == joins_.begin() ? 0 : std::prev(after)->second;
 }
 
 int PacketIndex::startPacketFor(int frame) const {
@@ -201,7 +281,8 @@ int PacketIndex::keyframeCount() const {
 
 int64_t PacketIndex::memoryBytes() const {
     auto bytes = [](const auto& v) { return int64_t(v.capacity() * sizeof(v[0])); };
-    return bytes(packets_) + bytes(frames_) + bytes(frameOfPacket_) + bytes(byPos_) + bytes(byPts_) + bytes(byDts_);
+    return bytes(packets_) + bytes(frames_) + bytes(frameOfPacket_) + bytes(byPos_) + bytes(byPts_) + bytes(byDts_) +
+           bytes(decodeTimes_) + bytes(joins_);
 }
 
 void markUndecodableStart(std::vector<IndexedPacket>& packets) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -29,7 +30,11 @@ public:
     // reorders: the codec shows frames in another order than it decodes them (B-frames),
     // used to place packets that came without a presentation time.
     // defaultDuration: length of a frame (stream time base) where the stream gives none.
-    PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int64_t defaultDuration);
+    // clockStepsBack: the container's clock may start again within the file (a transport or
+    // program stream; recordings joined end to end): where the decode times step back, the
+    // packets from there on continue the time line (see continueAcrossJoins).
+    PacketIndex(std::vector<IndexedPacket> packets, bool reorders, int64_t defaultDuration,
+                bool clockStepsBack = false);
 
     int packetCount() const { return static_cast<int>(packets_.size()); }
     int frameCount() const { return static_cast<int>(frames_.size()); }
@@ -41,11 +46,24 @@ public:
 
     int packetOfFrame(int frame) const { return frames_[frame - 1]; }
     int frameOfPacket(int index) const { return frameOfPacket_[index]; }
-    // Presentation time of a frame in the stream's time base (completed where missing).
+    // Presentation time of a frame in the stream's time base (completed where missing, moved
+    // to continue the time line after a join).
     int64_t frameTime(int frame) const { return packets_[frames_[frame - 1]].time; }
+    // Decode time of a packet on the frames' time line: never missing, rising from packet to
+    // packet and never after the packet's presentation time, as a muxer takes them (see
+    // consistentDecodeTimes).
+    int64_t decodeTime(int index) const { return decodeTimes_.empty() ? packets_[index].dts : decodeTimes_[index]; }
+    // How far (stream time base) the part of the file at byte position `pos` was moved to
+    // continue the time line, for the other streams' packets there: a part starts at its first
+    // video packet. 0 where the clock never stepped back or the position is unknown.
+    int64_t joinOffsetAt(int64_t pos) const;
     int64_t firstTime() const { return frames_.empty() ? 0 : frameTime(1); }
     // End of the last frame: its time plus its duration.
     int64_t endTime() const { return endTime_; }
+    // How long a frame shows: until the next frame, the last one until endTime(); at least a tick.
+    int64_t frameDuration(int frame) const {
+        return std::max<int64_t>(1, (frame < frameCount() ? frameTime(frame + 1) : endTime_) - frameTime(frame));
+    }
 
     // The packet where decoding must start so that the frame comes out right: the last
     // keyframe at or before the frame's packet that is not shown after the frame (leading
@@ -95,6 +113,10 @@ private:
     // Packet indexes sorted by byte position, presentation and decode time; only keys that
     // identify exactly one packet.
     std::vector<int32_t> byPos_, byPts_, byDts_;
+    // Per packet, where they are not the stored decode times; empty for the usual source.
+    std::vector<int64_t> decodeTimes_;
+    // Per part after the first: the byte position of its first video packet, its offset.
+    std::vector<std::pair<int64_t, int64_t>> joins_;
     int64_t endTime_ = 0;
     bool timesFromOrder_ = false;
 };
@@ -106,6 +128,23 @@ private:
 //   the next reference picture is decoded: it takes that picture's decode time);
 // - else the decode time; with no timestamps at all the packet order is used.
 std::vector<int64_t> completePresentationTimes(const std::vector<IndexedPacket>& packets, bool reorders);
+
+// Where the decode times step back (recordings joined end to end, a clock that starts again,
+// a time stamp that wraps unnoticed), the packets from there to the next such place are moved
+// by one offset so that they continue the time line: their first decode time one frame
+// (`frame` ticks) after the last one before, and their presentation times after every one
+// before. Returns each packet's offset; empty when the clock never steps back.
+std::vector<int64_t> continueAcrossJoins(const std::vector<IndexedPacket>& packets, const std::vector<int64_t>& times,
+                                         int64_t frame);
+
+// Decode times a muxer takes for packets in decode order with presentation times `times`: the
+// packets' own (moved by `offsets` where given); before the first packet that has one, one
+// frame less each; elsewhere where missing, one frame after the one before at most and never
+// after the packet's own time; then lowered, from the last packet back, where one would not
+// come before the next or would come after its own presentation time (a demuxer that gave
+// the first packets of a Matroska file their presentation times as decode times).
+std::vector<int64_t> consistentDecodeTimes(const std::vector<IndexedPacket>& packets, const std::vector<int64_t>& times,
+                                           const std::vector<int64_t>& offsets, int64_t frame);
 
 // A recording that begins inside a group of pictures: the pictures before its first keyframe
 // (in decode order) and those shown before that keyframe but decoded after it (the leading

@@ -25,7 +25,8 @@ std::optional<Cue> cueInRange(Cue cue, int64_t from, int64_t to) {
 
 CueCopier::CueCopier(const OpenedSource& source, OutputSession& session, const OutputSession::Track& track,
                      StreamTicks from, StreamTicks to, StreamTicks outputStart)
-    : session_(session),
+    : source_(source),
+      session_(session),
       track_(track),
       input_(source.openDemuxer(track.source, false)),
       videoStream_(source.videoStream()),
@@ -58,6 +59,7 @@ void CueCopier::writeUntil(StreamTicks until) {
             done_ = true;
             continue;
         }
+        moved_ = source_.continueTimeLine(a, a->stream_index == videoStream_ ? videoBase_ : base_, moved_);
         const int64_t ts = a->pts != kNone ? a->pts : a->dts;
         if (a->stream_index == videoStream_) {
             done_ = ts != kNone && ts > videoTo_;

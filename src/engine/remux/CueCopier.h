@@ -29,6 +29,7 @@ public:
     void finish() { writeUntil(StreamTicks{INT64_MAX}); }
 
 private:
+    const OpenedSource& source_;
     OutputSession& session_;
     OutputSession::Track track_;
     demux::Input input_;
@@ -37,6 +38,7 @@ private:
     int64_t from_, to_, outputStart_;  // track time base
     int64_t videoTo_;                  // video time base: once the video passes it, no cue of the range is left
     int64_t lastDts_ = INT64_MIN;
+    int64_t moved_ = 0;  // video time base: see OpenedSource::continueTimeLine
     ffmpeg::Packet packet_ = ffmpeg::makePacket();
     std::optional<ffmpeg::Packet> pending_;  // read, starting past `until`
     bool done_ = false;

@@ -28,6 +28,16 @@ void copyKeptTags(AVDictionary** to, const AVDictionary* from, const CutStart& s
     }
 }
 
+AVRational timecodeRate(const AVFormatContext* source, const AVStream* video) {
+    for (unsigned i = 0; i < source->nb_streams; ++i) {
+        const AVStream* st = source->streams[i];
+        if (st->codecpar->codec_tag == MKTAG('t', 'm', 'c', 'd') &&
+            av_timecode_check_frame_rate(st->avg_frame_rate) == 0)
+            return st->avg_frame_rate;
+    }
+    return av_timecode_check_frame_rate(video->avg_frame_rate) == 0 ? video->avg_frame_rate : video->r_frame_rate;
+}
+
 QString movedCreationTime(const QString& value, double seconds) {
     const QDateTime at = QDateTime::fromString(value.trimmed(), Qt::ISODateWithMs);
     if (!at.isValid()) return value;

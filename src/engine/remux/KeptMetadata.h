@@ -19,13 +19,18 @@ QString trackLabel(const AVStream* st, int number);
 // "timecode" tag) or chapter track (the file's chapters).
 bool keptOtherwise(const AVFormatContext* source, const AVStream* st);
 
-// Where the output starts in the source: its first picture is `seconds` and `frames` after the
-// source's first, frames counted at `rate`.
+// Where the output starts in the source: its first picture is `seconds` after the source's
+// first, which is `frames` frames of the timecode's rate `rate` (the time at that rate, as a
+// timecode counts on a source whose frames come at a varying rate).
 struct CutStart {
     double seconds = 0;
     int64_t frames = 0;
     AVRational rate{0, 1};
 };
+
+// The rate a source's timecode counts at: its QuickTime timecode track's, else the video's
+// average rate where a timecode can count at it, else the video's base rate.
+AVRational timecodeRate(const AVFormatContext* source, const AVStream* video);
 
 // Copies the tags that stay true of a cut starting at `start`. A capture date (creation_time)
 // and a timecode move with the start; statistics of the whole stream (mkvmerge lists its frame

@@ -23,9 +23,7 @@ constexpr Seconds kSoundLead{0.5};
 
 // Where range r of the source goes: source video time [from, to) shows from output time `at`.
 WrittenSpan spanOf(const PacketIndex& index, FrameRange r, int64_t at) {
-    const int64_t from = index.frameTime(r.first);
-    const int64_t lastEnd = index.frameTime(r.last) + index.packet(index.packetOfFrame(r.last)).duration;
-    return {from, std::max(lastEnd, index.frameTime(r.last) + 1), at};
+    return {index.frameTime(r.first), index.frameTime(r.last) + index.frameDuration(r.last), at};
 }
 
 std::vector<CutPlan> plansOf(const PacketIndex& index, const std::vector<FrameRange>& ranges) {

@@ -14,6 +14,7 @@
 
 extern "C" {
 #include <libavutil/avstring.h>
+#include <libavutil/timecode.h>
 }
 
 namespace {
@@ -55,11 +56,12 @@ AVStream* copyStream(AVFormatContext* out, const AVStream* source, const CutStar
 CutStart cutStart(const OpenedSource& source, const std::vector<WrittenSpan>& spans) {
     CutStart start;
     const AVStream* video = source.video();
-    start.rate = video->avg_frame_rate.num > 0 ? video->avg_frame_rate : video->r_frame_rate;
+    start.rate = timecodeRate(source.facts(), video);
     if (spans.empty() || source.index().frameCount() == 0) return start;
-    const int64_t first = source.index().frameTime(1);
-    start.seconds = std::max<int64_t>(0, spans.front().from - first) * av_q2d(video->time_base);
-    start.frames = std::max<int64_t>(0, source.index().frameShowingAt(spans.front().from) - 1);
+    const int64_t after = std::max<int64_t>(0, spans.front().from - source.index().frameTime(1));
+    start.seconds = after * av_q2d(video->time_base);
+    if (start.rate.num > 0 && start.rate.den > 0)
+        start.frames = av_rescale_q_rnd(after, video->time_base, av_inv_q(start.rate), AV_ROUND_NEAR_INF);
     return start;
 }
 
@@ -191,18 +193,40 @@ OutputSession::OutputSession(const OpenedSource& source, const QString& path, co
         ffmpeg::setOption(options_, "mpegts_m2ts_mode", m2ts_ ? "1" : "0");
 }
 
-// An MP4 or QuickTime file from one keeps its brand, and its header before the media where
-// the source has it there (so it plays while it downloads).
+// An MP4 or QuickTime file keeps its timecode's rate; from one, it keeps its brand, its video's
+// time scale, its tags in the form of keys where the source has them so (a phone's make and
+// model), and its header before the media where the source has it there (so it plays while it
+// downloads).
 void OutputSession::keepLayout(const OpenedSource& source) {
-    const char* muxer = container_.format()->oformat->name;
-    if (!av_match_name(muxer, "mov,mp4,3gp,3g2,ipod,psp,f4v,ismv") ||
-        !av_match_name("mov", source.facts()->iformat->name))
-        return;
+    AVFormatContext* out = container_.format();
+    const char* muxer = out->oformat->name;
+    if (!av_match_name(muxer, "mov,mp4,3gp,3g2,ipod,psp,f4v,ismv")) return;
+    // The muxer writes the timecode track at the rate the video states: a timecode counts at its
+    // own, and a variable-rate video's average is none a timecode counts at.
+    AVStream* video = out->streams[videoStream_];
+    const AVRational tcRate = timecodeRate(source.facts(), source.video());
+    if ((av_dict_get(out->metadata, "timecode", nullptr, 0) || av_dict_get(video->metadata, "timecode", nullptr, 0)) &&
+        av_timecode_check_frame_rate(tcRate) == 0)
+        video->avg_frame_rate = tcRate;
+    const AVFormatContext* facts = source.facts();
+    if (!av_match_name("mov", facts->iformat->name)) return;
     // QuickTime's own brand goes with the QuickTime muxer, an MP4 brand with the others.
-    const AVDictionaryEntry* brand = av_dict_get(source.facts()->metadata, "major_brand", nullptr, 0);
+    const AVDictionaryEntry* brand = av_dict_get(facts->metadata, "major_brand", nullptr, 0);
     if (brand && (std::strcmp(brand->value, "qt  ") == 0) == (std::strcmp(muxer, "mov") == 0))
         ffmpeg::setOption(options_, "brand", brand->value);
-    if (source.headerBeforeMedia()) ffmpeg::setOption(options_, "movflags", "+faststart");
+    // The muxer would count a track of 600 ticks a second (a phone's) in 19200.
+    if (source.video()->time_base.num == 1)
+        ffmpeg::setOption(options_, "video_track_timescale", int64_t(source.video()->time_base.den));
+    QByteArray flags;
+    if (source.headerBeforeMedia()) flags += "+faststart";
+    // QuickTime's keys ("com.apple.quicktime.make") are written only in that form, which then
+    // holds every tag; the source's brands are the muxer's to write, not tags.
+    if (av_dict_get(facts->metadata, "com.apple.quicktime.", nullptr, AV_DICT_IGNORE_SUFFIX)) {
+        flags += "+use_metadata_tags";
+        for (const char* key : {"major_brand", "minor_version", "compatible_brands"})
+            av_dict_set(&out->metadata, key, nullptr, 0);
+    }
+    if (!flags.isEmpty()) ffmpeg::setOption(options_, "movflags", flags.constData());
 }
 
 // Keeps source stream `index` (the `number`th of its kind) where the container can carry it,

@@ -186,7 +186,7 @@ void PieceEncoder::drain() {
         const int32_t number = first_ + int32_t(out_->pts);
         const ffmpeg::Packet p = packetOf(toSourceForm(video_->codecpar, out_->data, out_->size));
         p->flags = out_->flags & AV_PKT_FLAG_KEY;
-        p->duration = index.packet(index.packetOfFrame(number)).duration;
+        p->duration = index.frameDuration(number);
         // Decode times count frames like pts; one before the piece's first frame is the first
         // frame's time less one frame.
         const int64_t dtsCount = out_->dts != kNone ? out_->dts : out_->pts;

@@ -8,9 +8,7 @@ namespace {
 // the copy's first decode time still comes after the piece's last.
 StreamTicks decodeLeadBefore(const PacketIndex& index, const CutPlan& plan) {
     if (!plan.hasCopy()) return {};
-    const IndexedPacket key = index.packet(plan.copyBegin);
-    if (key.dts == IndexedPacket::kNoTime) return {};
-    return StreamTicks{std::max<int64_t>(0, index.frameTime(plan.copyFirst) - key.dts)};
+    return StreamTicks{std::max<int64_t>(0, index.frameTime(plan.copyFirst) - index.decodeTime(plan.copyBegin))};
 }
 
 }  // namespace

@@ -52,10 +52,12 @@ bool SegmentCopier::step() {
         if (p == plan_.copyBegin && !headerBefore_.empty()) prepend(packet_.get(), headerBefore_);
         const int32_t frame = index.frameOfPacket(p);
         const StreamTicks pts{index.frameTime(frame)};
-        // The decode time the index holds: what the open's fully informed demuxer gave this packet.
-        const int64_t indexed = index.packet(p).dts;
-        const StreamTicks dts = indexed != IndexedPacket::kNoTime ? StreamTicks{indexed} : pts;
-        session_.writeVideo(packet_.get(), pts, dts);
+        // Each frame lasts until the next one: the last frame's length is the muxer's to write,
+        // and a demuxer's packet lengths need not be the frames' (see PacketIndex::endTime).
+        packet_->duration = index.frameDuration(frame);
+        // The index's decode time: what the open's fully informed demuxer gave this packet, on the
+        // frames' time line and made to rise where the demuxer's did not.
+        session_.writeVideo(packet_.get(), pts, StreamTicks{index.decodeTime(p)});
         ++copied_;
         current_ = std::max(current_, frame);
     }

@@ -68,7 +68,9 @@ void SoundCopier::handedByCopy(bool handed) {
 
 void SoundCopier::take(AVPacket* packet) {
     Timed timed;
-    if (done_ || !handClock_.place(packet, timed, scale_)) return;
+    if (done_) return;
+    handMoved_ = source_.continueTimeLine(packet, packetBase(), handMoved_);
+    if (!handClock_.place(packet, timed, scale_)) return;
     timed.packet = ffmpeg::makePacket();
     if (!timed.packet) throw MediaError(QStringLiteral("Out of memory"));
     av_packet_move_ref(timed.packet.get(), packet);
@@ -82,6 +84,8 @@ bool SoundCopier::readOwn(Timed& out) {
     ffmpeg::Packet packet = ffmpeg::makePacket();
     if (!packet) throw MediaError(QStringLiteral("Out of memory"));
     while (av_read_frame(input_.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream_)
+            ownMoved_ = source_.continueTimeLine(packet.get(), packetBase(), ownMoved_);
         if (packet->stream_index != stream_ || !ownClock_.place(packet.get(), out, scale_)) {
             av_packet_unref(packet.get());
             continue;

@@ -84,10 +84,14 @@ private:
     // tick of 90 kHz (an AVI's MP3 counts whole frames), so that a range keeps its length.
     AVRational base_;
     int64_t scale_;
+    // The time base of the track's packets as the demuxer gives them.
+    AVRational packetBase() const { return source_.facts()->streams[stream_]->time_base; }
     AVRational videoBase_;
     StreamTicks from_, to_, outputStart_;  // sound time base
     demux::Input input_;                   // its own; opened where the sound goes on when needed
     Clock ownClock_, handClock_;
+    // Video time base: how far each demuxer's packet before was moved (OpenedSource::continueTimeLine).
+    int64_t ownMoved_ = 0, handMoved_ = 0;
     bool landing_ = true;  // the next packet read from input_ is the first after its seek
     bool handed_ = false;  // the copy hands the packets over now
     std::deque<Timed> fromCopy_;

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QTemporaryDir>
+#include <climits>
 
 #include "engine/common/MediaError.h"
 #include "engine/remux/LosslessCut.h"
@@ -24,16 +25,37 @@ QList<int> range(int first, int last) {
     return r;
 }
 
-// Writes the range; the failure's description, empty when it was written.
-QString cut(LosslessCut& lossless, const QString& out, int first, int last) {
+// Writes the ranges; the failure's description, empty when it was written.
+QString cut(LosslessCut& lossless, const QString& out, const std::vector<FrameRange>& ranges) {
     try {
-        lossless.begin(out, {{first, last}});
+        lossless.begin(out, ranges);
         while (lossless.step()) {
         }
     } catch (const MediaError& e) {
         return e.description();
     }
     return {};
+}
+QString cut(LosslessCut& lossless, const QString& out, int first, int last) {
+    return cut(lossless, out, {{first, last}});
+}
+
+// The decode times of the file's video as ffprobe reads them, where they do not rise.
+QString decodeTimesNotRising(const QString& path) {
+    QByteArray times;
+    clips::run("ffprobe",
+               {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=dts", "-of", "csv=p=0", path},
+               &times);
+    QString faults;
+    qint64 last = LLONG_MIN;
+    for (const QByteArray& line : times.split('\n')) {
+        bool ok = false;
+        const qint64 dts = line.trimmed().toLongLong(&ok);
+        if (!ok) continue;
+        if (dts <= last) faults += QStringLiteral("%1 after %2; ").arg(dts).arg(last);
+        last = dts;
+    }
+    return faults;
 }
 
 TEST(LosslessCut, ASourceRenamedAndDeletedAfterItsOpenIsCut) {
@@ -337,6 +359,51 @@ TEST(LosslessCut, KeepsTheLayoutAndMovesCaptureDateAndTimecodeByTheCutsStart) {
     EXPECT_EQ(video["tags"].toObject()["timecode"].toString(), "10:00:00:16");
 }
 
+// A cut's timecode is the source's at its first picture's time, on a phone's video whose frames
+// come at a varying rate (1/30 s to frame 60, 1/15 s after) as on a constant-rate one. An MP4
+// or QuickTime file from a QuickTime one keeps its video's time scale, each frame's length (the
+// track's length is the span cut) and its make and model.
+TEST(LosslessCut, TimecodeIsTheFirstPicturesTimeAtAnyFrameRate) {
+    QTemporaryDir dir;
+    const struct {
+        const char* clip;
+        const char* container;
+        int first, last;
+        const char* timecode;
+        // The video track's length, 600 a second; -1 where the rate changes within the frames
+        // the codec reorders (the track then ends as far before the last frame does as its
+        // pictures are decoded ahead of it); 0 for a track of another time scale.
+        int64_t ticks;
+    } cases[] = {
+        {"mov_vfr_timecode", "mov", 30, 120, "08:30:00:29", -1},    // from 0.967 s
+        {"mov_vfr_timecode", "mp4", 91, 120, "08:30:04:00", 1200},  // from 4.0 s
+        {"mov_vfr_timecode", "mp4", 45, 75, "08:30:01:14", -1},
+        {"mov_prores_timecode", "mov", 17, 60, "10:00:00:16", 0},
+    };
+    for (const auto& c : cases) {
+        LosslessCut lossless(OpenedSource::open(clips::foreign(c.clip).path));
+        const QString out = dir.filePath(QStringLiteral("%1-%2.%3").arg(c.clip).arg(c.first).arg(c.container));
+        const std::string label = out.toStdString();
+        ASSERT_EQ(cut(lossless, out, c.first, c.last).toStdString(), "") << label;
+        EXPECT_EQ(clips::decodeFrameNumbers(out), range(c.first, c.last)) << label;
+        EXPECT_EQ(decodeTimesNotRising(out).toStdString(), "") << label;
+        const QJsonObject probed = clips::probe(out);
+        const QJsonArray streams = probed["streams"].toArray();
+        const QJsonObject video = streams.first().toObject(), timecode = streams.last().toObject();
+        EXPECT_EQ(video["tags"].toObject()["timecode"].toString().toStdString(), c.timecode) << label;
+        EXPECT_EQ(timecode["codec_tag_string"].toString().toStdString(), "tmcd") << label;
+        EXPECT_EQ(timecode["tags"].toObject()["timecode"].toString().toStdString(), c.timecode) << label;
+        if (c.ticks == 0) continue;
+        EXPECT_EQ(video["time_base"].toString().toStdString(), "1/600") << label;
+        if (c.ticks > 0) {
+            EXPECT_EQ(video["duration_ts"].toInteger(), c.ticks) << label;
+        }
+        const QJsonObject tags = probed["format"].toObject()["tags"].toObject();
+        EXPECT_EQ(tags["com.apple.quicktime.make"].toString().toStdString(), "Apple") << label;
+        EXPECT_EQ(tags["com.apple.quicktime.model"].toString().toStdString(), "iPhone 12") << label;
+    }
+}
+
 TEST(LosslessCut, NeverReplacesAFileAndLeavesNoneWhenTheContainerCannotHoldTheVideo) {
     QTemporaryDir dir;
     LosslessCut vp9(OpenedSource::open(clips::foreign("webm_vp9_opus").path));
@@ -379,8 +446,49 @@ TEST(LosslessCut, RefusesAContainerThatCannotCarryTheVideo) {
     }
 }
 
-TEST(LosslessCut, FramesTheIndexMisplacesFailTheCutInsteadOfShorteningIt) {
-    // Two transport streams one after the other: the second's clock starts again.
+// Sources whose clocks step back (parts recorded apart and joined, a clock that starts again),
+// wrap, or give the first packets no decode time (HandBrake's Matroska): each part's frames
+// continue the output's time line, in every range and container, as decoders show them.
+TEST(LosslessCut, CutsAcrossJoinsAndWrapsContinueTheTimeLine) {
+    QTemporaryDir dir;
+    const struct {
+        const char* clip;
+        const char* container;
+        std::vector<FrameRange> ranges;  // across the joins after frames 30 and 60, the wrap at 7
+    } cases[] = {
+        {"ts_joined_x264", "ts", {{12, 50}}},          {"ts_joined_x264", "ts", {{1, 39}}},
+        {"ts_joined_x264", "ts", {{40, 90}}},          {"ts_joined_x264", "mkv", {{20, 75}}},
+        {"ts_joined_x264", "ts", {{5, 20}, {41, 70}}}, {"ts_wrap_x264", "ts", {{3, 60}}},
+        {"handbrake_x264_mkv", "mkv", {{1, 60}}},      {"handbrake_x264_mkv", "mkv", {{1, 55}, {76, 90}}},
+        {"handbrake_x264_mkv", "mp4", {{1, 90}}},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        LosslessCut lossless(OpenedSource::open(clips::foreign(c.clip).path));
+        const QString out = dir.filePath(QStringLiteral("%1-%2.%3").arg(c.clip).arg(++n).arg(c.container));
+        const std::string label = out.toStdString();
+        const QString why = cut(lossless, out, c.ranges);
+        EXPECT_EQ(why.toStdString(), "") << label;
+        if (!why.isEmpty()) continue;
+        QList<int> frames;
+        for (const FrameRange& r : c.ranges) frames += range(r.first, r.last);
+        EXPECT_EQ(clips::decodeFrameNumbers(out), frames) << label;
+        EXPECT_EQ(decodeTimesNotRising(out).toStdString(), "") << label;
+        QString problems;
+        EXPECT_EQ(checks::gstreamerFrameNumbers(out, &problems), frames) << label << problems.toStdString();
+        if (QString(c.clip).startsWith("ts_") && c.ranges.size() == 1) {  // the sound moves with its part's picture
+            const checks::Span sound = checks::soundSpan(out);
+            const double picture = checks::pictureStart(out);
+            EXPECT_NEAR(sound.start, picture, sound.longest) << label;
+            EXPECT_NEAR(sound.end, picture + frames.size() / 25.0, sound.longest) << label;
+        }
+    }
+}
+
+// Once, such a source's frames were misplaced by the index and the cut refused; now the second
+// part continues the time line.
+TEST(LosslessCut, AClockThatStartsAgainContinuesTheTimeLine) {
+    // Two transport streams one after the other (100 frames, then 10): the second's clock starts again.
     QTemporaryDir dir;
     const clips::Clip second = clips::make("ts_176_restart", "ts", 176, 144, 25, 10, false,
                                            {"-c:v", "libx264", "-preset", "veryfast", "-f", "mpegts"});
@@ -391,7 +499,8 @@ TEST(LosslessCut, FramesTheIndexMisplacesFailTheCutInsteadOfShorteningIt) {
         joined += file.readAll();
     }
     LosslessCut lossless(OpenedSource::open(writeTextFile(dir.filePath("restart.ts"), joined)));
-    EXPECT_TRUE(cut(lossless, dir.filePath("cut.ts"), 2, 11).contains("could not all be written"));
+    EXPECT_EQ(cut(lossless, dir.filePath("cut.ts"), 96, 110).toStdString(), "");
+    EXPECT_EQ(clips::decodeFrameNumbers(dir.filePath("cut.ts")), range(96, 100) + range(1, 10));
 }
 
 // A recording that begins inside an open group (transport stream bytes cut at a packet
