@@ -137,34 +137,34 @@ QString benchFolder() {
     return dir;
 }
 
-namespace {
-QString makeClip(const QString& name, const QString& size, int seconds) {
+QString ffmpegClip(const QString& name, const QStringList& args) {
     const QString path = benchFolder() + "/" + name;
     if (QFileInfo::exists(path)) return path;
     printNote("making " + path);
-    const QString part = path + ".part.mp4";
-    const double t =
-        timeCommand("ffmpeg", {"-nostdin", "-loglevel",
-                               "error",    "-y",
-                               "-f",       "lavfi",
-                               "-i",       QStringLiteral("testsrc2=size=%1:rate=25,noise=alls=12:allf=t").arg(size),
-                               "-f",       "lavfi",
-                               "-i",       "sine=frequency=330:sample_rate=48000",
-                               "-t",       QString::number(seconds),
-                               "-c:v",     "libx264",
-                               "-preset",  "veryfast",
-                               "-crf",     "23",
-                               "-g",       "50",
-                               "-bf",      "2",
-                               "-pix_fmt", "yuv420p",
-                               "-c:a",     "aac",
-                               "-ac",      "2",
-                               part});
-    if (t < 0 || !QFile::rename(part, path)) {
+    const QString part = path + ".part." + QFileInfo(path).suffix();  // the extension names the container
+    if (timeCommand("ffmpeg", QStringList{"-nostdin", "-loglevel", "error", "-y"} + args + QStringList{part}) < 0 ||
+        !QFile::rename(part, path)) {
         std::fprintf(stderr, "could not make %s\n", qPrintable(path));
         std::exit(1);
     }
     return path;
+}
+
+namespace {
+QString makeClip(const QString& name, const QString& size, int seconds) {
+    return ffmpegClip(name, {"-f",       "lavfi",
+                             "-i",       QStringLiteral("testsrc2=size=%1:rate=25,noise=alls=12:allf=t").arg(size),
+                             "-f",       "lavfi",
+                             "-i",       "sine=frequency=330:sample_rate=48000",
+                             "-t",       QString::number(seconds),
+                             "-c:v",     "libx264",
+                             "-preset",  "veryfast",
+                             "-crf",     "23",
+                             "-g",       "50",
+                             "-bf",      "2",
+                             "-pix_fmt", "yuv420p",
+                             "-c:a",     "aac",
+                             "-ac",      "2"});
 }
 }  // namespace
 

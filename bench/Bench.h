@@ -66,6 +66,9 @@ void evictFromCache(const QString& path);
 
 // Folder for benchmark clips ($KORVELIN_BENCH_DIR, default /tmp/korvelin-bench).
 QString benchFolder();
+// The clip `name` in the benchmark folder, made once by ffmpeg with `args` (the output file
+// follows them) and reused; the program ends when ffmpeg cannot make it.
+QString ffmpegClip(const QString& name, const QStringList& args);
 // A 1080p H.264 clip with AAC audio of the given length in seconds, made once and reused.
 QString clip1080p(int seconds = 130);
 // A 640x360 H.264 clip with AAC audio.

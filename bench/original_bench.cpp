@@ -191,22 +191,13 @@ void edgeQuality(const QString& what, const QString& clip, const QString& out, i
 // A 1080p30 H.264 source with long groups as a camera or a streaming service writes it: a
 // keyframe every 300 frames (10 s), 8 Mbit/s on average; made once and reused.
 QString longGopClip() {
-    const QString path = bench::benchFolder() + "/h264-1080p30-gop300-8M-40s.mp4";
-    if (QFile::exists(path)) return path;
-    bench::printNote("making " + path);
-    const QString part = path + ".part.mp4";
     // clang-format off
-    const double t = bench::timeCommand("ffmpeg", {
-        "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30,noise=alls=12:allf=t",
+    return bench::ffmpegClip("h264-1080p30-gop300-8M-40s.mp4", {
+        "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30,noise=alls=12:allf=t",
         "-f", "lavfi", "-i", "sine=frequency=330:sample_rate=48000", "-t", "40", "-c:v", "libx264", "-preset", "veryfast",
         "-b:v", "8M", "-maxrate", "10M", "-bufsize", "16M", "-x264-params", "keyint=300:min-keyint=300:scenecut=0",
-        "-bf", "2", "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", part});
+        "-bf", "2", "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2"});
     // clang-format on
-    if (t < 0 || !QFile::rename(part, path)) {
-        std::fprintf(stderr, "could not make %s\n", qPrintable(path));
-        std::exit(1);
-    }
-    return path;
 }
 
 // Case "edges": a 20 s cut of the long-GOP source whose both ends fall mid-group (frames
@@ -234,24 +225,14 @@ void edges() {
 // A 1080i transport stream as broadcast (x264, B-pyramid, groups of 50, top field first,
 // MP2), with open or closed groups; made once and reused.
 QString interlacedTs(bool openGroups) {
-    const QString path =
-        bench::benchFolder() + QStringLiteral("/h264-1080i-20s-%1.ts").arg(openGroups ? "open" : "closed");
-    if (QFile::exists(path)) return path;
-    bench::printNote("making " + path);
-    const QString part = path + ".part.ts";
     // clang-format off
-    const double t = bench::timeCommand("ffmpeg", {
-        "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25,noise=alls=6:allf=t",
+    return bench::ffmpegClip(QStringLiteral("h264-1080i-20s-%1.ts").arg(openGroups ? "open" : "closed"), {
+        "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25,noise=alls=6:allf=t",
         "-f", "lavfi", "-i", "sine=frequency=330:sample_rate=48000", "-t", "20", "-c:v", "libx264", "-preset", "veryfast",
         "-crf", "23", "-bf", "3", "-flags", "+ildct+ilme", "-x264-params",
         QStringLiteral("tff=1:keyint=50:min-keyint=50:scenecut=0:b-pyramid=normal:open-gop=%1").arg(openGroups ? 1 : 0),
-        "-pix_fmt", "yuv420p", "-c:a", "mp2", "-f", "mpegts", part});
+        "-pix_fmt", "yuv420p", "-c:a", "mp2", "-f", "mpegts"});
     // clang-format on
-    if (t < 0 || !QFile::rename(part, path)) {
-        std::fprintf(stderr, "could not make %s\n", qPrintable(path));
-        std::exit(1);
-    }
-    return path;
 }
 
 void openGroupCopyShare() {
